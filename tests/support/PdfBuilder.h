@@ -1,0 +1,46 @@
+// Writes small PDF documents for the tests from readable PDF source.
+//
+// Objects are given as PDF syntax without their "N 0 obj" frame; the builder
+// numbers them, computes stream lengths, and writes a correct cross-reference
+// table, trailer and startxref, so fixtures stay short and readable.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+namespace testing_support {
+
+class PdfBuilder {
+public:
+    // Adds an object and returns its number (from 1 on).
+    int Add(const QByteArray& body);
+    // Adds a stream object; /Length is added to the dictionary.
+    int AddStream(const QByteArray& dictionary, const QByteArray& data);
+    // Reserves a number to be filled later with Set (for forward references).
+    int Reserve();
+    void Set(int number, const QByteArray& body);
+    void SetStream(int number, const QByteArray& dictionary, const QByteArray& data);
+
+    // The whole file. trailerExtra goes into the trailer dictionary after /Size
+    // and /Root (for example "/Info 5 0 R").
+    QByteArray Build(int root, const QByteArray& trailerExtra = {}, const QByteArray& version = "1.7") const;
+
+private:
+    QList<QByteArray> FObjects;
+};
+
+// A one-call helper for the common case: a document whose pages each show the
+// given lines of text in Helvetica 12 pt, from the top left of a 612 x 792 page.
+QByteArray SimpleTextPdf(const QList<QStringList>& pages);
+
+// A text string in PDF literal syntax, with ( ) \ escaped.
+QByteArray PdfLiteral(const QByteArray& text);
+
+// A UTF-16BE text string with byte-order mark, as a hex string <FEFF...>.
+QByteArray PdfUtf16Hex(const QString& text);
+
+// Writes bytes to a file, creating folders; returns the path.
+QString WriteFile(const QString& path, const QByteArray& bytes);
+
+}  // namespace testing_support
