@@ -109,6 +109,60 @@ struct TPdfFormFillInfo {
 // ---------------------------------------------------------------------------
 // (records and enumerations of document properties and rendering)
 
+// The PDF version of a file.
+enum class TPdfVersion { pvUnknown, pv10, pv11, pv12, pv13, pv14, pv15, pv16, pv17 };
+
+// How the document asks to be shown when opened.
+enum class TPageMode {
+    pmNone,
+    pmOutline,
+    pmThumbs,
+    pmFullScreen,
+    pmOptionalContentGroup,
+    pmAttachments,
+    pmUnknown
+};
+
+// The paper handling the document asks for when printed.
+enum class TPrintPaperHandling { phUndefined, phSimplex, phDuplexFlipShortEdge, phDuplexFlipLongEdge };
+
+// The engine's file version (10 .. 17) as a TPdfVersion; pvUnknown for any other value.
+TPdfVersion VersionFromEngine(int Value);
+// The engine's file version for a TPdfVersion: 10 .. 17, and 0 for pvUnknown.
+int VersionToEngine(TPdfVersion Version);
+// The engine's page mode as a TPageMode; pmUnknown for -1 and any value outside 0 .. 5.
+TPageMode PageModeFromEngine(int Value);
+
+// Options of a render; each adds one bit to the engine's render flags.
+enum class TRenderOption {
+    reAnnotations,
+    reLcd,
+    reNoNativeText,
+    reGrayscale,
+    reDebugInfo,
+    reNoCatchException,
+    reLimitCache,
+    reHalftone,
+    rePrinting,
+    reReverseByteOrder,
+    reNoSmoothText,
+    reNoSmoothImage,
+    reNoSmoothPath
+};
+using TRenderOptions = TSet<TRenderOption>;
+
+// The engine's render flag word for a set of options.
+int RenderOptionsToFlags(const TRenderOptions& Options);
+// A colour in the engine's layout (0xAARRGGBB, so the value passes unchanged).
+quint32 ColorToEngine(TAlphaColor Color);
+// Copies the pixels of an engine bitmap into Target, resizing it to the engine
+// bitmap's size as Format_ARGB32. Engine formats without four bytes per pixel
+// (none, grey, three-byte colour) leave Target as it is; so does a null Target.
+void CopyEngineBitmap(FPDF_BITMAP Bitmap, QImage* Target);
+// A new image with the pixels of an engine bitmap; 0 x 0 for a format that is
+// not copied. The engine bitmap stays with the caller.
+QImage BitmapFromEngine(FPDF_BITMAP Bitmap);
+
 // ---------------------------------------------------------------------------
 // Page objects and content creation
 // ---------------------------------------------------------------------------
@@ -244,6 +298,12 @@ public:
     // ---- Bookmarks, links and destinations ---------------------------------
 
     // ---- Page management and saving ----------------------------------------
+
+    // Writes the current page's objects into its content stream, so that edits
+    // become part of the page; the page stays open, its text page (and any
+    // search) is closed so the next text operation reads the new content.
+    // Raises EPdfError "Cannot create page content" when the engine fails.
+    void UpdatePage();
 
     // ---- Annotations, form fields and signatures ---------------------------
 
