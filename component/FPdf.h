@@ -104,6 +104,14 @@ struct TPdfFormFillInfo {
 // ---------------------------------------------------------------------------
 // (records of character data and search)
 
+// Options of a text search.
+enum class TSearchOption { seCaseSensitive, seWholeWord, seConsecutive };
+using TSearchOptions = TSet<TSearchOption>;
+
+// The engine's search flag word for Options: case-sensitive adds 1, whole word
+// 2, consecutive 4; no options give 0.
+unsigned long SearchOptionsToFlags(TSearchOptions Options);
+
 // ---------------------------------------------------------------------------
 // Properties and rendering
 // ---------------------------------------------------------------------------
@@ -168,6 +176,51 @@ QImage BitmapFromEngine(FPDF_BITMAP Bitmap);
 // ---------------------------------------------------------------------------
 // (records and enumerations of page objects, images and content creation)
 
+// Kind of a page object; the ordinal is the engine's type number (otUnknown for
+// numbers the engine does not name).
+enum class TObjectType { otUnknown, otText, otPath, otImage, otShading, otForm };
+
+// An image's data exactly as the engine delivers it, with the engine's size.
+struct TPdfImage {
+    int Width = 0;
+    int Height = 0;
+    QByteArray Data;  // empty when the engine reports 0 bytes
+};
+
+// How a new path is filled (engine fill codes 0, 1, 2).
+enum class TPdfFillMode { fmNone, fmAlternate, fmWinding };
+// Line cap of a new path; lcDefault leaves the engine's own.
+enum class TPdfLineCap { lcDefault, lcButt, lcRound, lcProjectingSquare };
+// Line join of a new path; ljDefault leaves the engine's own.
+enum class TPdfLineJoin { ljDefault, ljMiter, ljRound, ljBevel };
+// Blend mode of a new path; bmDefault leaves the engine's own.
+enum class TPdfBlendMode {
+    bmDefault,
+    bmColor,
+    bmColorBurn,
+    bmColorDodge,
+    bmDarken,
+    bmDifference,
+    bmExclusion,
+    bmHardLight,
+    bmHue,
+    bmLighten,
+    bmLuminosity,
+    bmMultiply,
+    bmNormal,
+    bmOverlay,
+    bmSaturation,
+    bmScreen,
+    bmSoftLight
+};
+
+// The read record of one JPEG load: the engine structure first, so that the
+// read callback finds the caller's stream right behind it. Not owned.
+struct TPdfFileAccess {
+    FPDF_FILEACCESS Info{};
+    QIODevice* Stream = nullptr;
+};
+
 // ---------------------------------------------------------------------------
 // Bookmarks, links and destinations
 // ---------------------------------------------------------------------------
@@ -194,17 +247,152 @@ struct TWebLink {
 };
 using TWebLinks = QList<TWebLink>;
 
-// (further records of bookmarks, links and destinations)
+// One outline (bookmark) item.
+struct TBookmark {
+    void* Handle = nullptr;                // the engine's outline-item handle; valid while the document is open
+    QString Title;                         // empty when the item has none
+    int PageNumber = 0;                    // page of the item's own destination; 0 when none
+    TPdfAction Action = TPdfAction::acUnsupported;  // acUnsupported also when the item has no action
+    int ActionPageNumber = 0;              // page of the action's destination; 0 when none
+};
+using TBookmarks = QList<TBookmark>;
+
+// One named destination of the document.
+struct TDestination {
+    void* Handle = nullptr;                // the engine's destination handle; null when not found
+    QString Name;
+    int PageNumber = 0;                    // 0 when the destination names no page
+    bool HasX = false;                     // the destination fixes X
+    float X = 0;
+    bool HasY = false;                     // the destination fixes Y
+    float Y = 0;
+    bool HasZoom = false;                  // the destination fixes Zoom
+    float Zoom = 0;
+};
 
 // ---------------------------------------------------------------------------
 // Page management and saving
 // ---------------------------------------------------------------------------
-// (records and enumerations of page management and saving)
+// How a document is written; the ordinal is the engine's save flags value.
+enum class TSaveOption { saNone, saIncremental, saNoIncremental, saRemoveSecurity };
+
+// The engine's save flags for a TSaveOption.
+FPDF_DWORD SaveOptionToEngine(TSaveOption Option);
+
+// The write record handed to the engine by SaveAs: the engine structure first,
+// so that the write callback finds the stream right behind it. Built afresh
+// for each save.
+struct TPdfFileWrite {
+    FPDF_FILEWRITE Info{};
+    QIODevice* Stream = nullptr;           // the caller's stream; not owned
+    bool WriteFailed = false;              // a block could not be written; the save has failed
+};
 
 // ---------------------------------------------------------------------------
 // Annotations, form fields and signatures
 // ---------------------------------------------------------------------------
 // (records and enumerations of annotations, form fields and signatures)
+
+// Subtype of an annotation; the ordinal is the engine's subtype code.
+enum class TPdfAnnotationSubtype : quint8 {
+    anUnknown,
+    anText,
+    anLink,
+    anFreeText,
+    anLine,
+    anSquare,
+    anCircle,
+    anPolygon,
+    anPolyLine,
+    anHighlight,
+    anUnderline,
+    anSquiggly,
+    anStrikeout,
+    anStamp,
+    anCaret,
+    anInk,
+    anPopup,
+    anFileAttachment,
+    anSound,
+    anMovie,
+    anWidget,
+    anScreen,
+    anPrinterMark,
+    anTrapNet,
+    anWaterMark,
+    anThreed,
+    anRichMedia,
+    anXfaWidget
+};
+
+// Annotation flags; member i is the engine's flag bit i.
+enum class TPdfAnnotationFlag {
+    afInvisible,
+    afHidden,
+    afPrint,
+    afNoZoom,
+    afNoRotate,
+    afNoView,
+    afReadOnly,
+    afLocked,
+    afToggleNoView
+};
+using TPdfAnnotationFlags = TSet<TPdfAnnotationFlag>;
+
+// One annotation of the current page, as read or to be written.
+struct TPdfAnnotation {
+    TPdfAnnotationSubtype Subtype = TPdfAnnotationSubtype::anUnknown;
+    TPdfAnnotationFlags Flags;
+    bool HasColor = false;               // Color is meaningful
+    TAlphaColor Color = 0;
+    bool HasInteriorColor = false;       // InteriorColor is meaningful
+    TAlphaColor InteriorColor = 0;
+    bool HasAttachmentPoints = false;    // AttachmentPoints is meaningful
+    TQuadrilateralPoint AttachmentPoints{};  // the first quadrilateral only
+    TPdfRectangle Rectangle;
+    QString ContentsText;                // the "Contents" entry
+    QString AuthorText;                  // the "T" entry
+};
+
+// Type of a form field; the ordinal is the engine's field type.
+enum class TPdfFormFieldType : quint8 {
+    fiUnknown,
+    fiPushButton,
+    fiCheckBox,
+    fiRadioButton,
+    fiComboBox,
+    fiListBox,
+    fiTextField,
+    fiSignature
+};
+
+// The form-field flags the component reports (engine bits 0, 1, 2, 12, 17, 18).
+enum class TPdfFormFieldFlag { ffReadOnly, ffRequired, ffNoExport, ffMultiline, ffChoiceCombo, ffChoiceEdit };
+using TPdfFormFieldFlags = TSet<TPdfFormFieldFlag>;
+
+// Description of the form field behind one widget annotation.
+struct TPdfFormFieldInfo {
+    QString Name;
+    QString AlternateName;
+    TPdfFormFieldType FieldType = TPdfFormFieldType::fiUnknown;
+    TPdfFormFieldFlags Flags;
+    QList<QString> OptionLabels;   // choice options in the engine's order; empty for other fields
+    QList<bool> OptionSelected;    // one entry per option
+    float FontSize = 0;            // -1 when the engine reports none
+    bool Checked = false;
+    QString ExportValue;
+    int GroupCount = 0;            // controls of the field, as the engine counts them
+    int GroupIndex = 0;            // this control's index among them
+};
+
+// One signature of the document, as the engine reports it (not verified).
+struct TPdfSignature {
+    QByteArray Content;   // the signature contents, byte for byte
+    QString Encoding;     // the sub-filter, widened from Latin-1
+    QString Reason;
+    QString Time;         // the signing time as the engine gives it, widened from Latin-1
+    int Permission = 0;   // the DocMDP permission number
+};
 
 // ---------------------------------------------------------------------------
 // The component
@@ -290,14 +478,258 @@ public:
     bool GetXFA() const;
 
     // ---- Characters and search ---------------------------------------------
+    // Character indices count from 0 on the current page's text page (as in
+    // Text) and go to the engine unchecked. Every member raises the guards'
+    // messages first (inactive component, no current page), then "Cannot open
+    // text page", and only then its own.
+
+    // Character Index as one UTF-16 unit: the engine's Unicode value cut to its
+    // low 16 bits. Never raises for the index.
+    QChar GetCharacter(int Index);
+    // The character code of character Index cut to its low 16 bits (0 for
+    // characters the engine generated). Never raises for the index.
+    QChar GetCharcode(int Index);
+    // The font size of character Index as the engine gives it.
+    double GetFontSize(int Index);
+    // The origin of character Index in page units; (0, 0) when the engine
+    // rejects the index. Never raises for the index.
+    TPdfPoint GetCharacterOrigin(int Index);
+    // The box of character Index in page units. Raises "Cannot retrieve
+    // character rectangle" when the engine has none.
+    TPdfRectangle GetCharacterRectangle(int Index);
+    // The index of the character at or near (X, Y) within the tolerances, all
+    // in page units; the engine's negative value when there is none.
+    int CharacterIndexAtPos(double X, double Y, double ToleranceX, double ToleranceY);
+    // Whether the Unicode value of character Index failed to map. Raises
+    // "Cannot retrieve unicode mapping" when the engine cannot tell.
+    bool GetCharacterMapError(int Index);
+    // Whether the engine generated character Index (a line break or space not
+    // in the content). Raises "Cannot retrieve character info" when the engine
+    // cannot tell.
+    bool GetCharacterGenerated(int Index);
+    // The number of rectangles covering Count characters from StartIndex on, as
+    // the engine gives it; GetRectangle then reads them, until the page changes.
+    int RectangleCount(int StartIndex, int Count);
+    // Rectangle Index of the list made by the last RectangleCount on this page.
+    // Raises "Cannot retrieve rectangle" when the engine has none.
+    TPdfRectangle GetRectangle(int Index);
+    // The text inside the rectangle (page units, passed to the engine as given);
+    // empty when there is none.
+    QString TextInRectangle(double Left, double Top, double Right, double Bottom);
+    QString TextInRectangle(const TPdfRectangle& Rectangle);
+
+    // Starts a new search for Text on the current page from character
+    // StartIndex (closing any earlier one) and returns the first match's index
+    // going forwards (DirectionUp true) or backwards, or -1. An empty Text finds
+    // nothing. Raises "Cannot start find" when the engine starts no search.
+    // GetFind() gives the running search's engine handle, null when none.
+    int FindFirst(const QString& Text, TSearchOptions Options = {}, int StartIndex = 0, bool DirectionUp = true);
+    // The next match forwards, or -1. Raises "Uninitialized search" when no
+    // search runs on the current page.
+    int FindNext();
+    // The next match backwards, or -1. Raises "Uninitialized search" when no
+    // search runs on the current page.
+    int FindPrevious();
 
     // ---- Properties and rendering ------------------------------------------
 
+    // The file's PDF version (pvUnknown for a version the table does not name).
+    // Raises "Cannot retrieve PDF version" when the engine cannot tell.
+    TPdfVersion GetPdfVersion();
+    // The document's security permission word, as the engine gives it.
+    quint32 GetPermissions();
+    // The viewer preferences for printing: scaling, number of copies, paper handling.
+    bool GetPrintScaling();
+    int GetPrintCopies();
+    TPrintPaperHandling GetPrintPaperHandling();
+    // How the document asks to be shown when opened.
+    TPageMode GetPageMode();
+    // Whether the document is tagged (structured).
+    bool GetIsTagged();
+    // The label of page PageNumber (1 .. PageCount; otherwise raises "Incorrect
+    // page number"); empty when the page has none.
+    QString GetPageLabel(int PageNumber);
+    // The document information entry Tag (ASCII); empty when absent or empty.
+    QString GetMetaText(const QString& Tag);
+    // The usual document information entries; the dates as the raw text of the file.
+    QString GetAuthor();
+    QString GetTitle();
+    QString GetSubject();
+    QString GetKeywords();
+    QString GetCreator();
+    QString GetProducer();
+    QString GetCreationDate();
+    QString GetModifiedDate();
+    // The named viewer preference Key (a name value); empty when absent.
+    QString GetViewerPreference(const QString& Key);
+    // The current page's width and height in page units.
+    double GetPageWidth();
+    double GetPageHeight();
+    // The current page's bounding box; raises "Cannot retrieve page bounds" on failure.
+    TPdfRectangle GetPageBounds();
+    // The current page's rotation. Setting it reloads the page (its text page and
+    // search are closed) and fires OnPageChange once.
+    TRotation GetPageRotation();
+    void SetPageRotation(TRotation Value);
+
+    // Draws the current page onto DeviceContext (an active painter) with its top
+    // left corner at Left, Top and the size Width x Height. No background is
+    // filled and no form fields are drawn.
+    void RenderPage(QPainter* DeviceContext, int Left, int Top, int Width, int Height,
+                    TRotation Rotation = TRotation::ro0, const TRenderOptions& Options = {});
+    // Renders the current page into a new Width x Height image filled with Color
+    // first, with the page placed at Left, Top and drawn at Width x Height, and
+    // the form fields drawn over it when there is a form environment. The caller
+    // owns the image; a null image when Width or Height is below 1. Raises
+    // "Cannot create bitmap" when the engine cannot make its bitmap.
+    QImage RenderPage(int Left, int Top, int Width, int Height, TRotation Rotation = TRotation::ro0,
+                      const TRenderOptions& Options = {}, TAlphaColor Color = 0xFFFFFFFF);
+    // The same into Bitmap, which ends up Width x Height in Format_ARGB32. Nothing
+    // is done when Bitmap is null or Width or Height is below 1.
+    void RenderPage(QImage* Bitmap, int Left, int Top, int Width, int Height, TRotation Rotation = TRotation::ro0,
+                    const TRenderOptions& Options = {}, TAlphaColor Color = 0xFFFFFFFF);
+    // The Width x Height part starting at pixel Left, Top of a PageWidth x
+    // PageHeight rendering of the current page, as a new image the caller owns
+    // (null when Width or Height is below 1). Only the tile is rasterised.
+    QImage RenderTile(int Left, int Top, int Width, int Height, int PageWidth, int PageHeight,
+                      TRotation Rotation = TRotation::ro0, const TRenderOptions& Options = {},
+                      TAlphaColor Color = 0xFFFFFFFF);
+    // The same into Bitmap; nothing is done when Bitmap is null or the tile is empty.
+    void RenderTile(QImage* Bitmap, int Left, int Top, int Width, int Height, int PageWidth, int PageHeight,
+                    TRotation Rotation = TRotation::ro0, const TRenderOptions& Options = {},
+                    TAlphaColor Color = 0xFFFFFFFF);
+    // Whether the current page uses transparency.
+    bool GetTransparent();
+    // Converts device pixel X, Y of a page rendered at Left, Top, Width x Height
+    // with Rotation to page units; false (out values untouched) when the engine refuses.
+    bool DeviceToPage(int X, int Y, int Left, int Top, int Width, int Height, TRotation Rotation, double& PageX,
+                      double& PageY);
+    // Converts page units to device pixels of such a rendering; false when refused.
+    bool PageToDevice(double PageX, double PageY, int Left, int Top, int Width, int Height, TRotation Rotation,
+                      int& X, int& Y);
+    // The current page's embedded thumbnail as a new image the caller owns; a
+    // null image when the page has none, 0 x 0 when its format is not copied.
+    QImage GetThumbnail();
+
     // ---- Page objects and content creation ---------------------------------
+    //
+    // Objects are addressed by their 0-based index in the current page's object
+    // list; images (Image, Bitmap) by their 0-based index among the image
+    // objects. Every member needs a current page ("Cannot perform this
+    // operation on an inactive page") and raises "Incorrect index" for an index
+    // outside the list. Nothing is cached: each call asks the engine anew.
+
+    // The number of objects of the current page.
+    int GetObjectCount();
+    // The engine handle of object Index; it belongs to the page: never free it.
+    void* GetObjectHandle(int Index);
+    // The kind of object Index.
+    TObjectType GetObjectType(int Index);
+    // The engine's bitmap of image object Index as a new Format_ARGB32 image
+    // (the caller owns it); a null image when the engine gives none, and a
+    // 0 x 0 image for engine bitmaps without four bytes per pixel.
+    QImage GetObjectBitmap(int Index);
+    // The bounding box of object Index in page units; raises "Cannot retrieve data".
+    TPdfRectangle GetObjectBounds(int Index);
+    // Whether object Index has transparency.
+    bool GetObjectTransparent(int Index);
+    // The number of image objects of the current page.
+    int GetImageCount();
+    // Image Index's data as the engine delivers it (the stored stream bytes),
+    // with its pixel width and height. A negative Index selects the first image.
+    // Raises "Cannot retrieve image data" when the engine fails.
+    TPdfImage GetImage(int Index);
+    // The same as GetImageCount.
+    int GetBitmapCount();
+    // Image Index's decoded pixels as a new Format_ARGB32 image owned by the
+    // caller (alpha 255 for images decoded without alpha). A negative Index
+    // selects the first image. Raises "Cannot retrieve image data",
+    // "Unsupported bitmap format", or "Image too large" when the pixels do not
+    // fit in memory.
+    QImage GetBitmap(int Index);
+
+    // Places Bitmap (Format_ARGB32 only, else "Unsupported pixel format") with
+    // its lower left corner at (X, Y), one page unit per pixel, and regenerates
+    // the page content. Raises "Cannot create image object", "Cannot create
+    // bitmap", "Cannot assign bitmap", "Cannot set matrix", "Cannot create page content".
+    void AddPicture(const QImage& Bitmap, double X, double Y);
+    // The same, stretched over the rectangle (X, Y) to (X + Width, Y + Height).
+    void AddPicture(const QImage& Bitmap, double X, double Y, double Width, double Height);
+    // Places the JPEG data of JpegImage (read from its start; the device must
+    // be open and seekable) over the rectangle (X, Y) to (X + Width, Y + Height)
+    // and regenerates the page content. Returns false, changing nothing, when
+    // the data is no JPEG the engine can place or cannot be read.
+    bool AddJpegImage(QIODevice* JpegImage, double X, double Y, double Width, double Height);
+
+    // Starts a new path at (X, Y) with its style; the path joins the page only
+    // at AddPath, and is dropped when the page closes. Raises "Path was already
+    // created" while one is unfinished, "Cannot create path", "Cannot set stroke width".
+    void CreatePath(float X, float Y, TPdfFillMode FillMode, TAlphaColor FillColor, bool Stroke,
+                    TAlphaColor StrokeColor, float StrokeWidth, TPdfLineCap LineCap, TPdfLineJoin LineJoin,
+                    TPdfBlendMode BlendMode);
+    // The same, starting with the rectangle (X, Y, Width, Height).
+    void CreatePath(float X, float Y, float Width, float Height, TPdfFillMode FillMode, TAlphaColor FillColor,
+                    bool Stroke, TAlphaColor StrokeColor, float StrokeWidth, TPdfLineCap LineCap,
+                    TPdfLineJoin LineJoin, TPdfBlendMode BlendMode);
+    // Segments of the unfinished path; each raises "Path was not created" when
+    // there is none, or its own message ("Cannot move", "Cannot add line",
+    // "Cannot add Bezier curve", "Cannot close path") when the engine refuses.
+    void MoveTo(float X, float Y);
+    void LineTo(float X, float Y);
+    void BezierTo(float X1, float Y1, float X2, float Y2, float X3, float Y3);
+    void ClosePath();
+    // Puts the unfinished path on the page and regenerates the page content.
+    // Raises "Path was not created" when there is none.
+    void AddPath();
+    // Places Text in the engine's standard font Font at FontSize with its origin
+    // at (X, Y), turned Angle degrees counter-clockwise, and regenerates the page
+    // content. Raises "Cannot create text object", "Cannot set text", "Cannot set color".
+    void AddText(const QString& Text, const QString& Font, float FontSize, double X, double Y, TAlphaColor Color,
+                 double Angle);
+    // Replaces the text of text object ObjectIndex and regenerates the page
+    // content. Raises "Incorrect index", "Text object required", "Cannot set text".
+    void SetText(int ObjectIndex, const QString& Text);
 
     // ---- Bookmarks, links and destinations ---------------------------------
 
+    // The top-level outline items, read afresh on each call. Raises when inactive.
+    TBookmarks GetBookmarks();
+    // The first outline item with this title; the empty record when there is none.
+    // Raises when inactive.
+    TBookmark GetBookmark(const QString& Title);
+    // The children of an outline item, one level; an empty list for an item
+    // without a handle (no check then). Raises when inactive otherwise.
+    TBookmarks GetBookmarkChildren(const TBookmark& Bookmark);
+    // Whether the item has children (false for an item without a handle).
+    // Raises when inactive.
+    bool GetHasBookmarkChildren(const TBookmark& Bookmark);
+
+    // The number of link annotations of the current page; read once per page
+    // visit. Raises when no page is open and the page's links are not read yet.
+    int GetLinkAnnotationCount();
+    // A copy of link annotation Index (from 0); "Incorrect index" when out of range.
+    TLinkAnnotation GetLinkAnnotation(int Index);
+
+    // The number of web links (URLs written as text) of the current page; read
+    // once per text-page visit, opening the text page if needed.
+    int GetWebLinkCount();
+    // A copy of web link Index (from 0); "Incorrect index" when out of range.
+    TWebLink GetWebLink(int Index);
+
+    // The number of named destinations of the document. Raises when inactive.
+    int GetDestinationCount();
+    // Named destination Index (from 0); "Incorrect index" when out of range.
+    TDestination GetDestination(int Index);
+    // The named destination called Name (Latin-1); the empty record when there
+    // is none or no document is open. The record's Name is Name as given.
+    TDestination GetDestinationByName(const QString& Name);
+
     // ---- Page management and saving ----------------------------------------
+
+    // Inserts a blank page of Width x Height page units before page PageNumber
+    // (a number past the end appends it) and makes it the current page under the
+    // number it got; OnPageChange is not raised. Raises "Cannot create PDF page".
+    void AddPage(int PageNumber, double Width, double Height);
 
     // Writes the current page's objects into its content stream, so that edits
     // become part of the page; the page stays open, its text page (and any
@@ -305,7 +737,74 @@ public:
     // Raises EPdfError "Cannot create page content" when the engine fails.
     void UpdatePage();
 
+    // Deletes page PageNumber (nothing for a number that names no page), then
+    // re-opens the page under the kept number, or the last page when the kept
+    // number is now past the end (0 when no page is left); raises OnPageChange.
+    void DeletePage(int PageNumber);
+
+    // Inserts the pages Range (the engine's range syntax, e.g. "1,3-5"; empty
+    // for all) of Pdf before page PageNumber. Opens Pdf if it is inactive; Pdf
+    // may be this component. Returns the engine's result; the current page is
+    // re-opened and OnPageChange raised either way.
+    bool ImportPages(TFPdf* Pdf, const QString& Range, int PageNumber);
+
+    // Copies the viewer preferences of Pdf (opened if inactive) into this
+    // document; returns the engine's result.
+    bool ImportPreferences(TFPdf* Pdf);
+
+    // Writes the document, as the engine holds it, to Stream from its current
+    // position, with PdfVersion (pvUnknown keeps the document's own). Returns
+    // false when the engine fails or the stream does not take every byte.
+    bool SaveAs(QIODevice* Stream, TSaveOption Option = TSaveOption::saNone,
+                TPdfVersion PdfVersion = TPdfVersion::pvUnknown);
+    // Writes the document to FileName, replacing the file only once the whole
+    // document is written (also the document's own file). Returns false when
+    // the save fails, the file then being untouched; raises EFileError when the
+    // file cannot be created.
+    bool SaveAs(const QString& FileName, TSaveOption Option = TSaveOption::saNone,
+                TPdfVersion PdfVersion = TPdfVersion::pvUnknown);
+
     // ---- Annotations, form fields and signatures ---------------------------
+
+    // The number of annotations of the current page, of every subtype.
+    int GetAnnotationCount();
+    // Annotation Index (from 0) of the current page. Raises "Incorrect index",
+    // "Cannot retrieve annotation" or "Cannot retrieve rectangle".
+    TPdfAnnotation GetAnnotation(int Index);
+    // Writes flags, the colours and attachment points marked present, rectangle
+    // and texts to annotation Index; raises "Incorrect annotation subtype" when
+    // Value's subtype differs, or the message of the engine setter that failed.
+    void SetAnnotation(int Index, const TPdfAnnotation& Value);
+    // Appends a new annotation to the current page, written as SetAnnotation
+    // writes. Raises "Unsupported annotation subtype" or "Cannot create annotation".
+    void CreateAnnotation(const TPdfAnnotation& Annotation);
+    // Removes annotation Index; raises "Incorrect index" or "Cannot delete annotation".
+    void DeleteAnnotation(int Index);
+
+    // The number of annotations of the current page (form fields share their index).
+    int GetFormFieldCount();
+    // The "V" text of annotation Index; raises "Incorrect index".
+    QString GetFormField(int Index);
+    // Sets the "V" entry of annotation Index; raises "Incorrect index" or
+    // "Cannot set form field value". Appearances are not rebuilt.
+    void SetFormField(int Index, const QString& Value);
+    // The "V" text of the form field at a page point; raises "Incorrect position"
+    // when there is none (always without a form environment).
+    QString GetFormFieldAt(float X, float Y);
+    // Sets the "V" entry of the form field at a page point; raises "Incorrect position".
+    void SetFormFieldAt(float X, float Y, const QString& Value);
+    // Whether a form field lies at a page point (false without a form environment).
+    bool GetHasFormFieldAt(float X, float Y);
+    // Description of the form field behind annotation Index; raises "Incorrect index".
+    TPdfFormFieldInfo GetFormFieldInfo(int Index);
+    // Description of the form field at a page point; raises "Incorrect position".
+    TPdfFormFieldInfo GetFormFieldInfoAt(float X, float Y);
+
+    // The number of signatures of the open document.
+    int GetSignatureCount();
+    // Signature Index (from 0), read but not verified; raises "Cannot retrieve
+    // signature" when the engine has none at that index.
+    TPdfSignature GetSignature(int Index);
 
     // ---- Events -------------------------------------------------------------
 
@@ -349,12 +848,30 @@ private:
     friend struct FormFillCallbacks;
 
     // ---- Characters and search ---------------------------------------------
+    void StartFind(const QString& Text, TSearchOptions Options, int StartIndex);
+    int StepFind(bool Forward);
+    // The running search looks for the empty text: stepping it would never
+    // return, so it finds nothing. Meaningful only while FFind is set.
+    bool FFindEmptyText = false;
 
     // ---- Properties and rendering ------------------------------------------
 
     // ---- Page objects and content creation ---------------------------------
+    int ImageObjectIndex(int Index);
+    void ReadImageData(FPDF_PAGEOBJECT Obj, TPdfImage& Image);
+    QImage ReadImageBitmap(FPDF_PAGEOBJECT Obj);
+    void RequirePath() const;
+    void InsertBitmapObject(const QImage& Bitmap, double X, double Y, double Width, double Height);
+    bool InsertJpegObject(QIODevice* Stream, double X, double Y, double Width, double Height);
+    void ApplyPathStyle(TPdfFillMode FillMode, TAlphaColor FillColor, bool Stroke, TAlphaColor StrokeColor,
+                        float StrokeWidth, TPdfLineCap LineCap, TPdfLineJoin LineJoin, TPdfBlendMode BlendMode);
 
     // ---- Bookmarks, links and destinations ---------------------------------
+    void ReadBookmark(FPDF_BOOKMARK Handle, TBookmark& Bookmark);
+    TBookmarks ReadBookmarkList(FPDF_BOOKMARK Parent);
+    const TLinkAnnotations& CachedLinkAnnotations();
+    const TWebLinks& CachedWebLinks();
+    void ReadDestination(FPDF_DEST Handle, const QString& Name, TDestination& Destination);
 
     // ---- Page management and saving ----------------------------------------
 
@@ -377,6 +894,7 @@ private:
     FPDF_TEXTPAGE FTextPage = nullptr;
     QTimer* FTimer = nullptr;
     TimerCallback FTimerCallback = nullptr;
+    int FTimerId = 0;  // this instance's form-timer ID, unique in the process
     TWebLinks FWebLinks;
 };
 
