@@ -44,7 +44,14 @@ TPdfFeature PdfFeatureFromEngine(int Code) {
     return TPdfFeature::feUnknown;
 }
 
-TFPdf::TFPdf(QObject* AOwner) : TComponent(AOwner) {}
+TFPdf::TFPdf(QObject* AOwner) : TComponent(AOwner) {
+    // The engine keeps its timers in one process-wide table keyed by the ID the
+    // host returns, so every instance needs its own, and never 0 (the engine's
+    // "no timer"). An address cut to 32 bits would guarantee neither.
+    static int lastTimerId = 0;
+    lastTimerId = lastTimerId == std::numeric_limits<int>::max() ? 1 : lastTimerId + 1;
+    FTimerId = lastTimerId;
+}
 
 TFPdf::~TFPdf() {
     CloseDocument();
@@ -158,6 +165,9 @@ void TFPdf::LoadDocument(QBuffer* Data, bool Buffered) {
 
 void TFPdf::LoadMemory(const void* Data, qint64 Size, bool Buffered) {
     PrepareOpen();
+    // A negative size or a missing block gives the engine no data (it would
+    // otherwise read a block of the wrong size) and fails as an empty one does.
+    if (Size < 0 || !Data) Size = 0;
     const void* address = Data;
     if (Buffered) {
         if (Size > 0) FBuffer = QByteArray(static_cast<const char*>(Data), Size);
@@ -212,7 +222,9 @@ void TFPdf::ReloadPage() {
     ClosePage();
     CheckActive();
     if (FPageNumber != 0 && FDocument) {
-        FPage = FPDF_LoadPage(FDocument, FPageNumber - 1);
+        // No page has a number below 1; the engine is not asked for one (and the
+        // index of the lowest number could not be formed).
+        if (FPageNumber > 0) FPage = FPDF_LoadPage(FDocument, FPageNumber - 1);
         CheckResult(FPage != nullptr, QStringLiteral("Cannot open page ") + QString::number(FPageNumber));
         // The form environment answers field values only for pages it was told about.
         if (FFormHandle) FORM_OnAfterLoadPage(FPage, FFormHandle);
@@ -267,9 +279,11 @@ int TFPdf::GetCharacterCount() {
 QString TFPdf::Text(int StartIndex, int Count) {
     OpenTextPage();
     const int n = FPDFText_CountChars(FTextPage);
-    // In 64 bits, so that no StartIndex or Count can overflow.
+    // In 64 bits, so that no StartIndex or Count can overflow. The engine never
+    // writes more than the page's n characters (and nothing for a negative
+    // StartIndex), so the result is never made longer than that.
     const qint64 available = qint64(n) - StartIndex;
-    const qint64 count = qMin<qint64>(Count, available);
+    const qint64 count = qMin<qint64>(qMin<qint64>(Count, available), n);
     if (count < 1) return {};
     QString result(qsizetype(count), Qt::Uninitialized);
     // QString keeps room for a terminating zero unit after its characters.

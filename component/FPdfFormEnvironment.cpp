@@ -35,7 +35,7 @@ struct FormFillCallbacks {
             QObject::connect(pdf->FTimer, &QTimer::timeout, pdf, [pdf] { pdf->TimerTick(); });
         }
         pdf->FTimerCallback = lpTimerFunc;
-        pdf->FTimer->start(uElapse);
+        pdf->FTimer->start(qMax(uElapse, 0));
         return pdf->TimerId();
     }
 
@@ -50,11 +50,10 @@ struct FormFillCallbacks {
     }
 };
 
-int TFPdf::TimerId() const {
-    // The instance's address cut to the engine's 32-bit timer ID: unique among
-    // live components in practice, and the same in every callback.
-    return static_cast<int>(reinterpret_cast<quintptr>(this));
-}
+// The ID handed to the engine by FFI_SetTimer, expected back by FFI_KillTimer
+// and passed to each tick: the instance's own number (an address does not fit
+// the engine's 32-bit ID on this platform).
+int TFPdf::TimerId() const { return FTimerId; }
 
 void TFPdf::InitFormFill() {
     if (FFormFill) {

@@ -89,12 +89,15 @@ void OpenEngineLibrary(const QString& Name) {
     {
         ControlWordsKeeper keep;
         dlerror();
+        // A bare name is found beside the program first; only when there is no
+        // such file does the platform's library search look for it. A file
+        // beside the program that fails to load is reported as it is.
+        QString path = Name;
         if (!Name.contains(u'/')) {
-            // A bare name is found beside the program first.
             const QString beside = ProgramDirectory() + u'/' + Name;
-            if (QFileInfo::exists(beside)) handle = dlopen(QFile::encodeName(beside).constData(), RTLD_NOW | RTLD_LOCAL);
+            if (QFileInfo::exists(beside)) path = beside;
         }
-        if (!handle) handle = dlopen(QFile::encodeName(Name).constData(), RTLD_NOW | RTLD_LOCAL);
+        handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     }
     EngineLibrary = handle;
     if (!EngineLibrary) throw EPdfError(SystemErrorText() + QStringLiteral(": ") + Name);

@@ -41,8 +41,12 @@ fetch_engine() {
     echo "setup: fetching the engine library ($ENGINE_PACKAGE)"
     local tmp
     tmp="$(mktemp -d)"
-    (cd "$tmp" && npm pack --silent "$ENGINE_PACKAGE" >/dev/null)
-    tar -xzf "$tmp"/*.tgz -C "$tmp" package/libpdfium.so
+    if ! (cd "$tmp" && npm pack --silent "$ENGINE_PACKAGE" >/dev/null) ||
+       ! tar -xzf "$tmp"/*.tgz -C "$tmp" package/libpdfium.so; then
+        echo "setup: could not fetch $ENGINE_PACKAGE with npm (no network?); the first run needs it once, later runs reuse $ENGINE_DIR" >&2
+        rm -rf "$tmp"
+        exit 1
+    fi
     if ! echo "$ENGINE_SHA256  $tmp/package/libpdfium.so" | sha256sum -c --status; then
         echo "setup: checksum mismatch for libpdfium.so from $ENGINE_PACKAGE (expected sha256 $ENGINE_SHA256); not using it" >&2
         rm -rf "$tmp"
