@@ -1,0 +1,161 @@
+// Annotations of the current page as plain records: count, read, change,
+// create and delete. Every engine annotation handle opened here is closed
+// before the operation returns, also when it raises.
+#include "component/AnnotationHandle.h"
+#include "component/FPdf.h"
+#include "engine/PdfError.h"
+
+namespace kestrune {
+
+using namespace engine;
+
+namespace {
+
+constexpr int kLastSubtypeCode = static_cast<int>(TPdfAnnotationSubtype::anXfaWidget);
+// The nine engine flag bits that have a member (bits 0 to 8).
+constexpr int kAnnotationFlagMask = 0x1FF;
+constexpr FPDFANNOT_COLORTYPE kColor = 0;
+constexpr FPDFANNOT_COLORTYPE kInteriorColor = 1;
+
+TPdfAnnotationSubtype SubtypeFromEngine(int Code) {
+    if (Code < 0 || Code > kLastSubtypeCode) return TPdfAnnotationSubtype::anUnknown;
+    return static_cast<TPdfAnnotationSubtype>(Code);
+}
+
+FPDF_ANNOTATION_SUBTYPE SubtypeToEngine(TPdfAnnotationSubtype Subtype) { return static_cast<int>(Subtype); }
+
+// Reads one colour; false (and Color untouched) when the annotation has none.
+bool ReadColor(FPDF_ANNOTATION Annot, FPDFANNOT_COLORTYPE Type, TAlphaColor& Color) {
+    unsigned int r = 0, g = 0, b = 0, a = 0;
+    if (!FPDFAnnot_GetColor(Annot, Type, &r, &g, &b, &a)) return false;
+    Color = (TAlphaColor(a & 0xFF) << 24) | (TAlphaColor(r & 0xFF) << 16) | (TAlphaColor(g & 0xFF) << 8) |
+            TAlphaColor(b & 0xFF);
+    return true;
+}
+
+bool WriteColor(FPDF_ANNOTATION Annot, FPDFANNOT_COLORTYPE Type, TAlphaColor Color) {
+    const quint32 c = ColorToEngine(Color);
+    return FPDFAnnot_SetColor(Annot, Type, (c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF, (c >> 24) & 0xFF) != 0;
+}
+
+FS_QUADPOINTSF QuadToEngine(const TQuadrilateralPoint& Points) {
+    return FS_QUADPOINTSF{float(Points[0].X), float(Points[0].Y), float(Points[1].X), float(Points[1].Y),
+                          float(Points[2].X), float(Points[2].Y), float(Points[3].X), float(Points[3].Y)};
+}
+
+TQuadrilateralPoint QuadFromEngine(const FS_QUADPOINTSF& Q) {
+    return TQuadrilateralPoint{TPdfPoint{Q.x1, Q.y1}, TPdfPoint{Q.x2, Q.y2}, TPdfPoint{Q.x3, Q.y3},
+                               TPdfPoint{Q.x4, Q.y4}};
+}
+
+// The index is checked against the engine's count, asked anew on every call.
+void CheckAnnotationIndex(FPDF_PAGE Page, int Index) {
+    CheckResult(Index >= 0 && Index < FPDFPage_GetAnnotCount(Page), QStringLiteral("Incorrect index"));
+}
+
+void ReadAnnotation(FPDF_PAGE Page, int Index, TPdfAnnotation& Result) {
+    CheckAnnotationIndex(Page, Index);
+    const TAnnotationHandle annot(FPDFPage_GetAnnot(Page, Index));
+    CheckResult(bool(annot), QStringLiteral("Cannot retrieve annotation"));
+    FPDF_ANNOTATION a = annot.Get();
+
+    Result = TPdfAnnotation{};
+    Result.Subtype = SubtypeFromEngine(FPDFAnnot_GetSubtype(a));
+    Result.Flags = TPdfAnnotationFlags::FromBits(std::uint64_t(FPDFAnnot_GetFlags(a) & kAnnotationFlagMask));
+    Result.HasColor = ReadColor(a, kColor, Result.Color);
+    Result.HasInteriorColor = ReadColor(a, kInteriorColor, Result.InteriorColor);
+    if (FPDFAnnot_HasAttachmentPoints(a)) {
+        FS_QUADPOINTSF quad{};
+        if (FPDFAnnot_GetAttachmentPoints(a, 0, &quad)) {
+            Result.HasAttachmentPoints = true;
+            Result.AttachmentPoints = QuadFromEngine(quad);
+        }
+    }
+    FS_RECTF rect{};
+    CheckResult(FPDFAnnot_GetRect(a, &rect) != 0, QStringLiteral("Cannot retrieve rectangle"));
+    Result.Rectangle = TPdfRectangle{rect.left, rect.top, rect.right, rect.bottom};
+    Result.ContentsText = ReadAnnotationString(a, kContentsKey);
+    Result.AuthorText = ReadAnnotationString(a, kAuthorKey);
+}
+
+// Writes the record into an open annotation, step by step; the first failing
+// step raises and the steps before it stay applied.
+void WriteAnnotation(FPDF_ANNOTATION Annot, const TPdfAnnotation& Value) {
+    CheckResult(FPDFAnnot_SetFlags(Annot, int(Value.Flags.Bits() & kAnnotationFlagMask)) != 0,
+                QStringLiteral("Cannot set flags"));
+    if (Value.HasColor)
+        CheckResult(WriteColor(Annot, kColor, Value.Color), QStringLiteral("Cannot set color"));
+    if (Value.HasInteriorColor)
+        CheckResult(WriteColor(Annot, kInteriorColor, Value.InteriorColor), QStringLiteral("Cannot set interior color"));
+    if (Value.HasAttachmentPoints) {
+        const FS_QUADPOINTSF quad = QuadToEngine(Value.AttachmentPoints);
+        // The engine sets only a quadrilateral that exists: a new annotation
+        // gets its first one appended instead.
+        const bool written = FPDFAnnot_CountAttachmentPoints(Annot) == 0
+                                 ? FPDFAnnot_AppendAttachmentPoints(Annot, &quad) != 0
+                                 : FPDFAnnot_SetAttachmentPoints(Annot, 0, &quad) != 0;
+        CheckResult(written, QStringLiteral("Cannot set attachment points"));
+    }
+    const FS_RECTF rect{float(Value.Rectangle.Left), float(Value.Rectangle.Top), float(Value.Rectangle.Right),
+                        float(Value.Rectangle.Bottom)};
+    CheckResult(FPDFAnnot_SetRect(Annot, &rect) != 0, QStringLiteral("Cannot set rectangle"));
+    CheckResult(FPDFAnnot_SetStringValue(Annot, kContentsKey, AnnotationTextArg(Value.ContentsText)) != 0,
+                QStringLiteral("Cannot set contents text"));
+    CheckResult(FPDFAnnot_SetStringValue(Annot, kAuthorKey, AnnotationTextArg(Value.AuthorText)) != 0,
+                QStringLiteral("Cannot set author text"));
+}
+
+void ModifyAnnotation(FPDF_PAGE Page, int Index, const TPdfAnnotation& Value) {
+    CheckAnnotationIndex(Page, Index);
+    const TAnnotationHandle annot(FPDFPage_GetAnnot(Page, Index));
+    CheckResult(bool(annot), QStringLiteral("Cannot retrieve annotation"));
+    // The subtype of an existing annotation is never changed.
+    CheckResult(SubtypeFromEngine(FPDFAnnot_GetSubtype(annot.Get())) == Value.Subtype,
+                QStringLiteral("Incorrect annotation subtype"));
+    WriteAnnotation(annot.Get(), Value);
+}
+
+void AppendAnnotation(FPDF_PAGE Page, const TPdfAnnotation& Value) {
+    const FPDF_ANNOTATION_SUBTYPE subtype = SubtypeToEngine(Value.Subtype);
+    CheckResult(FPDFAnnot_IsSupportedSubtype(subtype) != 0, QStringLiteral("Unsupported annotation subtype"));
+    const TAnnotationHandle annot(FPDFPage_CreateAnnot(Page, subtype));
+    CheckResult(bool(annot), QStringLiteral("Cannot create annotation"));
+    WriteAnnotation(annot.Get(), Value);
+}
+
+void RemoveAnnotation(FPDF_PAGE Page, int Index) {
+    CheckAnnotationIndex(Page, Index);
+    // The engine's last-error code says nothing about this call: own message only.
+    CheckResult(FPDFPage_RemoveAnnot(Page, Index) != 0, QStringLiteral("Cannot delete annotation"));
+}
+
+}  // namespace
+
+int TFPdf::GetAnnotationCount() {
+    CheckPageActive();
+    return FPDFPage_GetAnnotCount(FPage);
+}
+
+TPdfAnnotation TFPdf::GetAnnotation(int Index) {
+    CheckPageActive();
+    TPdfAnnotation result;
+    ReadAnnotation(FPage, Index, result);
+    return result;
+}
+
+void TFPdf::SetAnnotation(int Index, const TPdfAnnotation& Value) {
+    CheckPageActive();
+    ModifyAnnotation(FPage, Index, Value);
+}
+
+void TFPdf::CreateAnnotation(const TPdfAnnotation& Annotation) {
+    CheckPageActive();
+    AppendAnnotation(FPage, Annotation);
+}
+
+void TFPdf::DeleteAnnotation(int Index) {
+    CheckPageActive();
+    RemoveAnnotation(FPage, Index);
+}
+
+}  // namespace kestrune
