@@ -1,0 +1,129 @@
+#include "app/Conversion.h"
+
+#include <QFileInfo>
+#include <QIODevice>
+#include <QSaveFile>
+#include <limits>
+
+#include "component/FPdf.h"
+#include "component/FileError.h"
+
+namespace kestrune {
+
+namespace {
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
+
+// The number of UTF-8 bytes AppendUtf8 writes for Text.
+qsizetype Utf8Length(const char16_t* s, qsizetype n) {
+    qsizetype length = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t c = s[i];
+        if (c < 0x80) {
+            length += 1;
+        } else if (c < 0x800) {
+            length += 2;
+        } else if (IsHighSurrogate(c) && i + 1 < n && IsLowSurrogate(s[i + 1])) {
+            length += 4;
+            ++i;
+        } else {
+            length += 3;  // any other unit, an unpaired surrogate (as U+FFFD) included
+        }
+    }
+    return length;
+}
+
+}  // namespace
+
+// Written by hand rather than with QString::toUtf8(), which writes "?" for an
+// unpaired surrogate, or a stateful QStringEncoder, which can hold back a high
+// surrogate at the very end of a text.
+void AppendUtf8(QByteArray& Out, QStringView Text) {
+    const char16_t* s = Text.utf16();
+    const qsizetype n = Text.size();
+    const qsizetype start = Out.size();
+    Out.resize(start + Utf8Length(s, n));
+    auto* d = reinterpret_cast<unsigned char*>(Out.data() + start);
+    for (qsizetype i = 0; i < n; ++i) {
+        char32_t c = s[i];
+        if (c < 0x80) {
+            *d++ = static_cast<unsigned char>(c);
+            continue;
+        }
+        if (c < 0x800) {
+            *d++ = static_cast<unsigned char>(0xC0 | (c >> 6));
+            *d++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            continue;
+        }
+        if (IsSurrogate(static_cast<char16_t>(c))) {
+            if (IsHighSurrogate(static_cast<char16_t>(c)) && i + 1 < n && IsLowSurrogate(s[i + 1])) {
+                c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+                *d++ = static_cast<unsigned char>(0xF0 | (c >> 18));
+                *d++ = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+                *d++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+                *d++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+                continue;
+            }
+            c = 0xFFFD;
+        }
+        *d++ = static_cast<unsigned char>(0xE0 | (c >> 12));
+        *d++ = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+        *d++ = static_cast<unsigned char>(0x80 | (c & 0x3F));
+    }
+}
+
+QByteArray EncodeUtf8(QStringView Text) {
+    QByteArray out;
+    AppendUtf8(out, Text);
+    return out;
+}
+
+QString TextFileName(const QString& PdfFileName) {
+    // Only the file name part counts: a dot in a folder name is no extension.
+    const qsizetype slash = PdfFileName.lastIndexOf(QLatin1Char('/'));
+    const qsizetype dot = PdfFileName.lastIndexOf(QLatin1Char('.'));
+    const QString base = dot > slash ? PdfFileName.left(dot) : PdfFileName;
+    return base + QStringLiteral(".txt");
+}
+
+QByteArray ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionProgress& Progress) {
+    Pdf.SetFileName(FileName);
+    Pdf.SetPageNumber(0);
+    Pdf.SetActive(true);
+    if (Progress.Started) Progress.Started(Pdf.GetPageCount());
+    // Read again: the progress handler lets events run, and they may change the document.
+    const int count = Pdf.GetPageCount();
+    QByteArray out;
+    for (int page = 1; page <= count; ++page) {
+        Pdf.SetPageNumber(page);
+        const QString text = Pdf.Text(0, std::numeric_limits<int>::max());
+        if (out.isEmpty()) out = QByteArrayLiteral("\xEF\xBB\xBF");
+        AppendUtf8(out, text);
+        out += "\r\n";
+        if (Progress.PageDone) Progress.PageDone(page);
+    }
+    return out;
+}
+
+void WriteAll(QIODevice& Device, const QByteArray& Bytes, const QString& Path) {
+    const auto fail = [&] {
+        return EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Device.errorString()));
+    };
+    if (Device.write(Bytes) != Bytes.size()) throw fail();
+    // A buffered file device may hold the last bytes until it is flushed; a
+    // failure there must count as well.
+    if (auto* file = qobject_cast<QFileDevice*>(&Device); file && !file->flush()) throw fail();
+}
+
+void SaveTextFile(const QString& Path, const QByteArray& Bytes) {
+    QSaveFile file(Path);
+    if (!file.open(QIODevice::WriteOnly)) throw EFileError::CannotCreate(Path, file.errorString());
+    // On a failure the temporary file is removed as `file` goes; the old file stays.
+    WriteAll(file, Bytes, Path);
+    if (!file.commit())
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, file.errorString()));
+}
+
+}  // namespace kestrune
