@@ -1,10 +1,39 @@
 // Page management: adding, regenerating, deleting and importing pages, and
 // copying viewer preferences from another document.
+#include <QBuffer>
+#include <algorithm>
+
+#include "component/EngineStrings.h"
 #include "component/FPdf.h"
 
 namespace kestrune {
 
 using namespace engine;
+
+namespace {
+
+// The engine's 0-based index for a page number, kept within int for any number.
+int EngineIndex(int PageNumber) { return PageNumber > std::numeric_limits<int>::min() ? PageNumber - 1 : -1; }
+
+const QString kNoSource = QStringLiteral("Cannot import from a missing PDF component");
+
+}  // namespace
+
+void TFPdf::AddPage(int PageNumber, double Width, double Height) {
+    CheckActive();
+    ClosePage();
+    // The engine puts a page whose number lies past the end (or before the
+    // first) at the end (or the start); the stored number follows, so that the
+    // current page is always page PageNumber.
+    const int count = FPDF_GetPageCount(FDocument);
+    FPageNumber = std::clamp(PageNumber, 1, count + 1);
+    FpuMaskScope mask;
+    FPage = FPDFPage_New(FDocument, FPageNumber - 1, Width, Height);
+    CheckResult(FPage != nullptr, QStringLiteral("Cannot create PDF page"));
+    // As for every page made current: the form environment answers only for
+    // pages it was told about.
+    if (FFormHandle) FORM_OnAfterLoadPage(FPage, FFormHandle);
+}
 
 void TFPdf::UpdatePage() {
     CheckPageActive();
@@ -15,6 +44,58 @@ void TFPdf::UpdatePage() {
     // regenerated content.
     CloseTextPage();
     CheckResult(generated, QStringLiteral("Cannot create page content"));
+}
+
+void TFPdf::DeletePage(int PageNumber) {
+    CheckActive();
+    ClosePage();
+    // The engine ignores a number that names no page.
+    FPDFPage_Delete(FDocument, EngineIndex(PageNumber));
+    // The stored number stays unless it now lies past the end; either way the
+    // page under it is opened afresh and OnPageChange raised.
+    const int count = GetPageCount();
+    if (count < FPageNumber)
+        SetPageNumber(count);
+    else
+        ReloadPage();
+}
+
+bool TFPdf::ImportPages(TFPdf* Pdf, const QString& Range, int PageNumber) {
+    CheckActive();
+    CheckResult(Pdf != nullptr, kNoSource);
+    Pdf->SetActive(true);
+    ClosePage();
+    // An empty range means every page and is passed as an empty text.
+    const QByteArray range = strings::ToLatin1(Range);
+    bool imported = false;
+    if (Pdf->FDocument != FDocument) {
+        imported = FPDF_ImportPages(FDocument, Pdf->FDocument, range.constData(), EngineIndex(PageNumber)) != 0;
+    } else {
+        // The engine cannot import a document into itself (it aborts the
+        // process), so the pages come from a copy of the document held in
+        // memory. The copy is saved without encryption so that it opens
+        // without a password; the imported pages are copied over in full, so
+        // the copy can go right after the import.
+        QBuffer copy;
+        copy.open(QIODevice::WriteOnly);
+        if (SaveAs(&copy, TSaveOption::saRemoveSecurity)) {
+            const QByteArray& bytes = copy.buffer();
+            FPDF_DOCUMENT source = FPDF_LoadMemDocument64(bytes.constData(), size_t(bytes.size()), "");
+            if (source) {
+                imported = FPDF_ImportPages(FDocument, source, range.constData(), EngineIndex(PageNumber)) != 0;
+                FPDF_CloseDocument(source);
+            }
+        }
+    }
+    ReloadPage();
+    return imported;
+}
+
+bool TFPdf::ImportPreferences(TFPdf* Pdf) {
+    CheckActive();
+    CheckResult(Pdf != nullptr, kNoSource);
+    Pdf->SetActive(true);
+    return FPDF_CopyViewerPreferences(FDocument, Pdf->FDocument) != 0;
 }
 
 }  // namespace kestrune
