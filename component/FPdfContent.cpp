@@ -1,0 +1,290 @@
+// Content creation on the current page: pictures from images, JPEG data from a
+// stream, paths built step by step, text objects, and replacing an object's text.
+//
+// Every operation that changes the page ends with UpdatePage, which writes the
+// page's content stream again and drops the text page, so that saving,
+// rendering and the next text operation all see the page as it now is.
+#include <QIODevice>
+#include <cmath>
+
+#include "component/EngineStrings.h"
+#include "component/FPdf.h"
+
+namespace kestrune {
+
+using namespace engine;
+
+namespace {
+
+// Destroys a page object that has not (yet) been handed to the page.
+class PageObjectScope {
+public:
+    explicit PageObjectScope(FPDF_PAGEOBJECT Object) : FObject(Object) {}
+    ~PageObjectScope() {
+        if (FObject) FPDFPageObj_Destroy(FObject);
+    }
+    PageObjectScope(const PageObjectScope&) = delete;
+    PageObjectScope& operator=(const PageObjectScope&) = delete;
+    FPDF_PAGEOBJECT Get() const { return FObject; }
+    // The page owns the object from now on.
+    void Release() { FObject = nullptr; }
+
+private:
+    FPDF_PAGEOBJECT FObject;
+};
+
+// Frees an engine bitmap on every way out.
+struct EngineBitmapScope {
+    FPDF_BITMAP Bitmap;
+    ~EngineBitmapScope() {
+        if (Bitmap) FPDFBitmap_Destroy(Bitmap);
+    }
+};
+
+// A colour split into the separate channels the engine takes.
+struct Channels {
+    unsigned int R, G, B, A;
+};
+
+Channels SplitColor(TAlphaColor Color) {
+    const quint32 c = ColorToEngine(Color);
+    return {(c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF, (c >> 24) & 0xFF};
+}
+
+const char* const BlendModeNames[] = {"",           "Color",      "ColorBurn",  "ColorDodge", "Darken",
+                                      "Difference", "Exclusion",  "HardLight",  "Hue",        "Lighten",
+                                      "Luminosity", "Multiply",   "Normal",     "Overlay",    "Saturation",
+                                      "Screen",     "SoftLight"};
+static_assert(std::size(BlendModeNames) == size_t(TPdfBlendMode::bmSoftLight) + 1);
+
+// Reads exactly Size bytes at Position; false when the device cannot seek
+// there or deliver the whole block.
+bool ReadAt(QIODevice* Stream, qint64 Position, uchar* Buffer, qint64 Size) {
+    if (!Stream->seek(Position)) return false;
+    qint64 done = 0;
+    while (done < Size) {
+        const qint64 n = Stream->read(reinterpret_cast<char*>(Buffer) + done, Size - done);
+        if (n <= 0) return false;
+        done += n;
+    }
+    return true;
+}
+
+// The engine's read callback of a JPEG load: the stream sits right behind the
+// engine structure in the record. A block the stream cannot deliver fails the
+// load (no exception crosses the engine).
+int StreamReadBlock(void* Param, unsigned long Position, unsigned char* Buffer, unsigned long Size) {
+    const auto* access = static_cast<const TPdfFileAccess*>(Param);
+    return ReadAt(access->Stream, qint64(Position), Buffer, qint64(Size)) ? 1 : 0;
+}
+
+// Whether the device holds JPEG data that the engine can place: a start-of-image
+// marker, then marker segments up to a frame header with a width and height
+// above 0. The engine's own loader answers success for any bytes at all and
+// then places an empty image, so this is checked before anything is made.
+bool HoldsPlaceableJpeg(QIODevice* Stream) {
+    const qint64 size = Stream->size();
+    if (size < 4 || size > qint64(std::numeric_limits<quint32>::max())) return false;
+    uchar b[8];
+    if (!ReadAt(Stream, 0, b, 2) || b[0] != 0xFF || b[1] != 0xD8) return false;
+    qint64 pos = 2;
+    while (pos + 2 <= size) {
+        if (!ReadAt(Stream, pos, b, 2) || b[0] != 0xFF) return false;
+        const uchar marker = b[1];
+        if (marker == 0xFF) {  // fill byte before a marker
+            ++pos;
+            continue;
+        }
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) {  // markers without a segment
+            pos += 2;
+            continue;
+        }
+        if (marker == 0xD8 || marker == 0xD9 || marker == 0xDA) return false;  // no frame before the scan
+        if (!ReadAt(Stream, pos + 2, b, 2)) return false;
+        const int length = (b[0] << 8) | b[1];
+        if (length < 2) return false;
+        const bool frame = marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+        if (frame) {
+            // Precision, height, width, component count.
+            if (length < 8 || !ReadAt(Stream, pos + 4, b, 6)) return false;
+            const int height = (b[1] << 8) | b[2];
+            const int width = (b[3] << 8) | b[4];
+            return height > 0 && width > 0 && b[5] > 0;
+        }
+        pos += 2 + length;
+    }
+    return false;
+}
+
+}  // namespace
+
+// ---- Pictures and JPEG images -------------------------------------------------
+
+void TFPdf::AddPicture(const QImage& Bitmap, double X, double Y) {
+    CheckPageActive();
+    InsertBitmapObject(Bitmap, X, Y, Bitmap.width(), Bitmap.height());
+}
+
+void TFPdf::AddPicture(const QImage& Bitmap, double X, double Y, double Width, double Height) {
+    CheckPageActive();
+    InsertBitmapObject(Bitmap, X, Y, Width, Height);
+}
+
+void TFPdf::InsertBitmapObject(const QImage& Bitmap, double X, double Y, double Width, double Height) {
+    CheckResult(Bitmap.format() == QImage::Format_ARGB32, QStringLiteral("Unsupported pixel format"));
+    FpuMaskScope mask;
+    PageObjectScope image(FPDFPageObj_NewImageObj(FDocument));
+    CheckResult(image.Get() != nullptr, QStringLiteral("Cannot create image object"));
+    // Format_ARGB32 lies in memory as the engine's BGRA; the engine only reads
+    // these pixels while it encodes them into the image, so the image's own
+    // rows serve without a copy.
+    const EngineBitmapScope bitmap{FPDFBitmap_CreateEx(Bitmap.width(), Bitmap.height(), 4 /* BGRA */,
+                                                       const_cast<uchar*>(Bitmap.constBits()),
+                                                       int(Bitmap.bytesPerLine()))};
+    CheckResult(bitmap.Bitmap != nullptr, QStringLiteral("Cannot create bitmap"));
+    FPDF_PAGE pages[] = {FPage};
+    CheckResult(FPDFImageObj_SetBitmap(pages, 1, image.Get(), bitmap.Bitmap) != 0,
+                QStringLiteral("Cannot assign bitmap"));
+    CheckResult(FPDFImageObj_SetMatrix(image.Get(), Width, 0, 0, Height, X, Y) != 0,
+                QStringLiteral("Cannot set matrix"));
+    FPDFPage_InsertObject(FPage, image.Get());
+    image.Release();
+    UpdatePage();
+}
+
+bool TFPdf::AddJpegImage(QIODevice* JpegImage, double X, double Y, double Width, double Height) {
+    CheckPageActive();
+    return InsertJpegObject(JpegImage, X, Y, Width, Height);
+}
+
+bool TFPdf::InsertJpegObject(QIODevice* Stream, double X, double Y, double Width, double Height) {
+    if (!Stream || !Stream->isReadable() || Stream->isSequential() || !HoldsPlaceableJpeg(Stream)) return false;
+    FpuMaskScope mask;
+    PageObjectScope image(FPDFPageObj_NewImageObj(FDocument));
+    CheckResult(image.Get() != nullptr, QStringLiteral("Cannot create image object"));
+    TPdfFileAccess access;
+    access.Info.m_FileLen = static_cast<unsigned long>(Stream->size());
+    access.Info.m_GetBlock = &StreamReadBlock;
+    access.Info.m_Param = &access;
+    access.Stream = Stream;
+    FPDF_PAGE pages[] = {FPage};
+    if (FPDFImageObj_LoadJpegFileInline(pages, 1, image.Get(), &access.Info) == 0) return false;
+    // The loader reports success also when it could not read the image's
+    // header; such an image has no size and is not placed.
+    FPDF_IMAGEOBJ_METADATA meta{};
+    if (!FPDFImageObj_GetImageMetadata(image.Get(), nullptr, &meta) || meta.width == 0 || meta.height == 0)
+        return false;
+    CheckResult(FPDFImageObj_SetMatrix(image.Get(), Width, 0, 0, Height, X, Y) != 0,
+                QStringLiteral("Cannot set matrix"));
+    FPDFPage_InsertObject(FPage, image.Get());
+    image.Release();
+    UpdatePage();
+    return true;
+}
+
+// ---- Paths ------------------------------------------------------------------------
+
+void TFPdf::RequirePath() const { CheckResult(FPath != nullptr, QStringLiteral("Path was not created")); }
+
+void TFPdf::CreatePath(float X, float Y, TPdfFillMode FillMode, TAlphaColor FillColor, bool Stroke,
+                       TAlphaColor StrokeColor, float StrokeWidth, TPdfLineCap LineCap, TPdfLineJoin LineJoin,
+                       TPdfBlendMode BlendMode) {
+    CheckPageActive();
+    CheckResult(FPath == nullptr, QStringLiteral("Path was already created"));
+    FPath = FPDFPageObj_CreateNewPath(X, Y);
+    CheckResult(FPath != nullptr, QStringLiteral("Cannot create path"));
+    ApplyPathStyle(FillMode, FillColor, Stroke, StrokeColor, StrokeWidth, LineCap, LineJoin, BlendMode);
+}
+
+void TFPdf::CreatePath(float X, float Y, float Width, float Height, TPdfFillMode FillMode, TAlphaColor FillColor,
+                       bool Stroke, TAlphaColor StrokeColor, float StrokeWidth, TPdfLineCap LineCap,
+                       TPdfLineJoin LineJoin, TPdfBlendMode BlendMode) {
+    CheckPageActive();
+    CheckResult(FPath == nullptr, QStringLiteral("Path was already created"));
+    FPath = FPDFPageObj_CreateNewRect(X, Y, Width, Height);
+    CheckResult(FPath != nullptr, QStringLiteral("Cannot create path"));
+    ApplyPathStyle(FillMode, FillColor, Stroke, StrokeColor, StrokeWidth, LineCap, LineJoin, BlendMode);
+}
+
+// Styles the path just created. The path stays the unfinished path also when a
+// step raises, so that the caller can go on with it or drop it with the page.
+void TFPdf::ApplyPathStyle(TPdfFillMode FillMode, TAlphaColor FillColor, bool Stroke, TAlphaColor StrokeColor,
+                           float StrokeWidth, TPdfLineCap LineCap, TPdfLineJoin LineJoin, TPdfBlendMode BlendMode) {
+    // The enumerations' ordinals are the engine's codes, one above for cap and
+    // join, whose first member means "leave the engine's default".
+    FPDFPath_SetDrawMode(FPath, int(FillMode), Stroke ? 1 : 0);
+    const Channels fill = SplitColor(FillColor);
+    FPDFPageObj_SetFillColor(FPath, fill.R, fill.G, fill.B, fill.A);
+    if (Stroke) {
+        const Channels stroke = SplitColor(StrokeColor);
+        FPDFPageObj_SetStrokeColor(FPath, stroke.R, stroke.G, stroke.B, stroke.A);
+        if (!(StrokeWidth == 1.0f))
+            CheckResult(FPDFPageObj_SetStrokeWidth(FPath, StrokeWidth) != 0,
+                        QStringLiteral("Cannot set stroke width"));
+    }
+    if (LineCap != TPdfLineCap::lcDefault) FPDFPageObj_SetLineCap(FPath, int(LineCap) - 1);
+    if (LineJoin != TPdfLineJoin::ljDefault) FPDFPageObj_SetLineJoin(FPath, int(LineJoin) - 1);
+    if (BlendMode != TPdfBlendMode::bmDefault)
+        FPDFPageObj_SetBlendMode(FPath, BlendModeNames[int(BlendMode)]);
+}
+
+void TFPdf::MoveTo(float X, float Y) {
+    RequirePath();
+    CheckResult(FPDFPath_MoveTo(FPath, X, Y) != 0, QStringLiteral("Cannot move"));
+}
+
+void TFPdf::LineTo(float X, float Y) {
+    RequirePath();
+    CheckResult(FPDFPath_LineTo(FPath, X, Y) != 0, QStringLiteral("Cannot add line"));
+}
+
+void TFPdf::BezierTo(float X1, float Y1, float X2, float Y2, float X3, float Y3) {
+    RequirePath();
+    CheckResult(FPDFPath_BezierTo(FPath, X1, Y1, X2, Y2, X3, Y3) != 0, QStringLiteral("Cannot add Bezier curve"));
+}
+
+void TFPdf::ClosePath() {
+    RequirePath();
+    CheckResult(FPDFPath_Close(FPath) != 0, QStringLiteral("Cannot close path"));
+}
+
+void TFPdf::AddPath() {
+    RequirePath();
+    FPDFPage_InsertObject(FPage, FPath);
+    FPath = nullptr;
+    UpdatePage();
+}
+
+// ---- Text ---------------------------------------------------------------------------
+
+void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, double X, double Y, TAlphaColor Color,
+                    double Angle) {
+    FpuMaskScope mask;
+    CheckPageActive();
+    const QByteArray font = strings::ToLatin1(Font);
+    PageObjectScope object(FPDFPageObj_NewTextObj(FDocument, font.constData(), FontSize));
+    CheckResult(object.Get() != nullptr, QStringLiteral("Cannot create text object"));
+    CheckResult(FPDFText_SetText(object.Get(), strings::WideArg(Text)) != 0, QStringLiteral("Cannot set text"));
+    const Channels color = SplitColor(Color);
+    CheckResult(FPDFPageObj_SetFillColor(object.Get(), color.R, color.G, color.B, color.A) != 0,
+                QStringLiteral("Cannot set color"));
+    if (Angle == 0) {
+        FPDFPageObj_Transform(object.Get(), 1, 0, 0, 1, X, Y);
+    } else {
+        const double t = Angle * M_PI / 180;
+        FPDFPageObj_Transform(object.Get(), std::cos(t), std::sin(t), -std::sin(t), std::cos(t), X, Y);
+    }
+    FPDFPage_InsertObject(FPage, object.Get());
+    object.Release();
+    UpdatePage();
+}
+
+void TFPdf::SetText(int ObjectIndex, const QString& Text) {
+    CheckPageActive();
+    CheckResult(GetObjectType(ObjectIndex) == TObjectType::otText, QStringLiteral("Text object required"));
+    CheckResult(FPDFText_SetText(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(ObjectIndex)), strings::WideArg(Text)) != 0,
+                QStringLiteral("Cannot set text"));
+    UpdatePage();
+}
+
+}  // namespace kestrune
