@@ -1,0 +1,167 @@
+// Loading and binding the engine library, and the engine's error codes.
+//
+// The engine stays loaded for the rest of a process once a load succeeds, so
+// each case needs a process of its own (CTest runs every case separately); a
+// case that finds the engine already loaded skips rather than test nothing.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include "component/FPdf.h"
+
+using namespace kestrune;
+
+namespace {
+
+const QString kDoubles = QStringLiteral(KESTRUNE_DOUBLES_DIR);
+const QString kFullDouble = kDoubles + QStringLiteral("/engine_double_full.so");
+const QString kLackingDouble = kDoubles + QStringLiteral("/engine_double_lacks_entries.so");
+
+#define REQUIRE_FRESH_ENGINE()                                                           \
+    if (EngineLoaded()) GTEST_SKIP() << "the engine is already loaded in this process; " \
+                                        "run this case on its own (as CTest does)"
+
+// The message of the EPdfError that f raises; fails the test when none is raised.
+template <typename F>
+QString ErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const EPdfError& e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "no EPdfError raised";
+    return {};
+}
+
+// Whether the library file is still mapped into the process.
+bool StillMapped(const QString& path) {
+    void* h = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_NOLOAD);
+    if (h) dlclose(h);
+    return h != nullptr;
+}
+
+void SetDoubleLastError(unsigned long code) {
+    using SetLastError = void (*)(unsigned long);
+    auto set = reinterpret_cast<SetLastError>(dlsym(EngineLibrary, "KestruneDouble_SetLastError"));
+    ASSERT_NE(set, nullptr);
+    set(code);
+}
+
+}  // namespace
+
+TEST(EngineBinding, MissingLibraryFailsEveryOpenAndEachOpenTriesAgain) {
+    REQUIRE_FRESH_ENGINE();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("libnot-there.so"));
+    EngineLibraryName = path;
+    TFPdf pdf;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const QString message = ErrorOf([&] { pdf.CreateDocument(); });
+        // The platform's text for the failed load, then ": ", then the name.
+        EXPECT_TRUE(message.endsWith(QStringLiteral(": ") + path)) << message.toStdString();
+        EXPECT_TRUE(message.contains(QStringLiteral("No such file"))) << message.toStdString();
+        EXPECT_FALSE(message.contains(QStringLiteral(".:"))) << "trailing full stop kept: " << message.toStdString();
+        EXPECT_FALSE(EngineLoaded());
+        EXPECT_EQ(EngineLibrary, nullptr);
+        EXPECT_FALSE(pdf.GetActive());
+    }
+    // Once the file is there, the next open loads it: nothing was remembered.
+    ASSERT_TRUE(QFile::copy(kFullDouble, path));
+    // The double gives no document, so the creation fails with its own message.
+    EXPECT_EQ(ErrorOf([&] { pdf.CreateDocument(); }), QStringLiteral("Cannot create PDF document"));
+    EXPECT_TRUE(EngineLoaded());
+    EXPECT_EQ(EngineLibraryName, path);
+}
+
+TEST(EngineBinding, LibraryLackingEntriesIsRefusedWithTheFirstMissingName) {
+    REQUIRE_FRESH_ENGINE();
+    // The double hides FPDF_LoadPage and, further down the table, FPDFText_GetText.
+    EngineLibraryName = kLackingDouble;
+    TFPdf pdf;
+    pdf.SetFileName(QStringLiteral("/nonexistent.pdf"));
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        const QString message = ErrorOf([&] { pdf.SetActive(true); });
+        EXPECT_TRUE(message.endsWith(QStringLiteral(": FPDF_LoadPage"))) << message.toStdString();
+        EXPECT_TRUE(message.contains(QStringLiteral("undefined symbol"))) << message.toStdString();
+        EXPECT_FALSE(message.contains(QStringLiteral("FPDFText_GetText")));
+        // Nothing is left loaded: not the library, not the engine state.
+        EXPECT_FALSE(EngineLoaded());
+        EXPECT_FALSE(StillMapped(kLackingDouble));
+        EXPECT_FALSE(pdf.GetActive());
+    }
+    // A complete library named afterwards is loaded from the start.
+    EngineLibraryName = kFullDouble;
+    EXPECT_EQ(ErrorOf([&] { pdf.SetActive(true); }), QStringLiteral("Cannot load PDF document /nonexistent.pdf"));
+    EXPECT_TRUE(EngineLoaded());
+    EXPECT_TRUE(StillMapped(kFullDouble));
+}
+
+TEST(EngineBinding, EngineErrorCodesReplaceTheLoadersMessage) {
+    REQUIRE_FRESH_ENGINE();
+    EngineLibraryName = kFullDouble;
+    TFPdf pdf;
+    EXPECT_THROW(pdf.CreateDocument(), EPdfError);  // loads the double, which gives no document
+    ASSERT_TRUE(EngineLoaded());
+    pdf.SetFileName(QStringLiteral("/some/file.pdf"));
+
+    const struct {
+        unsigned long Code;
+        const char* Message;
+    } cases[] = {
+        {0, "Cannot load PDF document /some/file.pdf"},  // no code: the operation's own message
+        {1, "Unknown error"},
+        {2, "File not found or could not be opened"},
+        {3, "File not in PDF format or corrupted"},
+        {4, "Password required or incorrect password"},
+        {5, "Unsupported security scheme"},
+        {6, "Page not found or content error"},
+        {7, "Unknown error"},
+        {1000, "Unknown error"},
+    };
+    for (const auto& c : cases) {
+        SetDoubleLastError(c.Code);
+        EXPECT_EQ(ErrorOf([&] { pdf.SetActive(true); }), QString::fromUtf8(c.Message)) << "code " << c.Code;
+        EXPECT_FALSE(pdf.GetActive());
+    }
+    // The memory loader's own message has no file name and no trailing blank.
+    SetDoubleLastError(0);
+    const QByteArray bytes("%PDF-1.7");
+    EXPECT_EQ(ErrorOf([&] { pdf.LoadDocument(bytes); }), QStringLiteral("Cannot load PDF document"));
+    SetDoubleLastError(4);
+    EXPECT_EQ(ErrorOf([&] { pdf.LoadDocument(bytes); }), QStringLiteral("Password required or incorrect password"));
+    // A code left over from a failed load does not stand in for a creation's failure.
+    EXPECT_EQ(ErrorOf([&] { pdf.CreateDocument(); }), QStringLiteral("Cannot create PDF document"));
+}
+
+TEST(EngineBinding, DefaultNameIsFoundBesideTheProgramAndLoadedOnce) {
+    REQUIRE_FRESH_ENGINE();
+    EngineLibraryName.clear();
+    {
+        TFPdf pdf;
+        EXPECT_FALSE(EngineLoaded()) << "creating a component touches no engine";
+        pdf.CreateDocument();
+        EXPECT_TRUE(pdf.GetActive());
+    }
+    EXPECT_EQ(EngineLibraryName, QStringLiteral("libpdfium.so"));
+    ASSERT_TRUE(EngineLoaded());
+
+    // The library actually bound is the one beside this program.
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void*>(engine::FPDF_GetPageCount), &info), 0);
+    const QString programDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    EXPECT_EQ(QFileInfo(QString::fromLocal8Bit(info.dli_fname)).canonicalFilePath(),
+              QFileInfo(programDir + QStringLiteral("/libpdfium.so")).canonicalFilePath());
+
+    // Destroying every component leaves the engine loaded; a later open does
+    // not load it again, and a changed name no longer matters.
+    void* library = EngineLibrary;
+    EngineLibraryName = QStringLiteral("/nowhere/libpdfium.so");
+    TFPdf again;
+    again.CreateDocument();
+    EXPECT_EQ(EngineLibrary, library);
+    EXPECT_EQ(engine::EntryPointCount, 423);
+}
