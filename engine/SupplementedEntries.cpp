@@ -105,9 +105,47 @@ struct BitmapHolder {
     }
 };
 
+// The alpha that the image's soft mask (or stencil) gives each of its pixels,
+// as a w x h engine bitmap in BGRA; null when the engine cannot draw it. The
+// engine decodes an image without its mask, so the image is drawn once at one
+// unit per pixel, which applies the mask, and only the alpha is taken from
+// that. The drawing needs a document for its caches: a fresh one for each
+// call, so that no cache outlives the document the image belongs to.
+FPDF_BITMAP RenderMaskedImage(FPDF_PAGEOBJECT image, int w, int h) {
+    FS_MATRIX placed{};
+    if (!FPDFPageObj_GetMatrix(image, &placed)) return nullptr;
+    FPDF_DOCUMENT scratch = FPDF_CreateNewDocument();
+    if (!scratch) return nullptr;
+    const FS_MATRIX onePerPixel{float(w), 0, 0, float(h), 0, 0};
+    FPDF_BITMAP drawn = nullptr;
+    if (FPDFPageObj_SetMatrix(image, &onePerPixel)) drawn = FPDFImageObj_GetRenderedBitmap(scratch, nullptr, image);
+    FPDFPageObj_SetMatrix(image, &placed);
+    FPDF_CloseDocument(scratch);
+    if (drawn && (FPDFBitmap_GetFormat(drawn) != kBgra || FPDFBitmap_GetWidth(drawn) != w ||
+                  FPDFBitmap_GetHeight(drawn) != h ||
+                  static_cast<long long>(FPDFBitmap_GetStride(drawn)) < static_cast<long long>(w) * 4 ||
+                  !FPDFBitmap_GetBuffer(drawn))) {
+        FPDFBitmap_Destroy(drawn);
+        drawn = nullptr;
+    }
+    return drawn;
+}
+
+// Whether any pixel of a BGRA bitmap is less than opaque.
+bool HasAlpha(FPDF_BITMAP bitmap) {
+    const int w = FPDFBitmap_GetWidth(bitmap), h = FPDFBitmap_GetHeight(bitmap);
+    const size_t stride = size_t(FPDFBitmap_GetStride(bitmap));
+    const auto* bits = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(bitmap));
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            if (bits[y * stride + 4 * size_t(x) + 3] != 0xFF) return true;
+    return false;
+}
+
 // The image decoded by the engine, delivered as rows of 24-bit blue-green-red
-// (from grey or BGR sources) or 32-bit blue-green-red-alpha pixels, each row
-// *stride bytes long. With pixels null: writes the four values. With a buffer of
+// (from grey, one-bit, indexed or colour sources) or 32-bit blue-green-red-alpha
+// pixels (images with an alpha channel or a soft mask), each row *stride bytes
+// long. With pixels null: writes the four values. With a buffer of
 // height x stride bytes: copies the rows.
 extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* height, int* width,
                                             int* bits_per_pixel, int* stride, void* pixels) {
@@ -120,39 +158,49 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
     const int format = FPDFBitmap_GetFormat(holder.Bitmap);
     const int sourceStride = FPDFBitmap_GetStride(holder.Bitmap);
     if (w < 1 || h < 1) return 0;
-    int sourceBytes = 0, targetBytes = 0;
+    int sourceBytes = 0;
     switch (format) {
-        case kGray: sourceBytes = 1; targetBytes = 3; break;
-        case kBgr: sourceBytes = 3; targetBytes = 3; break;
+        case kGray: sourceBytes = 1; break;
+        case kBgr: sourceBytes = 3; break;
         case kBgrx:
-        case kBgra: sourceBytes = 4; targetBytes = 4; break;
+        case kBgra: sourceBytes = 4; break;
         default: return 0;
     }
+    if (static_cast<long long>(w) * sourceBytes > sourceStride) return 0;
+    const auto* source = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(holder.Bitmap));
+    if (!source) return 0;
+
+    // An image without an alpha channel of its own may still have a mask.
+    BitmapHolder masked{format == kBgra ? nullptr : RenderMaskedImage(image_object, w, h)};
+    if (masked.Bitmap && !HasAlpha(masked.Bitmap)) {
+        FPDFBitmap_Destroy(masked.Bitmap);
+        masked.Bitmap = nullptr;
+    }
+    const int targetBytes = format == kBgra || format == kBgrx || masked.Bitmap ? 4 : 3;
     const long long rowBytes = static_cast<long long>(w) * targetBytes;
     if (rowBytes > std::numeric_limits<int>::max()) return 0;
-    if (static_cast<long long>(w) * sourceBytes > sourceStride) return 0;
     *width = w;
     *height = h;
     *bits_per_pixel = targetBytes * 8;
     *stride = int(rowBytes);
     if (!pixels) return 1;
 
-    const auto* source = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(holder.Bitmap));
-    if (!source) return 0;
+    const auto* alpha = masked.Bitmap ? static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(masked.Bitmap)) : nullptr;
+    const size_t alphaStride = masked.Bitmap ? size_t(FPDFBitmap_GetStride(masked.Bitmap)) : 0;
     auto* target = static_cast<unsigned char*>(pixels);
     for (int y = 0; y < h; ++y) {
         const unsigned char* s = source + static_cast<size_t>(y) * size_t(sourceStride);
         unsigned char* t = target + static_cast<size_t>(y) * size_t(rowBytes);
-        switch (format) {
-            case kGray:
-                for (int x = 0; x < w; ++x) t[3 * x] = t[3 * x + 1] = t[3 * x + 2] = s[x];
-                break;
-            case kBgrx:
-                std::memcpy(t, s, size_t(rowBytes));
-                for (int x = 0; x < w; ++x) t[4 * x + 3] = 0xFF;  // no alpha: opaque
-                break;
-            default:
-                std::memcpy(t, s, size_t(rowBytes));
+        const unsigned char* a = alpha ? alpha + static_cast<size_t>(y) * alphaStride + 3 : nullptr;
+        for (int x = 0; x < w; ++x, t += targetBytes, s += sourceBytes) {
+            if (sourceBytes == 1) {
+                t[0] = t[1] = t[2] = s[0];
+            } else {
+                t[0] = s[0];
+                t[1] = s[1];
+                t[2] = s[2];
+            }
+            if (targetBytes == 4) t[3] = a ? a[4 * size_t(x)] : format == kBgra ? s[3] : 0xFF;
         }
     }
     return 1;
