@@ -1,0 +1,244 @@
+// Form fields of the current page: values by index and by position, with and
+// without a form environment, and the descriptions of every field kind.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+
+#include "component/FPdf.h"
+#include "engine/PdfError.h"
+#include "support/PdfBuilder.h"
+
+using namespace kestrune;
+using testing_support::PdfBuilder;
+using FT = TPdfFormFieldType;
+using FF = TPdfFormFieldFlag;
+
+namespace {
+
+// Annotation indices of the fixture page, in page order.
+constexpr int kName = 0, kAgree = 1, kRed = 2, kBlue = 3, kSize = 4, kFruits = 5, kId = 6, kEmail = 7,
+              kSubmit = 8, kSign = 9, kLink = 10, kCount = 11;
+
+// Centres of a few widgets, in page units.
+constexpr float kNameX = 150, kNameY = 710;
+constexpr float kBlueX = 110, kBlueY = 610;
+constexpr float kEmptyX = 500, kEmptyY = 100;
+
+// An AcroForm page: a multiline text field (engine flag bits 12 and 13), a
+// check box, two radio buttons of one group, a combo box and a list box with
+// options, a read-only and a required field, a push button, a signature field,
+// and a link that is no field at all.
+QByteArray FormPdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int page = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    const int content = b.AddStream("<< >>", "BT /Helv 12 Tf 50 750 Td (Form page) Tj ET");
+    const QByteArray on = QByteArray::number(b.AddStream("<< /Type /XObject /Subtype /Form /BBox [0 0 20 20] >>",
+                                                         "0 g 4 4 12 12 re f")) + " 0 R";
+    const QByteArray off = QByteArray::number(
+                               b.AddStream("<< /Type /XObject /Subtype /Form /BBox [0 0 20 20] >>", "")) + " 0 R";
+    const QByteArray p = " /P " + QByteArray::number(page) + " 0 R";
+    const QByteArray widget = " /Type /Annot /Subtype /Widget /F 4" + p;
+
+    const int radioGroup = b.Reserve();
+    QList<int> annots;
+    annots << b.Add("<<" + widget + " /FT /Tx /T (Name) /TU (Full name) /V (Hello) /DA (/Helv 12 Tf 0 g)"
+                    " /Ff 12288 /Rect [50 700 250 720] >>");
+    annots << b.Add("<<" + widget + " /FT /Btn /T (Agree) /V /Yes /AS /Yes /AP << /N << /Yes " + on + " /Off " + off +
+                    " >> >> /Rect [50 650 70 670] >>");
+    annots << b.Add("<<" + widget + " /Parent " + QByteArray::number(radioGroup) + " 0 R /AS /Off /AP << /N << /Red " +
+                    on + " /Off " + off + " >> >> /Rect [50 600 70 620] >>");
+    annots << b.Add("<<" + widget + " /Parent " + QByteArray::number(radioGroup) + " 0 R /AS /Blue /AP << /N << /Blue " +
+                    on + " /Off " + off + " >> >> /Rect [100 600 120 620] >>");
+    annots << b.Add("<<" + widget + " /FT /Ch /T (Size) /Ff 393216 /Opt [(Small) (Medium) (Large)] /V (Medium)"
+                    " /DA (/Helv 10 Tf 0 g) /Rect [50 550 250 570] >>");
+    annots << b.Add("<<" + widget + " /FT /Ch /T (Fruits) /Opt [(Apple) (Banana) (Cherry)] /V (Banana) /I [1]"
+                    " /DA (/Helv 9 Tf 0 g) /Rect [50 450 250 530] >>");
+    annots << b.Add("<<" + widget + " /FT /Tx /T (Id) /Ff 1 /V (42) /DA (/Helv 8 Tf 0 g) /Rect [300 700 400 720] >>");
+    annots << b.Add("<<" + widget + " /FT /Tx /T (Email) /Ff 6 /DA (/Helv 0 Tf 0 g) /Rect [300 650 500 670] >>");
+    annots << b.Add("<<" + widget + " /FT /Btn /T (Submit) /Ff 65536 /Rect [300 600 360 620] >>");
+    annots << b.Add("<<" + widget + " /FT /Sig /T (Sign) /Rect [300 500 400 540] >>");
+    annots << b.Add("<< /Type /Annot /Subtype /Link /Rect [300 400 400 420] /A << /S /URI /URI (http://example.com/) >>" +
+                    p + " >>");
+    b.Set(radioGroup, "<< /FT /Btn /T (Color) /Ff 49152 /V /Blue /Kids [" + QByteArray::number(annots[kRed]) +
+                          " 0 R " + QByteArray::number(annots[kBlue]) + " 0 R] >>");
+
+    QByteArray refs, fields;
+    for (int i = 0; i < annots.size(); ++i) {
+        refs += QByteArray::number(annots[i]) + " 0 R ";
+        if (i == kRed) fields += QByteArray::number(radioGroup) + " 0 R ";
+        else if (i != kBlue && i != kLink) fields += QByteArray::number(annots[i]) + " 0 R ";
+    }
+    b.Set(page, "<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 612 792]"
+                " /Resources << /Font << /Helv " + QByteArray::number(font) + " 0 R >> >> /Contents " +
+                QByteArray::number(content) + " 0 R /Annots [" + refs + "] >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R /AcroForm << /Fields [" + fields +
+                       "] /DA (/Helv 11 Tf 0 g) /DR << /Font << /Helv " + QByteArray::number(font) + " 0 R >> >> >> >>");
+    return b.Build(catalog);
+}
+
+void Open(TFPdf& Pdf, const QByteArray& Bytes, bool FormFill = true) {
+    Pdf.SetFormFill(FormFill);
+    Pdf.SetPageNumber(1);
+    Pdf.LoadDocument(Bytes, true);
+}
+
+void ExpectError(const std::function<void()>& Action, const QString& Message) {
+    try {
+        Action();
+        ADD_FAILURE() << "no error, expected: " << Message.toStdString();
+    } catch (const EPdfError& e) {
+        EXPECT_EQ(e.Message(), Message);
+    }
+}
+
+QByteArray Saved(TFPdf& Pdf) {
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    EXPECT_TRUE(Pdf.SaveAs(&buffer));
+    return buffer.data();
+}
+
+struct ExpectedInfo {
+    int Index;
+    QString Name;
+    QString AlternateName;
+    FT FieldType;
+    TPdfFormFieldFlags Flags;
+    QStringList OptionLabels;
+    QList<bool> OptionSelected;
+    float FontSize;
+    bool Checked;
+    QString ExportValue;
+    int GroupCount;
+    int GroupIndex;
+};
+
+void ExpectInfo(const TPdfFormFieldInfo& Info, const ExpectedInfo& E) {
+    SCOPED_TRACE(E.Index);
+    EXPECT_EQ(Info.Name, E.Name);
+    EXPECT_EQ(Info.AlternateName, E.AlternateName);
+    EXPECT_EQ(Info.FieldType, E.FieldType);
+    EXPECT_EQ(Info.Flags, E.Flags);
+    EXPECT_EQ(Info.OptionLabels, E.OptionLabels);
+    EXPECT_EQ(Info.OptionSelected, E.OptionSelected);
+    EXPECT_FLOAT_EQ(Info.FontSize, E.FontSize);
+    EXPECT_EQ(Info.Checked, E.Checked);
+    EXPECT_EQ(Info.ExportValue, E.ExportValue);
+    EXPECT_EQ(Info.GroupCount, E.GroupCount);
+    EXPECT_EQ(Info.GroupIndex, E.GroupIndex);
+}
+
+}  // namespace
+
+TEST(FormFields, ValuesByIndexReadWriteAndSurviveSaving) {
+    TFPdf pdf;
+    Open(pdf, FormPdf());
+    ASSERT_EQ(pdf.GetFormFieldCount(), kCount);
+    EXPECT_EQ(pdf.GetFormField(kName), QStringLiteral("Hello"));
+    EXPECT_EQ(pdf.GetFormField(kId), QStringLiteral("42"));
+    EXPECT_EQ(pdf.GetFormField(kEmail), QString());  // no value
+    EXPECT_EQ(pdf.GetFormField(kLink), QString());   // not a field: its (absent) "V" entry
+
+    const QString text = QStringLiteral("Gr\u00fc\u00dfe \u4e16\u754c");
+    pdf.SetFormField(kName, text);
+    pdf.SetFormField(kId, QString());  // the empty value replaces "42"
+    EXPECT_EQ(pdf.GetFormField(kName), text);
+    EXPECT_EQ(pdf.GetFormField(kId), QString());
+
+    TFPdf reopened;
+    Open(reopened, Saved(pdf));
+    EXPECT_EQ(reopened.GetFormField(kName), text);
+    EXPECT_EQ(reopened.GetFormField(kId), QString());
+}
+
+TEST(FormFields, ValuesByPositionThroughTheFormEnvironment) {
+    TFPdf pdf;
+    Open(pdf, FormPdf());
+    EXPECT_TRUE(pdf.GetHasFormFieldAt(kNameX, kNameY));
+    EXPECT_TRUE(pdf.GetHasFormFieldAt(kBlueX, kBlueY));
+    EXPECT_FALSE(pdf.GetHasFormFieldAt(kEmptyX, kEmptyY));
+    EXPECT_EQ(pdf.GetFormFieldAt(kNameX, kNameY), QStringLiteral("Hello"));
+
+    pdf.SetFormFieldAt(kNameX, kNameY, QStringLiteral("By point"));
+    EXPECT_EQ(pdf.GetFormFieldAt(kNameX, kNameY), QStringLiteral("By point"));
+    EXPECT_EQ(pdf.GetFormField(kName), QStringLiteral("By point"));
+
+    const QString position = QStringLiteral("Incorrect position");
+    ExpectError([&] { pdf.GetFormFieldAt(kEmptyX, kEmptyY); }, position);
+    ExpectError([&] { pdf.SetFormFieldAt(kEmptyX, kEmptyY, QStringLiteral("x")); }, position);
+    ExpectError([&] { pdf.GetFormFieldInfoAt(kEmptyX, kEmptyY); }, position);
+
+    TFPdf reopened;
+    Open(reopened, Saved(pdf));
+    EXPECT_EQ(reopened.GetFormFieldAt(kNameX, kNameY), QStringLiteral("By point"));
+}
+
+TEST(FormFields, WithoutFormEnvironmentOnlyIndicesReachFields) {
+    TFPdf pdf;
+    Open(pdf, FormPdf(), false);
+    ASSERT_EQ(pdf.GetFormHandle(), nullptr);
+    EXPECT_FALSE(pdf.GetHasFormFieldAt(kNameX, kNameY));
+    ExpectError([&] { pdf.GetFormFieldAt(kNameX, kNameY); }, QStringLiteral("Incorrect position"));
+    ExpectError([&] { pdf.SetFormFieldAt(kNameX, kNameY, QStringLiteral("x")); }, QStringLiteral("Incorrect position"));
+    ExpectError([&] { pdf.GetFormFieldInfoAt(kNameX, kNameY); }, QStringLiteral("Incorrect position"));
+
+    EXPECT_EQ(pdf.GetFormField(kName), QStringLiteral("Hello"));
+    pdf.SetFormField(kName, QStringLiteral("No environment"));
+    EXPECT_EQ(pdf.GetFormField(kName), QStringLiteral("No environment"));
+
+    // Descriptions go through the form environment: without one the engine
+    // reports nothing, and its error values pass through unchanged.
+    ExpectInfo(pdf.GetFormFieldInfo(kName), {kName, {}, {}, FT::fiUnknown, {}, {}, {}, -1, false, {}, -1, -1});
+}
+
+TEST(FormFields, DescribesEveryFieldKind) {
+    TFPdf pdf;
+    Open(pdf, FormPdf());
+    const QList<ExpectedInfo> expected = {
+        // Engine bits 12 and 13 set: only bit 12 has a member. Fields without a
+        // font of their own take the form's default size, 11; "Email" asks for
+        // automatic size, 0.
+        {kName, "Name", "Full name", FT::fiTextField, {FF::ffMultiline}, {}, {}, 12, false, {}, 1, 0},
+        {kAgree, "Agree", {}, FT::fiCheckBox, {}, {}, {}, 11, true, "Yes", 1, 0},
+        {kRed, "Color", {}, FT::fiRadioButton, {}, {}, {}, 11, false, "Red", 2, 0},
+        {kBlue, "Color", {}, FT::fiRadioButton, {}, {}, {}, 11, true, "Blue", 2, 1},
+        {kSize, "Size", {}, FT::fiComboBox, {FF::ffChoiceCombo, FF::ffChoiceEdit},
+         {"Small", "Medium", "Large"}, {false, true, false}, 10, false, {}, 1, 0},
+        {kFruits, "Fruits", {}, FT::fiListBox, {}, {"Apple", "Banana", "Cherry"}, {false, true, false}, 9, false, {}, 1, 0},
+        {kId, "Id", {}, FT::fiTextField, {FF::ffReadOnly}, {}, {}, 8, false, {}, 1, 0},
+        {kEmail, "Email", {}, FT::fiTextField, {FF::ffRequired, FF::ffNoExport}, {}, {}, 0, false, {}, 1, 0},
+        {kSubmit, "Submit", {}, FT::fiPushButton, {}, {}, {}, 11, false, {}, 1, 0},
+        {kSign, "Sign", {}, FT::fiSignature, {}, {}, {}, 11, false, {}, 1, 0},
+    };
+    for (const ExpectedInfo& e : expected) ExpectInfo(pdf.GetFormFieldInfo(e.Index), e);
+
+    // By position: the same description as by index.
+    ExpectInfo(pdf.GetFormFieldInfoAt(kBlueX, kBlueY), expected[kBlue]);
+}
+
+TEST(FormFields, IndexAndPageErrors) {
+    TFPdf pdf;
+    Open(pdf, FormPdf());
+    const QString incorrect = QStringLiteral("Incorrect index");
+    for (int index : {-1, kCount}) {
+        SCOPED_TRACE(index);
+        ExpectError([&] { pdf.GetFormField(index); }, incorrect);
+        ExpectError([&] { pdf.SetFormField(index, QStringLiteral("x")); }, incorrect);
+        ExpectError([&] { pdf.GetFormFieldInfo(index); }, incorrect);
+    }
+
+    pdf.SetPageNumber(0);
+    const QString noPage = QStringLiteral("Cannot perform this operation on an inactive page");
+    ExpectError([&] { pdf.GetFormFieldCount(); }, noPage);
+    ExpectError([&] { pdf.GetFormField(0); }, noPage);
+    ExpectError([&] { pdf.SetFormField(0, {}); }, noPage);
+    ExpectError([&] { pdf.GetFormFieldInfo(0); }, noPage);
+    ExpectError([&] { pdf.GetFormFieldAt(kNameX, kNameY); }, noPage);
+    ExpectError([&] { pdf.SetFormFieldAt(kNameX, kNameY, {}); }, noPage);
+    ExpectError([&] { pdf.GetHasFormFieldAt(kNameX, kNameY); }, noPage);
+    ExpectError([&] { pdf.GetFormFieldInfoAt(kNameX, kNameY); }, noPage);
+}
