@@ -437,12 +437,16 @@ public:
     QString GetPassword() const { return FPassword; }
     void SetPassword(const QString& Value);
 
-    // Opens a document held in memory. With Buffered false the caller keeps the
-    // bytes alive and unchanged until the document is closed; with Buffered true
-    // the component keeps its own copy.
+    // Opens a document held in memory and loads page PageNumber (OnPageChange
+    // fires once). With Buffered false the caller keeps the bytes alive and
+    // unchanged until the document is closed; with Buffered true the component
+    // keeps its own copy. Raises "Cannot load PDF document" or the engine's text.
     void LoadDocument(const void* Data, int Size, bool Buffered = false);
+    // The same for a byte array. Unbuffered, the component also holds a shared
+    // reference to the array's bytes, so a temporary array is safe.
     void LoadDocument(const QByteArray& Data, bool Buffered = false);
-    // The whole buffer is used, whatever its position.
+    // The same for the whole buffer, whatever its position (a null buffer is
+    // an empty document); past 2 GiB through the engine's 64-bit loader.
     void LoadDocument(QBuffer* Data, bool Buffered = false);
 
     // Creates a new empty document without pages; OnPageChange does not fire.
@@ -835,7 +839,7 @@ private:
     void OpenDocument();
     void CloseDocument();
     void PrepareOpen();
-    void LoadMemory(const void* Data, qint64 Size, bool Buffered);
+    void LoadMemory(const void* Data, qint64 Size, bool Buffered, const QByteArray* Shared = nullptr);
     void InstallUnsupportedHandler();
     friend void ReportUnsupportedFeature(TFPdf* Pdf, int Code);
 

@@ -153,17 +153,21 @@ void TFPdf::OpenDocument() {
 void TFPdf::LoadDocument(const void* Data, int Size, bool Buffered) { LoadMemory(Data, Size, Buffered); }
 
 void TFPdf::LoadDocument(const QByteArray& Data, bool Buffered) {
-    LoadMemory(Data.constData(), Data.size(), Buffered);
+    LoadMemory(Data.constData(), Data.size(), Buffered, &Data);
 }
 
 void TFPdf::LoadDocument(QBuffer* Data, bool Buffered) {
     // The whole buffer, whatever its position. A buffer past the 32-bit range is
     // loaded through the 64-bit loader rather than cut short.
-    const QByteArray& bytes = Data ? Data->buffer() : QByteArray();
-    LoadMemory(bytes.constData(), bytes.size(), Buffered);
+    if (!Data) return LoadMemory(nullptr, 0, Buffered);
+    const QByteArray& bytes = Data->buffer();
+    LoadMemory(bytes.constData(), bytes.size(), Buffered, &bytes);
 }
 
-void TFPdf::LoadMemory(const void* Data, qint64 Size, bool Buffered) {
+// Shared, when given, is the byte array that Data points into: unbuffered, the
+// component keeps a reference to it (no copy), so that the engine's bytes live
+// as long as the document even when the caller's array goes first.
+void TFPdf::LoadMemory(const void* Data, qint64 Size, bool Buffered, const QByteArray* Shared) {
     PrepareOpen();
     // A negative size or a missing block gives the engine no data (it would
     // otherwise read a block of the wrong size) and fails as an empty one does.
@@ -172,6 +176,9 @@ void TFPdf::LoadMemory(const void* Data, qint64 Size, bool Buffered) {
     if (Buffered) {
         if (Size > 0) FBuffer = QByteArray(static_cast<const char*>(Data), Size);
         address = Size > 0 ? FBuffer.constData() : nullptr;
+    } else if (Shared && Size > 0) {
+        FBuffer = *Shared;
+        address = FBuffer.constData();
     }
     const QByteArray password = FPassword.toUtf8();
     if (Size <= std::numeric_limits<int>::max())

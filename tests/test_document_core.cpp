@@ -1,0 +1,544 @@
+// The document core on the real engine: opening from every source, walking the
+// pages, the page text, the guards, the events and the state after failures.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <limits>
+#include <memory>
+#include <vector>
+
+#include "component/FPdf.h"
+#include "support/PdfBuilder.h"
+
+using namespace kestrune;
+using namespace testing_support;
+
+namespace {
+
+constexpr int MaxInt = std::numeric_limits<int>::max();
+constexpr int MinInt = std::numeric_limits<int>::min();
+
+template <typename F>
+QString ErrorOf(F&& f) {
+    try {
+        f();
+    } catch (const EPdfError& e) {
+        return e.Message();
+    }
+    ADD_FAILURE() << "no EPdfError raised";
+    return {};
+}
+
+// Three pages; the second shows no text at all.
+QByteArray ThreePages() {
+    return SimpleTextPdf({{QStringLiteral("Hello world"), QStringLiteral("Second line")},
+                          {},
+                          {QStringLiteral("Third page (3)"), QStringLiteral("back\\slash")}});
+}
+
+// One page whose font maps its first code, through a ToUnicode CMap, to a
+// character beyond U+FFFF (U+1F600, a surrogate pair in UTF-16) and its second
+// code to "A".
+QByteArray BeyondBmpPdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const QByteArray cmap =
+        "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+        "/CMapName /Kestrune-UCS def /CMapType 2 def\n"
+        "1 begincodespacerange <0000> <FFFF> endcodespacerange\n"
+        "2 beginbfchar <0001> <D83DDE00> <0002> <0041> endbfchar\n"
+        "endcmap CMapName currentdict /CMap defineresource pop end end";
+    const int toUnicode = b.AddStream("<< >>", cmap);
+    const int descendant = b.Add(
+        "<< /Type /Font /Subtype /CIDFontType2 /BaseFont /KestruneSans /CIDToGIDMap /Identity"
+        " /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >>"
+        " /FontDescriptor << /Type /FontDescriptor /FontName /KestruneSans /Flags 32"
+        " /FontBBox [0 -200 1000 900] /ItalicAngle 0 /Ascent 900 /Descent -200 /CapHeight 700 /StemV 80 >>"
+        " /DW 600 >>");
+    const int font = b.Add("<< /Type /Font /Subtype /Type0 /BaseFont /KestruneSans /Encoding /Identity-H"
+                           " /DescendantFonts [" + QByteArray::number(descendant) + " 0 R] /ToUnicode " +
+                           QByteArray::number(toUnicode) + " 0 R >>");
+    const int content = b.AddStream("<< >>", "BT /F1 24 Tf 72 700 Td <00010002> Tj ET");
+    const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
+                           " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + QByteArray::number(font) +
+                           " 0 R >> >> /Contents " + QByteArray::number(content) + " 0 R >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
+    return b.Build(catalog);
+}
+
+// A one-page document whose catalog carries the given extra entries.
+QByteArray DocumentWithCatalogEntries(const QByteArray& entries) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int content = b.AddStream("<< >>", "");
+    const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
+                           " 0 R /MediaBox [0 0 200 200] /Contents " + QByteArray::number(content) + " 0 R >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R " + entries + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
+    return b.Build(catalog);
+}
+
+// The whole text of a page, read with the engine's own entry points on a page
+// and text page of their own.
+QString EngineText(void* document, int index) {
+    FPDF_PAGE page = engine::FPDF_LoadPage(static_cast<FPDF_DOCUMENT>(document), index);
+    if (!page) return QStringLiteral("<no page>");
+    FPDF_TEXTPAGE text = engine::FPDFText_LoadPage(page);
+    const int n = engine::FPDFText_CountChars(text);
+    std::vector<unsigned short> buffer(size_t(n) + 1, 0);
+    const int written = n > 0 ? engine::FPDFText_GetText(text, 0, n, buffer.data()) : 1;
+    engine::FPDFText_ClosePage(text);
+    engine::FPDF_ClosePage(page);
+    return QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer.data()), qMax(written - 1, 0));
+}
+
+// Opens from the source under test.
+class DocumentCore : public ::testing::Test {
+protected:
+    QString Write(const QString& name, const QByteArray& bytes) { return WriteFile(FDir.filePath(name), bytes); }
+
+    // An encrypted copy of bytes (user password "user", owner "owner"), made by qpdf.
+    QString Encrypted(const QByteArray& bytes) {
+        const QString plain = Write(QStringLiteral("plain.pdf"), bytes);
+        const QString out = FDir.filePath(QStringLiteral("locked.pdf"));
+        QProcess qpdf;
+        qpdf.start(QStringLiteral("qpdf"), {QStringLiteral("--encrypt"), QStringLiteral("user"),
+                                           QStringLiteral("owner"), QStringLiteral("256"), QStringLiteral("--"),
+                                           plain, out});
+        if (!qpdf.waitForFinished() || qpdf.exitCode() != 0)
+            ADD_FAILURE() << "qpdf failed: " << qpdf.readAllStandardError().toStdString();
+        return out;
+    }
+
+    QTemporaryDir FDir;
+};
+
+}  // namespace
+
+// ---- Opening from each source and walking the pages -------------------------
+
+TEST_F(DocumentCore, FileOpenWalksEveryPageWithTheEnginesText) {
+    TFPdf pdf;
+    pdf.SetFileName(Write(QStringLiteral("three.pdf"), ThreePages()));
+    pdf.SetPageNumber(0);
+    pdf.SetActive(true);
+    ASSERT_TRUE(pdf.GetActive());
+    EXPECT_EQ(pdf.GetPage(), nullptr) << "page number 0 opens no page";
+    ASSERT_EQ(pdf.GetPageCount(), 3);
+    QStringList texts;
+    for (int n = 1; n <= pdf.GetPageCount(); ++n) {
+        pdf.SetPageNumber(n);
+        texts << pdf.Text(0, MaxInt);
+        EXPECT_EQ(texts.last(), EngineText(pdf.GetDocument(), n - 1)) << "page " << n;
+        EXPECT_EQ(pdf.GetCharacterCount(), engine::FPDFText_CountChars(static_cast<FPDF_TEXTPAGE>(pdf.GetTextPage())));
+    }
+    EXPECT_EQ(texts[0], QStringLiteral("Hello world\r\nSecond line"));
+    EXPECT_EQ(texts[1], QString()) << "a page without text";
+    EXPECT_EQ(texts[2], QStringLiteral("Third page (3)\r\nback\\slash"));
+    pdf.SetActive(false);
+    EXPECT_FALSE(pdf.GetActive());
+    EXPECT_EQ(pdf.GetDocument(), nullptr);
+    EXPECT_EQ(pdf.GetPageNumber(), 3) << "the page number survives the close";
+    // Reactivation reopens the same page.
+    pdf.SetActive(true);
+    ASSERT_NE(pdf.GetPage(), nullptr);
+    EXPECT_EQ(pdf.Text(), texts[2]);
+}
+
+TEST_F(DocumentCore, EveryMemorySourceOpensTheSameDocument) {
+    const QByteArray bytes = ThreePages();
+    const QString expected = QStringLiteral("Third page (3)\r\nback\\slash");
+
+    TFPdf pdf;
+    pdf.SetPageNumber(3);
+    // A pointer and a size; the caller keeps the bytes.
+    pdf.LoadDocument(bytes.constData(), int(bytes.size()));
+    EXPECT_EQ(pdf.Text(), expected);
+    pdf.SetActive(false);
+
+    // A pointer, buffered: the caller may release its copy at once.
+    {
+        auto copy = std::make_unique<QByteArray>(bytes);
+        copy->detach();
+        pdf.LoadDocument(copy->constData(), int(copy->size()), true);
+        copy->fill('x');
+    }
+    EXPECT_EQ(pdf.Text(), expected);
+    pdf.SetActive(false);
+
+    pdf.LoadDocument(bytes);
+    EXPECT_EQ(pdf.GetPageCount(), 3);
+    EXPECT_EQ(pdf.Text(), expected);
+    pdf.SetActive(false);
+
+    // A buffer whose position is at its end still loads: the whole buffer is used.
+    QBuffer buffer;
+    buffer.setData(bytes);
+    ASSERT_TRUE(buffer.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(buffer.seek(bytes.size()));
+    pdf.LoadDocument(&buffer, true);
+    EXPECT_EQ(pdf.Text(), expected);
+    pdf.SetActive(false);
+}
+
+TEST_F(DocumentCore, CharacterBeyondTheBasicPlaneComesOutAsTheEngineGivesIt) {
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(BeyondBmpPdf(), true);
+    const QString text = pdf.Text(0, MaxInt);
+    EXPECT_EQ(text, EngineText(pdf.GetDocument(), 0));
+    EXPECT_EQ(text, QString::fromUcs4(U"\U0001F600A"));
+    ASSERT_EQ(text.size(), 3);
+    EXPECT_TRUE(text[0].isHighSurrogate());
+    EXPECT_TRUE(text[1].isLowSurrogate());
+}
+
+TEST_F(DocumentCore, CreateDocumentOpensNoPageAndFiresNoEvent) {
+    TFPdf pdf;
+    int changes = 0;
+    pdf.OnPageChange = [&](QObject* sender) {
+        EXPECT_EQ(sender, &pdf);
+        ++changes;
+    };
+    pdf.SetPageNumber(4);
+    pdf.CreateDocument();
+    EXPECT_TRUE(pdf.GetActive());
+    EXPECT_EQ(pdf.GetPageCount(), 0);
+    EXPECT_EQ(pdf.GetPage(), nullptr);
+    EXPECT_EQ(pdf.GetPageNumber(), 4);
+    EXPECT_EQ(changes, 0);
+    EXPECT_EQ(ErrorOf([&] { pdf.Text(); }), QStringLiteral("Cannot perform this operation on an inactive page"));
+}
+
+TEST_F(DocumentCore, OnPageChangeFiresTwiceOnActivationAndOnceOnLoadDocument) {
+    const QByteArray bytes = ThreePages();
+    TFPdf pdf;
+    int changes = 0;
+    pdf.OnPageChange = [&](QObject*) { ++changes; };
+    pdf.SetFileName(Write(QStringLiteral("a.pdf"), bytes));
+    pdf.SetPageNumber(1);
+    pdf.SetActive(true);
+    EXPECT_EQ(changes, 2);
+    pdf.SetPageNumber(1);  // the same number: nothing happens
+    EXPECT_EQ(changes, 2);
+    pdf.SetPageNumber(2);
+    EXPECT_EQ(changes, 3);
+    pdf.ReloadPage();
+    EXPECT_EQ(changes, 4);
+    // Page number 0 closes the page and still reports the change.
+    (void)pdf.Text();
+    pdf.SetPageNumber(0);
+    EXPECT_EQ(changes, 5);
+    EXPECT_EQ(pdf.GetPage(), nullptr);
+    EXPECT_EQ(pdf.GetTextPage(), nullptr);
+    pdf.SetActive(false);
+    EXPECT_EQ(changes, 5) << "closing reports no change";
+
+    changes = 0;
+    pdf.LoadDocument(bytes);
+    EXPECT_EQ(changes, 1);
+}
+
+// ---- Text ranges ------------------------------------------------------------
+
+TEST_F(DocumentCore, TextRangesNeverOverflowAndMatchTheEngine) {
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(ThreePages(), true);
+    const QString whole = QStringLiteral("Hello world\r\nSecond line");
+    ASSERT_EQ(pdf.Text(0, MaxInt), whole);
+    const int n = pdf.GetCharacterCount();
+    ASSERT_EQ(n, whole.size());
+    EXPECT_EQ(pdf.GetTextPage(), pdf.GetTextPage());
+
+    const struct {
+        int Start, Count;
+        QString Expected;
+    } cases[] = {
+        {5, MaxInt, whole.mid(5)},
+        {6, 5, QStringLiteral("world")},
+        {n - 4, MaxInt, QStringLiteral("line")},
+        {n - 4, 100, QStringLiteral("line")},
+        {0, 0, {}},
+        {0, -1, {}},
+        {0, MinInt, {}},
+        {n, 5, {}},
+        {n, MaxInt, {}},
+        {MaxInt, MaxInt, {}},
+        {MaxInt, MinInt, {}},
+        {-1, 5, {}},  // the engine gives nothing for a negative start
+        {MinInt, MaxInt, {}},
+        {MinInt, MinInt, {}},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(pdf.Text(c.Start, c.Count), c.Expected) << "Text(" << c.Start << ", " << c.Count << ")";
+}
+
+// ---- Guards -----------------------------------------------------------------
+
+TEST_F(DocumentCore, GuardsNameTheComponentOrLeaveTwoBlanks) {
+    for (const QString& name : {QStringLiteral("FPdf1"), QString()}) {
+        TFPdf pdf;
+        pdf.SetName(name);
+        const QString inactive = QStringLiteral("Cannot perform this operation on an inactive ") + name +
+                                 QStringLiteral(" component");
+        const QString active =
+            QStringLiteral("Cannot perform this operation on an active ") + name + QStringLiteral(" component");
+        // Inactive: the inactive-component message comes before the page's.
+        EXPECT_EQ(ErrorOf([&] { pdf.GetPageCount(); }), inactive);
+        EXPECT_EQ(ErrorOf([&] { pdf.Text(); }), inactive);
+        EXPECT_EQ(ErrorOf([&] { pdf.GetCharacterCount(); }), inactive);
+        EXPECT_EQ(ErrorOf([&] { pdf.ReloadPage(); }), inactive);
+        pdf.SetActive(false);  // no change but the stored value
+        pdf.CreateDocument();
+        EXPECT_EQ(ErrorOf([&] { pdf.SetFileName(QStringLiteral("x.pdf")); }), active);
+        EXPECT_EQ(ErrorOf([&] { pdf.SetPassword(QStringLiteral("x")); }), active);
+        EXPECT_EQ(ErrorOf([&] { pdf.SetFormFill(false); }), active);
+        EXPECT_EQ(ErrorOf([&] { pdf.CreateDocument(); }), active);
+        EXPECT_EQ(ErrorOf([&] { pdf.LoadDocument(ThreePages()); }), active);
+        EXPECT_EQ(ErrorOf([&] { pdf.Text(); }), QStringLiteral("Cannot perform this operation on an inactive page"));
+        EXPECT_TRUE(pdf.GetFileName().isEmpty());
+        EXPECT_TRUE(pdf.GetFormFill());
+    }
+    TFPdf pdf;
+    pdf.SetName(QStringLiteral("FPdf1"));
+    EXPECT_EQ(ErrorOf([&] { pdf.SetActive(true); }).contains(QStringLiteral("FPdf1")), false)
+        << "a load failure carries the engine's text, not a guard's";
+}
+
+TEST_F(DocumentCore, AboutNamesTheVersionAndIgnoresWrites) {
+    TFPdf pdf;
+    const QString about = pdf.GetAbout();
+    EXPECT_TRUE(about.contains(QStringLiteral("6.5")));
+    pdf.SetAbout(QStringLiteral("something else"));
+    EXPECT_EQ(pdf.GetAbout(), about);
+}
+
+// ---- Failures and the state they leave --------------------------------------
+
+TEST_F(DocumentCore, LoadFailuresCarryTheEnginesTextAndLeaveNothingOpen) {
+    const QString locked = Encrypted(ThreePages());
+    const struct {
+        QString File, Password, Expected;
+    } cases[] = {
+        {FDir.filePath(QStringLiteral("missing.pdf")), {}, QStringLiteral("File not found or could not be opened")},
+        {Write(QStringLiteral("damaged.pdf"), "%PDF-1.7\nthis is not a PDF file at all\n"), {},
+         QStringLiteral("File not in PDF format or corrupted")},
+        {locked, {}, QStringLiteral("Password required or incorrect password")},
+        {locked, QStringLiteral("wrong"), QStringLiteral("Password required or incorrect password")},
+    };
+    for (const auto& c : cases) {
+        TFPdf pdf;
+        int changes = 0;
+        pdf.OnPageChange = [&](QObject*) { ++changes; };
+        pdf.SetPageNumber(1);
+        pdf.SetFileName(c.File);
+        pdf.SetPassword(c.Password);
+        EXPECT_EQ(ErrorOf([&] { pdf.SetActive(true); }), c.Expected) << c.File.toStdString();
+        EXPECT_FALSE(pdf.GetActive());
+        EXPECT_EQ(pdf.GetDocument(), nullptr);
+        EXPECT_EQ(pdf.GetFormHandle(), nullptr);
+        EXPECT_EQ(changes, 0);
+        // Still inactive, so the file name may change; the same holds for memory.
+        pdf.SetFileName(QString());
+        QFile file(c.File);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = file.readAll();
+            pdf.SetPassword(c.Password);
+            EXPECT_EQ(ErrorOf([&] { pdf.LoadDocument(bytes); }), c.Expected);
+            EXPECT_FALSE(pdf.GetActive());
+        }
+    }
+    // The right password opens it.
+    TFPdf pdf;
+    pdf.SetFileName(locked);
+    pdf.SetPassword(QStringLiteral("user"));
+    pdf.SetPageNumber(1);
+    pdf.SetActive(true);
+    EXPECT_EQ(pdf.Text(), QStringLiteral("Hello world\r\nSecond line"));
+}
+
+TEST_F(DocumentCore, EmptyOrNegativeMemoryBlocksFailCleanly) {
+    const QByteArray bytes = ThreePages();
+    TFPdf pdf;
+    for (bool buffered : {false, true}) {
+        for (int size : {0, -1, MinInt}) {
+            const QString message = ErrorOf([&] { pdf.LoadDocument(bytes.constData(), size, buffered); });
+            EXPECT_TRUE(message == QStringLiteral("Cannot load PDF document") ||
+                        message == QStringLiteral("File not in PDF format or corrupted"))
+                << message.toStdString();
+            EXPECT_FALSE(pdf.GetActive());
+        }
+    }
+    EXPECT_FALSE(ErrorOf([&] { pdf.LoadDocument(static_cast<QBuffer*>(nullptr)); }).isEmpty());
+}
+
+TEST_F(DocumentCore, PagePastTheEndKeepsItsNumberWithNoPageEvenAfterAFailedLoad) {
+    // A failed load leaves the engine's last-error code at "password"; the page
+    // failure that follows must still say which page could not be opened.
+    TFPdf locked;
+    locked.SetFileName(Encrypted(ThreePages()));
+    EXPECT_EQ(ErrorOf([&] { locked.SetActive(true); }), QStringLiteral("Password required or incorrect password"));
+
+    TFPdf pdf;
+    int changes = 0;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(ThreePages());
+    pdf.OnPageChange = [&](QObject*) { ++changes; };
+    (void)pdf.Text();
+    EXPECT_EQ(ErrorOf([&] { pdf.SetPageNumber(9); }), QStringLiteral("Cannot open page 9"));
+    EXPECT_EQ(pdf.GetPageNumber(), 9);
+    EXPECT_EQ(pdf.GetPage(), nullptr);
+    EXPECT_EQ(pdf.GetTextPage(), nullptr);
+    EXPECT_EQ(changes, 0);
+    EXPECT_TRUE(pdf.GetActive()) << "the document stays open";
+    pdf.SetPageNumber(9);  // the same number again does nothing, even with no page open
+    EXPECT_EQ(ErrorOf([&] { pdf.ReloadPage(); }), QStringLiteral("Cannot open page 9"));
+    EXPECT_EQ(ErrorOf([&] { pdf.SetPageNumber(-2); }), QStringLiteral("Cannot open page -2"));
+    EXPECT_EQ(ErrorOf([&] { pdf.SetPageNumber(MinInt); }), QStringLiteral("Cannot open page ") + QString::number(MinInt));
+    pdf.SetPageNumber(3);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(pdf.Text(), QStringLiteral("Third page (3)\r\nback\\slash"));
+
+    // Activation onto a missing page: the document stays open without a page,
+    // and FActive keeps its old value.
+    TFPdf other;
+    other.SetFileName(Write(QStringLiteral("b.pdf"), ThreePages()));
+    other.SetPageNumber(4);
+    EXPECT_EQ(ErrorOf([&] { other.SetActive(true); }), QStringLiteral("Cannot open page 4"));
+    EXPECT_TRUE(other.GetActive());
+    EXPECT_EQ(other.GetPage(), nullptr);
+    other.SetActive(false);
+    EXPECT_FALSE(other.GetActive());
+}
+
+TEST_F(DocumentCore, RawHandlesNeverRaiseAndTheTextPageOpensOnDemand) {
+    TFPdf pdf;
+    EXPECT_EQ(pdf.GetDocument(), nullptr);
+    EXPECT_EQ(pdf.GetPage(), nullptr);
+    EXPECT_EQ(pdf.GetTextPage(), nullptr);
+    EXPECT_EQ(pdf.GetFind(), nullptr);
+    EXPECT_EQ(pdf.GetFormHandle(), nullptr);
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(ThreePages());
+    EXPECT_NE(pdf.GetPage(), nullptr);
+    EXPECT_EQ(pdf.GetTextPage(), nullptr);
+    (void)pdf.GetCharacterCount();
+    EXPECT_NE(pdf.GetTextPage(), nullptr);
+    pdf.SetPageNumber(2);
+    EXPECT_EQ(pdf.GetTextPage(), nullptr) << "a page change closes the text page";
+}
+
+// ---- Stored form and designer ------------------------------------------------
+
+TEST_F(DocumentCore, StoredActiveOpensWhenLoadingEnds) {
+    TFPdf pdf;
+    int changes = 0;
+    pdf.OnPageChange = [&](QObject*) { ++changes; };
+    pdf.BeginLoading();
+    pdf.SetFileName(Write(QStringLiteral("stored.pdf"), ThreePages()));
+    pdf.SetPageNumber(3);
+    pdf.SetActive(true);
+    EXPECT_FALSE(pdf.GetActive()) << "nothing opens while the stored form is read";
+    EXPECT_EQ(pdf.GetDocument(), nullptr);
+    EXPECT_EQ(changes, 0);
+    pdf.EndLoading();
+    EXPECT_FALSE(pdf.ComponentState().Contains(TComponentStateFlag::csLoading));
+    ASSERT_TRUE(pdf.GetActive());
+    EXPECT_EQ(changes, 2);
+    EXPECT_EQ(pdf.Text(), QStringLiteral("Third page (3)\r\nback\\slash"));
+}
+
+TEST_F(DocumentCore, StoredInactiveStaysClosedWhenLoadingEnds) {
+    TFPdf pdf;
+    pdf.BeginLoading();
+    pdf.SetFileName(FDir.filePath(QStringLiteral("not-there.pdf")));
+    pdf.EndLoading();
+    EXPECT_FALSE(pdf.GetActive());
+}
+
+TEST_F(DocumentCore, DesignerStoresValuesAndOpensNothing) {
+    TFPdf pdf;
+    pdf.SetName(QStringLiteral("FPdf1"));
+    pdf.SetDesigning(true);
+    int changes = 0;
+    pdf.OnPageChange = [&](QObject*) { ++changes; };
+    pdf.SetFileName(Write(QStringLiteral("d.pdf"), ThreePages()));
+    pdf.SetActive(true);
+    EXPECT_TRUE(pdf.GetActive()) << "at design time Active reads the stored value";
+    EXPECT_EQ(pdf.GetDocument(), nullptr);
+    // The component guards are off: these may change while "active".
+    pdf.SetFileName(QStringLiteral("other.pdf"));
+    pdf.SetPassword(QStringLiteral("pw"));
+    pdf.SetFormFill(false);
+    pdf.SetPageNumber(2);
+    EXPECT_EQ(pdf.GetPageNumber(), 2);
+    EXPECT_EQ(pdf.GetDocument(), nullptr);
+    EXPECT_EQ(changes, 0);
+    // The page guard still holds for want of a page.
+    EXPECT_EQ(ErrorOf([&] { pdf.Text(); }), QStringLiteral("Cannot perform this operation on an inactive page"));
+    // Called directly, ReloadPage asks the engine for nothing without a document.
+    EXPECT_NO_THROW(pdf.ReloadPage());
+    EXPECT_EQ(pdf.GetPage(), nullptr);
+}
+
+// ---- Unsupported features -----------------------------------------------------
+
+TEST_F(DocumentCore, UnsupportedFeaturesAreReportedToTheRegisteredInstance) {
+    const struct {
+        QByteArray CatalogEntries;
+        TPdfFeature Expected;
+    } cases[] = {
+        {"/AcroForm << /Fields [] /XFA [(template) 9 0 R] >>", TPdfFeature::feXfaForm},
+        {"/Collection << /Type /Collection >>", TPdfFeature::fePortableCollection},
+    };
+    for (const auto& c : cases) {
+        TFPdf pdf;
+        QList<TPdfFeature> reports;
+        pdf.OnUnsupportedFeature = [&](QObject* sender, TPdfFeature feature) {
+            EXPECT_EQ(sender, &pdf);
+            reports << feature;
+        };
+        pdf.LoadDocument(DocumentWithCatalogEntries(c.CatalogEntries), true);
+        EXPECT_TRUE(reports.contains(c.Expected)) << c.CatalogEntries.toStdString();
+    }
+    // An ordinary document reports nothing.
+    TFPdf plain;
+    int count = 0;
+    plain.OnUnsupportedFeature = [&](QObject*, TPdfFeature) { ++count; };
+    plain.LoadDocument(ThreePages());
+    EXPECT_EQ(count, 0);
+}
+
+TEST_F(DocumentCore, ADestroyedInstanceGetsNoReports) {
+    int reportsToGone = 0;
+    auto* gone = new TFPdf;
+    gone->OnUnsupportedFeature = [&](QObject*, TPdfFeature) { ++reportsToGone; };
+    gone->CreateDocument();  // registers it
+    delete gone;
+    // A later instance without the event does not register, so the process-wide
+    // record would still name the destroyed one.
+    TFPdf later;
+    later.LoadDocument(DocumentWithCatalogEntries("/AcroForm << /Fields [] /XFA [(template) 9 0 R] >>"), true);
+    EXPECT_EQ(reportsToGone, 0);
+}
+
+TEST(PdfFeature, EngineCodesMapToFeatures) {
+    const struct {
+        int Code;
+        TPdfFeature Feature;
+    } cases[] = {
+        {1, TPdfFeature::feXfaForm},           {2, TPdfFeature::fePortableCollection},
+        {8, TPdfFeature::feSharedFormEmail},   {11, TPdfFeature::fe3dAnnotation},
+        {17, TPdfFeature::feSignatureAnnotation}, {0, TPdfFeature::feUnknown},
+        {9, TPdfFeature::feUnknown},           {10, TPdfFeature::feUnknown},
+        {18, TPdfFeature::feUnknown},          {-1, TPdfFeature::feUnknown},
+    };
+    for (const auto& c : cases) EXPECT_EQ(PdfFeatureFromEngine(c.Code), c.Feature) << "code " << c.Code;
+}
