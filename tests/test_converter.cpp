@@ -1,0 +1,474 @@
+// The converter window and its conversion run, with the real engine, real
+// files in a temporary folder, and the file dialog and error display replaced.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QGlyphRun>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTextLayout>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+#include <deque>
+#include <utility>
+#include <sys/resource.h>
+
+#include "app/Conversion.h"
+#include "app/KestruneUnit.h"
+#include "component/FPdf.h"
+#include "component/FileError.h"
+#include "engine/PdfError.h"
+#include "support/PdfBuilder.h"
+
+using namespace kestrune;
+using testing_support::PdfBuilder;
+using testing_support::SimpleTextPdf;
+using testing_support::WriteFile;
+
+namespace {
+
+// One application object for the whole suite, as a program has.
+class ApplicationEnvironment : public testing::Environment {
+public:
+    void SetUp() override { FApplication = new QApplication(FArgc, FArgv); }
+    void TearDown() override { delete FApplication; }
+
+private:
+    int FArgc = 1;
+    char FName[16] = "test_converter";
+    char* FArgv[2] = {FName, nullptr};
+    QApplication* FApplication = nullptr;
+};
+[[maybe_unused]] testing::Environment* const Environment =
+    testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A one-page document whose font maps codes A, B and C through its ToUnicode
+// table to a lone high surrogate, a surrogate pair (U+1F600) and a lone low
+// surrogate; ShownText is drawn with that font.
+QByteArray SurrogatePdf(const QByteArray& shownText) {
+    const QByteArray cmap =
+        "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+        "/CMapName /Adobe-Identity-UCS def /CMapType 2 def\n"
+        "1 begincodespacerange <00> <FF> endcodespacerange\n"
+        "3 beginbfchar <41> <D83D> <42> <D83DDE00> <43> <DE00> endbfchar\n"
+        "endcmap CMapName currentdict /CMap defineresource pop end end";
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int toUnicode = b.AddStream("<< >>", cmap);
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /ToUnicode " +
+                           QByteArray::number(toUnicode) + " 0 R >>");
+    const int content = b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td " + testing_support::PdfLiteral(shownText) +
+                                                 " Tj ET");
+    const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
+                           " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + QByteArray::number(font) +
+                           " 0 R >> >> /Contents " + QByteArray::number(content) + " 0 R >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
+    return b.Build(catalog);
+}
+
+// A document without pages.
+QByteArray EmptyPdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Add("<< /Type /Pages /Kids [] /Count 0 >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
+    return b.Build(catalog);
+}
+
+// The three-page document of most window tests: two lines, no text, one line.
+const QList<QStringList> ThreePages = {{"Hello", "World"}, {}, {"Third page"}};
+const QByteArray ThreePagesText = "\xEF\xBB\xBF" "Hello\r\nWorld\r\n" "\r\n" "Third page\r\n";
+
+// Limits the size of files this process may write, for the lifetime of the object.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &FOld);
+        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a killed process
+        rlimit limit = FOld;
+        limit.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &FOld);
+        std::signal(SIGXFSZ, FOldHandler);
+    }
+
+private:
+    rlimit FOld{};
+    void (*FOldHandler)(int) = nullptr;
+};
+
+}  // namespace
+
+// ---- The UTF-8 encoder and the output name ----------------------------------
+
+TEST(Utf8Encoder, EncodesEveryUnitAndReplacesUnpairedSurrogates) {
+    struct Case {
+        std::u16string text;
+        QByteArray utf8;
+    };
+    const Case cases[] = {
+        {u"", ""},
+        {u"abc\r\n", "abc\r\n"},
+        {u"\u00E9\u07FF", "\xC3\xA9\xDF\xBF"},
+        {u"\u0800\u65E5\uFFFF", "\xE0\xA0\x80\xE6\x97\xA5\xEF\xBF\xBF"},
+        {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},                     // a pair: one four-byte sequence
+        {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF"},                     // the highest code point
+        {u"a\xD83D" u"b", "a\xEF\xBF\xBD" "b"},                         // lone high surrogate inside
+        {u"a\xDE00", "a\xEF\xBF\xBD"},                              // lone low surrogate
+        {u"a\xD83D", "a\xEF\xBF\xBD"},                              // lone high surrogate at the very end
+        {u"\xDE00\xD83D", "\xEF\xBF\xBD\xEF\xBF\xBD"},              // reversed pair: two replacements
+        {u"\xD83D\xD83D\xDE00", "\xEF\xBF\xBD\xF0\x9F\x98\x80"},    // high, then a pair
+        {std::u16string(1, u'\0') + u"x", QByteArray("\0x", 2)},    // a zero unit is kept
+    };
+    for (const Case& c : cases) {
+        const QStringView text(c.text.data(), qsizetype(c.text.size()));
+        EXPECT_EQ(EncodeUtf8(text), c.utf8) << "for " << text.toString().toStdString();
+        QByteArray appended = "pre";
+        AppendUtf8(appended, text);
+        EXPECT_EQ(appended, "pre" + c.utf8);
+    }
+}
+
+TEST(TextFileName, ReplacesTheExtensionOfTheFileNamePartOnly) {
+    const std::pair<QString, QString> cases[] = {
+        {"/data/annual.report.PDF", "/data/annual.report.txt"},
+        {"/data/scan", "/data/scan.txt"},
+        {"/data/report.pdf", "/data/report.txt"},
+        {"/data.d/scan", "/data.d/scan.txt"},
+        {"/data/ä b.pdf", "/data/ä b.txt"},
+        {"relative.pdf", "relative.txt"},
+    };
+    for (const auto& [pdf, txt] : cases) EXPECT_EQ(TextFileName(pdf), txt) << pdf.toStdString();
+}
+
+// ---- Saving -------------------------------------------------------------------
+
+class SaveTextFileTest : public testing::Test {
+protected:
+    QTemporaryDir FDir;
+    QString Path(const QString& name) const { return FDir.filePath(name); }
+    QStringList Entries() const { return QDir(FDir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot); }
+};
+
+TEST_F(SaveTextFileTest, ReplacesAnExistingFile) {
+    WriteFile(Path("a.txt"), "old content that is longer");
+    SaveTextFile(Path("a.txt"), "new");
+    EXPECT_EQ(ReadAll(Path("a.txt")), "new");
+    EXPECT_EQ(Entries(), QStringList{"a.txt"});
+}
+
+// A write that the file system refuses part-way (the file-size limit of the
+// process) leaves the earlier file as it was and no temporary file behind:
+// small enough to sit in the device's buffer (so only the flush fails) and
+// larger than the buffer (so the write itself fails).
+TEST_F(SaveTextFileTest, AFailedWriteKeepsTheEarlierFile) {
+    for (const qsizetype size : {qsizetype(3000), qsizetype(200000)}) {
+        WriteFile(Path("a.txt"), "the earlier good text");
+        try {
+            FileSizeLimit limit(1000);
+            SaveTextFile(Path("a.txt"), QByteArray(size, 'x'));
+            ADD_FAILURE() << "no error for " << size << " bytes";
+        } catch (const EFileError& e) {
+            EXPECT_TRUE(e.Message().startsWith("Cannot write file \"" + Path("a.txt") + "\".")) << e.what();
+        }
+        EXPECT_EQ(ReadAll(Path("a.txt")), "the earlier good text");
+        EXPECT_EQ(Entries(), QStringList{"a.txt"});
+    }
+}
+
+TEST_F(SaveTextFileTest, AFolderInTheWayIsAFileError) {
+    QDir(FDir.path()).mkdir("a.txt");
+    EXPECT_THROW(SaveTextFile(Path("a.txt"), "x"), EFileError);
+    EXPECT_THROW(SaveTextFile(Path("gone/a.txt"), "x"), EFileError);
+}
+
+// ---- The window -----------------------------------------------------------------
+
+class ConverterWindow : public testing::Test {
+protected:
+    void SetUp() override {
+        FForm.ExecuteOpenDialog = [this]() -> std::optional<QString> {
+            ++FDialogShown;
+            if (FChoices.empty()) return std::nullopt;
+            std::optional<QString> choice = FChoices.front();
+            FChoices.pop_front();
+            if (FOnDialog) std::exchange(FOnDialog, nullptr)();
+            return choice;
+        };
+        FForm.ShowException = [this](const QString& message) { FErrors.append(message); };
+    }
+
+    QString Path(const QString& name) const { return FDir.filePath(name); }
+    QString Write(const QString& name, const QByteArray& bytes) const { return WriteFile(Path(name), bytes); }
+    QStringList Entries() const { return QDir(FDir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot); }
+
+    // Clicks Button1 with the given dialog answers queued.
+    void Run(std::initializer_list<std::optional<QString>> choices) {
+        FChoices.insert(FChoices.end(), choices.begin(), choices.end());
+        FForm.Button1->click();
+    }
+
+    void ExpectCleanedUp() const {
+        EXPECT_EQ(FForm.cursor().shape(), Qt::ArrowCursor);
+        EXPECT_EQ(FForm.ProgressBar1->value(), 0);
+        EXPECT_FALSE(FForm.FPdf1->GetActive());
+    }
+
+    QTemporaryDir FDir;
+    TKestruneForm FForm;
+    std::deque<std::optional<QString>> FChoices;
+    std::function<void()> FOnDialog;  // runs once, inside the next dialog
+    int FDialogShown = 0;
+    QStringList FErrors;
+};
+
+TEST_F(ConverterWindow, LayoutAndCaptions) {
+    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_EQ(FForm.size(), QSize(391, 77));
+    EXPECT_EQ(FForm.minimumSize(), FForm.maximumSize());  // not resizable
+    EXPECT_EQ(FForm.windowType(), Qt::Tool);
+    EXPECT_TRUE(FForm.testAttribute(Qt::WA_QuitOnClose));
+    EXPECT_EQ(FForm.Button1->geometry(), QRect(6, 4, 105, 22));
+    EXPECT_EQ(FForm.Button1->text(), "PDF ファイル選択");
+    EXPECT_EQ(FForm.Edit1->geometry(), QRect(8, 32, 377, 22));
+    EXPECT_FALSE(FForm.Edit1->isReadOnly());
+    EXPECT_EQ(FForm.ProgressBar1->geometry(), QRect(0, 57, 391, 20));
+    EXPECT_EQ(FForm.ProgressBar1->orientation(), Qt::Horizontal);
+    EXPECT_EQ(FForm.ProgressBar1->minimum(), 0);
+    EXPECT_EQ(FForm.OpenDialog1->nameFilters(), QStringList{"*.pdf (*.pdf)"});
+    EXPECT_EQ(FForm.OpenDialog1->defaultSuffix(), "PDF");
+    EXPECT_EQ(FForm.OpenDialog1->acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(FForm.FPdf1->GetName(), "FPdf1");
+    EXPECT_EQ(FForm.FPdf1->Owner(), &FForm);
+    EXPECT_TRUE(FForm.FPdf1->GetFormFill());
+    EXPECT_EQ(FForm.FPdf1->GetPageNumber(), 0);
+    EXPECT_FALSE(FForm.FPdf1->GetActive());
+    EXPECT_FALSE(FForm.FPdf1->OnPageChange);
+}
+
+TEST_F(ConverterWindow, IsCentredOnTheScreen) {
+    FForm.show();
+    QCoreApplication::processEvents();
+    const QPoint centre = FForm.screen()->availableGeometry().center();
+    EXPECT_LE((FForm.frameGeometry().center() - centre).manhattanLength(), 2);
+}
+
+// The label must be readable with the default font: every character has a
+// glyph in the font or its fallbacks, and the text fits into the button's
+// label area.
+TEST_F(ConverterWindow, ButtonLabelIsReadableWithTheDefaultFont) {
+    QPushButton& button = *FForm.Button1;
+    QTextLayout layout(button.text(), button.font());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    int glyphs = 0;
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        for (const quint32 index : run.glyphIndexes()) {
+            EXPECT_NE(index, 0u) << "a character of the label has no glyph in " << run.rawFont().familyName().toStdString();
+            ++glyphs;
+        }
+    }
+    EXPECT_EQ(glyphs, button.text().size());
+    QStyleOptionButton option;
+    option.initFrom(&button);
+    option.text = button.text();
+    const QRect labelArea = button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button);
+    EXPECT_LE(button.fontMetrics().horizontalAdvance(button.text()), labelArea.width());
+    EXPECT_LE(button.fontMetrics().height(), labelArea.height());
+}
+
+TEST_F(ConverterWindow, ClosingTheWindowEndsTheProgram) {
+    FForm.show();
+    bool quit = false;
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
+    QTimer::singleShot(0, &FForm, [this] { FForm.close(); });
+    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });  // a safety net only
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_TRUE(quit);
+}
+
+TEST_F(ConverterWindow, ConvertsEveryPageWithItsLineBreaks) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    Run({pdf});
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
+    EXPECT_EQ(FForm.Edit1->text(), pdf);
+    EXPECT_EQ(FForm.windowTitle(), "doc.pdf");
+    EXPECT_EQ(FForm.ProgressBar1->maximum(), 3);
+    ExpectCleanedUp();
+}
+
+TEST_F(ConverterWindow, UnpairedSurrogatesBecomeReplacementCharacters) {
+    // x, lone high, y, pair, z, lone low, and a lone high as the last character.
+    Run({Write("s.pdf", SurrogatePdf("xAyBzCA"))});
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("s.txt")),
+              "\xEF\xBB\xBF" "x\xEF\xBF\xBDy\xF0\x9F\x98\x80z\xEF\xBF\xBD\xEF\xBF\xBD\r\n");
+}
+
+TEST_F(ConverterWindow, NameMappingAndReplacingAnExistingFile) {
+    const QByteArray onePage = SimpleTextPdf({{"One"}});
+    Write("annual.report.txt", "an older text that is longer than the new one");
+    Run({Write("annual.report.PDF", onePage)});
+    Run({Write("scan", onePage)});
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("annual.report.txt")), "\xEF\xBB\xBFOne\r\n");
+    EXPECT_EQ(ReadAll(Path("scan.txt")), "\xEF\xBB\xBFOne\r\n");
+    EXPECT_EQ(Entries(), (QStringList{"annual.report.PDF", "annual.report.txt", "scan", "scan.txt"}));
+}
+
+TEST_F(ConverterWindow, DocumentWithoutPagesWritesNoFile) {
+    Run({Write("empty.pdf", EmptyPdf())});
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(Entries(), QStringList{"empty.pdf"});
+    EXPECT_EQ(FForm.windowTitle(), "empty.pdf");
+    ExpectCleanedUp();
+}
+
+TEST_F(ConverterWindow, CancelledDialogChangesNothing) {
+    FForm.Edit1->setText("before");
+    Run({std::nullopt});
+    EXPECT_EQ(FDialogShown, 1);
+    EXPECT_EQ(FForm.Edit1->text(), "before");
+    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_TRUE(FErrors.isEmpty());
+    ExpectCleanedUp();
+}
+
+TEST_F(ConverterWindow, MissingFileOrFolderIsSilent) {
+    QDir(FDir.path()).mkdir("folder.pdf");
+    for (const QString& name : {Path("missing.pdf"), Path("folder.pdf"), QString()}) {
+        Run({name});
+        EXPECT_EQ(FForm.Edit1->text(), name);
+    }
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_TRUE(Entries().isEmpty());
+    ExpectCleanedUp();
+}
+
+TEST_F(ConverterWindow, UnreadableDocumentShowsTheEngineText) {
+    Run({Write("broken.pdf", "this is no PDF at all")});
+    ASSERT_EQ(FErrors.size(), 1);
+    // The engine's own text for a damaged file replaces the component's message.
+    EXPECT_EQ(FErrors[0], "File not in PDF format or corrupted");
+    EXPECT_EQ(FForm.windowTitle(), "broken.pdf");
+    EXPECT_EQ(Entries(), QStringList{"broken.pdf"});
+    ExpectCleanedUp();
+
+    // The window goes on: the next run converts.
+    Run({Write("good.pdf", SimpleTextPdf({{"Fine"}}))});
+    EXPECT_EQ(FErrors.size(), 1);
+    EXPECT_EQ(ReadAll(Path("good.txt")), "\xEF\xBB\xBF" "Fine\r\n");
+}
+
+TEST_F(ConverterWindow, OutputFileErrorIsShownAndTheEarlierFileStays) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    Write("doc.txt", "earlier");
+    {
+        FileSizeLimit limit(10);  // smaller than the new text, so the write fails
+        Run({pdf});
+    }
+    ASSERT_EQ(FErrors.size(), 1);
+    EXPECT_TRUE(FErrors[0].startsWith("Cannot write file \"" + Path("doc.txt") + "\".")) << FErrors[0].toStdString();
+    EXPECT_EQ(ReadAll(Path("doc.txt")), "earlier");
+    EXPECT_EQ(Entries(), (QStringList{"doc.pdf", "doc.txt"}));
+    ExpectCleanedUp();
+
+    QFile::remove(Path("doc.txt"));
+    QDir(FDir.path()).mkdir("doc.txt");
+    Run({pdf});
+    ASSERT_EQ(FErrors.size(), 2);
+    EXPECT_TRUE(FErrors[1].startsWith("Cannot create file \"" + Path("doc.txt") + "\".")) << FErrors[1].toStdString();
+    ExpectCleanedUp();
+}
+
+// While the run lasts: the busy cursor, the progress bar moving page by page,
+// and pending events running after each page.
+TEST_F(ConverterWindow, ShowsProgressAndBusyCursorDuringTheRun) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    QList<int> values;
+    QList<Qt::CursorShape> cursors;
+    std::function<void()> watch = [&] {
+        values.append(FForm.ProgressBar1->value());
+        cursors.append(FForm.cursor().shape());
+        if (values.size() < 3) QTimer::singleShot(0, &FForm, watch);
+    };
+    FOnDialog = [&] { QTimer::singleShot(0, &FForm, watch); };
+    Run({pdf});
+    EXPECT_EQ(values, (QList<int>{1, 2, 3}));
+    EXPECT_EQ(cursors, QList<Qt::CursorShape>(3, Qt::WaitCursor));
+    ExpectCleanedUp();
+}
+
+// A second click during a run, while the first one lets events run after its
+// first page.
+TEST_F(ConverterWindow, SecondClickDuringARun) {
+    struct Case {
+        const char* name;
+        std::optional<QString> secondChoice;  // relative to the folder
+        QStringList errors;
+        bool firstWrites;
+    };
+    const QString active = "Cannot perform this operation on an active FPdf1 component";
+    const QString inactive = "Cannot perform this operation on an inactive FPdf1 component";
+    const Case cases[] = {
+        {"cancelled", std::nullopt, {}, true},
+        {"existing file", QString("other.pdf"), {active, inactive}, false},
+        {"missing file", QString("missing.pdf"), {inactive}, false},
+    };
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    Write("other.pdf", SimpleTextPdf({{"Other"}}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FErrors.clear();
+        QFile::remove(Path("doc.txt"));
+        const std::optional<QString> second = c.secondChoice ? std::optional(Path(*c.secondChoice)) : std::nullopt;
+        FOnDialog = [&] {
+            QTimer::singleShot(0, &FForm, [&] { Run({second}); });
+        };
+        Run({pdf});
+        EXPECT_EQ(FErrors, c.errors);
+        EXPECT_EQ(QFile::exists(Path("doc.txt")), c.firstWrites);
+        EXPECT_FALSE(QFile::exists(Path("other.txt")));
+        ExpectCleanedUp();
+    }
+}
+
+// A second run that ends after the first run's last page lets the first one
+// write its file as usual.
+TEST_F(ConverterWindow, SecondClickAfterTheLastPage) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf({{"Only page"}}));
+    FOnDialog = [&] { QTimer::singleShot(0, &FForm, [&] { Run({Path("missing.pdf")}); }); };
+    Run({pdf});
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("doc.txt")), "\xEF\xBB\xBF" "Only page\r\n");
+}
+
+TEST(ExceptionMessage, IsTheMessageOfEachKindOfError) {
+    EXPECT_EQ(TKestruneForm::ExceptionMessage(std::make_exception_ptr(EPdfError("Cannot open page 3"))),
+              "Cannot open page 3");
+    EXPECT_EQ(TKestruneForm::ExceptionMessage(std::make_exception_ptr(EFileError("Cannot create file \"ä\""))),
+              "Cannot create file \"ä\"");
+    EXPECT_EQ(TKestruneForm::ExceptionMessage(std::make_exception_ptr(std::runtime_error("out of memory"))),
+              "out of memory");
+}
