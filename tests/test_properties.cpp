@@ -1,0 +1,302 @@
+// Document and page properties: version, permissions, viewer preferences, page
+// mode, labels, information entries, tagging, page size, bounds and rotation.
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <functional>
+
+#include "component/FPdf.h"
+#include "support/PdfBuilder.h"
+
+using namespace kestrune;
+using namespace testing_support;
+
+namespace {
+
+QByteArray Ref(int n) { return QByteArray::number(n) + " 0 R"; }
+
+// Three pages with labels "i", "ii", "A-7": the first 300 x 400 turned a
+// quarter, with some text; the second with a crop box; the third plain. Every
+// information entry, viewer preferences, outline page mode, tagged.
+QByteArray PropertiesPdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int text = b.AddStream("<< >>", "BT /F1 12 Tf 20 300 Td (Turned) Tj ET");
+    const int page1 = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 300 400] /Rotate 90" +
+                            " /Resources << /Font << /F1 " + Ref(font) + " >> >> /Contents " + Ref(text) + " >>");
+    const int page2 = b.Add("<< /Type /Page /Parent " + Ref(pages) +
+                            " /MediaBox [0 0 200 300] /CropBox [10 20 110.5 220.25] >>");
+    const int page3 = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] >>");
+    const int info = b.Add("<< /Author (Jane Roe) /Title " + PdfUtf16Hex(QStringLiteral("Gr\u00FC\u00DFe \u2013 \u03A9")) +
+                           " /Subject (Quarterly figures) /Keywords (alpha, beta) /Creator (Writer 3)"
+                           " /Producer (Kestrune fixtures) /CreationDate (D:20240102030405+01'00')"
+                           " /ModDate (D:20250607080910Z) /Department (Accounts) /Empty () >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) +
+                       " /PageLabels << /Nums [0 << /S /r >> 2 << /S /D /P (A-) /St 7 >>] >>"
+                       " /ViewerPreferences << /PrintScaling /None /NumCopies 3 /Duplex /DuplexFlipLongEdge"
+                       " /Direction /R2L /Custom /Caf#E9 >>"
+                       " /PageMode /UseOutlines /MarkInfo << /Marked true >> >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page1) + " " + Ref(page2) + " " + Ref(page3) + "] /Count 3 >>");
+    return b.Build(catalog, "/Info " + Ref(info), "1.5");
+}
+
+// One page and nothing else; the catalog gets Extra.
+QByteArray BarePdf(const QByteArray& Extra = {}, const QByteArray& Version = "1.7") {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 100 100] >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " " + Extra + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    return b.Build(catalog, {}, Version);
+}
+
+QByteArray Rc4(const QByteArray& Key, const QByteArray& Data) {
+    unsigned char s[256];
+    for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
+    for (int i = 0, j = 0; i < 256; ++i) {
+        j = (j + s[i] + static_cast<unsigned char>(Key[i % Key.size()])) & 0xFF;
+        std::swap(s[i], s[j]);
+    }
+    QByteArray out = Data;
+    for (int n = 0, i = 0, j = 0; n < out.size(); ++n) {
+        i = (i + 1) & 0xFF;
+        j = (j + s[i]) & 0xFF;
+        std::swap(s[i], s[j]);
+        out[n] = char(out[n] ^ s[(s[i] + s[j]) & 0xFF]);
+    }
+    return out;
+}
+
+// A document encrypted with the standard security handler, revision 2 (40-bit
+// RC4), an empty user password, owner password "owner" and permission word P.
+// It holds no strings or streams, so nothing else needs encrypting.
+QByteArray EncryptedPdf(qint32 P) {
+    const QByteArray pad = QByteArray::fromHex("28BF4E5E4E758A4164004E56FFFA01082E2E00B6D0683E802F0CA9FE6453697A");
+    const QByteArray id = QByteArray::fromHex("0123456789ABCDEF0123456789ABCDEF");
+    const auto md5 = [](const QByteArray& data) { return QCryptographicHash::hash(data, QCryptographicHash::Md5); };
+    const QByteArray owner = QByteArray("owner") + pad.left(27);
+    const QByteArray o = Rc4(md5(owner).left(5), pad);
+    QByteArray p(4, '\0');
+    for (int i = 0; i < 4; ++i) p[i] = char((quint32(P) >> (8 * i)) & 0xFF);
+    const QByteArray key = md5(pad + o + p + id).left(5);
+    const QByteArray u = Rc4(key, pad);
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 100 100] >>");
+    const int encrypt = b.Add("<< /Filter /Standard /V 1 /R 2 /O <" + o.toHex() + "> /U <" + u.toHex() +
+                              "> /P " + QByteArray::number(P) + " >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    return b.Build(catalog, "/Encrypt " + Ref(encrypt) + " /ID [<" + id.toHex() + "> <" + id.toHex() + ">]");
+}
+
+QString Raised(const std::function<void()>& Call) {
+    try {
+        Call();
+    } catch (const EPdfError& e) {
+        return e.Message();
+    }
+    return QStringLiteral("(nothing raised)");
+}
+
+class Properties : public ::testing::Test {
+protected:
+    void Open(const QByteArray& Document, int Page = 1) {
+        FDocument = Document;
+        Pdf.SetPageNumber(Page);
+        Pdf.LoadDocument(FDocument, false);
+    }
+    QByteArray FDocument;
+    TFPdf Pdf;
+};
+
+}  // namespace
+
+// ---- Tables -----------------------------------------------------------------------
+
+TEST(PropertyTables, Versions) {
+    const struct {
+        int Engine;
+        TPdfVersion Version;
+    } cases[] = {{10, TPdfVersion::pv10}, {11, TPdfVersion::pv11}, {12, TPdfVersion::pv12},
+                 {13, TPdfVersion::pv13}, {14, TPdfVersion::pv14}, {15, TPdfVersion::pv15},
+                 {16, TPdfVersion::pv16}, {17, TPdfVersion::pv17}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(VersionFromEngine(c.Engine), c.Version) << c.Engine;
+        EXPECT_EQ(VersionToEngine(c.Version), c.Engine);
+    }
+    for (int other : {0, 9, 18, 20, -1, 100}) EXPECT_EQ(VersionFromEngine(other), TPdfVersion::pvUnknown) << other;
+    EXPECT_EQ(VersionToEngine(TPdfVersion::pvUnknown), 0);
+}
+
+TEST(PropertyTables, PageModes) {
+    using enum TPageMode;
+    const struct {
+        int Engine;
+        TPageMode Mode;
+    } cases[] = {{-1, pmUnknown}, {0, pmNone},   {1, pmOutline},         {2, pmThumbs}, {3, pmFullScreen},
+                 {4, pmOptionalContentGroup}, {5, pmAttachments}, {6, pmUnknown}, {-2, pmUnknown}};
+    for (const auto& c : cases) EXPECT_EQ(PageModeFromEngine(c.Engine), c.Mode) << c.Engine;
+}
+
+// ---- Document properties ------------------------------------------------------------
+
+TEST_F(Properties, DocumentValues) {
+    Open(PropertiesPdf());
+    EXPECT_EQ(Pdf.GetPdfVersion(), TPdfVersion::pv15);
+    EXPECT_EQ(Pdf.GetPermissions(), 0xFFFFFFFFu);  // not encrypted: everything allowed
+    EXPECT_FALSE(Pdf.GetPrintScaling());
+    EXPECT_EQ(Pdf.GetPrintCopies(), 3);
+    EXPECT_EQ(Pdf.GetPrintPaperHandling(), TPrintPaperHandling::phDuplexFlipLongEdge);
+    EXPECT_EQ(Pdf.GetPageMode(), TPageMode::pmOutline);
+    EXPECT_TRUE(Pdf.GetIsTagged());
+}
+
+TEST_F(Properties, InformationEntries) {
+    Open(PropertiesPdf());
+    EXPECT_EQ(Pdf.GetAuthor(), QStringLiteral("Jane Roe"));
+    EXPECT_EQ(Pdf.GetTitle(), QStringLiteral("Gr\u00FC\u00DFe \u2013 \u03A9"));
+    EXPECT_EQ(Pdf.GetSubject(), QStringLiteral("Quarterly figures"));
+    EXPECT_EQ(Pdf.GetKeywords(), QStringLiteral("alpha, beta"));
+    EXPECT_EQ(Pdf.GetCreator(), QStringLiteral("Writer 3"));
+    EXPECT_EQ(Pdf.GetProducer(), QStringLiteral("Kestrune fixtures"));
+    EXPECT_EQ(Pdf.GetCreationDate(), QStringLiteral("D:20240102030405+01'00'"));
+    EXPECT_EQ(Pdf.GetModifiedDate(), QStringLiteral("D:20250607080910Z"));
+    EXPECT_EQ(Pdf.GetMetaText(QStringLiteral("Department")), QStringLiteral("Accounts"));
+    EXPECT_EQ(Pdf.GetMetaText(QStringLiteral("Empty")), QString());
+    EXPECT_EQ(Pdf.GetMetaText(QStringLiteral("Missing")), QString());
+    EXPECT_EQ(Pdf.GetMetaText(QStringLiteral("ModDate")), Pdf.GetModifiedDate());
+}
+
+TEST_F(Properties, ViewerPreferencesAreLatin1Names) {
+    Open(PropertiesPdf());
+    EXPECT_EQ(Pdf.GetViewerPreference(QStringLiteral("Direction")), QStringLiteral("R2L"));
+    EXPECT_EQ(Pdf.GetViewerPreference(QStringLiteral("Custom")), QStringLiteral("Caf\u00E9"));
+    EXPECT_EQ(Pdf.GetViewerPreference(QStringLiteral("Missing")), QString());
+}
+
+TEST_F(Properties, PageLabels) {
+    Open(PropertiesPdf());
+    EXPECT_EQ(Pdf.GetPageLabel(1), QStringLiteral("i"));
+    EXPECT_EQ(Pdf.GetPageLabel(2), QStringLiteral("ii"));
+    EXPECT_EQ(Pdf.GetPageLabel(3), QStringLiteral("A-7"));
+    for (int outside : {0, -1, 4})
+        EXPECT_EQ(Raised([&] { Pdf.GetPageLabel(outside); }), QStringLiteral("Incorrect page number")) << outside;
+}
+
+TEST_F(Properties, ADocumentWithoutAnyOfThem) {
+    Open(BarePdf({}, "2.0"));
+    EXPECT_EQ(Pdf.GetPdfVersion(), TPdfVersion::pvUnknown);  // 20 is not in the table
+    EXPECT_TRUE(Pdf.GetPrintScaling());
+    EXPECT_EQ(Pdf.GetPrintCopies(), 1);
+    EXPECT_EQ(Pdf.GetPrintPaperHandling(), TPrintPaperHandling::phUndefined);
+    EXPECT_EQ(Pdf.GetPageMode(), TPageMode::pmNone);
+    EXPECT_FALSE(Pdf.GetIsTagged());
+    EXPECT_EQ(Pdf.GetPageLabel(1), QString());
+    EXPECT_EQ(Pdf.GetAuthor(), QString());
+    EXPECT_EQ(Pdf.GetModifiedDate(), QString());
+    EXPECT_EQ(Pdf.GetViewerPreference(QStringLiteral("Direction")), QString());
+}
+
+TEST_F(Properties, PageModesOfDocuments) {
+    using enum TPageMode;
+    const struct {
+        QByteArray Name;
+        TPageMode Mode;
+    } cases[] = {{"/UseNone", pmNone},  {"/UseOutlines", pmOutline},       {"/UseThumbs", pmThumbs},
+                 {"/FullScreen", pmFullScreen}, {"/UseOC", pmOptionalContentGroup},
+                 {"/UseAttachments", pmAttachments}, {"/Bogus", pmUnknown}};
+    for (const auto& c : cases) {
+        TFPdf pdf;
+        const QByteArray document = BarePdf("/PageMode " + c.Name);
+        pdf.LoadDocument(document);
+        EXPECT_EQ(pdf.GetPageMode(), c.Mode) << c.Name.constData();
+    }
+}
+
+TEST_F(Properties, PermissionWordPassesUnchanged) {
+    for (qint32 p : {-3904, -44, -1028}) {
+        TFPdf pdf;
+        const QByteArray document = EncryptedPdf(p);
+        pdf.LoadDocument(document);
+        EXPECT_EQ(pdf.GetPermissions(), quint32(p)) << p;
+    }
+}
+
+TEST_F(Properties, VersionOfADocumentWithoutAFileRaises) {
+    Pdf.CreateDocument();
+    EXPECT_EQ(Raised([&] { Pdf.GetPdfVersion(); }), QStringLiteral("Cannot retrieve PDF version"));
+}
+
+// ---- Page properties --------------------------------------------------------------
+
+TEST_F(Properties, PageSizeBoundsAndRotation) {
+    Open(PropertiesPdf());
+    EXPECT_EQ(Pdf.GetPageRotation(), TRotation::ro90);
+    EXPECT_DOUBLE_EQ(Pdf.GetPageWidth(), 400);  // as shown: turned a quarter
+    EXPECT_DOUBLE_EQ(Pdf.GetPageHeight(), 300);
+    Pdf.SetPageNumber(2);
+    EXPECT_EQ(Pdf.GetPageRotation(), TRotation::ro0);
+    EXPECT_DOUBLE_EQ(Pdf.GetPageWidth(), 100.5);
+    EXPECT_DOUBLE_EQ(Pdf.GetPageHeight(), 200.25);
+    const TPdfRectangle bounds = Pdf.GetPageBounds();
+    EXPECT_DOUBLE_EQ(bounds.Left, 10);
+    EXPECT_DOUBLE_EQ(bounds.Top, 220.25);
+    EXPECT_DOUBLE_EQ(bounds.Right, 110.5);
+    EXPECT_DOUBLE_EQ(bounds.Bottom, 20);
+}
+
+TEST_F(Properties, SettingTheRotationReloadsThePageOnce) {
+    Open(PropertiesPdf());
+    ASSERT_EQ(Pdf.Text(), QStringLiteral("Turned"));
+    ASSERT_NE(Pdf.GetTextPage(), nullptr);
+    int changes = 0;
+    Pdf.OnPageChange = [&](QObject* Sender) {
+        EXPECT_EQ(Sender, &Pdf);
+        ++changes;
+    };
+    Pdf.SetPageRotation(TRotation::ro180);
+    EXPECT_EQ(changes, 1);
+    EXPECT_EQ(Pdf.GetTextPage(), nullptr);
+    EXPECT_EQ(Pdf.GetPageNumber(), 1);
+    EXPECT_EQ(Pdf.GetPageRotation(), TRotation::ro180);
+    EXPECT_DOUBLE_EQ(Pdf.GetPageWidth(), 300);
+    EXPECT_DOUBLE_EQ(Pdf.GetPageHeight(), 400);
+    // The change is in the document: it holds when the page is opened again.
+    Pdf.SetPageNumber(3);
+    Pdf.SetPageNumber(1);
+    EXPECT_EQ(Pdf.GetPageRotation(), TRotation::ro180);
+    for (TRotation r : {TRotation::ro270, TRotation::ro0, TRotation::ro90}) {
+        Pdf.SetPageRotation(r);
+        EXPECT_EQ(Pdf.GetPageRotation(), r);
+    }
+}
+
+TEST_F(Properties, GuardsComeFirst) {
+    Pdf.setObjectName(QStringLiteral("FPdf1"));
+    const std::function<void()> document[] = {
+        [&] { Pdf.GetPdfVersion(); },        [&] { Pdf.GetPermissions(); },
+        [&] { Pdf.GetPrintScaling(); },      [&] { Pdf.GetPrintCopies(); },
+        [&] { Pdf.GetPrintPaperHandling(); }, [&] { Pdf.GetPageMode(); },
+        [&] { Pdf.GetIsTagged(); },          [&] { Pdf.GetPageLabel(0); },
+        [&] { Pdf.GetMetaText("Author"); },  [&] { Pdf.GetAuthor(); },
+        [&] { Pdf.GetModifiedDate(); },      [&] { Pdf.GetViewerPreference("Direction"); },
+    };
+    const std::function<void()> page[] = {
+        [&] { Pdf.GetPageWidth(); },    [&] { Pdf.GetPageHeight(); },
+        [&] { Pdf.GetPageBounds(); },   [&] { Pdf.GetPageRotation(); },
+        [&] { Pdf.SetPageRotation(TRotation::ro90); },
+    };
+    const QString inactive = QStringLiteral("Cannot perform this operation on an inactive FPdf1 component");
+    for (const auto& call : document) EXPECT_EQ(Raised(call), inactive);
+    for (const auto& call : page) EXPECT_EQ(Raised(call), inactive);
+    // With a document but no current page, only the page properties refuse.
+    Open(PropertiesPdf(), 0);
+    for (const auto& call : page)
+        EXPECT_EQ(Raised(call), QStringLiteral("Cannot perform this operation on an inactive page"));
+    EXPECT_EQ(Pdf.GetPdfVersion(), TPdfVersion::pv15);
+}
