@@ -78,8 +78,8 @@ void WriteFieldValue(FPDF_ANNOTATION Annot, const QString& Value) {
                 QStringLiteral("Cannot set form field value"));
 }
 
-// The annotation behind field Index, after the page guard and the index check
-// (a negative index is refused before the engine is asked for the count).
+// The annotation behind field Index, checked against Count. Callers run the
+// page guard and refuse a negative index before they ask the engine for Count.
 FPDF_ANNOTATION OpenIndexedField(FPDF_PAGE Page, int Index, int Count) {
     CheckResult(Index >= 0 && Index < Count, QStringLiteral("Incorrect index"));
     FPDF_ANNOTATION annot = FPDFPage_GetAnnot(Page, Index);
