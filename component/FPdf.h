@@ -163,12 +163,14 @@ using TRenderOptions = TSet<TRenderOption>;
 int RenderOptionsToFlags(const TRenderOptions& Options);
 // A colour in the engine's layout (0xAARRGGBB, so the value passes unchanged).
 quint32 ColorToEngine(TAlphaColor Color);
-// Copies the pixels of an engine bitmap into Target, resizing it to the engine
-// bitmap's size as Format_ARGB32. Engine formats without four bytes per pixel
-// (none, grey, three-byte colour) leave Target as it is; so does a null Target.
+// Copies the pixels of an engine bitmap into Target row by row, byte for byte,
+// after making Target a Format_ARGB32 image of the engine bitmap's size (kept
+// as it is when it already is one, so an image over the caller's memory is
+// filled in place at its own pitch). Engine formats without four bytes per
+// pixel (none, grey, three-byte colour) leave Target as it is; so does a null Target.
 void CopyEngineBitmap(FPDF_BITMAP Bitmap, QImage* Target);
-// A new image with the pixels of an engine bitmap; 0 x 0 for a format that is
-// not copied. The engine bitmap stays with the caller.
+// A new image with the pixels of an engine bitmap; 0 x 0 (so null, in Qt's
+// terms) for a format that is not copied. The engine bitmap stays with the caller.
 QImage BitmapFromEngine(FPDF_BITMAP Bitmap);
 
 // ---------------------------------------------------------------------------
@@ -611,8 +613,10 @@ public:
     // Converts page units to device pixels of such a rendering; false when refused.
     bool PageToDevice(double PageX, double PageY, int Left, int Top, int Width, int Height, TRotation Rotation,
                       int& X, int& Y);
-    // The current page's embedded thumbnail as a new image the caller owns; a
-    // null image when the page has none, 0 x 0 when its format is not copied.
+    // The current page's embedded thumbnail as a new image the caller owns
+    // (a fresh one on each call); a null image when the page has none, and a
+    // 0 x 0 image (which Qt also reports as null) when the engine hands it back
+    // in a format without four bytes per pixel.
     QImage GetThumbnail();
 
     // ---- Page objects and content creation ---------------------------------

@@ -209,6 +209,31 @@ TEST(CopyEngineBitmap, CopiesRowsHonouringTheEngineStride) {
     }
 }
 
+TEST(CopyEngineBitmap, WritesRowsAtTheTargetPitchAndNoFurther) {
+    LoadEngine();
+    const int width = 5, height = 4;
+    FPDF_BITMAP bitmap = engine::FPDFBitmap_Create(width, height, 1);
+    ASSERT_NE(bitmap, nullptr);
+    engine::FPDFBitmap_FillRect(bitmap, 0, 0, width, height, 0x80112233);
+    engine::FPDFBitmap_FillRect(bitmap, 4, 3, 1, 1, 0xFF445566);
+    // An image over the caller's memory with rows of 32 bytes (20 used) and a
+    // guard row after the last one.
+    const int pitch = 32;
+    std::vector<uchar> memory(size_t(pitch * (height + 1)), 0xEE);
+    QImage target(memory.data(), width, height, pitch, QImage::Format_ARGB32);
+    CopyEngineBitmap(bitmap, &target);
+    engine::FPDFBitmap_Destroy(bitmap);
+    ASSERT_EQ(target.constBits(), memory.data());  // filled in place
+    for (int r = 0; r <= height; ++r)
+        for (int i = 0; i < pitch; ++i) {
+            if (r < height && i < width * 4) continue;  // a pixel byte
+            ASSERT_EQ(memory[size_t(r * pitch + i)], 0xEE) << r << "," << i;
+        }
+    EXPECT_EQ(target.pixel(0, 0), 0x80112233u);
+    EXPECT_EQ(target.pixel(3, 3), 0x80112233u);
+    EXPECT_EQ(target.pixel(4, 3), 0xFF445566u);
+}
+
 TEST(CopyEngineBitmap, FormatsWithoutFourBytesLeaveTheTargetAlone) {
     LoadEngine();
     for (int format : {1, 2}) {  // grey, blue-green-red
