@@ -6,6 +6,8 @@
 // Every member opens the text page first, so the guards' messages come before
 // any engine call. Indices go to the engine unchecked; it decides what an index
 // outside the page yields.
+#include <limits>
+
 #include "component/FPdf.h"
 
 namespace kestrune {
@@ -87,9 +89,15 @@ QString TFPdf::TextInRectangle(double Left, double Top, double Right, double Bot
     // a rectangle with swapped sides holds.
     const int n = FPDFText_GetBoundedText(FTextPage, Left, Top, Right, Bottom, nullptr, 0);
     if (n <= 0) return {};
-    QString result(qsizetype(n), QChar(0));
-    FPDFText_GetBoundedText(FTextPage, Left, Top, Right, Bottom, reinterpret_cast<unsigned short*>(result.data()),
-                            n);
+    // The engine counts characters but writes UTF-16: a character beyond U+FFFF
+    // takes two units. Room for two units per character, so none is cut in half;
+    // the engine answers how many units it wrote, its terminating zero included.
+    const qint64 room = qMin<qint64>(qint64(n) * 2 + 1, std::numeric_limits<int>::max());
+    QString result(qsizetype(room), QChar(0));
+    const int written = FPDFText_GetBoundedText(FTextPage, Left, Top, Right, Bottom,
+                                                reinterpret_cast<unsigned short*>(result.data()), int(room));
+    result.truncate(qsizetype(qBound<qint64>(0, qint64(written), room)));
+    if (result.endsWith(QChar(0))) result.chop(1);
     return result;
 }
 

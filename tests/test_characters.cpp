@@ -228,6 +228,9 @@ TEST_F(CharactersTest, TextInRectangle) {
     const TPdfRectangle world = Pdf.GetRectangle(0);
     EXPECT_EQ(Pdf.TextInRectangle(world), "World");
     EXPECT_EQ(Pdf.TextInRectangle(TPdfRectangle{83.5, 710, 96, 695}), "ll");
+
+    // A character beyond U+FFFF comes out whole, as its surrogate pair.
+    EXPECT_EQ(Pdf.TextInRectangle(306.5, 415, 330, 395), QString::fromUcs4(U"\U0001D400"));
 }
 
 TEST_F(CharactersTest, TextInEmptyAreaAsksTheEngineOnce) {
