@@ -453,6 +453,8 @@ TEST_F(Rendering, FormFieldsAreDrawnOverThePageAndPrintingDropsTheHighlight) {
     EXPECT_EQ(qBlue(highlight), 255);
     EXPECT_LT(qRed(highlight), 250);
     EXPECT_LT(qGray(screen.pixel(75, 125)), 128);
+    // Tiles place the fields like the page.
+    EXPECT_EQ(Pdf.RenderTile(50, 100, 100, 100, 200, 200, TRotation::ro0, {}, kWhite), screen.copy(50, 100, 100, 100));
 
     const QImage printed = render({TRenderOption::rePrinting});
     EXPECT_EQ(printed.pixel(75, 125), kBlack);
@@ -467,15 +469,37 @@ TEST_F(Rendering, FormFieldsAreDrawnOverThePageAndPrintingDropsTheHighlight) {
     EXPECT_EQ(render({}), screen);
 }
 
+namespace {
+// Counts the calls that reach the engine's form-drawing entries.
+struct FormCalls {
+    static inline int Count = 0;
+    static void Draw(FPDF_FORMHANDLE, FPDF_BITMAP, FPDF_PAGE, int, int, int, int, int, int) { ++Count; }
+    static void Remove(FPDF_FORMHANDLE) { ++Count; }
+    static void Color(FPDF_FORMHANDLE, int, unsigned long) { ++Count; }
+    static void Alpha(FPDF_FORMHANDLE, unsigned char) { ++Count; }
+    SlotSwap<decltype(engine::FPDF_FFLDraw)> SwapDraw{engine::FPDF_FFLDraw, &Draw};
+    SlotSwap<decltype(engine::FPDF_RemoveFormFieldHighlight)> SwapRemove{engine::FPDF_RemoveFormFieldHighlight,
+                                                                         &Remove};
+    SlotSwap<decltype(engine::FPDF_SetFormFieldHighlightColor)> SwapColor{engine::FPDF_SetFormFieldHighlightColor,
+                                                                          &Color};
+    SlotSwap<decltype(engine::FPDF_SetFormFieldHighlightAlpha)> SwapAlpha{engine::FPDF_SetFormFieldHighlightAlpha,
+                                                                          &Alpha};
+};
+}  // namespace
+
 TEST_F(Rendering, WithoutAFormEnvironmentNoFieldIsDrawn) {
     Document = FormPdf();
     Open(1, false);
     ASSERT_EQ(Pdf.GetFormHandle(), nullptr);
+    FormCalls calls;
+    FormCalls::Count = 0;
     for (const TRenderOptions& options : {TRenderOptions{}, TRenderOptions{TRenderOption::rePrinting}}) {
         const QImage image = Pdf.RenderPage(0, 0, 200, 200, TRotation::ro0, options, kWhite);
         EXPECT_EQ(image.pixel(75, 125), kWhite);
         EXPECT_EQ(image.pixel(125, 125), kWhite);
     }
+    Pdf.RenderTile(0, 0, 100, 100, 200, 200, TRotation::ro0, {TRenderOption::rePrinting});
+    EXPECT_EQ(FormCalls::Count, 0);
 }
 
 // ---- Painter ----------------------------------------------------------------------
