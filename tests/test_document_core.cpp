@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QPointer>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -243,6 +245,41 @@ TEST_F(DocumentCore, OnPageChangeFiresTwiceOnActivationAndOnceOnLoadDocument) {
     changes = 0;
     pdf.LoadDocument(bytes);
     EXPECT_EQ(changes, 1);
+}
+
+TEST_F(DocumentCore, PageChangesRunUnderTheFloatingPointMask) {
+    auto readMxcsr = [] {
+        std::uint32_t v;
+        asm volatile("stmxcsr %0" : "=m"(v));
+        return v;
+    };
+    constexpr std::uint32_t kSseMasks = 0x3F << 7, kZeroDivide = 0x04 << 7;
+    const std::uint32_t before = readMxcsr();
+    std::uint32_t unmasked = before & ~kZeroDivide;
+    asm volatile("ldmxcsr %0" : : "m"(unmasked));
+
+    TFPdf pdf;
+    std::uint32_t during = 0;
+    pdf.OnPageChange = [&](QObject*) { during = readMxcsr(); };
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(ThreePages());
+    EXPECT_EQ(during & kSseMasks, kSseMasks) << "the event runs under the mask";
+    EXPECT_EQ(readMxcsr() & kSseMasks, unmasked & kSseMasks) << "and the caller's mask returns";
+    // Also when the page fails to load.
+    EXPECT_THROW(pdf.SetPageNumber(7), EPdfError);
+    EXPECT_EQ(readMxcsr() & kSseMasks, unmasked & kSseMasks);
+    asm volatile("ldmxcsr %0" : : "m"(before));
+}
+
+TEST_F(DocumentCore, TheOwnerDestroysTheComponentWithItsDocument) {
+    auto owner = std::make_unique<QObject>();
+    QPointer<TFPdf> pdf = new TFPdf(owner.get());
+    EXPECT_EQ(pdf->Owner(), owner.get());
+    pdf->SetPageNumber(1);
+    pdf->LoadDocument(ThreePages(), true);
+    (void)pdf->Text();
+    owner.reset();
+    EXPECT_TRUE(pdf.isNull());
 }
 
 // ---- Text ranges ------------------------------------------------------------
