@@ -34,10 +34,14 @@ extern "C" FPDF_BOOL Own_FPDF_XFA() {
     return 0;  // this build has no XFA support
 }
 
-// The build exposes no character codes. Where a character came from the page
-// content its Unicode value stands in for the code (which is what the code is
-// for simple fonts in the usual encodings); characters the engine generated
-// (line breaks, spaces) have no code and give 0.
+// The build exposes no character codes, and none of its public entries leads
+// back from a text-page character to the code in the content stream. So the
+// character's Unicode value stands in for the code: exact for characters the
+// font gives no Unicode for (the engine then reports the code itself as the
+// value, see FPDFText_HasUnicodeMapError) and for simple fonts in the usual
+// encodings within ASCII; only an approximation for other codes (CID fonts,
+// custom encodings). Characters the engine generated (line breaks, spaces
+// between words) have no code and give 0.
 extern "C" unsigned int Own_FPDFText_GetCharcode(FPDF_TEXTPAGE text_page, int index) {
     if (FPDFText_IsGenerated(text_page, index) == 1) return 0;
     return FPDFText_GetUnicode(text_page, index);
