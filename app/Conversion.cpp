@@ -16,7 +16,8 @@ bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
 
-// The number of UTF-8 bytes AppendUtf8 writes for Text.
+const char ByteOrderMark[] = "\xEF\xBB\xBF";
+
 qsizetype Utf8Length(const char16_t* s, qsizetype n) {
     qsizetype length = 0;
     for (qsizetype i = 0; i < n; ++i) {
@@ -36,6 +37,8 @@ qsizetype Utf8Length(const char16_t* s, qsizetype n) {
 }
 
 }  // namespace
+
+qsizetype Utf8Length(QStringView Text) { return Utf8Length(Text.utf16(), Text.size()); }
 
 // Written by hand rather than with QString::toUtf8(), which writes "?" for an
 // unpaired surrogate, or a stateful QStringEncoder, which can hold back a high
@@ -88,40 +91,52 @@ QString TextFileName(const QString& PdfFileName) {
     return base + QStringLiteral(".txt");
 }
 
-QByteArray ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionProgress& Progress) {
+QByteArray TTextFile::Bytes() const {
+    QByteArray out = ByteOrderMark;
+    for (const QByteArray& page : Pages) out += page;
+    return out;
+}
+
+TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionProgress& Progress) {
     Pdf.SetFileName(FileName);
     Pdf.SetPageNumber(0);
     Pdf.SetActive(true);
     if (Progress.Started) Progress.Started(Pdf.GetPageCount());
     // Read again: the progress handler lets events run, and they may change the document.
     const int count = Pdf.GetPageCount();
-    QByteArray out;
+    TTextFile file;
+    file.Pages.reserve(count);
     for (int page = 1; page <= count; ++page) {
         Pdf.SetPageNumber(page);
         const QString text = Pdf.Text(0, std::numeric_limits<int>::max());
-        if (out.isEmpty()) out = QByteArrayLiteral("\xEF\xBB\xBF");
-        AppendUtf8(out, text);
-        out += "\r\n";
+        QByteArray entry;
+        entry.reserve(Utf8Length(text) + 2);
+        AppendUtf8(entry, text);
+        entry += "\r\n";
+        file.Pages.append(std::move(entry));
         if (Progress.PageDone) Progress.PageDone(page);
     }
-    return out;
+    return file;
 }
 
-void WriteAll(QIODevice& Device, const QByteArray& Bytes, const QString& Path) {
-    const auto fail = [&] {
-        return EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Device.errorString()));
+void WriteTextFile(QIODevice& Device, const TTextFile& File, const QString& Path) {
+    const auto write = [&](const char* data, qint64 size) {
+        if (Device.write(data, size) != size)
+            throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Device.errorString()));
     };
-    if (Device.write(Bytes) != Bytes.size()) throw fail();
+    write(ByteOrderMark, 3);
+    for (const QByteArray& page : File.Pages) write(page.constData(), page.size());
     // A buffered file device may hold the last bytes until it is flushed; a
     // failure there must count as well.
-    if (auto* file = qobject_cast<QFileDevice*>(&Device); file && !file->flush()) throw fail();
+    if (auto* file = qobject_cast<QFileDevice*>(&Device); file && !file->flush())
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Device.errorString()));
 }
 
-void SaveTextFile(const QString& Path, const QByteArray& Bytes) {
+void SaveTextFile(const QString& Path, const TTextFile& File) {
     QSaveFile file(Path);
     if (!file.open(QIODevice::WriteOnly)) throw EFileError::CannotCreate(Path, file.errorString());
     // On a failure the temporary file is removed as `file` goes; the old file stays.
-    WriteAll(file, Bytes, Path);
+    WriteTextFile(file, File, Path);
     if (!file.commit())
         throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, file.errorString()));
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QString>
 #include <QStringView>
 #include <functional>
@@ -21,6 +22,8 @@ class TFPdf;
 QByteArray EncodeUtf8(QStringView Text);
 // The same, appended to Out.
 void AppendUtf8(QByteArray& Out, QStringView Text);
+// The number of bytes EncodeUtf8 gives for Text.
+qsizetype Utf8Length(QStringView Text);
 
 // The text file beside a PDF: same folder and base name, the last extension of
 // the file name part replaced by ".txt" (appended when there is none).
@@ -32,18 +35,30 @@ struct TConversionProgress {
     std::function<void(int Page)> PageDone;
 };
 
-// Opens FileName in Pdf (with Pdf's password, no current page) and returns the
-// text file's bytes; empty when the document has no pages. Pdf stays active:
-// the caller deactivates it, also when this raises. Raises EPdfError.
-QByteArray ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionProgress& Progress = {});
+// A text file's content, held until it is written in one piece: one entry per
+// page, each the page's text in UTF-8 followed by CR LF. Each entry is its own
+// block of its final size, so holding the text costs no more than its size.
+struct TTextFile {
+    QByteArrayList Pages;
 
-// Writes Bytes to Device in full and flushes it; raises EFileError naming Path
-// with the device's error text when a write or the flush fails.
-void WriteAll(QIODevice& Device, const QByteArray& Bytes, const QString& Path);
+    // No pages: no file is written for the document.
+    bool IsEmpty() const { return Pages.isEmpty(); }
+    // The whole file: the byte-order mark, then the entries.
+    QByteArray Bytes() const;
+};
 
-// Replaces the file Path by Bytes through a temporary file in the same folder:
+// Opens FileName in Pdf (with Pdf's password, no current page) and reads the
+// whole text of each page. Pdf stays active: the caller deactivates it, also
+// when this raises. Raises EPdfError.
+TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionProgress& Progress = {});
+
+// Writes the whole file to Device and flushes it; raises EFileError naming
+// Path with the device's error text when a write or the flush fails.
+void WriteTextFile(QIODevice& Device, const TTextFile& File, const QString& Path);
+
+// Replaces the file Path by File through a temporary file in the same folder:
 // an earlier file of that name stays untouched unless the new one is complete.
 // Raises EFileError when the file cannot be created or written.
-void SaveTextFile(const QString& Path, const QByteArray& Bytes);
+void SaveTextFile(const QString& Path, const TTextFile& File);
 
 }  // namespace kestrune

@@ -131,8 +131,8 @@ void TKestruneForm::Button1Click(QObject*) {
                 ProgressBar1->setValue(Page);
                 QCoreApplication::processEvents();
             };
-            const QByteArray bytes = ReadTextFile(*FPdf1, fileName, progress);
-            if (!bytes.isEmpty()) SaveTextFile(TextFileName(fileName), bytes);
+            const TTextFile text = ReadTextFile(*FPdf1, fileName, progress);
+            if (!text.IsEmpty()) SaveTextFile(TextFileName(fileName), text);
         }
     } catch (...) {
         cleanUp();

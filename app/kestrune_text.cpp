@@ -1,6 +1,7 @@
 // kestrune-text: the converter for the command line. Each PDF file becomes the
 // same text file that the converter window writes for it.
 #include <QCoreApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QStringList>
 #include <cstdio>
@@ -105,10 +106,11 @@ bool ParseArguments(const QStringList& Arguments, TOptions& Options) {
     return true;
 }
 
-void WriteStandardOutput(const QByteArray& Bytes) {
-    if (std::fwrite(Bytes.constData(), 1, size_t(Bytes.size()), stdout) != size_t(Bytes.size()) ||
-        std::fflush(stdout) != 0)
-        throw EFileError(QStringLiteral("Cannot write to standard output"));
+void WriteStandardOutput(const TTextFile& Text) {
+    QFile out;
+    if (!out.open(stdout, QIODevice::WriteOnly))
+        throw EFileError(QStringLiteral("Cannot write to standard output. %1").arg(out.errorString()));
+    WriteTextFile(out, Text, QStringLiteral("-"));
 }
 
 // Converts one file; returns false after printing its error line.
@@ -131,17 +133,17 @@ bool ConvertFile(TFPdf& Pdf, const QString& FileName, const TOptions& Options, b
             };
         }
         Pdf.SetPassword(Options.Password);
-        const QByteArray bytes = ReadTextFile(Pdf, FileName, progress);
+        const TTextFile text = ReadTextFile(Pdf, FileName, progress);
         Pdf.SetActive(false);
         clearProgress();
-        if (bytes.isEmpty()) {
+        if (text.IsEmpty()) {
             if (!Options.Quiet) PrintError(QStringLiteral("%1: the document has no pages; no text file written").arg(shown));
             return true;
         }
         if (Options.HasOutput && Options.Output == QLatin1String("-"))
-            WriteStandardOutput(bytes);
+            WriteStandardOutput(text);
         else
-            SaveTextFile(Options.HasOutput ? Options.Output : TextFileName(FileName), bytes);
+            SaveTextFile(Options.HasOutput ? Options.Output : TextFileName(FileName), text);
         return true;
     } catch (const EPdfError& e) {
         Pdf.SetActive(false);

@@ -170,8 +170,8 @@ protected:
 
 TEST_F(SaveTextFileTest, ReplacesAnExistingFile) {
     WriteFile(Path("a.txt"), "old content that is longer");
-    SaveTextFile(Path("a.txt"), "new");
-    EXPECT_EQ(ReadAll(Path("a.txt")), "new");
+    SaveTextFile(Path("a.txt"), TTextFile{{"new\r\n", "\r\n"}});
+    EXPECT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBFnew\r\n\r\n");
     EXPECT_EQ(Entries(), QStringList{"a.txt"});
 }
 
@@ -184,7 +184,7 @@ TEST_F(SaveTextFileTest, AFailedWriteKeepsTheEarlierFile) {
         WriteFile(Path("a.txt"), "the earlier good text");
         try {
             FileSizeLimit limit(1000);
-            SaveTextFile(Path("a.txt"), QByteArray(size, 'x'));
+            SaveTextFile(Path("a.txt"), TTextFile{{QByteArray(size, 'x')}});
             ADD_FAILURE() << "no error for " << size << " bytes";
         } catch (const EFileError& e) {
             EXPECT_TRUE(e.Message().startsWith("Cannot write file \"" + Path("a.txt") + "\".")) << e.what();
@@ -196,8 +196,8 @@ TEST_F(SaveTextFileTest, AFailedWriteKeepsTheEarlierFile) {
 
 TEST_F(SaveTextFileTest, AFolderInTheWayIsAFileError) {
     QDir(FDir.path()).mkdir("a.txt");
-    EXPECT_THROW(SaveTextFile(Path("a.txt"), "x"), EFileError);
-    EXPECT_THROW(SaveTextFile(Path("gone/a.txt"), "x"), EFileError);
+    EXPECT_THROW(SaveTextFile(Path("a.txt"), TTextFile{{"x"}}), EFileError);
+    EXPECT_THROW(SaveTextFile(Path("gone/a.txt"), TTextFile{{"x"}}), EFileError);
 }
 
 // ---- The window -----------------------------------------------------------------

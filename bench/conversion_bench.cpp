@@ -1,0 +1,274 @@
+// How much the converter adds to the engine's own work.
+//
+// Generates a long document of mixed text, then converts it to a text file in
+// two ways, alternating in one run: through TFPdf and the converter's routine
+// (what the window and kestrune-text do), and as a plain loop over the same
+// engine calls without the component (load the document; per page: load the
+// page, load its text page, count, get the text, encode, write). Prints the
+// ratio of the median times, and the peak memory of each way, measured in a
+// child process of its own after a small warm-up, and once more cold.
+//
+//   conversion_bench [--pages N] [--rounds N] [--smoke]
+//
+// Exit status 1 when the ratio exceeds 1.05 or the component's peak memory
+// exceeds the baseline's plus the size of the text it holds (not with --smoke,
+// which only checks that the run completes).
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/Conversion.h"
+#include "component/FPdf.h"
+#include "engine/Engine.h"
+#include "support/PdfBuilder.h"
+
+using namespace kestrune;
+using testing_support::PdfBuilder;
+using testing_support::PdfLiteral;
+
+namespace {
+
+constexpr double MaxRatio = 1.05;
+
+// A deterministic document of mixed text: prose with accented letters, numbers
+// and punctuation in three fonts and sizes, pages of varying length, now and
+// then a page without text.
+QByteArray MixedTextPdf(int pageCount) {
+    static const char* const words[] = {
+        "the", "engine", "converts", "page", "text", "R\xE9sum\xE9", "na\xEFve", "Stra\xDF" "e", "\xC9t\xE9",
+        "invoice", "total:", "2024-03-17", "12,345.67", "(note)", "\"quoted\"", "sch\xF6n", "ma\xF1" "ana",
+        "co\xF6perate", "A4", "\xA7" "3.2", "100%", "e-mail", "x=y+z;", "\xBD", "caf\xE9", "the", "and", "of",
+        "a", "to", "in", "document", "component", "window", "progress", "UTF-8", "\xAB" "guillemets\xBB"};
+    std::mt19937 random(20240317);
+    const auto pick = [&](int n) { return int(random() % unsigned(n)); };
+
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const char* const faces[] = {"Helvetica", "Times-Roman", "Courier"};
+    QByteArray fontResources;
+    for (int f = 0; f < 3; ++f) {
+        const int font = b.Add(QByteArray("<< /Type /Font /Subtype /Type1 /BaseFont /") + faces[f] +
+                               " /Encoding /WinAnsiEncoding >>");
+        fontResources += "/F" + QByteArray::number(f + 1) + " " + QByteArray::number(font) + " 0 R ";
+    }
+    QByteArray kids;
+    for (int p = 0; p < pageCount; ++p) {
+        QByteArray content;
+        const int lines = p % 97 == 50 ? 0 : 20 + pick(31);
+        if (lines > 0) content = "BT 14 TL 40 760 Td\n";
+        int font = -1;
+        for (int l = 0; l < lines; ++l) {
+            if (l % 8 == 0) {
+                font = (font + 1 + pick(2)) % 3;
+                content += "/F" + QByteArray::number(font + 1) + " " + QByteArray::number(9 + pick(3)) + " Tf\n";
+            }
+            QByteArray line;
+            const int count = 6 + pick(8);
+            for (int w = 0; w < count; ++w) {
+                if (w) line += ' ';
+                line += words[pick(int(std::size(words)))];
+            }
+            content += PdfLiteral(line) + " Tj T*\n";
+        }
+        if (lines > 0) content += "ET";
+        const int stream = b.AddStream("<< >>", content);
+        const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
+                               " 0 R /MediaBox [0 0 612 792] /Resources << /Font << " + fontResources +
+                               ">> >> /Contents " + QByteArray::number(stream) + " 0 R >>");
+        kids += QByteArray::number(page) + " 0 R ";
+    }
+    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pageCount) + " >>");
+    return b.Build(catalog);
+}
+
+// The converter's way: the routine that the window and kestrune-text share.
+qint64 ConvertWithComponent(const QString& pdfPath, const QString& textPath) {
+    TFPdf pdf;
+    pdf.SetName(QStringLiteral("FPdf1"));
+    const TTextFile text = ReadTextFile(pdf, pdfPath);
+    pdf.SetActive(false);
+    SaveTextFile(textPath, text);
+    qint64 held = 0;
+    for (const QByteArray& page : text.Pages) held += page.size();
+    return held;
+}
+
+// The same engine calls in a plain loop, writing each page as it comes.
+qint64 ConvertPlain(const QString& pdfPath, const QString& textPath) {
+    using namespace engine;
+    const QByteArray path = pdfPath.toUtf8();
+    FPDF_DOCUMENT document = FPDF_LoadDocument(path.constData(), "");
+    if (!document) throw std::runtime_error("baseline: cannot load the document");
+    QFile out(textPath);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) throw std::runtime_error("baseline: cannot write");
+    qint64 written = out.write("\xEF\xBB\xBF", 3);
+    const int count = FPDF_GetPageCount(document);
+    QByteArray bytes;
+    for (int i = 0; i < count; ++i) {
+        FPDF_PAGE page = FPDF_LoadPage(document, i);
+        FPDF_TEXTPAGE textPage = page ? FPDFText_LoadPage(page) : nullptr;
+        if (!textPage) throw std::runtime_error("baseline: cannot open a page");
+        const int chars = FPDFText_CountChars(textPage);
+        QString text;
+        if (chars > 0) {
+            text = QString(chars, Qt::Uninitialized);
+            const int units = FPDFText_GetText(textPage, 0, chars, reinterpret_cast<unsigned short*>(text.data()));
+            text.truncate(units > 1 ? units - 1 : 0);
+        }
+        bytes.clear();
+        AppendUtf8(bytes, text);
+        bytes += "\r\n";
+        written += out.write(bytes);
+        FPDFText_ClosePage(textPage);
+        FPDF_ClosePage(page);
+    }
+    out.close();
+    FPDF_CloseDocument(document);
+    return written;
+}
+
+using Conversion = std::function<qint64(const QString&, const QString&)>;
+
+// Peak resident memory, in KiB, of a child process that makes one conversion.
+// With a warm-up, the child first converts a one-page document both ways, so
+// that what either way loads once (code pages of the engine and of Qt, the
+// engine's fonts) is in place before the measured conversion, and the peak
+// shows what the conversion itself holds.
+long PeakMemoryKiB(const Conversion& convert, const QString& pdfPath, const QString& textPath,
+                   const QString& warmUpPath) {
+    std::fflush(nullptr);
+    const pid_t child = fork();
+    if (child == 0) {
+        int status = 0;
+        try {
+            LoadEngine();
+            if (!warmUpPath.isEmpty()) {
+                ConvertWithComponent(warmUpPath, textPath);
+                ConvertPlain(warmUpPath, textPath);
+            }
+            convert(pdfPath, textPath);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "conversion_bench: %s\n", e.what());
+            status = 1;
+        }
+        _exit(status);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        return -1;
+    return usage.ru_maxrss;
+}
+
+double Median(QList<double> values) {
+    std::sort(values.begin(), values.end());
+    const qsizetype n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+}
+
+double Seconds(const Conversion& convert, const QString& pdfPath, const QString& textPath) {
+    const auto start = std::chrono::steady_clock::now();
+    convert(pdfPath, textPath);
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int pageCount = 1000;
+    int rounds = 9;
+    bool smoke = false;
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--pages") && i + 1 < argc)
+            pageCount = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
+            rounds = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--smoke"))
+            smoke = true;
+        else {
+            std::fprintf(stderr, "usage: conversion_bench [--pages N] [--rounds N] [--smoke]\n");
+            return 2;
+        }
+    }
+
+    QTemporaryDir dir;
+    const QString pdfPath = dir.filePath(QStringLiteral("mixed.pdf"));
+    {
+        const QByteArray pdf = MixedTextPdf(pageCount);
+        testing_support::WriteFile(pdfPath, pdf);
+        std::printf("document: %d pages, %.1f MiB\n", pageCount, pdf.size() / 1048576.0);
+    }
+    const QString componentText = dir.filePath(QStringLiteral("component.txt"));
+    const QString plainText = dir.filePath(QStringLiteral("plain.txt"));
+    const QString warmUpPath = dir.filePath(QStringLiteral("warm-up.pdf"));
+    testing_support::WriteFile(warmUpPath, MixedTextPdf(1));
+
+    // Memory first, each way in a fresh child, before this process loads the engine.
+    const long componentPeak = PeakMemoryKiB(ConvertWithComponent, pdfPath, componentText, warmUpPath);
+    const long plainPeak = PeakMemoryKiB(ConvertPlain, pdfPath, plainText, warmUpPath);
+    const long componentColdPeak = PeakMemoryKiB(ConvertWithComponent, pdfPath, componentText, {});
+    const long plainColdPeak = PeakMemoryKiB(ConvertPlain, pdfPath, plainText, {});
+    if (componentPeak < 0 || plainPeak < 0 || componentColdPeak < 0 || plainColdPeak < 0) {
+        std::fprintf(stderr, "conversion_bench: a measuring child failed\n");
+        return 1;
+    }
+
+    try {
+        LoadEngine();
+        // A warm-up of each, which also checks that both write the same file.
+        const qint64 textSize = ConvertWithComponent(pdfPath, componentText);
+        ConvertPlain(pdfPath, plainText);
+        QFile a(componentText), b(plainText);
+        if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll()) {
+            std::fprintf(stderr, "conversion_bench: the two ways wrote different files\n");
+            return 1;
+        }
+        std::printf("text: %.1f MiB\n", textSize / 1048576.0);
+
+        // Alternating, with the order swapped every round, so that drift of the
+        // machine falls on both alike.
+        QList<double> component, plain;
+        for (int r = 0; r < rounds; ++r) {
+            if (r % 2 == 0) {
+                component.append(Seconds(ConvertWithComponent, pdfPath, componentText));
+                plain.append(Seconds(ConvertPlain, pdfPath, plainText));
+            } else {
+                plain.append(Seconds(ConvertPlain, pdfPath, plainText));
+                component.append(Seconds(ConvertWithComponent, pdfPath, componentText));
+            }
+        }
+        const double ratio = Median(component) / Median(plain);
+        const long allowedPeak = plainPeak + long((textSize + 1023) / 1024);
+        std::printf("time, median of %d: component %.3f s, plain engine loop %.3f s\n", rounds, Median(component),
+                    Median(plain));
+        std::printf("ratio component / plain: %.3f (at most %.2f)\n", ratio, MaxRatio);
+        std::printf("peak memory after a warm-up: component %ld KiB, plain engine loop %ld KiB, allowed %ld KiB "
+                    "(plain + text held)\n",
+                    componentPeak, plainPeak, allowedPeak);
+        std::printf("peak memory of a cold first run: component %ld KiB, plain engine loop %ld KiB "
+                    "(the difference beyond the text is what either way loads once)\n",
+                    componentColdPeak, plainColdPeak);
+        if (smoke) return 0;
+        const bool ok = ratio <= MaxRatio && componentPeak <= allowedPeak;
+        std::printf("%s\n", ok ? "within limits" : "OUT OF LIMITS");
+        return ok ? 0 : 1;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "conversion_bench: %s\n", e.what());
+        return 1;
+    }
+}
