@@ -579,3 +579,46 @@ TEST(PdfFeature, EngineCodesMapToFeatures) {
     };
     for (const auto& c : cases) EXPECT_EQ(PdfFeatureFromEngine(c.Code), c.Feature) << "code " << c.Code;
 }
+
+// ---- Entries this engine build lacks, supplied by the project ----------------
+
+TEST_F(DocumentCore, SuppliedTextEntriesFollowTheEnginesCharacters) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    const int content = b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td (Hi) Tj 0 -14 Td 3 Tr (X) Tj ET");
+    const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
+                           " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + QByteArray::number(font) +
+                           " 0 R >> >> /Contents " + QByteArray::number(content) + " 0 R >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
+    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
+
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(b.Build(catalog), true);
+    // The engine puts a generated separator between "Hi" and "X".
+    const QString whole = pdf.Text();
+    ASSERT_TRUE(whole.startsWith(QStringLiteral("Hi")) && whole.endsWith(u'X')) << whole.toStdString();
+    const int x = int(whole.size()) - 1;
+    auto text = static_cast<FPDF_TEXTPAGE>(pdf.GetTextPage());
+    ASSERT_EQ(engine::FPDFText_IsGenerated(text, 2), 1);
+    EXPECT_EQ(engine::FPDFText_GetCharcode(text, 0), unsigned('H'));
+    EXPECT_EQ(engine::FPDFText_GetCharcode(text, 1), unsigned('i'));
+    EXPECT_EQ(engine::FPDFText_GetCharcode(text, 2), 0u) << "a generated character has no code";
+    EXPECT_EQ(engine::FPDFText_GetCharcode(text, x), unsigned('X'));
+    EXPECT_EQ(engine::FPDFText_GetTextRenderMode(text, 0), 0) << "fill";
+    EXPECT_EQ(engine::FPDFText_GetTextRenderMode(text, x), 3) << "invisible";
+    EXPECT_EQ(engine::FPDFText_GetTextRenderMode(text, 99), -1);
+
+    FPDF_PAGEOBJECT object = engine::FPDFPage_GetObject(static_cast<FPDF_PAGE>(pdf.GetPage()), 0);
+    FPDF_FONT pageFont = engine::FPDFTextObj_GetFont(object);
+    const unsigned long size = engine::FPDFFont_GetFontName(pageFont, nullptr, 0);
+    ASSERT_EQ(size, sizeof("Helvetica"));
+    QByteArray name(qsizetype(size), 'x');
+    EXPECT_EQ(engine::FPDFFont_GetFontName(pageFont, name.data(), 3), size) << "too short: untouched";
+    EXPECT_EQ(name, QByteArray(qsizetype(size), 'x'));
+    engine::FPDFFont_GetFontName(pageFont, name.data(), size);
+    EXPECT_EQ(name, QByteArray("Helvetica", qsizetype(size)));
+    EXPECT_EQ(engine::FPDF_XFA(), 0);
+}
