@@ -271,6 +271,11 @@ TEST_F(Content, TextIsTurnedAboutItsOrigin) {
     unsigned r = 0, g = 0, b = 0, a = 0;
     ASSERT_TRUE(engine::FPDFPageObj_GetFillColor(Object(1), &r, &g, &b, &a));
     EXPECT_TRUE(r == 255 && g == 0 && b == 0 && a == 255);
+
+    // The engine resolves only its standard fonts by name.
+    EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", "No Such Font", 10, 0, 0, 0xFF000000, 0); }),
+              "Cannot create text object");
+    EXPECT_EQ(Pdf.GetObjectCount(), 2);
 }
 
 TEST(ContentText, TextOperationsSeeThePageAsItNowIs) {
@@ -322,4 +327,69 @@ TEST(ContentGuards, EveryOperationNeedsACurrentPage) {
     EXPECT_EQ(ErrorOf([&] { pdf.AddText("x", "Helvetica", 10, 0, 0, 0xFF000000, 0); }), noPage);
     EXPECT_EQ(ErrorOf([&] { pdf.SetText(0, "x"); }), noPage);
     EXPECT_EQ(ErrorOf([&] { pdf.LineTo(0, 0); }), "Path was not created");
+}
+
+namespace {
+// Puts a failing stand-in into one engine slot for the scope: set-up failures
+// that no real document provokes.
+template <typename Slot>
+class FailingSlot {
+public:
+    FailingSlot(Slot& slot, Slot fake) : FSlot(slot), FSaved(slot) { slot = fake; }
+    ~FailingSlot() { FSlot = FSaved; }
+
+private:
+    Slot& FSlot;
+    Slot FSaved;
+};
+}  // namespace
+
+// Objects whose set-up raises never reach the page, and are destroyed (which
+// the leak check of the sanitizer build shows).
+TEST_F(Content, ObjectsWhoseSetUpFailsAreNotPlaced) {
+    QByteArray jpeg = JpegBytes(Qt::green, 8, 8);
+    QBuffer stream(&jpeg);
+    stream.open(QIODevice::ReadOnly);
+    const QImage picture = Filled(4, 4, qRgb(0, 0, 0));
+    {
+        FailingSlot slot(engine::FPDFText_SetText, +[](FPDF_PAGEOBJECT, FPDF_WIDESTRING) -> FPDF_BOOL { return 0; });
+        EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", "Helvetica", 10, 0, 0, 0xFF000000, 0); }), "Cannot set text");
+    }
+    {
+        FailingSlot slot(engine::FPDFPageObj_SetFillColor,
+                         +[](FPDF_PAGEOBJECT, unsigned, unsigned, unsigned, unsigned) -> FPDF_BOOL { return 0; });
+        EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", "Helvetica", 10, 0, 0, 0xFF000000, 0); }), "Cannot set color");
+    }
+    {
+        FailingSlot slot(engine::FPDFImageObj_SetBitmap,
+                         +[](FPDF_PAGE*, int, FPDF_PAGEOBJECT, FPDF_BITMAP) -> FPDF_BOOL { return 0; });
+        EXPECT_EQ(ErrorOf([&] { Pdf.AddPicture(picture, 0, 0); }), "Cannot assign bitmap");
+    }
+    {
+        FailingSlot slot(engine::FPDFImageObj_SetMatrix,
+                         +[](FPDF_PAGEOBJECT, double, double, double, double, double, double) -> FPDF_BOOL {
+                             return 0;
+                         });
+        EXPECT_EQ(ErrorOf([&] { Pdf.AddPicture(picture, 0, 0); }), "Cannot set matrix");
+        EXPECT_EQ(ErrorOf([&] { Pdf.AddJpegImage(&stream, 0, 0, 8, 8); }), "Cannot set matrix");
+    }
+    EXPECT_EQ(Pdf.GetObjectCount(), 0);
+
+    // A styling step that raises leaves the path open: it can still be finished.
+    {
+        FailingSlot slot(engine::FPDFPageObj_SetStrokeWidth, +[](FPDF_PAGEOBJECT, float) -> FPDF_BOOL { return 0; });
+        EXPECT_EQ(ErrorOf([&] {
+                      Pdf.CreatePath(0, 0, TPdfFillMode::fmNone, 0, true, 0xFF000000, 2, TPdfLineCap::lcDefault,
+                                     TPdfLineJoin::ljDefault, TPdfBlendMode::bmDefault);
+                  }),
+                  "Cannot set stroke width");
+    }
+    Pdf.LineTo(10, 10);
+    {
+        // The path is the page's once inserted, even when the content cannot be written.
+        FailingSlot slot(engine::FPDFPage_GenerateContent, +[](FPDF_PAGE) -> FPDF_BOOL { return 0; });
+        EXPECT_EQ(ErrorOf([&] { Pdf.AddPath(); }), "Cannot create page content");
+    }
+    EXPECT_EQ(Pdf.GetObjectCount(), 1);
+    EXPECT_EQ(ErrorOf([&] { Pdf.AddPath(); }), "Path was not created");
 }
