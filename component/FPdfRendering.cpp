@@ -2,6 +2,7 @@
 // a painter, device and page coordinates, transparency and thumbnails.
 #include <QPainter>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include "component/FPdf.h"
