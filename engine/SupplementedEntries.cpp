@@ -118,6 +118,7 @@ struct BitmapHolder {
 FPDF_BITMAP RenderMaskedImage(FPDF_PAGEOBJECT image, int w, int h) {
     FS_MATRIX placed{};
     if (!FPDFPageObj_GetMatrix(image, &placed)) return nullptr;
+    FpuMaskScope mask;  // rendering, like every render of the engine
     FPDF_DOCUMENT scratch = FPDF_CreateNewDocument();
     if (!scratch) return nullptr;
     const FS_MATRIX onePerPixel{float(w), 0, 0, float(h), 0, 0};
