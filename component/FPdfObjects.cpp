@@ -14,6 +14,7 @@ namespace {
 
 const QString kIncorrectIndex = QStringLiteral("Incorrect index");
 const QString kCannotRetrieveImageData = QStringLiteral("Cannot retrieve image data");
+const QString kImageTooLarge = QStringLiteral("Image too large");
 
 // The engine never hands out a bitmap whose buffer exceeds 32 bits of bytes;
 // a size beyond that is no image this process can hold.
@@ -112,7 +113,11 @@ void TFPdf::ReadImageData(FPDF_PAGEOBJECT Obj, TPdfImage& Image) {
                 kCannotRetrieveImageData);
     Image.Data = QByteArray();
     if (size == 0) return;
-    Image.Data.resize(qsizetype(size));
+    try {
+        Image.Data.resize(qsizetype(size));
+    } catch (const std::bad_alloc&) {
+        throw EPdfError(kImageTooLarge);
+    }
     CheckResult(FPDFPageObj_GetImage(Obj, &Image.Height, &Image.Width, &size, Image.Data.data()) != 0,
                 kCannotRetrieveImageData);
 }
@@ -125,14 +130,13 @@ QImage TFPdf::ReadImageBitmap(FPDF_PAGEOBJECT Obj) {
 
     // In 64 bits: height x stride overflows 32 bits for large images.
     const qint64 bufferBytes = qint64(height) * stride;
-    const QString tooLarge = QStringLiteral("Image too large");
     CheckResult(bufferBytes <= kMaxImageBytes && qint64(width) * 4 <= std::numeric_limits<int>::max() &&
                     qint64(width) * height * 4 <= kMaxImageBytes,
-                tooLarge);
+                kImageTooLarge);
     std::unique_ptr<uchar[]> buffer;
     if (bufferBytes > 0) {
         buffer.reset(new (std::nothrow) uchar[size_t(bufferBytes)]);
-        CheckResult(buffer != nullptr, tooLarge);
+        CheckResult(buffer != nullptr, kImageTooLarge);
         // The engine is asked again with its own variables, so that a second
         // answer that differs from the first cannot steer the copy below.
         int h = 0, w = 0, bpp = 0, s = 0;
@@ -142,7 +146,7 @@ QImage TFPdf::ReadImageBitmap(FPDF_PAGEOBJECT Obj) {
     CheckResult(bitsPerPixel == 24 || bitsPerPixel == 32, QStringLiteral("Unsupported bitmap format"));
 
     QImage result(width, height, QImage::Format_ARGB32);
-    CheckResult(width == 0 || height == 0 || !result.isNull(), tooLarge);
+    CheckResult(width == 0 || height == 0 || !result.isNull(), kImageTooLarge);
     if (width == 0 || height == 0) return result;
 
     // Only whole pixels that lie inside a source row are copied: a stride
