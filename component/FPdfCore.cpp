@@ -219,6 +219,9 @@ void TFPdf::InstallUnsupportedHandler() {
 
 int TFPdf::GetPageCount() {
     CheckActive();
+    // At design time the guard lets this through with no document (and perhaps
+    // no engine loaded): there are no pages then.
+    if (!FDocument) return 0;
     return FPDF_GetPageCount(FDocument);
 }
 

@@ -571,9 +571,11 @@ TEST_F(DocumentCore, DesignerStoresValuesAndOpensNothing) {
     EXPECT_EQ(changes, 0);
     // The page guard still holds for want of a page.
     EXPECT_EQ(ErrorOf([&] { pdf.Text(); }), QStringLiteral("Cannot perform this operation on an inactive page"));
-    // Called directly, ReloadPage asks the engine for nothing without a document.
+    // Called directly, these ask the engine for nothing without a document.
     EXPECT_NO_THROW(pdf.ReloadPage());
     EXPECT_EQ(pdf.GetPage(), nullptr);
+    EXPECT_EQ(pdf.GetPageCount(), 0);
+    EXPECT_EQ(pdf.GetFormType(), TPdfFormType::ftUnknown);
 }
 
 // ---- Unsupported features -----------------------------------------------------
