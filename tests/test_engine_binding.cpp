@@ -165,3 +165,61 @@ TEST(EngineBinding, DefaultNameIsFoundBesideTheProgramAndLoadedOnce) {
     EXPECT_EQ(EngineLibrary, library);
     EXPECT_EQ(engine::EntryPointCount, 423);
 }
+
+namespace {
+void SetDoubleResult(const char* entry, long long value) {
+    using SetResult = void (*)(const char*, long long);
+    auto set = reinterpret_cast<SetResult>(dlsym(EngineLibrary, "KestruneDouble_SetResult"));
+    ASSERT_NE(set, nullptr);
+    set(entry, value);
+}
+}  // namespace
+
+TEST(EngineBinding, FailuresAfterTheLoadCarryTheirOwnMessages) {
+    // Engine refusals no real document produces, each with a stale "password"
+    // code left behind by a failed load: only the loaders read that code.
+    REQUIRE_FRESH_ENGINE();
+    EngineLibraryName = kFullDouble;
+    TFPdf pdf;
+    EXPECT_THROW(pdf.CreateDocument(), EPdfError);
+    ASSERT_TRUE(EngineLoaded());
+    SetDoubleLastError(4);
+    const QByteArray bytes("%PDF-1.7");
+
+    // The unsupported-feature handler is refused: the open stops before the load.
+    pdf.OnUnsupportedFeature = [](QObject*, TPdfFeature) {};
+    SetDoubleResult("FPDF_LoadMemDocument", 0x1000);
+    EXPECT_EQ(ErrorOf([&] { pdf.LoadDocument(bytes); }), QStringLiteral("Cannot set unsupported feature handler"));
+    EXPECT_FALSE(pdf.GetActive());
+    pdf.OnUnsupportedFeature = nullptr;
+
+    // The form environment is refused: the document stays open without a page.
+    pdf.SetPageNumber(1);
+    EXPECT_EQ(ErrorOf([&] { pdf.LoadDocument(bytes); }), QStringLiteral("Cannot initialize form fill environment"));
+    EXPECT_TRUE(pdf.GetActive());
+    EXPECT_EQ(pdf.GetFormHandle(), nullptr);
+    EXPECT_EQ(pdf.GetPage(), nullptr);
+    pdf.SetActive(false);
+    EXPECT_FALSE(pdf.GetActive());
+
+    // The page is refused.
+    SetDoubleResult("FPDFDOC_InitFormFillEnvironment", 0x2000);
+    EXPECT_EQ(ErrorOf([&] { pdf.LoadDocument(bytes); }), QStringLiteral("Cannot open page 1"));
+    EXPECT_TRUE(pdf.GetActive());
+    EXPECT_NE(pdf.GetFormHandle(), nullptr);
+
+    // The text page is refused: the page stays open and the next text operation
+    // tries again.
+    SetDoubleResult("FPDF_LoadPage", 0x3000);
+    pdf.ReloadPage();
+    ASSERT_NE(pdf.GetPage(), nullptr);
+    EXPECT_EQ(ErrorOf([&] { pdf.Text(); }), QStringLiteral("Cannot open text page"));
+    EXPECT_EQ(ErrorOf([&] { pdf.GetCharacterCount(); }), QStringLiteral("Cannot open text page"));
+    EXPECT_NE(pdf.GetPage(), nullptr);
+    SetDoubleResult("FPDFText_LoadPage", 0x4000);
+    EXPECT_EQ(pdf.Text(), QString());
+    EXPECT_NE(pdf.GetTextPage(), nullptr);
+    pdf.SetActive(false);
+    EXPECT_EQ(pdf.GetDocument(), nullptr);
+    EXPECT_EQ(pdf.GetFormHandle(), nullptr);
+}
