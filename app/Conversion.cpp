@@ -93,7 +93,7 @@ QString TextFileName(const QString& PdfFileName) {
 
 QByteArray TTextFile::Bytes() const {
     QByteArray out = ByteOrderMark;
-    for (const QByteArray& page : Pages) out += page;
+    for (const QByteArray& block : Blocks) out += block;
     return out;
 }
 
@@ -105,15 +105,20 @@ TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionPro
     // Read again: the progress handler lets events run, and they may change the document.
     const int count = Pdf.GetPageCount();
     TTextFile file;
-    file.Pages.reserve(count);
     for (int page = 1; page <= count; ++page) {
         Pdf.SetPageNumber(page);
         const QString text = Pdf.Text(0, std::numeric_limits<int>::max());
-        QByteArray entry;
-        entry.reserve(Utf8Length(text) + 2);
-        AppendUtf8(entry, text);
-        entry += "\r\n";
-        file.Pages.append(std::move(entry));
+        // The text goes into large blocks of their own rather than one small
+        // block per page among the engine's per-page allocations, which would
+        // scatter the heap that the engine reuses from page to page.
+        const qsizetype size = Utf8Length(text) + 2;
+        if (file.Blocks.isEmpty() || file.Blocks.last().capacity() - file.Blocks.last().size() < size) {
+            file.Blocks.append(QByteArray());
+            file.Blocks.last().reserve(qMax(size, TTextFile::BlockSize));
+        }
+        QByteArray& block = file.Blocks.last();
+        AppendUtf8(block, text);
+        block += "\r\n";
         if (Progress.PageDone) Progress.PageDone(page);
     }
     return file;
@@ -125,7 +130,7 @@ void WriteTextFile(QIODevice& Device, const TTextFile& File, const QString& Path
             throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Device.errorString()));
     };
     write(ByteOrderMark, 3);
-    for (const QByteArray& page : File.Pages) write(page.constData(), page.size());
+    for (const QByteArray& block : File.Blocks) write(block.constData(), block.size());
     // A buffered file device may hold the last bytes until it is flushed; a
     // failure there must count as well.
     if (auto* file = qobject_cast<QFileDevice*>(&Device); file && !file->flush())

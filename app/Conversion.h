@@ -35,15 +35,16 @@ struct TConversionProgress {
     std::function<void(int Page)> PageDone;
 };
 
-// A text file's content, held until it is written in one piece: one entry per
-// page, each the page's text in UTF-8 followed by CR LF. Each entry is its own
-// block of its final size, so holding the text costs no more than its size.
+// A text file's content, held until it is written in one piece: for each page
+// its text in UTF-8 followed by CR LF, in blocks of at least BlockSize bytes
+// (reserved, so only what is written takes memory).
 struct TTextFile {
-    QByteArrayList Pages;
+    static constexpr qsizetype BlockSize = 1 << 20;
+    QByteArrayList Blocks;
 
     // No pages: no file is written for the document.
-    bool IsEmpty() const { return Pages.isEmpty(); }
-    // The whole file: the byte-order mark, then the entries.
+    bool IsEmpty() const { return Blocks.isEmpty(); }
+    // The whole file: the byte-order mark, then the blocks.
     QByteArray Bytes() const;
 };
 

@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Robustness run: kestrune-text over every PDF of the shared corpus, one process
+# per file with a time limit. Each file must end either in a complete text file
+# (exit 0, byte-order mark, CR LF at the end) or, for a document without pages,
+# in no file and a line saying so, or in a clear error line naming the file
+# (exit 1) and no output at all. A crash, a hang or a partial file fails the run.
+#
+#   scripts/corpus-run.sh [KESTRUNE_TEXT] [CORPUS_DIR]
+#
+# The corpus is read-only: it is copied to a temporary folder first, since the
+# text files are written beside the PDFs. Skips when the corpus is absent.
+set -uo pipefail
+
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+PROGRAM="${1:-$ROOT/build/bin/kestrune-text}"
+CORPUS="${2:-$ROOT/../shared/corpus}"
+LIMIT="${KESTRUNE_CORPUS_TIME_LIMIT:-60}"  # seconds per file
+
+if [ ! -d "$CORPUS" ]; then
+    echo "corpus-run: no corpus at $CORPUS; skipped"
+    exit 0
+fi
+if [ ! -x "$PROGRAM" ]; then
+    echo "corpus-run: $PROGRAM is not built" >&2
+    exit 1
+fi
+
+WORK="$(mktemp -d)"
+trap 'rm -rf "$WORK"' EXIT
+cp -r "$CORPUS/." "$WORK/"
+chmod -R u+w "$WORK"
+# Nothing that looks like our output may be there before the run.
+find "$WORK" -type f -iname '*.txt' -delete
+
+converted=0 empty=0 refused=0 faults=0
+fault() {
+    echo "corpus-run: FAULT: $1" >&2
+    faults=$((faults + 1))
+}
+
+while IFS= read -r -d '' pdf; do
+    name="${pdf#"$WORK"/}"
+    base="${pdf%.*}"
+    txt="$base.txt"
+    err="$WORK/.stderr"
+    timeout --kill-after=5 "$LIMIT" "$PROGRAM" "$pdf" 2>"$err" >/dev/null
+    rc=$?
+    leftovers="$(find "$(dirname "$pdf")" -maxdepth 1 -name "$(basename "$txt")?*" | head -1)"
+    if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
+        fault "$name: no result within $LIMIT s (hang)"
+    elif [ "$rc" -ge 128 ]; then
+        fault "$name: crashed (exit $rc, signal $((rc - 128)))"
+    elif [ -n "$leftovers" ]; then
+        fault "$name: a temporary file was left behind: $leftovers"
+    elif [ "$rc" -eq 0 ]; then
+        if [ -f "$txt" ]; then
+            if [ "$(head -c 3 "$txt" | od -An -tx1 | tr -d ' \n')" != efbbbf ] ||
+               [ "$(tail -c 2 "$txt" | od -An -tx1 | tr -d ' \n')" != 0d0a ]; then
+                fault "$name: the text file is not complete"
+            else
+                converted=$((converted + 1))
+            fi
+        elif grep -q "no pages" "$err"; then
+            empty=$((empty + 1))
+        else
+            fault "$name: exit 0 without a text file"
+        fi
+    elif [ "$rc" -eq 1 ]; then
+        if [ -e "$txt" ]; then
+            fault "$name: failed but left $txt"
+        elif [ "$(wc -l <"$err")" -ne 1 ] || ! grep -qF "kestrune-text: $pdf: " "$err"; then
+            fault "$name: no clear error line: $(head -c 300 "$err")"
+        else
+            refused=$((refused + 1))
+            echo "corpus-run: refused: $(sed "s|$WORK/||" "$err")"
+        fi
+    else
+        fault "$name: unexpected exit status $rc: $(head -c 300 "$err")"
+    fi
+    rm -f "$txt"
+done < <(find "$WORK" -type f -iname '*.pdf' -print0 | sort -z)
+
+echo "corpus-run: $converted converted, $empty without pages, $refused refused with an error line, $faults faults"
+[ "$faults" -eq 0 ]
