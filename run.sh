@@ -4,12 +4,13 @@ set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 build_tree "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
 if [ ! -x "$ROOT/build/bin/kestrune" ]; then
-    echo "run: the build is complete; the converter window is not part of this build yet"
-    exit 0
+    echo "run: the build did not produce the converter window ($ROOT/build/bin/kestrune)" >&2
+    exit 1
 fi
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ "${QT_QPA_PLATFORM:-}" = "" ]; then
     echo "run: no display found (DISPLAY is not set), so the window cannot open." >&2
-    echo "run: convert from the command line instead: $ROOT/build/bin/kestrune-text FILE.pdf" >&2
+    echo "run: convert from the command line instead: $ROOT/build/bin/kestrune-text FILE.pdf..." >&2
+    echo "run: (it writes the same text files as the window; see kestrune-text --help)" >&2
     exit 1
 fi
 exec "$ROOT/build/bin/kestrune" "$@"

@@ -8,6 +8,9 @@ export QT_QPA_PLATFORM=offscreen
 build_tree "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 (cd "$ROOT/build" && ctest --output-on-failure -j"$(nproc)")
 
+# Robustness: kestrune-text over every PDF of ../shared/corpus (skipped when absent).
+"$ROOT/scripts/corpus-run.sh" "$ROOT/build/bin/kestrune-text"
+
 if [ "${KESTRUNE_SKIP_SANITIZERS:-0}" != 1 ]; then
     build_tree "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON
     (cd "$ROOT/build-asan" && ctest --output-on-failure -j"$(nproc)")
