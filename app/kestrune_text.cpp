@@ -29,7 +29,7 @@ const char* const Usage =
     "  -o -               write the text to standard output\n"
     "  --password PASSWORD\n"
     "                     open password-protected files with PASSWORD\n"
-    "  -q, --quiet        no progress display\n"
+    "  -q, --quiet        no progress display and no notes; errors are still shown\n"
     "  -h, --help         show this help and exit\n"
     "  --                 end of options; every further argument is a file\n"
     "\n"

@@ -204,3 +204,23 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
     EXPECT_EQ(dashed.exitCode, 1);
     EXPECT_EQ(dashed.err, "kestrune-text: -q: No such file\n");
 }
+
+// Progress page by page when standard error is a terminal (given here by
+// script(1)), none with -q.
+TEST_F(KestruneText, ProgressOnATerminal) {
+    const QString script = QStandardPaths::findExecutable("script");
+    if (script.isEmpty()) GTEST_SKIP() << "script(1) is not installed";
+    const QString pdf = Write("a.pdf", SimpleTextPdf({{"One"}, {"Two"}}));
+    const auto onTerminal = [&](const QString& options) {
+        QProcess p;
+        p.start(script, {"-qec", QStringLiteral("'%1' %2 '%3'").arg(KESTRUNE_TEXT_PROGRAM, options, pdf), "/dev/null"});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0);
+        return p.readAllStandardOutput();
+    };
+    const QByteArray shown = onTerminal("");
+    EXPECT_TRUE(shown.contains(pdf.toUtf8() + ": page 1 of 2")) << shown.toStdString();
+    EXPECT_TRUE(shown.contains(pdf.toUtf8() + ": page 2 of 2")) << shown.toStdString();
+    EXPECT_FALSE(onTerminal("-q").contains("page"));
+    EXPECT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBFOne\r\nTwo\r\n");
+}
