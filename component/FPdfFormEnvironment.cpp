@@ -44,9 +44,16 @@ struct FormFillCallbacks {
         if (nTimerID == pdf->TimerId() && pdf->FTimer) pdf->FTimer->stop();
     }
 
+    // Runs inside an engine call. The engine is C++ built without exceptions: an
+    // exception from the caller's event handler must not unwind through its
+    // frames (it would skip the engine's clean-up or end the process), so it
+    // stops here.
     static void SetTextFieldFocus(FPDF_FORMFILLINFO* pThis, FPDF_WIDESTRING value, FPDF_DWORD valueLen,
                                   FPDF_BOOL is_focus) {
-        Owner(pThis)->FormFieldFocus(value, valueLen, is_focus);
+        try {
+            Owner(pThis)->FormFieldFocus(value, valueLen, is_focus);
+        } catch (...) {
+        }
     }
 };
 

@@ -236,10 +236,18 @@ TEST_F(FormEnvironment, FocusCallbacksRaiseTheEvents) {
     EXPECT_EQ(entered, QStringList({QStringLiteral("Hello"), QString()}));
     EXPECT_EQ(exits, 2);
 
+    // A handler's exception does not travel into the engine that reported the focus.
+    pdf.OnFormFieldExit = [&](QObject*) {
+        ++exits;
+        throw EPdfError(QStringLiteral("handler failed"));
+    };
+    EXPECT_NO_THROW(record->FFI_SetTextFieldFocus(record, nullptr, 0, 0));
+    EXPECT_EQ(exits, 3);
+
     // Only the exit handler assigned: entering does nothing.
     pdf.OnFormFieldEnter = nullptr;
     record->FFI_SetTextFieldFocus(record, units, 5, 1);
-    EXPECT_EQ(exits, 2);
+    EXPECT_EQ(exits, 3);
 }
 
 TEST_F(FormEnvironment, ClickingATextFieldReportsItsFocus) {
