@@ -45,6 +45,7 @@ TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
     ProgressBar1->setGeometry(0, ClientHeight - ProgressBarHeight, ClientWidth, ProgressBarHeight);
     ProgressBar1->setRange(0, 100);
     ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);  // a plain bar, without a percentage
 
     OpenDialog1 = new QFileDialog(this);
     OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
