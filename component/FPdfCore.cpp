@@ -110,7 +110,13 @@ void TFPdf::Loaded() {
 // ---- Guards -----------------------------------------------------------------
 
 void TFPdf::CheckActive() const {
-    if (IsDesigning()) return;
+    // In a designer nothing is ever opened and Active only stores its value, so
+    // the guard is off; but an operation that needs the document still finds
+    // none, and the engine (perhaps not even loaded) is never asked without one.
+    if (IsDesigning()) {
+        CheckResult(FDocument != nullptr, InactiveMessage(GetName()));
+        return;
+    }
     CheckResult(GetActive(), InactiveMessage(GetName()));
 }
 
@@ -120,7 +126,8 @@ void TFPdf::CheckInactive() const {
 }
 
 void TFPdf::CheckPageActive() const {
-    CheckActive();
+    // In a designer no page is ever open: the page test alone decides.
+    if (!IsDesigning()) CheckActive();
     CheckResult(FPage != nullptr, QStringLiteral("Cannot perform this operation on an inactive page"));
 }
 
@@ -219,9 +226,6 @@ void TFPdf::InstallUnsupportedHandler() {
 
 int TFPdf::GetPageCount() {
     CheckActive();
-    // At design time the guard lets this through with no document (and perhaps
-    // no engine loaded): there are no pages then.
-    if (!FDocument) return 0;
     return FPDF_GetPageCount(FDocument);
 }
 

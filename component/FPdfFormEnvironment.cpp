@@ -108,9 +108,6 @@ void TFPdf::FormFieldFocus(FPDF_WIDESTRING Value, FPDF_DWORD ValueLen, FPDF_BOOL
 
 TPdfFormType TFPdf::GetFormType() {
     CheckActive();
-    // At design time the guard lets this through with no document: no form to
-    // ask the engine about.
-    if (!FDocument) return TPdfFormType::ftUnknown;
     return FormTypeFromEngine(FPDF_GetFormType(FDocument));
 }
 

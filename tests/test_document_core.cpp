@@ -571,11 +571,15 @@ TEST_F(DocumentCore, DesignerStoresValuesAndOpensNothing) {
     EXPECT_EQ(changes, 0);
     // The page guard still holds for want of a page.
     EXPECT_EQ(ErrorOf([&] { pdf.Text(); }), QStringLiteral("Cannot perform this operation on an inactive page"));
-    // Called directly, these ask the engine for nothing without a document.
-    EXPECT_NO_THROW(pdf.ReloadPage());
+    // Called directly, these ask the engine for nothing without a document:
+    // what needs the document finds none.
+    const QString inactive = QStringLiteral("Cannot perform this operation on an inactive FPdf1 component");
+    EXPECT_EQ(ErrorOf([&] { pdf.ReloadPage(); }), inactive);
     EXPECT_EQ(pdf.GetPage(), nullptr);
-    EXPECT_EQ(pdf.GetPageCount(), 0);
-    EXPECT_EQ(pdf.GetFormType(), TPdfFormType::ftUnknown);
+    EXPECT_EQ(ErrorOf([&] { pdf.GetPageCount(); }), inactive);
+    EXPECT_EQ(ErrorOf([&] { pdf.GetFormType(); }), inactive);
+    EXPECT_EQ(ErrorOf([&] { pdf.GetSignatureCount(); }), inactive);
+    EXPECT_EQ(ErrorOf([&] { pdf.GetBookmarks(); }), inactive);
 }
 
 // ---- Unsupported features -----------------------------------------------------
