@@ -3,14 +3,14 @@
 // write, deletion, and the index and page errors.
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-
 #include "component/FPdf.h"
-#include "engine/PdfError.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::ExpectError;
 using testing_support::PdfBuilder;
+using testing_support::Saved;
 using Sub = TPdfAnnotationSubtype;
 using Flag = TPdfAnnotationFlag;
 
@@ -68,22 +68,6 @@ void Open(TFPdf& Pdf, const QByteArray& Bytes, bool FormFill = false) {
     Pdf.SetFormFill(FormFill);
     Pdf.SetPageNumber(1);
     Pdf.LoadDocument(Bytes, true);
-}
-
-QByteArray Saved(TFPdf& Pdf) {
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(Pdf.SaveAs(&buffer));
-    return buffer.data();
-}
-
-void ExpectError(const std::function<void()>& Action, const QString& Message) {
-    try {
-        Action();
-        ADD_FAILURE() << "no error, expected: " << Message.toStdString();
-    } catch (const EPdfError& e) {
-        EXPECT_EQ(e.Message(), Message);
-    }
 }
 
 TQuadrilateralPoint Quad(double L, double B, double R, double T) {

@@ -10,6 +10,7 @@
 #include "component/FPdf.h"
 #include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
 using namespace testing_support;
@@ -66,21 +67,11 @@ const Glyph kGlyphs[] = {
 
 FPDF_TEXTPAGE TextPageOf(const TFPdf& pdf) { return static_cast<FPDF_TEXTPAGE>(pdf.GetTextPage()); }
 
-// Runs Call and returns the message it raised (empty when it raised nothing).
-QString RaisedBy(const std::function<void()>& Call) {
-    try {
-        Call();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    return {};
-}
-
 // Leaves the engine's process-wide last-error code set, as any failed load
 // does, so that a message taken from it would show.
 void LeaveStaleEngineError() {
     TFPdf other;
-    EXPECT_FALSE(RaisedBy([&] { other.LoadDocument(QByteArray("not a pdf at all"), true); }).isEmpty());
+    EXPECT_FALSE(ErrorOf([&] { other.LoadDocument(QByteArray("not a pdf at all"), true); }).isEmpty());
 }
 
 class CharactersTest : public ::testing::Test {
@@ -201,19 +192,19 @@ TEST_F(CharactersTest, RectanglesCoverRunsOfCharacters) {
     EXPECT_NEAR(world.Right, 132, 2);
     EXPECT_NEAR(world.Bottom, 650, 1);
     // Past the list computed last.
-    EXPECT_EQ(RaisedBy([&] { Pdf.GetRectangle(2); }), "Cannot retrieve rectangle");
-    EXPECT_EQ(RaisedBy([&] { Pdf.GetRectangle(-1); }), "Cannot retrieve rectangle");
+    EXPECT_EQ(ErrorOf([&] { Pdf.GetRectangle(2); }), "Cannot retrieve rectangle");
+    EXPECT_EQ(ErrorOf([&] { Pdf.GetRectangle(-1); }), "Cannot retrieve rectangle");
 }
 
 TEST_F(CharactersTest, RectangleListGoesWithThePage) {
     ASSERT_EQ(Pdf.RectangleCount(0, 5), 1);
     Pdf.SetPageNumber(2);
-    EXPECT_EQ(RaisedBy([&] { Pdf.GetRectangle(0); }), "Cannot retrieve rectangle");
+    EXPECT_EQ(ErrorOf([&] { Pdf.GetRectangle(0); }), "Cannot retrieve rectangle");
     ASSERT_EQ(Pdf.RectangleCount(0, 4), 1);
     EXPECT_NEAR(Pdf.GetRectangle(0).Left, 200, 1.5);
 
     Pdf.ReloadPage();
-    EXPECT_EQ(RaisedBy([&] { Pdf.GetRectangle(0); }), "Cannot retrieve rectangle");
+    EXPECT_EQ(ErrorOf([&] { Pdf.GetRectangle(0); }), "Cannot retrieve rectangle");
 }
 
 TEST_F(CharactersTest, TextInRectangle) {
@@ -255,9 +246,9 @@ TEST_F(CharactersTest, IndicesOutsideThePageGetTheEnginesAnswers) {
         EXPECT_EQ(origin.X, 0);
         EXPECT_EQ(origin.Y, 0);
         // The operations' own messages, never the stale engine error's text.
-        EXPECT_EQ(RaisedBy([&] { Pdf.GetCharacterRectangle(index); }), "Cannot retrieve character rectangle");
-        EXPECT_EQ(RaisedBy([&] { Pdf.GetCharacterMapError(index); }), "Cannot retrieve unicode mapping");
-        EXPECT_EQ(RaisedBy([&] { Pdf.GetCharacterGenerated(index); }), "Cannot retrieve character info");
+        EXPECT_EQ(ErrorOf([&] { Pdf.GetCharacterRectangle(index); }), "Cannot retrieve character rectangle");
+        EXPECT_EQ(ErrorOf([&] { Pdf.GetCharacterMapError(index); }), "Cannot retrieve unicode mapping");
+        EXPECT_EQ(ErrorOf([&] { Pdf.GetCharacterGenerated(index); }), "Cannot retrieve character info");
         EXPECT_EQ(Pdf.RectangleCount(index, 1), engine::FPDFText_CountRects(textPage, index, 1));
         // A failure leaves the text page as it was.
         EXPECT_EQ(TextPageOf(Pdf), textPage);
@@ -301,20 +292,20 @@ TEST(CharactersFailureOrder, InactiveComponentThenNoPage) {
     pdf.SetName("FPdf1");
     for (const auto& [name, call] : kMembers) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(RaisedBy([&] { call(pdf); }), "Cannot perform this operation on an inactive FPdf1 component");
+        EXPECT_EQ(ErrorOf([&] { call(pdf); }), "Cannot perform this operation on an inactive FPdf1 component");
     }
     pdf.LoadDocument(GlyphPdf(), true);  // PageNumber 0: no current page
     ASSERT_TRUE(pdf.GetActive());
     for (const auto& [name, call] : kMembers) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(RaisedBy([&] { call(pdf); }), "Cannot perform this operation on an inactive page");
+        EXPECT_EQ(ErrorOf([&] { call(pdf); }), "Cannot perform this operation on an inactive page");
         EXPECT_EQ(pdf.GetTextPage(), nullptr);
     }
     pdf.SetPageNumber(1);
     pdf.RectangleCount(0, 5);
     for (const auto& [name, call] : kMembers) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(RaisedBy([&] { call(pdf); }), QString());
+        EXPECT_EQ(ErrorOf([&] { call(pdf); }), QString());
     }
 }
 

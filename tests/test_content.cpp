@@ -3,37 +3,17 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <QImageWriter>
 #include <cmath>
 
 #include "component/FPdf.h"
+#include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
 using namespace testing_support;
 
 namespace {
-
-QString ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    return QStringLiteral("(nothing raised)");
-}
-
-QByteArray JpegBytes(QColor color, int width, int height) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(100);
-    if (!writer.write(image)) ADD_FAILURE() << "Qt's JPEG writer failed: " << writer.errorString().toStdString();
-    return bytes;
-}
 
 QImage Filled(int width, int height, QRgb color, QImage::Format format = QImage::Format_ARGB32) {
     QImage image(width, height, format);
@@ -329,20 +309,6 @@ TEST(ContentGuards, EveryOperationNeedsACurrentPage) {
     EXPECT_EQ(ErrorOf([&] { pdf.LineTo(0, 0); }), "Path was not created");
 }
 
-namespace {
-// Puts a failing stand-in into one engine slot for the scope: set-up failures
-// that no real document provokes.
-template <typename Slot>
-class FailingSlot {
-public:
-    FailingSlot(Slot& slot, Slot fake) : FSlot(slot), FSaved(slot) { slot = fake; }
-    ~FailingSlot() { FSlot = FSaved; }
-
-private:
-    Slot& FSlot;
-    Slot FSaved;
-};
-}  // namespace
 
 // Objects whose set-up raises never reach the page, and are destroyed (which
 // the leak check of the sanitizer build shows).
@@ -352,21 +318,21 @@ TEST_F(Content, ObjectsWhoseSetUpFailsAreNotPlaced) {
     stream.open(QIODevice::ReadOnly);
     const QImage picture = Filled(4, 4, qRgb(0, 0, 0));
     {
-        FailingSlot slot(engine::FPDFText_SetText, +[](FPDF_PAGEOBJECT, FPDF_WIDESTRING) -> FPDF_BOOL { return 0; });
+        SlotSwap slot(engine::FPDFText_SetText, +[](FPDF_PAGEOBJECT, FPDF_WIDESTRING) -> FPDF_BOOL { return 0; });
         EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", "Helvetica", 10, 0, 0, 0xFF000000, 0); }), "Cannot set text");
     }
     {
-        FailingSlot slot(engine::FPDFPageObj_SetFillColor,
+        SlotSwap slot(engine::FPDFPageObj_SetFillColor,
                          +[](FPDF_PAGEOBJECT, unsigned, unsigned, unsigned, unsigned) -> FPDF_BOOL { return 0; });
         EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", "Helvetica", 10, 0, 0, 0xFF000000, 0); }), "Cannot set color");
     }
     {
-        FailingSlot slot(engine::FPDFImageObj_SetBitmap,
+        SlotSwap slot(engine::FPDFImageObj_SetBitmap,
                          +[](FPDF_PAGE*, int, FPDF_PAGEOBJECT, FPDF_BITMAP) -> FPDF_BOOL { return 0; });
         EXPECT_EQ(ErrorOf([&] { Pdf.AddPicture(picture, 0, 0); }), "Cannot assign bitmap");
     }
     {
-        FailingSlot slot(engine::FPDFImageObj_SetMatrix,
+        SlotSwap slot(engine::FPDFImageObj_SetMatrix,
                          +[](FPDF_PAGEOBJECT, double, double, double, double, double, double) -> FPDF_BOOL {
                              return 0;
                          });
@@ -377,7 +343,7 @@ TEST_F(Content, ObjectsWhoseSetUpFailsAreNotPlaced) {
 
     // A styling step that raises leaves the path open: it can still be finished.
     {
-        FailingSlot slot(engine::FPDFPageObj_SetStrokeWidth, +[](FPDF_PAGEOBJECT, float) -> FPDF_BOOL { return 0; });
+        SlotSwap slot(engine::FPDFPageObj_SetStrokeWidth, +[](FPDF_PAGEOBJECT, float) -> FPDF_BOOL { return 0; });
         EXPECT_EQ(ErrorOf([&] {
                       Pdf.CreatePath(0, 0, TPdfFillMode::fmNone, 0, true, 0xFF000000, 2, TPdfLineCap::lcDefault,
                                      TPdfLineJoin::ljDefault, TPdfBlendMode::bmDefault);
@@ -387,7 +353,7 @@ TEST_F(Content, ObjectsWhoseSetUpFailsAreNotPlaced) {
     Pdf.LineTo(10, 10);
     {
         // The path is the page's once inserted, even when the content cannot be written.
-        FailingSlot slot(engine::FPDFPage_GenerateContent, +[](FPDF_PAGE) -> FPDF_BOOL { return 0; });
+        SlotSwap slot(engine::FPDFPage_GenerateContent, +[](FPDF_PAGE) -> FPDF_BOOL { return 0; });
         EXPECT_EQ(ErrorOf([&] { Pdf.AddPath(); }), "Cannot create page content");
     }
     EXPECT_EQ(Pdf.GetObjectCount(), 1);

@@ -26,34 +26,22 @@
 #include "component/FPdf.h"
 #include "component/FileError.h"
 #include "engine/PdfError.h"
+#include "support/ApplicationEnvironment.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::FileSizeLimit;
 using testing_support::PdfBuilder;
+using testing_support::ReadAll;
 using testing_support::SimpleTextPdf;
 using testing_support::WriteFile;
 
 namespace {
 
 // One application object for the whole suite, as a program has.
-class ApplicationEnvironment : public testing::Environment {
-public:
-    void SetUp() override { FApplication = new QApplication(FArgc, FArgv); }
-    void TearDown() override { delete FApplication; }
-
-private:
-    int FArgc = 1;
-    char FName[16] = "test_converter";
-    char* FArgv[2] = {FName, nullptr};
-    QApplication* FApplication = nullptr;
-};
 [[maybe_unused]] testing::Environment* const Environment =
-    testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+    testing::AddGlobalTestEnvironment(new testing_support::ApplicationEnvironment("test_converter"));
 
 // A one-page document whose font maps codes A, B and C through its ToUnicode
 // table to a lone high surrogate, a surrogate pair (U+1F600) and a lone low
@@ -94,26 +82,6 @@ QByteArray EmptyPdf() {
 // The three-page document of most window tests: two lines, no text, one line.
 const QList<QStringList> ThreePages = {{"Hello", "World"}, {}, {"Third page"}};
 const QByteArray ThreePagesText = "\xEF\xBB\xBF" "Hello\r\nWorld\r\n" "\r\n" "Third page\r\n";
-
-// Limits the size of files this process may write, for the lifetime of the object.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t bytes) {
-        getrlimit(RLIMIT_FSIZE, &FOld);
-        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a killed process
-        rlimit limit = FOld;
-        limit.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &FOld);
-        std::signal(SIGXFSZ, FOldHandler);
-    }
-
-private:
-    rlimit FOld{};
-    void (*FOldHandler)(int) = nullptr;
-};
 
 }  // namespace
 

@@ -12,8 +12,10 @@
 #include <QTemporaryDir>
 
 #include "component/FPdf.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::ErrorOf;
 
 namespace {
 
@@ -24,18 +26,6 @@ const QString kLackingDouble = kDoubles + QStringLiteral("/engine_double_lacks_e
 #define REQUIRE_FRESH_ENGINE()                                                           \
     if (EngineLoaded()) GTEST_SKIP() << "the engine is already loaded in this process; " \
                                         "run this case on its own (as CTest does)"
-
-// The message of the EPdfError that f raises; fails the test when none is raised.
-template <typename F>
-QString ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    ADD_FAILURE() << "no EPdfError raised";
-    return {};
-}
 
 // Whether the library file is still mapped into the process.
 bool StillMapped(const QString& path) {

@@ -10,6 +10,7 @@
 
 #include "component/FPdf.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
 using namespace testing_support;
@@ -28,17 +29,6 @@ struct FormFillInfoAccess {
 template struct FormFillInfoAccess<&TFPdf::FFormFillInfo>;
 
 FPDF_FORMFILLINFO* Record(TFPdf& pdf) { return &(pdf.*FormFillInfoMember()).Info; }
-
-template <typename F>
-QString ErrorOf(F&& f) {
-    try {
-        f();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    ADD_FAILURE() << "no EPdfError raised";
-    return {};
-}
 
 // Runs the event loop until Done() holds or Milliseconds pass.
 bool RunUntil(const std::function<bool()>& Done, int Milliseconds) {

@@ -2,14 +2,14 @@
 // without a form environment, and the descriptions of every field kind.
 #include <gtest/gtest.h>
 
-#include <QBuffer>
-
 #include "component/FPdf.h"
-#include "engine/PdfError.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::ExpectError;
 using testing_support::PdfBuilder;
+using testing_support::Saved;
 using FT = TPdfFormFieldType;
 using FF = TPdfFormFieldFlag;
 
@@ -84,22 +84,6 @@ void Open(TFPdf& Pdf, const QByteArray& Bytes, bool FormFill = true) {
     Pdf.SetFormFill(FormFill);
     Pdf.SetPageNumber(1);
     Pdf.LoadDocument(Bytes, true);
-}
-
-void ExpectError(const std::function<void()>& Action, const QString& Message) {
-    try {
-        Action();
-        ADD_FAILURE() << "no error, expected: " << Message.toStdString();
-    } catch (const EPdfError& e) {
-        EXPECT_EQ(e.Message(), Message);
-    }
-}
-
-QByteArray Saved(TFPdf& Pdf) {
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    EXPECT_TRUE(Pdf.SaveAs(&buffer));
-    return buffer.data();
 }
 
 struct ExpectedInfo {

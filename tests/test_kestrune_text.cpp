@@ -12,32 +12,19 @@
 #include <sys/resource.h>
 
 #include "app/KestruneUnit.h"
+#include "support/ApplicationEnvironment.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::ReadAll;
 using testing_support::SimpleTextPdf;
 using testing_support::WriteFile;
 
 namespace {
 
-class ApplicationEnvironment : public testing::Environment {
-public:
-    void SetUp() override { FApplication = new QApplication(FArgc, FArgv); }
-    void TearDown() override { delete FApplication; }
-
-private:
-    int FArgc = 1;
-    char FName[20] = "test_kestrune_text";
-    char* FArgv[2] = {FName, nullptr};
-    QApplication* FApplication = nullptr;
-};
 [[maybe_unused]] testing::Environment* const Environment =
-    testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
+    testing::AddGlobalTestEnvironment(new testing_support::ApplicationEnvironment("test_kestrune_text"));
 
 struct Result {
     int exitCode = -1;

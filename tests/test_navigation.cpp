@@ -6,15 +6,16 @@
 
 #include "component/FPdf.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::ErrorOf;
 using testing_support::PdfBuilder;
 using testing_support::PdfLiteral;
 using testing_support::PdfUtf16Hex;
+using testing_support::Ref;
 
 namespace {
-
-QByteArray Ref(int n) { return QByteArray::number(n) + " 0 R"; }
 
 // A document of Count text pages; page objects are numbered before anything
 // else is added, so that outlines, links and destinations can refer to them.
@@ -127,15 +128,6 @@ protected:
     QByteArray Bytes;
     TFPdf Pdf;
 };
-
-QString ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    return {};
-}
 
 const QString kInactive = QStringLiteral("Cannot perform this operation on an inactive FPdf1 component");
 const QString kInactivePage = QStringLiteral("Cannot perform this operation on an inactive page");

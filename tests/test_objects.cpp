@@ -3,42 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
-#include <QImageWriter>
 
 #include "component/FPdf.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
 using namespace testing_support;
 
 namespace {
 
-QString ErrorOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    return QStringLiteral("(nothing raised)");
-}
-
 // A FlateDecode stream body: qCompress's zlib stream without its length prefix.
 QByteArray Deflate(const QByteArray& raw) { return qCompress(raw).mid(4); }
-
-// A 16 x 8 JPEG of one colour, written by Qt's JPEG writer.
-QByteArray JpegBytes(QColor color, int width = 16, int height = 8) {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(color);
-    QByteArray bytes;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::WriteOnly);
-    QImageWriter writer(&buffer, "jpeg");
-    writer.setQuality(100);
-    if (!writer.write(image)) ADD_FAILURE() << "Qt's JPEG writer failed: " << writer.errorString().toStdString();
-    return bytes;
-}
-
-QByteArray Ref(int n) { return QByteArray::number(n) + " 0 R"; }
 
 // One page whose content draws the named XObjects and adds Extra. Resources
 // hold the XObjects, a Helvetica font /F1 and a half-transparent state /GS1.

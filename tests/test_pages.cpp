@@ -7,8 +7,10 @@
 
 #include "component/FPdf.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::ErrorOf;
 using testing_support::PdfBuilder;
 using testing_support::SimpleTextPdf;
 
@@ -35,15 +37,6 @@ QStringList PageTexts(TFPdf& Pdf) {
 
 double PageWidth(TFPdf& Pdf) { return engine::FPDF_GetPageWidthF(static_cast<FPDF_PAGE>(Pdf.GetPage())); }
 double PageHeight(TFPdf& Pdf) { return engine::FPDF_GetPageHeightF(static_cast<FPDF_PAGE>(Pdf.GetPage())); }
-
-QString ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    return {};
-}
 
 // A component on a document of Count numbered pages, counting OnPageChange.
 class Pages : public ::testing::Test {

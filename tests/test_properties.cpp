@@ -2,18 +2,17 @@
 // mode, labels, information entries, tagging, page size, bounds and rotation.
 #include <gtest/gtest.h>
 
-#include <QCryptographicHash>
 #include <functional>
 
 #include "component/FPdf.h"
 #include "support/PdfBuilder.h"
+#include "support/PdfEncryption.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
 using namespace testing_support;
 
 namespace {
-
-QByteArray Ref(int n) { return QByteArray::number(n) + " 0 R"; }
 
 // Three pages with labels "i", "ii", "A-7": the first 300 x 400 turned a
 // quarter, with some text; the second with a crop box; the third plain. Every
@@ -53,54 +52,19 @@ QByteArray BarePdf(const QByteArray& Extra = {}, const QByteArray& Version = "1.
     return b.Build(catalog, {}, Version);
 }
 
-QByteArray Rc4(const QByteArray& Key, const QByteArray& Data) {
-    unsigned char s[256];
-    for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + static_cast<unsigned char>(Key[i % Key.size()])) & 0xFF;
-        std::swap(s[i], s[j]);
-    }
-    QByteArray out = Data;
-    for (int n = 0, i = 0, j = 0; n < out.size(); ++n) {
-        i = (i + 1) & 0xFF;
-        j = (j + s[i]) & 0xFF;
-        std::swap(s[i], s[j]);
-        out[n] = char(out[n] ^ s[(s[i] + s[j]) & 0xFF]);
-    }
-    return out;
-}
-
 // A document encrypted with the standard security handler, revision 2 (40-bit
 // RC4), an empty user password, owner password "owner" and permission word P.
 // It holds no strings or streams, so nothing else needs encrypting.
 QByteArray EncryptedPdf(qint32 P) {
-    const QByteArray pad = QByteArray::fromHex("28BF4E5E4E758A4164004E56FFFA01082E2E00B6D0683E802F0CA9FE6453697A");
-    const QByteArray id = QByteArray::fromHex("0123456789ABCDEF0123456789ABCDEF");
-    const auto md5 = [](const QByteArray& data) { return QCryptographicHash::hash(data, QCryptographicHash::Md5); };
-    const QByteArray owner = QByteArray("owner") + pad.left(27);
-    const QByteArray o = Rc4(md5(owner).left(5), pad);
-    QByteArray p(4, '\0');
-    for (int i = 0; i < 4; ++i) p[i] = char((quint32(P) >> (8 * i)) & 0xFF);
-    const QByteArray key = md5(pad + o + p + id).left(5);
-    const QByteArray u = Rc4(key, pad);
+    const StandardSecurity security({}, "owner", P, QByteArray::fromHex("0123456789ABCDEF0123456789ABCDEF"));
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
     const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 100 100] >>");
-    const int encrypt = b.Add("<< /Filter /Standard /V 1 /R 2 /O <" + o.toHex() + "> /U <" + u.toHex() +
-                              "> /P " + QByteArray::number(P) + " >>");
+    const int encrypt = b.Add(security.Dictionary());
     b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
     b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
-    return b.Build(catalog, "/Encrypt " + Ref(encrypt) + " /ID [<" + id.toHex() + "> <" + id.toHex() + ">]");
-}
-
-QString Raised(const std::function<void()>& Call) {
-    try {
-        Call();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    return QStringLiteral("(nothing raised)");
+    return b.Build(catalog, security.TrailerEntries(encrypt));
 }
 
 class Properties : public ::testing::Test {
@@ -185,7 +149,7 @@ TEST_F(Properties, PageLabels) {
     EXPECT_EQ(Pdf.GetPageLabel(2), QStringLiteral("ii"));
     EXPECT_EQ(Pdf.GetPageLabel(3), QStringLiteral("A-7"));
     for (int outside : {0, -1, 4})
-        EXPECT_EQ(Raised([&] { Pdf.GetPageLabel(outside); }), QStringLiteral("Incorrect page number")) << outside;
+        EXPECT_EQ(ErrorOf([&] { Pdf.GetPageLabel(outside); }), QStringLiteral("Incorrect page number")) << outside;
 }
 
 TEST_F(Properties, ADocumentWithoutAnyOfThem) {
@@ -229,7 +193,7 @@ TEST_F(Properties, PermissionWordPassesUnchanged) {
 
 TEST_F(Properties, VersionOfADocumentWithoutAFileRaises) {
     Pdf.CreateDocument();
-    EXPECT_EQ(Raised([&] { Pdf.GetPdfVersion(); }), QStringLiteral("Cannot retrieve PDF version"));
+    EXPECT_EQ(ErrorOf([&] { Pdf.GetPdfVersion(); }), QStringLiteral("Cannot retrieve PDF version"));
 }
 
 // ---- Page properties --------------------------------------------------------------
@@ -292,11 +256,11 @@ TEST_F(Properties, GuardsComeFirst) {
         [&] { Pdf.SetPageRotation(TRotation::ro90); },
     };
     const QString inactive = QStringLiteral("Cannot perform this operation on an inactive FPdf1 component");
-    for (const auto& call : document) EXPECT_EQ(Raised(call), inactive);
-    for (const auto& call : page) EXPECT_EQ(Raised(call), inactive);
+    for (const auto& call : document) EXPECT_EQ(ErrorOf(call), inactive);
+    for (const auto& call : page) EXPECT_EQ(ErrorOf(call), inactive);
     // With a document but no current page, only the page properties refuse.
     Open(PropertiesPdf(), 0);
     for (const auto& call : page)
-        EXPECT_EQ(Raised(call), QStringLiteral("Cannot perform this operation on an inactive page"));
+        EXPECT_EQ(ErrorOf(call), QStringLiteral("Cannot perform this operation on an inactive page"));
     EXPECT_EQ(Pdf.GetPdfVersion(), TPdfVersion::pv15);
 }

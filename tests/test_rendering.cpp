@@ -9,14 +9,13 @@
 #include <vector>
 
 #include "component/FPdf.h"
+#include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
 
 using namespace kestrune;
 using namespace testing_support;
 
 namespace {
-
-QByteArray Ref(int n) { return QByteArray::number(n) + " 0 R"; }
 
 // Two 200 x 200 pages (one point is one pixel at 200 x 200):
 // 1. opaque: a black square over the top left quadrant, a red square in the
@@ -81,20 +80,6 @@ protected:
     }
     QByteArray Document = RenderPdf();
     TFPdf Pdf;
-};
-
-// Replaces one entry of the engine table for the length of a scope.
-template <typename Slot>
-class SlotSwap {
-public:
-    SlotSwap(Slot& Entry, Slot Replacement) : FEntry(Entry), FSaved(Entry) { FEntry = Replacement; }
-    ~SlotSwap() { FEntry = FSaved; }
-    SlotSwap(const SlotSwap&) = delete;
-    SlotSwap& operator=(const SlotSwap&) = delete;
-
-private:
-    Slot& FEntry;
-    Slot FSaved;
 };
 
 // Records what reaches the engine's bitmap entries, forwarding every call to

@@ -1,24 +1,27 @@
 // Saving to streams and files: every option and version, reopening what was
 // written, and the guarantee that no failed save damages an existing file.
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <QBuffer>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
-#include <csignal>
 
 #include "component/FPdf.h"
 #include "component/FileError.h"
 #include "support/PdfBuilder.h"
+#include "support/PdfEncryption.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::ErrorOf;
+using testing_support::FileSizeLimit;
 using testing_support::PdfBuilder;
 using testing_support::PdfLiteral;
+using testing_support::ReadAll;
 using testing_support::SimpleTextPdf;
+using testing_support::StandardSecurity;
 using testing_support::WriteFile;
 
 namespace {
@@ -48,48 +51,11 @@ QStringList Expected(int Count) {
     return texts;
 }
 
-QByteArray ReadAll(const QString& Path) {
-    QFile f(Path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 // ---- An encrypted fixture: the standard security handler, revision 2 --------
-
-QByteArray Rc4(const QByteArray& Key, const QByteArray& Data) {
-    unsigned char s[256];
-    for (int i = 0; i < 256; ++i) s[i] = static_cast<unsigned char>(i);
-    for (int i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + static_cast<unsigned char>(Key[i % Key.size()])) & 0xFF;
-        std::swap(s[i], s[j]);
-    }
-    QByteArray out = Data;
-    for (int n = 0, i = 0, j = 0; n < out.size(); ++n) {
-        i = (i + 1) & 0xFF;
-        j = (j + s[i]) & 0xFF;
-        std::swap(s[i], s[j]);
-        out[n] = char(out[n] ^ s[(s[i] + s[j]) & 0xFF]);
-    }
-    return out;
-}
-
-QByteArray Md5(const QByteArray& Data) { return QCryptographicHash::hash(Data, QCryptographicHash::Md5); }
 
 // A two-page document that opens only with the user password "secret".
 QByteArray EncryptedPdf() {
-    const QByteArray padding = QByteArray::fromHex("28BF4E5E4E758A4164004E56FFFA01082E2E00B6D0683E802F0CA9FE6453697A");
-    auto pad = [&](const QByteArray& pw) { return (pw + padding).left(32); };
-    const QByteArray id = QByteArray::fromHex("0123456789ABCDEF0123456789ABCDEF");
-    const qint32 permissions = -4;
-    const QByteArray owner = Rc4(Md5(pad("owner")).left(5), pad("secret"));
-    QByteArray p(4, 0);
-    for (int i = 0; i < 4; ++i) p[i] = char((permissions >> (8 * i)) & 0xFF);
-    const QByteArray key = Md5(pad("secret") + owner + p + id).left(5);
-    const QByteArray user = Rc4(key, padding);
-    auto objectKey = [&](int n) {
-        const char extra[5] = {char(n & 0xFF), char((n >> 8) & 0xFF), char((n >> 16) & 0xFF), 0, 0};
-        return Md5(key + QByteArray(extra, 5)).left(10);
-    };
-
+    const StandardSecurity security("secret", "owner", -4, QByteArray::fromHex("0123456789ABCDEF0123456789ABCDEF"));
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
@@ -100,7 +66,7 @@ QByteArray EncryptedPdf() {
         const QByteArray content = "BT /F1 12 Tf 72 720 Td " +
                                    PdfLiteral(QStringLiteral("Page %1 of the saved document").arg(i).toLatin1()) +
                                    " Tj ET";
-        b.SetStream(stream, "<< >>", Rc4(objectKey(stream), content));
+        b.SetStream(stream, "<< >>", security.Encrypt(stream, content));
         const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
                                " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + QByteArray::number(font) +
                                " 0 R >> >> /Contents " + QByteArray::number(stream) + " 0 R >>");
@@ -108,11 +74,8 @@ QByteArray EncryptedPdf() {
     }
     b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
     b.Set(pages, "<< /Type /Pages /Kids [" + kids + "] /Count 2 >>");
-    const int encrypt = b.Add("<< /Filter /Standard /V 1 /R 2 /O <" + owner.toHex() + "> /U <" + user.toHex() +
-                              "> /P " + QByteArray::number(permissions) + " >>");
-    return b.Build(catalog, "/Encrypt " + QByteArray::number(encrypt) + " 0 R /ID [<" + id.toHex() + "> <" +
-                                id.toHex() + ">]",
-                   "1.4");
+    const int encrypt = b.Add(security.Dictionary());
+    return b.Build(catalog, security.TrailerEntries(encrypt), "1.4");
 }
 
 // ---- Devices -------------------------------------------------------------------
@@ -147,38 +110,6 @@ protected:
 private:
     qint64 FLimit;
 };
-
-// Limits the size of any file this process writes (a full disk, in effect),
-// until the scope ends.
-class FileSizeLimit {
-public:
-    explicit FileSizeLimit(rlim_t Bytes) {
-        FOldHandler = std::signal(SIGXFSZ, SIG_IGN);  // fail the write with EFBIG instead of ending the process
-        getrlimit(RLIMIT_FSIZE, &FOld);
-        rlimit limit = FOld;
-        limit.rlim_cur = Bytes;
-        FOk = setrlimit(RLIMIT_FSIZE, &limit) == 0;
-    }
-    ~FileSizeLimit() {
-        setrlimit(RLIMIT_FSIZE, &FOld);
-        std::signal(SIGXFSZ, FOldHandler);
-    }
-    bool Ok() const { return FOk; }
-
-private:
-    rlimit FOld{};
-    void (*FOldHandler)(int) = nullptr;
-    bool FOk = false;
-};
-
-QString ErrorOf(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    return {};
-}
 
 }  // namespace
 

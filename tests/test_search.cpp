@@ -9,6 +9,7 @@
 #include "component/FPdf.h"
 #include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
 using namespace testing_support;
@@ -19,15 +20,6 @@ namespace {
 // 8, 15 and 19; as a whole word at 0, 4 and 19.
 // Page 2 reads "abc\r\nzzzz": "zz" at 5 and 7, overlapping also at 6.
 QByteArray SearchPdf() { return SimpleTextPdf({{"abc ABC abcd", "xabc abc"}, {"abc", "zzzz"}}); }
-
-QString RaisedBy(const std::function<void()>& Call) {
-    try {
-        Call();
-    } catch (const EPdfError& e) {
-        return e.Message();
-    }
-    return {};
-}
 
 class SearchTest : public ::testing::Test {
 protected:
@@ -160,8 +152,8 @@ TEST_F(SearchTest, NewSearchClosesTheRunningOneFirst) {
 
 TEST_F(SearchTest, SearchEndsWithItsPage) {
     EXPECT_EQ(Pdf.GetFind(), nullptr);
-    EXPECT_EQ(RaisedBy([&] { Pdf.FindNext(); }), "Uninitialized search");
-    EXPECT_EQ(RaisedBy([&] { Pdf.FindPrevious(); }), "Uninitialized search");
+    EXPECT_EQ(ErrorOf([&] { Pdf.FindNext(); }), "Uninitialized search");
+    EXPECT_EQ(ErrorOf([&] { Pdf.FindPrevious(); }), "Uninitialized search");
 
     const std::pair<const char*, std::function<void()>> pageChanges[] = {
         {"PageNumber", [&] { Pdf.SetPageNumber(Pdf.GetPageNumber() == 1 ? 2 : 1); }},
@@ -172,14 +164,14 @@ TEST_F(SearchTest, SearchEndsWithItsPage) {
         ASSERT_EQ(Pdf.FindFirst("abc", {}, 0, true), 0);
         change();
         EXPECT_EQ(Pdf.GetFind(), nullptr);
-        EXPECT_EQ(RaisedBy([&] { Pdf.FindNext(); }), "Uninitialized search");
-        EXPECT_EQ(RaisedBy([&] { Pdf.FindPrevious(); }), "Uninitialized search");
+        EXPECT_EQ(ErrorOf([&] { Pdf.FindNext(); }), "Uninitialized search");
+        EXPECT_EQ(ErrorOf([&] { Pdf.FindPrevious(); }), "Uninitialized search");
     }
 
     ASSERT_EQ(Pdf.FindFirst("abc", {}, 0, true), 0);
     Pdf.SetActive(false);
     EXPECT_EQ(Pdf.GetFind(), nullptr);
-    EXPECT_EQ(RaisedBy([&] { Pdf.FindNext(); }), "Cannot perform this operation on an inactive FPdf1 component");
+    EXPECT_EQ(ErrorOf([&] { Pdf.FindNext(); }), "Cannot perform this operation on an inactive FPdf1 component");
 }
 
 TEST_F(SearchTest, EngineRefusingTheSearchLeavesNone) {
@@ -187,13 +179,13 @@ TEST_F(SearchTest, EngineRefusingTheSearchLeavesNone) {
     // A failed load leaves the engine's last-error code set; the refusal must
     // still carry this operation's own message.
     TFPdf other;
-    EXPECT_FALSE(RaisedBy([&] { other.LoadDocument(QByteArray("not a pdf"), true); }).isEmpty());
+    EXPECT_FALSE(ErrorOf([&] { other.LoadDocument(QByteArray("not a pdf"), true); }).isEmpty());
     // No real document makes the engine refuse to start a search.
     EngineSpy<engine::FPDFText_FindStart> start;
     start.StandIn = [](FPDF_TEXTPAGE, FPDF_WIDESTRING, unsigned long, int) -> FPDF_SCHHANDLE { return nullptr; };
-    EXPECT_EQ(RaisedBy([&] { Pdf.FindFirst("abc", {}, 0, true); }), "Cannot start find");
+    EXPECT_EQ(ErrorOf([&] { Pdf.FindFirst("abc", {}, 0, true); }), "Cannot start find");
     EXPECT_EQ(Pdf.GetFind(), nullptr);
-    EXPECT_EQ(RaisedBy([&] { Pdf.FindNext(); }), "Uninitialized search");
+    EXPECT_EQ(ErrorOf([&] { Pdf.FindNext(); }), "Uninitialized search");
 }
 
 TEST(SearchFailureOrder, InactiveComponentThenNoPage) {
@@ -207,12 +199,12 @@ TEST(SearchFailureOrder, InactiveComponentThenNoPage) {
     };
     for (const auto& [name, call] : members) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(RaisedBy(call), "Cannot perform this operation on an inactive FPdf1 component");
+        EXPECT_EQ(ErrorOf(call), "Cannot perform this operation on an inactive FPdf1 component");
     }
     pdf.LoadDocument(SearchPdf(), true);  // PageNumber 0: no current page
     for (const auto& [name, call] : members) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(RaisedBy(call), "Cannot perform this operation on an inactive page");
+        EXPECT_EQ(ErrorOf(call), "Cannot perform this operation on an inactive page");
         EXPECT_EQ(pdf.GetFind(), nullptr);
         EXPECT_EQ(pdf.GetTextPage(), nullptr);
     }

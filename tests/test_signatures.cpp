@@ -3,10 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "component/FPdf.h"
-#include "engine/PdfError.h"
 #include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::ExpectError;
 using testing_support::PdfBuilder;
 
 namespace {
@@ -39,15 +40,6 @@ QByteArray TwoSignaturesPdf() {
     b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R /AcroForm << /Fields [" + fields +
                        "] /SigFlags 3 >> >>");
     return b.Build(catalog);
-}
-
-void ExpectError(const std::function<void()>& Action, const QString& Message) {
-    try {
-        Action();
-        ADD_FAILURE() << "no error, expected: " << Message.toStdString();
-    } catch (const EPdfError& e) {
-        EXPECT_EQ(e.Message(), Message);
-    }
 }
 
 }  // namespace

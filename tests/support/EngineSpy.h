@@ -48,4 +48,19 @@ private:
     R (*FSaved)(A...);
 };
 
+// Puts a stand-in into one slot of the engine's entry-point table for the
+// length of a scope, with no counting or forwarding.
+template <typename Slot>
+class SlotSwap {
+public:
+    SlotSwap(Slot& Entry, Slot Replacement) : FEntry(Entry), FSaved(Entry) { FEntry = Replacement; }
+    ~SlotSwap() { FEntry = FSaved; }
+    SlotSwap(const SlotSwap&) = delete;
+    SlotSwap& operator=(const SlotSwap&) = delete;
+
+private:
+    Slot& FEntry;
+    Slot FSaved;
+};
+
 }  // namespace testing_support

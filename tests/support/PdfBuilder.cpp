@@ -46,6 +46,8 @@ QByteArray PdfBuilder::Build(int root, const QByteArray& trailerExtra, const QBy
     return out;
 }
 
+QByteArray Ref(int n) { return QByteArray::number(n) + " 0 R"; }
+
 QByteArray PdfLiteral(const QByteArray& text) {
     QByteArray out = "(";
     for (char c : text) {

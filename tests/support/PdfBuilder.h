@@ -34,6 +34,9 @@ private:
 // given lines of text in Helvetica 12 pt, from the top left of a 612 x 792 page.
 QByteArray SimpleTextPdf(const QList<QStringList>& pages);
 
+// An indirect reference to object n: "n 0 R".
+QByteArray Ref(int n);
+
 // A text string in PDF literal syntax, with ( ) \ escaped.
 QByteArray PdfLiteral(const QByteArray& text);
 
