@@ -102,7 +102,6 @@ struct TPdfFormFillInfo {
 // ---------------------------------------------------------------------------
 // Characters and search
 // ---------------------------------------------------------------------------
-// (records of character data and search)
 
 // Options of a text search.
 enum class TSearchOption { seCaseSensitive, seWholeWord, seConsecutive };
@@ -115,7 +114,6 @@ unsigned long SearchOptionsToFlags(TSearchOptions Options);
 // ---------------------------------------------------------------------------
 // Properties and rendering
 // ---------------------------------------------------------------------------
-// (records and enumerations of document properties and rendering)
 
 // The PDF version of a file.
 enum class TPdfVersion { pvUnknown, pv10, pv11, pv12, pv13, pv14, pv15, pv16, pv17 };
@@ -176,7 +174,6 @@ QImage BitmapFromEngine(FPDF_BITMAP Bitmap);
 // ---------------------------------------------------------------------------
 // Page objects and content creation
 // ---------------------------------------------------------------------------
-// (records and enumerations of page objects, images and content creation)
 
 // Kind of a page object; the ordinal is the engine's type number (otUnknown for
 // numbers the engine does not name).
@@ -293,7 +290,6 @@ struct TPdfFileWrite {
 // ---------------------------------------------------------------------------
 // Annotations, form fields and signatures
 // ---------------------------------------------------------------------------
-// (records and enumerations of annotations, form fields and signatures)
 
 // Subtype of an annotation; the ordinal is the engine's subtype code.
 enum class TPdfAnnotationSubtype : quint8 {
