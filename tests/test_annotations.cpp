@@ -10,6 +10,7 @@
 using namespace kestrune;
 using testing_support::ExpectError;
 using testing_support::PdfBuilder;
+using testing_support::Ref;
 using testing_support::Saved;
 using Sub = TPdfAnnotationSubtype;
 using Flag = TPdfAnnotationFlag;
@@ -55,9 +56,7 @@ QByteArray AnnotationsPdf() {
     b.Set(page, "<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 612 792]"
                 " /Resources << /Font << /F1 " + QByteArray::number(font) + " 0 R >> >> /Contents " +
                 QByteArray::number(content) + " 0 R /Annots [" + refs + "] >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R /AcroForm << /Fields [" +
-                       QByteArray::number(annots[5]) + " 0 R] >> >>");  // the widget
+    b.SetPageTree(catalog, pages, {page}, "/AcroForm << /Fields [" + Ref(annots[5]) + "] >>");  // the widget
     return b.Build(catalog);
 }
 

@@ -40,15 +40,11 @@ QByteArray GlyphPdf() {
                                      "BT /F1 20 Tf 72 650 Td (World) Tj ET\n"
                                      "BT /F2 10 Tf 300 400 Td (AB) Tj ET\n");
     const int content2 = b.AddStream("<< >>", "BT /F1 10 Tf 200 500 Td (Page) Tj ET\n");
-    QByteArray kids;
-    for (int content : {content1, content2}) {
-        const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
-                               " 0 R /MediaBox [0 0 612 792] " + resources + " /Contents " +
-                               QByteArray::number(content) + " 0 R >>");
-        kids += QByteArray::number(page) + " 0 R ";
-    }
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + kids + "] /Count 2 >>");
+    QList<int> kids;
+    for (int content : {content1, content2})
+        kids.append(b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] " + resources +
+                          " /Contents " + Ref(content) + " >>"));
+    b.SetPageTree(catalog, pages, kids);
     return b.Build(catalog);
 }
 

@@ -31,6 +31,7 @@
 #include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::EmptyPdf;
 using testing_support::FileSizeLimit;
 using testing_support::PdfBuilder;
 using testing_support::ReadAll;
@@ -62,20 +63,7 @@ QByteArray SurrogatePdf(const QByteArray& shownText) {
                            QByteArray::number(toUnicode) + " 0 R >>");
     const int content = b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td " + testing_support::PdfLiteral(shownText) +
                                                  " Tj ET");
-    const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
-                           " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + QByteArray::number(font) +
-                           " 0 R >> >> /Contents " + QByteArray::number(content) + " 0 R >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
-    return b.Build(catalog);
-}
-
-// A document without pages.
-QByteArray EmptyPdf() {
-    PdfBuilder b;
-    const int catalog = b.Reserve();
-    const int pages = b.Add("<< /Type /Pages /Kids [] /Count 0 >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
+    b.SetPageTree(catalog, pages, {b.AddTextPage(pages, font, content)});
     return b.Build(catalog);
 }
 

@@ -57,11 +57,7 @@ QByteArray BeyondBmpPdf() {
                            " /DescendantFonts [" + QByteArray::number(descendant) + " 0 R] /ToUnicode " +
                            QByteArray::number(toUnicode) + " 0 R >>");
     const int content = b.AddStream("<< >>", "BT /F1 24 Tf 72 700 Td <00010002> Tj ET");
-    const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
-                           " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + QByteArray::number(font) +
-                           " 0 R >> >> /Contents " + QByteArray::number(content) + " 0 R >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
+    b.SetPageTree(catalog, pages, {b.AddTextPage(pages, font, content)});
     return b.Build(catalog);
 }
 
@@ -71,10 +67,9 @@ QByteArray DocumentWithCatalogEntries(const QByteArray& entries) {
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
     const int content = b.AddStream("<< >>", "");
-    const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
-                           " 0 R /MediaBox [0 0 200 200] /Contents " + QByteArray::number(content) + " 0 R >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R " + entries + " >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
+    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 200 200] /Contents " +
+                           Ref(content) + " >>");
+    b.SetPageTree(catalog, pages, {page}, entries);
     return b.Build(catalog);
 }
 
@@ -636,11 +631,7 @@ TEST_F(DocumentCore, SuppliedTextEntriesFollowTheEnginesCharacters) {
     const int pages = b.Reserve();
     const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
     const int content = b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td (Hi) Tj 0 -14 Td 3 Tr (X) Tj ET");
-    const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
-                           " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + QByteArray::number(font) +
-                           " 0 R >> >> /Contents " + QByteArray::number(content) + " 0 R >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
+    b.SetPageTree(catalog, pages, {b.AddTextPage(pages, font, content)});
 
     TFPdf pdf;
     pdf.SetPageNumber(1);

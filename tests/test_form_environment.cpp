@@ -66,10 +66,9 @@ QByteArray TextFieldPdf(const QByteArray& acroFormExtra = {}) {
     const int content = b.AddStream("<< >>", "");
     b.Set(page, "<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 612 792] /Contents " +
                     QByteArray::number(content) + " 0 R /Annots [" + QByteArray::number(field) + " 0 R] >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R /AcroForm << /Fields [" +
-                       QByteArray::number(field) + " 0 R] /DA (/Helv 12 Tf 0 g) /DR << /Font << /Helv " +
-                       QByteArray::number(font) + " 0 R >> >> " + acroFormExtra + " >> >>");
+    b.SetPageTree(catalog, pages, {page},
+                  "/AcroForm << /Fields [" + Ref(field) + "] /DA (/Helv 12 Tf 0 g) /DR << /Font << /Helv " +
+                      Ref(font) + " >> >> " + acroFormExtra + " >>");
     return b.Build(catalog);
 }
 

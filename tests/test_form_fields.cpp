@@ -9,6 +9,7 @@
 using namespace kestrune;
 using testing_support::ExpectError;
 using testing_support::PdfBuilder;
+using testing_support::Ref;
 using testing_support::Saved;
 using FT = TPdfFormFieldType;
 using FF = TPdfFormFieldFlag;
@@ -74,9 +75,9 @@ QByteArray FormPdf() {
     b.Set(page, "<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 612 792]"
                 " /Resources << /Font << /Helv " + QByteArray::number(font) + " 0 R >> >> /Contents " +
                 QByteArray::number(content) + " 0 R /Annots [" + refs + "] >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R /AcroForm << /Fields [" + fields +
-                       "] /DA (/Helv 11 Tf 0 g) /DR << /Font << /Helv " + QByteArray::number(font) + " 0 R >> >> >> >>");
+    b.SetPageTree(catalog, pages, {page},
+                  "/AcroForm << /Fields [" + fields + "] /DA (/Helv 11 Tf 0 g) /DR << /Font << /Helv " +
+                      Ref(font) + " >> >> >>");
     return b.Build(catalog);
 }
 

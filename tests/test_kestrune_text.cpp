@@ -106,11 +106,7 @@ TEST_F(KestruneText, FailuresGetOneLineEachAndTheRunGoesOn) {
 }
 
 TEST_F(KestruneText, DocumentWithoutPagesWritesNothing) {
-    testing_support::PdfBuilder b;
-    const int catalog = b.Reserve();
-    const int pages = b.Add("<< /Type /Pages /Kids [] /Count 0 >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
-    const QString pdf = Write("empty.pdf", b.Build(catalog));
+    const QString pdf = Write("empty.pdf", testing_support::EmptyPdf());
     const Result r = Run({pdf});
     EXPECT_EQ(r.exitCode, 0);
     EXPECT_EQ(r.err, "kestrune-text: " + pdf.toUtf8() + ": the document has no pages; no text file written\n");

@@ -32,7 +32,6 @@ struct NavigationDocument {
     }
 
     QByteArray Build(const QList<QStringList>& Text, const QByteArray& Page1Annots, const QByteArray& CatalogExtra) {
-        QByteArray kids;
         for (int i = 0; i < Page.size(); ++i) {
             QByteArray content = "BT /F1 12 Tf 14 TL 72 720 Td\n";
             for (const QString& line : Text.value(i)) content += PdfLiteral(line.toLatin1()) + " Tj T*\n";
@@ -42,10 +41,8 @@ struct NavigationDocument {
                                " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + Ref(Font) +
                                " >> >> /Contents " + Ref(stream) + (i == 0 ? " /Annots [" + Page1Annots + "]" : "") +
                                " >>");
-            kids += Ref(Page[i]) + " ";
         }
-        B.Set(Pages, "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(Page.size()) + " >>");
-        B.Set(Catalog, "<< /Type /Catalog /Pages " + Ref(Pages) + " " + CatalogExtra + " >>");
+        B.SetPageTree(Catalog, Pages, Page, CatalogExtra);
         return B.Build(Catalog);
     }
 };

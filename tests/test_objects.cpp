@@ -28,8 +28,7 @@ QByteArray PageWith(PdfBuilder& b, const QByteArray& content, const QList<QPair<
                            " /MediaBox [0 0 300 300] /Resources << /Font << /F1 " + Ref(font) +
                            " >> /ExtGState << /GS1 << /ca 0.5 >> >> /XObject << " + xo + ">> >> /Contents " +
                            Ref(stream) + " >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    b.SetPageTree(catalog, pages, {page});
     return b.Build(catalog);
 }
 

@@ -256,9 +256,9 @@ TEST_F(Pages, ImportGuards) {
 TEST_F(Pages, ImportPreferencesCopiesViewerPreferences) {
     PdfBuilder b;
     const int catalog = b.Reserve();
-    const int pages = b.Add("<< /Type /Pages /Kids [] /Count 0 >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) +
-                       " 0 R /ViewerPreferences << /NumCopies 3 /Duplex /DuplexFlipLongEdge /PrintScaling /None >> >>");
+    const int pages = b.Reserve();
+    b.SetPageTree(catalog, pages, {},
+                  "/ViewerPreferences << /NumCopies 3 /Duplex /DuplexFlipLongEdge /PrintScaling /None >>");
     TFPdf source;
     source.LoadDocument(b.Build(catalog));
 

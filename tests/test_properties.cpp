@@ -32,12 +32,11 @@ QByteArray PropertiesPdf() {
                            " /Subject (Quarterly figures) /Keywords (alpha, beta) /Creator (Writer 3)"
                            " /Producer (Kestrune fixtures) /CreationDate (D:20240102030405+01'00')"
                            " /ModDate (D:20250607080910Z) /Department (Accounts) /Empty () >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) +
-                       " /PageLabels << /Nums [0 << /S /r >> 2 << /S /D /P (A-) /St 7 >>] >>"
-                       " /ViewerPreferences << /PrintScaling /None /NumCopies 3 /Duplex /DuplexFlipLongEdge"
-                       " /Direction /R2L /Custom /Caf#E9 >>"
-                       " /PageMode /UseOutlines /MarkInfo << /Marked true >> >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page1) + " " + Ref(page2) + " " + Ref(page3) + "] /Count 3 >>");
+    b.SetPageTree(catalog, pages, {page1, page2, page3},
+                  "/PageLabels << /Nums [0 << /S /r >> 2 << /S /D /P (A-) /St 7 >>] >>"
+                  " /ViewerPreferences << /PrintScaling /None /NumCopies 3 /Duplex /DuplexFlipLongEdge"
+                  " /Direction /R2L /Custom /Caf#E9 >>"
+                  " /PageMode /UseOutlines /MarkInfo << /Marked true >>");
     return b.Build(catalog, "/Info " + Ref(info), "1.5");
 }
 
@@ -47,8 +46,7 @@ QByteArray BarePdf(const QByteArray& Extra = {}, const QByteArray& Version = "1.
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
     const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 100 100] >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " " + Extra + " >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    b.SetPageTree(catalog, pages, {page}, Extra);
     return b.Build(catalog, {}, Version);
 }
 
@@ -62,8 +60,7 @@ QByteArray EncryptedPdf(qint32 P) {
     const int pages = b.Reserve();
     const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 100 100] >>");
     const int encrypt = b.Add(security.Dictionary());
-    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    b.SetPageTree(catalog, pages, {page});
     return b.Build(catalog, security.TrailerEntries(encrypt));
 }
 

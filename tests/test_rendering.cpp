@@ -42,8 +42,7 @@ QByteArray RenderPdf() {
     const int page2 = b.Add("<< /Type /Page /Parent " + Ref(pages) +
                             " /MediaBox [0 0 200 200] /Resources << /ExtGState << /G " + Ref(blend) +
                             " >> >> /Contents " + Ref(content2) + " /Thumb " + Ref(thumb) + " >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page1) + " " + Ref(page2) + "] /Count 2 >>");
+    b.SetPageTree(catalog, pages, {page1, page2});
     return b.Build(catalog);
 }
 
@@ -60,9 +59,7 @@ QByteArray FormPdf() {
                            Ref(widget) + "] >>");
     b.Set(widget, "<< /Type /Annot /Subtype /Widget /FT /Tx /T (Name) /F 4 /Rect [50 50 150 100] /P " + Ref(page) +
                       " /AP << /N " + Ref(appearance) + " >> >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + " /AcroForm << /Fields [" + Ref(widget) +
-                       "] /DA (/Helv 0 Tf 0 g) >> >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 1 >>");
+    b.SetPageTree(catalog, pages, {page}, "/AcroForm << /Fields [" + Ref(widget) + "] /DA (/Helv 0 Tf 0 g) >>");
     return b.Build(catalog);
 }
 

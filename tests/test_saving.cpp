@@ -60,20 +60,16 @@ QByteArray EncryptedPdf() {
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
     const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-    QByteArray kids;
+    QList<int> kids;
     for (int i = 1; i <= 2; ++i) {
         const int stream = b.Reserve();
         const QByteArray content = "BT /F1 12 Tf 72 720 Td " +
                                    PdfLiteral(QStringLiteral("Page %1 of the saved document").arg(i).toLatin1()) +
                                    " Tj ET";
         b.SetStream(stream, "<< >>", security.Encrypt(stream, content));
-        const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pages) +
-                               " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + QByteArray::number(font) +
-                               " 0 R >> >> /Contents " + QByteArray::number(stream) + " 0 R >>");
-        kids += QByteArray::number(page) + " 0 R ";
+        kids.append(b.AddTextPage(pages, font, stream));
     }
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + kids + "] /Count 2 >>");
+    b.SetPageTree(catalog, pages, kids);
     const int encrypt = b.Add(security.Dictionary());
     return b.Build(catalog, security.TrailerEntries(encrypt), "1.4");
 }

@@ -36,9 +36,7 @@ QByteArray TwoSignaturesPdf() {
     const QByteArray fields = QByteArray::number(field1) + " 0 R " + QByteArray::number(field2) + " 0 R";
     b.Set(page, "<< /Type /Page /Parent " + QByteArray::number(pages) + " 0 R /MediaBox [0 0 200 200] /Annots [" +
                     fields + "] >>");
-    b.Set(pages, "<< /Type /Pages /Kids [" + QByteArray::number(page) + " 0 R] /Count 1 >>");
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pages) + " 0 R /AcroForm << /Fields [" + fields +
-                       "] /SigFlags 3 >> >>");
+    b.SetPageTree(catalog, pages, {page}, "/AcroForm << /Fields [" + fields + "] /SigFlags 3 >>");
     return b.Build(catalog);
 }
 

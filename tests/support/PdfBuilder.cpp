@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QByteArrayList>
 #include <QStringList>
 #include <stdexcept>
 
@@ -28,6 +29,19 @@ void PdfBuilder::SetStream(int number, const QByteArray& dictionary, const QByte
     if (!dict.startsWith("<<")) dict = "<< " + dict + " >>";
     dict.insert(dict.size() - 2, " /Length " + QByteArray::number(data.size()) + " ");
     Set(number, dict + "\nstream\n" + data + "\nendstream");
+}
+
+int PdfBuilder::AddTextPage(int pages, int font, int content) {
+    return Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
+               Ref(font) + " >> >> /Contents " + Ref(content) + " >>");
+}
+
+void PdfBuilder::SetPageTree(int catalog, int pages, const QList<int>& kids, const QByteArray& catalogEntries) {
+    QByteArrayList refs;
+    for (int kid : kids) refs.append(Ref(kid));
+    Set(pages, "<< /Type /Pages /Kids [" + refs.join(' ') + "] /Count " + QByteArray::number(kids.size()) + " >>");
+    Set(catalog, "<< /Type /Catalog /Pages " + Ref(pages) + (catalogEntries.isEmpty() ? "" : " " + catalogEntries) +
+                     " >>");
 }
 
 QByteArray PdfBuilder::Build(int root, const QByteArray& trailerExtra, const QByteArray& version) const {
@@ -66,12 +80,20 @@ QByteArray PdfUtf16Hex(const QString& text) {
     return "<" + bytes.toHex().toUpper() + ">";
 }
 
+QByteArray EmptyPdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    b.SetPageTree(catalog, pages, {});
+    return b.Build(catalog);
+}
+
 QByteArray SimpleTextPdf(const QList<QStringList>& pages) {
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pagesObj = b.Reserve();
     const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-    QByteArray kids;
+    QList<int> kids;
     for (const QStringList& lines : pages) {
         QByteArray content;
         if (!lines.isEmpty()) {
@@ -80,14 +102,9 @@ QByteArray SimpleTextPdf(const QList<QStringList>& pages) {
             content += "ET";
         }
         const int stream = b.AddStream("<< >>", content);
-        const int page = b.Add("<< /Type /Page /Parent " + QByteArray::number(pagesObj) +
-                               " 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
-                               QByteArray::number(font) + " 0 R >> >> /Contents " + QByteArray::number(stream) +
-                               " 0 R >>");
-        kids += QByteArray::number(page) + " 0 R ";
+        kids.append(b.AddTextPage(pagesObj, font, stream));
     }
-    b.Set(catalog, "<< /Type /Catalog /Pages " + QByteArray::number(pagesObj) + " 0 R >>");
-    b.Set(pagesObj, "<< /Type /Pages /Kids [" + kids + "] /Count " + QByteArray::number(pages.size()) + " >>");
+    b.SetPageTree(catalog, pagesObj, kids);
     return b.Build(catalog);
 }
 

@@ -22,6 +22,13 @@ public:
     void Set(int number, const QByteArray& body);
     void SetStream(int number, const QByteArray& dictionary, const QByteArray& data);
 
+    // Adds a 612 x 792 page under the page tree pages whose content stream
+    // content draws with the font font as /F1; returns its number.
+    int AddTextPage(int pages, int font, int content);
+    // Fills the reserved page tree pages with kids, in order, and the reserved
+    // catalog with that tree and catalogEntries (for example "/AcroForm << ... >>").
+    void SetPageTree(int catalog, int pages, const QList<int>& kids, const QByteArray& catalogEntries = {});
+
     // The whole file. trailerExtra goes into the trailer dictionary after /Size
     // and /Root (for example "/Info 5 0 R").
     QByteArray Build(int root, const QByteArray& trailerExtra = {}, const QByteArray& version = "1.7") const;
@@ -36,6 +43,9 @@ QByteArray SimpleTextPdf(const QList<QStringList>& pages);
 
 // An indirect reference to object n: "n 0 R".
 QByteArray Ref(int n);
+
+// A document whose page tree is empty.
+QByteArray EmptyPdf();
 
 // A text string in PDF literal syntax, with ( ) \ escaped.
 QByteArray PdfLiteral(const QByteArray& text);
