@@ -63,13 +63,6 @@ const Glyph kGlyphs[] = {
 
 FPDF_TEXTPAGE TextPageOf(const TFPdf& pdf) { return static_cast<FPDF_TEXTPAGE>(pdf.GetTextPage()); }
 
-// Leaves the engine's process-wide last-error code set, as any failed load
-// does, so that a message taken from it would show.
-void LeaveStaleEngineError() {
-    TFPdf other;
-    EXPECT_FALSE(ErrorOf([&] { other.LoadDocument(QByteArray("not a pdf at all"), true); }).isEmpty());
-}
-
 class CharactersTest : public ::testing::Test {
 protected:
     void SetUp() override {

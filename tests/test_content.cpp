@@ -309,7 +309,6 @@ TEST(ContentGuards, EveryOperationNeedsACurrentPage) {
     EXPECT_EQ(ErrorOf([&] { pdf.LineTo(0, 0); }), "Path was not created");
 }
 
-
 // Objects whose set-up raises never reach the page, and are destroyed (which
 // the leak check of the sanitizer build shows).
 TEST_F(Content, ObjectsWhoseSetUpFailsAreNotPlaced) {
@@ -323,19 +322,19 @@ TEST_F(Content, ObjectsWhoseSetUpFailsAreNotPlaced) {
     }
     {
         SlotSwap slot(engine::FPDFPageObj_SetFillColor,
-                         +[](FPDF_PAGEOBJECT, unsigned, unsigned, unsigned, unsigned) -> FPDF_BOOL { return 0; });
+                      +[](FPDF_PAGEOBJECT, unsigned, unsigned, unsigned, unsigned) -> FPDF_BOOL { return 0; });
         EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", "Helvetica", 10, 0, 0, 0xFF000000, 0); }), "Cannot set color");
     }
     {
         SlotSwap slot(engine::FPDFImageObj_SetBitmap,
-                         +[](FPDF_PAGE*, int, FPDF_PAGEOBJECT, FPDF_BITMAP) -> FPDF_BOOL { return 0; });
+                      +[](FPDF_PAGE*, int, FPDF_PAGEOBJECT, FPDF_BITMAP) -> FPDF_BOOL { return 0; });
         EXPECT_EQ(ErrorOf([&] { Pdf.AddPicture(picture, 0, 0); }), "Cannot assign bitmap");
     }
     {
         SlotSwap slot(engine::FPDFImageObj_SetMatrix,
-                         +[](FPDF_PAGEOBJECT, double, double, double, double, double, double) -> FPDF_BOOL {
-                             return 0;
-                         });
+                      +[](FPDF_PAGEOBJECT, double, double, double, double, double, double) -> FPDF_BOOL {
+                          return 0;
+                      });
         EXPECT_EQ(ErrorOf([&] { Pdf.AddPicture(picture, 0, 0); }), "Cannot set matrix");
         EXPECT_EQ(ErrorOf([&] { Pdf.AddJpegImage(&stream, 0, 0, 8, 8); }), "Cannot set matrix");
     }

@@ -16,10 +16,8 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <csignal>
 #include <deque>
 #include <utility>
-#include <sys/resource.h>
 
 #include "app/Conversion.h"
 #include "app/KestruneUnit.h"

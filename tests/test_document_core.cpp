@@ -383,7 +383,8 @@ TEST_F(DocumentCore, GuardsNameTheComponentOrLeaveTwoBlanks) {
     pdf.SetName(QStringLiteral("FPdf1"));
     const QString message = ErrorOf([&] { pdf.SetActive(true); });
     EXPECT_FALSE(message.isEmpty()) << "the load must fail";
-    EXPECT_FALSE(message.contains(QStringLiteral("FPdf1"))) << "a load failure carries the engine's text, not a guard's";
+    EXPECT_FALSE(message.contains(QStringLiteral("FPdf1")))
+        << "a load failure carries the engine's text, not a guard's";
 }
 
 TEST_F(DocumentCore, AboutNamesTheVersionAndIgnoresWrites) {

@@ -1,7 +1,6 @@
 // kestrune-text, run as the built program on files written into a temporary folder.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QProcess>

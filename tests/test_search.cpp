@@ -178,8 +178,7 @@ TEST_F(SearchTest, EngineRefusingTheSearchLeavesNone) {
     ASSERT_EQ(Pdf.FindFirst("abc", {}, 0, true), 0);
     // A failed load leaves the engine's last-error code set; the refusal must
     // still carry this operation's own message.
-    TFPdf other;
-    EXPECT_FALSE(ErrorOf([&] { other.LoadDocument(QByteArray("not a pdf"), true); }).isEmpty());
+    LeaveStaleEngineError();
     // No real document makes the engine refuse to start a search.
     EngineSpy<engine::FPDFText_FindStart> start;
     start.StandIn = [](FPDF_TEXTPAGE, FPDF_WIDESTRING, unsigned long, int) -> FPDF_SCHHANDLE { return nullptr; };

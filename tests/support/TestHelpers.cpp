@@ -30,6 +30,11 @@ void ExpectError(const std::function<void()>& Action, const QString& Message) {
     }
 }
 
+void LeaveStaleEngineError() {
+    kestrune::TFPdf other;
+    EXPECT_FALSE(ErrorOf([&] { other.LoadDocument(QByteArray("not a pdf at all"), true); }).isEmpty());
+}
+
 QByteArray ReadAll(const QString& Path) {
     QFile f(Path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();

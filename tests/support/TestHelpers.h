@@ -20,6 +20,10 @@ QString ErrorOf(const std::function<void()>& Action);
 // Runs Action and expects it to raise an EPdfError with exactly Message.
 void ExpectError(const std::function<void()>& Action, const QString& Message);
 
+// Leaves the engine's process-wide last-error code set, as any failed load
+// does, so that a message wrongly taken from it would show.
+void LeaveStaleEngineError();
+
 // The whole content of a file; empty when it cannot be read.
 QByteArray ReadAll(const QString& Path);
 
