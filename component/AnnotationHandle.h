@@ -6,6 +6,7 @@
 
 #include "component/EngineStrings.h"
 #include "engine/Engine.h"
+#include "engine/ScopedHandle.h"
 
 namespace kestrune {
 
@@ -28,20 +29,6 @@ inline QString ReadAnnotationString(FPDF_ANNOTATION Annot, FPDF_BYTESTRING Key) 
     });
 }
 
-class TAnnotationHandle {
-public:
-    explicit TAnnotationHandle(FPDF_ANNOTATION Handle = nullptr) : FHandle(Handle) {}
-    ~TAnnotationHandle() {
-        if (FHandle) engine::FPDFPage_CloseAnnot(FHandle);
-    }
-    TAnnotationHandle(const TAnnotationHandle&) = delete;
-    TAnnotationHandle& operator=(const TAnnotationHandle&) = delete;
-
-    FPDF_ANNOTATION Get() const { return FHandle; }
-    explicit operator bool() const { return FHandle != nullptr; }
-
-private:
-    FPDF_ANNOTATION FHandle;
-};
+using TAnnotationHandle = ScopedAnnotation;
 
 }  // namespace kestrune

@@ -9,37 +9,13 @@
 
 #include "component/EngineStrings.h"
 #include "component/FPdf.h"
+#include "engine/ScopedHandle.h"
 
 namespace kestrune {
 
 using namespace engine;
 
 namespace {
-
-// Destroys a page object that has not (yet) been handed to the page.
-class PageObjectScope {
-public:
-    explicit PageObjectScope(FPDF_PAGEOBJECT Object) : FObject(Object) {}
-    ~PageObjectScope() {
-        if (FObject) FPDFPageObj_Destroy(FObject);
-    }
-    PageObjectScope(const PageObjectScope&) = delete;
-    PageObjectScope& operator=(const PageObjectScope&) = delete;
-    FPDF_PAGEOBJECT Get() const { return FObject; }
-    // The page owns the object from now on.
-    void Release() { FObject = nullptr; }
-
-private:
-    FPDF_PAGEOBJECT FObject;
-};
-
-// Frees an engine bitmap on every way out.
-struct EngineBitmapScope {
-    FPDF_BITMAP Bitmap;
-    ~EngineBitmapScope() {
-        if (Bitmap) FPDFBitmap_Destroy(Bitmap);
-    }
-};
 
 // A colour split into the separate channels the engine takes.
 struct Channels {
@@ -133,17 +109,17 @@ void TFPdf::AddPicture(const QImage& Bitmap, double X, double Y, double Width, d
 void TFPdf::InsertBitmapObject(const QImage& Bitmap, double X, double Y, double Width, double Height) {
     CheckResult(Bitmap.format() == QImage::Format_ARGB32, QStringLiteral("Unsupported pixel format"));
     FpuMaskScope mask;
-    PageObjectScope image(FPDFPageObj_NewImageObj(FDocument));
+    ScopedPageObject image(FPDFPageObj_NewImageObj(FDocument));
     CheckResult(image.Get() != nullptr, QStringLiteral("Cannot create image object"));
     // Format_ARGB32 lies in memory as the engine's BGRA; the engine only reads
     // these pixels while it encodes them into the image, so the image's own
     // rows serve without a copy.
-    const EngineBitmapScope bitmap{FPDFBitmap_CreateEx(Bitmap.width(), Bitmap.height(), 4 /* BGRA */,
-                                                       const_cast<uchar*>(Bitmap.constBits()),
-                                                       int(Bitmap.bytesPerLine()))};
-    CheckResult(bitmap.Bitmap != nullptr, QStringLiteral("Cannot create bitmap"));
+    const ScopedBitmap bitmap(FPDFBitmap_CreateEx(Bitmap.width(), Bitmap.height(), 4 /* BGRA */,
+                                                  const_cast<uchar*>(Bitmap.constBits()),
+                                                  int(Bitmap.bytesPerLine())));
+    CheckResult(bitmap.Get() != nullptr, QStringLiteral("Cannot create bitmap"));
     FPDF_PAGE pages[] = {FPage};
-    CheckResult(FPDFImageObj_SetBitmap(pages, 1, image.Get(), bitmap.Bitmap) != 0,
+    CheckResult(FPDFImageObj_SetBitmap(pages, 1, image.Get(), bitmap.Get()) != 0,
                 QStringLiteral("Cannot assign bitmap"));
     CheckResult(FPDFImageObj_SetMatrix(image.Get(), Width, 0, 0, Height, X, Y) != 0,
                 QStringLiteral("Cannot set matrix"));
@@ -160,7 +136,7 @@ bool TFPdf::AddJpegImage(QIODevice* JpegImage, double X, double Y, double Width,
 bool TFPdf::InsertJpegObject(QIODevice* Stream, double X, double Y, double Width, double Height) {
     if (!Stream || !Stream->isReadable() || Stream->isSequential() || !HoldsPlaceableJpeg(Stream)) return false;
     FpuMaskScope mask;
-    PageObjectScope image(FPDFPageObj_NewImageObj(FDocument));
+    ScopedPageObject image(FPDFPageObj_NewImageObj(FDocument));
     CheckResult(image.Get() != nullptr, QStringLiteral("Cannot create image object"));
     TPdfFileAccess access;
     access.Info.m_FileLen = static_cast<unsigned long>(Stream->size());
@@ -262,7 +238,7 @@ void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, do
     FpuMaskScope mask;
     CheckPageActive();
     const QByteArray font = strings::ToLatin1(Font);
-    PageObjectScope object(FPDFPageObj_NewTextObj(FDocument, font.constData(), FontSize));
+    ScopedPageObject object(FPDFPageObj_NewTextObj(FDocument, font.constData(), FontSize));
     CheckResult(object.Get() != nullptr, QStringLiteral("Cannot create text object"));
     CheckResult(FPDFText_SetText(object.Get(), strings::WideArg(Text)) != 0, QStringLiteral("Cannot set text"));
     const Channels color = SplitColor(Color);

@@ -6,6 +6,7 @@
 
 #include "component/EngineStrings.h"
 #include "component/FPdf.h"
+#include "engine/ScopedHandle.h"
 
 namespace kestrune {
 
@@ -96,13 +97,10 @@ void ReadLinkAnnotations(FPDF_DOCUMENT Document, FPDF_PAGE Page, TLinkAnnotation
 
 void ReadWebLinks(FPDF_TEXTPAGE TextPage, TWebLinks& Links) {
     Links.clear();
-    FPDF_PAGELINK list = FPDFLink_LoadWebLinks(TextPage);
-    if (!list) return;
     // Nothing below raises, but the list is released on every way out.
-    struct Closer {
-        FPDF_PAGELINK List;
-        ~Closer() { FPDFLink_CloseWebLinks(List); }
-    } closer{list};
+    const ScopedWebLinks links(FPDFLink_LoadWebLinks(TextPage));
+    if (!links) return;
+    const FPDF_PAGELINK list = links.Get();
 
     const int count = FPDFLink_CountWebLinks(list);
     if (count <= 0) return;

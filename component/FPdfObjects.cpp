@@ -5,6 +5,7 @@
 #include <new>
 
 #include "component/FPdf.h"
+#include "engine/ScopedHandle.h"
 
 namespace kestrune {
 
@@ -19,14 +20,6 @@ const QString kImageTooLarge = QStringLiteral("Image too large");
 // The engine never hands out a bitmap whose buffer exceeds 32 bits of bytes;
 // a size beyond that is no image this process can hold.
 constexpr qint64 kMaxImageBytes = qint64(0xFFFFFFFFu);
-
-// Frees an engine bitmap on every way out.
-struct EngineBitmapScope {
-    FPDF_BITMAP Bitmap;
-    ~EngineBitmapScope() {
-        if (Bitmap) FPDFBitmap_Destroy(Bitmap);
-    }
-};
 
 TObjectType ObjectTypeFromEngine(int Value) {
     return Value >= 1 && Value <= 5 ? static_cast<TObjectType>(Value) : TObjectType::otUnknown;
@@ -50,9 +43,9 @@ TObjectType TFPdf::GetObjectType(int Index) {
 }
 
 QImage TFPdf::GetObjectBitmap(int Index) {
-    const EngineBitmapScope bitmap{FPDFImageObj_GetBitmap(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index)))};
-    if (!bitmap.Bitmap) return {};
-    return BitmapFromEngine(bitmap.Bitmap);
+    const ScopedBitmap bitmap(FPDFImageObj_GetBitmap(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index))));
+    if (!bitmap) return {};
+    return BitmapFromEngine(bitmap.Get());
 }
 
 TPdfRectangle TFPdf::GetObjectBounds(int Index) {

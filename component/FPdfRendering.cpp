@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "component/FPdf.h"
+#include "engine/ScopedHandle.h"
 #include "engine/FpuMask.h"
 
 namespace kestrune {
@@ -23,21 +24,6 @@ constexpr int kFirstCopiedFormat = 3;
 constexpr unsigned long kStandingHighlightColor = 0xFFE4DD;
 constexpr unsigned char kStandingHighlightAlpha = 100;
 
-// Destroys an engine bitmap on every way out of the scope that made it.
-class EngineBitmap {
-public:
-    explicit EngineBitmap(FPDF_BITMAP Bitmap) : FBitmap(Bitmap) {}
-    ~EngineBitmap() {
-        if (FBitmap) FPDFBitmap_Destroy(FBitmap);
-    }
-    EngineBitmap(const EngineBitmap&) = delete;
-    EngineBitmap& operator=(const EngineBitmap&) = delete;
-    FPDF_BITMAP Get() const { return FBitmap; }
-
-private:
-    FPDF_BITMAP FBitmap;
-};
-
 // -Value without overflow: a start of INT_MIN pixels is as far off the bitmap
 // as one of INT_MAX.
 int Negated(int Value) { return Value == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max() : -Value; }
@@ -51,7 +37,7 @@ void RenderPlaced(FPDF_FORMHANDLE Form, QImage* Target, FPDF_PAGE Page, int Widt
     if (Width < 1 || Height < 1) return;
     FpuMaskScope mask;
     const bool alpha = FPDFPage_HasTransparency(Page) != 0;
-    EngineBitmap bitmap(FPDFBitmap_Create(Width, Height, alpha ? 1 : 0));
+    ScopedBitmap bitmap(FPDFBitmap_Create(Width, Height, alpha ? 1 : 0));
     // Only the document loaders report through the engine's last-error code.
     CheckResult(bitmap.Get() != nullptr, QStringLiteral("Cannot create bitmap"));
     FPDFBitmap_FillRect(bitmap.Get(), 0, 0, Width, Height, ColorToEngine(Color));
@@ -212,7 +198,7 @@ bool TFPdf::PageToDevice(double PageX, double PageY, int Left, int Top, int Widt
 
 QImage TFPdf::GetThumbnail() {
     CheckPageActive();
-    EngineBitmap thumbnail(FPDFPage_GetThumbnailAsBitmap(FPage));
+    ScopedBitmap thumbnail(FPDFPage_GetThumbnailAsBitmap(FPage));
     if (!thumbnail.Get()) return QImage();
     return BitmapFromEngine(thumbnail.Get());
 }

@@ -13,6 +13,7 @@
 #include <limits>
 
 #include "engine/Engine.h"
+#include "engine/ScopedHandle.h"
 
 namespace kestrune {
 namespace {
@@ -101,14 +102,6 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetImage(FPDF_PAGEOBJECT image_object, int*
     return FPDFImageObj_GetImageDataRaw(image_object, data, *size) == length;
 }
 
-// Frees an engine bitmap on every way out.
-struct BitmapHolder {
-    FPDF_BITMAP Bitmap;
-    ~BitmapHolder() {
-        if (Bitmap) FPDFBitmap_Destroy(Bitmap);
-    }
-};
-
 // The alpha that the image's soft mask (or stencil) gives each of its pixels,
 // as a w x h engine bitmap in BGRA; null when the engine cannot draw it. The
 // engine decodes an image without its mask, so the image is drawn once at one
@@ -156,12 +149,12 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
                                             int* bits_per_pixel, int* stride, void* pixels) {
     if (!image_object || !height || !width || !bits_per_pixel || !stride) return 0;
     if (FPDFPageObj_GetType(image_object) != kPageObjectImage) return 0;
-    BitmapHolder holder{FPDFImageObj_GetBitmap(image_object)};
-    if (!holder.Bitmap) return 0;
-    const int w = FPDFBitmap_GetWidth(holder.Bitmap);
-    const int h = FPDFBitmap_GetHeight(holder.Bitmap);
-    const int format = FPDFBitmap_GetFormat(holder.Bitmap);
-    const int sourceStride = FPDFBitmap_GetStride(holder.Bitmap);
+    const ScopedBitmap holder(FPDFImageObj_GetBitmap(image_object));
+    if (!holder) return 0;
+    const int w = FPDFBitmap_GetWidth(holder.Get());
+    const int h = FPDFBitmap_GetHeight(holder.Get());
+    const int format = FPDFBitmap_GetFormat(holder.Get());
+    const int sourceStride = FPDFBitmap_GetStride(holder.Get());
     if (w < 1 || h < 1) return 0;
     int sourceBytes = 0;
     switch (format) {
@@ -172,16 +165,13 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
         default: return 0;
     }
     if (static_cast<long long>(w) * sourceBytes > sourceStride) return 0;
-    const auto* source = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(holder.Bitmap));
+    const auto* source = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(holder.Get()));
     if (!source) return 0;
 
     // An image without an alpha channel of its own may still have a mask.
-    BitmapHolder masked{format == kBgra ? nullptr : RenderMaskedImage(image_object, w, h)};
-    if (masked.Bitmap && !HasAlpha(masked.Bitmap)) {
-        FPDFBitmap_Destroy(masked.Bitmap);
-        masked.Bitmap = nullptr;
-    }
-    const int targetBytes = format == kBgra || format == kBgrx || masked.Bitmap ? 4 : 3;
+    ScopedBitmap masked(format == kBgra ? nullptr : RenderMaskedImage(image_object, w, h));
+    if (masked && !HasAlpha(masked.Get())) masked.Reset();
+    const int targetBytes = format == kBgra || format == kBgrx || masked.Get() ? 4 : 3;
     const long long rowBytes = static_cast<long long>(w) * targetBytes;
     if (rowBytes > std::numeric_limits<int>::max()) return 0;
     *width = w;
@@ -190,8 +180,8 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
     *stride = int(rowBytes);
     if (!pixels) return 1;
 
-    const auto* alpha = masked.Bitmap ? static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(masked.Bitmap)) : nullptr;
-    const size_t alphaStride = masked.Bitmap ? size_t(FPDFBitmap_GetStride(masked.Bitmap)) : 0;
+    const auto* alpha = masked.Get() ? static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(masked.Get())) : nullptr;
+    const size_t alphaStride = masked.Get() ? size_t(FPDFBitmap_GetStride(masked.Get())) : 0;
     auto* target = static_cast<unsigned char*>(pixels);
     for (int y = 0; y < h; ++y) {
         const unsigned char* s = source + static_cast<size_t>(y) * size_t(sourceStride);
@@ -218,12 +208,12 @@ extern "C" FPDF_BOOL Own_FPDF_RenderPage(HDC dc, FPDF_PAGE page, int start_x, in
                                          int size_y, int rotate, int flags) {
     auto* painter = static_cast<QPainter*>(dc);
     if (!painter || !page || size_x < 1 || size_y < 1 || !painter->isActive()) return 0;
-    BitmapHolder holder{FPDFBitmap_Create(size_x, size_y, 1)};
-    if (!holder.Bitmap) return 0;
-    FPDFBitmap_FillRect(holder.Bitmap, 0, 0, size_x, size_y, 0x00000000);
-    FPDF_RenderPageBitmap(holder.Bitmap, page, 0, 0, size_x, size_y, rotate, flags);
-    const QImage image(static_cast<const uchar*>(FPDFBitmap_GetBuffer(holder.Bitmap)), size_x, size_y,
-                       FPDFBitmap_GetStride(holder.Bitmap), QImage::Format_ARGB32);
+    const ScopedBitmap holder(FPDFBitmap_Create(size_x, size_y, 1));
+    if (!holder) return 0;
+    FPDFBitmap_FillRect(holder.Get(), 0, 0, size_x, size_y, 0x00000000);
+    FPDF_RenderPageBitmap(holder.Get(), page, 0, 0, size_x, size_y, rotate, flags);
+    const QImage image(static_cast<const uchar*>(FPDFBitmap_GetBuffer(holder.Get())), size_x, size_y,
+                       FPDFBitmap_GetStride(holder.Get()), QImage::Format_ARGB32);
     painter->drawImage(start_x, start_y, image);
     return 1;
 }
