@@ -64,8 +64,8 @@ QByteArray NavigationPdf() {
                    " /Fit] >> /QuadPoints [10 70 110 70 10 50 110 50 20 69 100 69 20 51 100 51] >>");
     // 2: go-to-remote with a page number in the other file.
     links << b.Add("<< /Type /Annot /Subtype /Link /Rect [10 80 110 100] /A << /S /GoToR /F (other.pdf) /D [2 /Fit] >> >>");
-    // 3: launch of a file whose name is not Latin-1 (a file specification
-    // with a Unicode name, which the engine hands out as UTF-8).
+    // 3: launch of a file whose name is not Latin-1 (a /Filespec dictionary
+    // with a Unicode /UF name, which the engine hands out as UTF-8).
     links << b.Add("<< /Type /Annot /Subtype /Link /Rect [10 110 110 130] /A << /S /Launch /F << /Type /Filespec "
                    "/F (resume.txt) /UF " + PdfUtf16Hex(kLaunchPath) + " >> >> >>");
     // 4: URI whose bytes are 8-bit (0xE9), not UTF-8.
