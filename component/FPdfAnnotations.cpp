@@ -2,6 +2,7 @@
 // create and delete. Every engine annotation handle opened here is closed
 // before the operation returns, also when it raises.
 #include "component/AnnotationHandle.h"
+#include "component/EngineRecords.h"
 #include "component/FPdf.h"
 #include "engine/PdfError.h"
 
@@ -28,24 +29,13 @@ FPDF_ANNOTATION_SUBTYPE SubtypeToEngine(TPdfAnnotationSubtype Subtype) { return 
 bool ReadColor(FPDF_ANNOTATION Annot, FPDFANNOT_COLORTYPE Type, TAlphaColor& Color) {
     unsigned int r = 0, g = 0, b = 0, a = 0;
     if (!FPDFAnnot_GetColor(Annot, Type, &r, &g, &b, &a)) return false;
-    Color = (TAlphaColor(a & 0xFF) << 24) | (TAlphaColor(r & 0xFF) << 16) | (TAlphaColor(g & 0xFF) << 8) |
-            TAlphaColor(b & 0xFF);
+    Color = ColorFromChannels(r, g, b, a);
     return true;
 }
 
 bool WriteColor(FPDF_ANNOTATION Annot, FPDFANNOT_COLORTYPE Type, TAlphaColor Color) {
-    const quint32 c = ColorToEngine(Color);
-    return FPDFAnnot_SetColor(Annot, Type, (c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF, (c >> 24) & 0xFF) != 0;
-}
-
-FS_QUADPOINTSF QuadToEngine(const TQuadrilateralPoint& Points) {
-    return FS_QUADPOINTSF{float(Points[0].X), float(Points[0].Y), float(Points[1].X), float(Points[1].Y),
-                          float(Points[2].X), float(Points[2].Y), float(Points[3].X), float(Points[3].Y)};
-}
-
-TQuadrilateralPoint QuadFromEngine(const FS_QUADPOINTSF& Q) {
-    return TQuadrilateralPoint{TPdfPoint{Q.x1, Q.y1}, TPdfPoint{Q.x2, Q.y2}, TPdfPoint{Q.x3, Q.y3},
-                               TPdfPoint{Q.x4, Q.y4}};
+    const TColorChannels c = ColorChannels(Color);
+    return FPDFAnnot_SetColor(Annot, Type, c.R, c.G, c.B, c.A) != 0;
 }
 
 // The index is checked against the engine's count, asked anew on every call.
@@ -73,7 +63,7 @@ void ReadAnnotation(FPDF_PAGE Page, int Index, TPdfAnnotation& Result) {
     }
     FS_RECTF rect{};
     CheckResult(FPDFAnnot_GetRect(a, &rect) != 0, QStringLiteral("Cannot retrieve rectangle"));
-    Result.Rectangle = TPdfRectangle{rect.left, rect.top, rect.right, rect.bottom};
+    Result.Rectangle = RectangleFromEngine(rect);
     Result.ContentsText = ReadAnnotationString(a, kContentsKey);
     Result.AuthorText = ReadAnnotationString(a, kAuthorKey);
 }
@@ -96,8 +86,7 @@ void WriteAnnotation(FPDF_ANNOTATION Annot, const TPdfAnnotation& Value) {
                                  : FPDFAnnot_SetAttachmentPoints(Annot, 0, &quad) != 0;
         CheckResult(written, QStringLiteral("Cannot set attachment points"));
     }
-    const FS_RECTF rect{float(Value.Rectangle.Left), float(Value.Rectangle.Top), float(Value.Rectangle.Right),
-                        float(Value.Rectangle.Bottom)};
+    const FS_RECTF rect = RectangleToEngine(Value.Rectangle);
     CheckResult(FPDFAnnot_SetRect(Annot, &rect) != 0, QStringLiteral("Cannot set rectangle"));
     CheckResult(FPDFAnnot_SetStringValue(Annot, kContentsKey, AnnotationTextArg(Value.ContentsText)) != 0,
                 QStringLiteral("Cannot set contents text"));

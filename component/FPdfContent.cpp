@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "component/EngineStrings.h"
+#include "component/EngineRecords.h"
 #include "component/FPdf.h"
 #include "engine/ScopedHandle.h"
 
@@ -16,16 +17,6 @@ namespace kestrune {
 using namespace engine;
 
 namespace {
-
-// A colour split into the separate channels the engine takes.
-struct Channels {
-    unsigned int R, G, B, A;
-};
-
-Channels SplitColor(TAlphaColor Color) {
-    const quint32 c = ColorToEngine(Color);
-    return {(c >> 16) & 0xFF, (c >> 8) & 0xFF, c & 0xFF, (c >> 24) & 0xFF};
-}
 
 const char* const BlendModeNames[] = {"",           "Color",      "ColorBurn",  "ColorDodge", "Darken",
                                       "Difference", "Exclusion",  "HardLight",  "Hue",        "Lighten",
@@ -189,10 +180,10 @@ void TFPdf::ApplyPathStyle(TPdfFillMode FillMode, TAlphaColor FillColor, bool St
     // The enumerations' ordinals are the engine's codes, one above for cap and
     // join, whose first member means "leave the engine's default".
     FPDFPath_SetDrawMode(FPath, int(FillMode), Stroke ? 1 : 0);
-    const Channels fill = SplitColor(FillColor);
+    const TColorChannels fill = ColorChannels(FillColor);
     FPDFPageObj_SetFillColor(FPath, fill.R, fill.G, fill.B, fill.A);
     if (Stroke) {
-        const Channels stroke = SplitColor(StrokeColor);
+        const TColorChannels stroke = ColorChannels(StrokeColor);
         FPDFPageObj_SetStrokeColor(FPath, stroke.R, stroke.G, stroke.B, stroke.A);
         if (!(StrokeWidth == 1.0f))
             CheckResult(FPDFPageObj_SetStrokeWidth(FPath, StrokeWidth) != 0,
@@ -241,7 +232,7 @@ void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, do
     ScopedPageObject object(FPDFPageObj_NewTextObj(FDocument, font.constData(), FontSize));
     CheckResult(object.Get() != nullptr, QStringLiteral("Cannot create text object"));
     CheckResult(FPDFText_SetText(object.Get(), strings::WideArg(Text)) != 0, QStringLiteral("Cannot set text"));
-    const Channels color = SplitColor(Color);
+    const TColorChannels color = ColorChannels(Color);
     CheckResult(FPDFPageObj_SetFillColor(object.Get(), color.R, color.G, color.B, color.A) != 0,
                 QStringLiteral("Cannot set color"));
     if (Angle == 0) {

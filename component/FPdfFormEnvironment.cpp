@@ -3,6 +3,7 @@
 #include <QTimer>
 #include <cstring>
 
+#include "component/EngineRecords.h"
 #include "component/FPdf.h"
 
 namespace kestrune {
@@ -74,8 +75,7 @@ void TFPdf::InitFormFill() {
         FFormHandle = FPDFDOC_InitFormFillEnvironment(FDocument, &FFormFillInfo.Info);
         // This call does not report through the engine's last-error code.
         CheckResult(FFormHandle != nullptr, QStringLiteral("Cannot initialize form fill environment"));
-        FPDF_SetFormFieldHighlightColor(FFormHandle, 0, 0xFFE4DD);
-        FPDF_SetFormFieldHighlightAlpha(FFormHandle, 100);
+        SetStandardFieldHighlight(FFormHandle);
         FORM_DoDocumentJSAction(FFormHandle);
         FORM_DoDocumentOpenAction(FFormHandle);
     }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "component/EngineStrings.h"
+#include "component/EngineRecords.h"
 #include "component/FPdf.h"
 #include "engine/ScopedHandle.h"
 
@@ -57,7 +58,7 @@ void ReadLinkAnnotations(FPDF_DOCUMENT Document, FPDF_PAGE Page, TLinkAnnotation
         entry.Handle = link;
 
         FS_RECTF rect{};
-        if (FPDFLink_GetAnnotRect(link, &rect)) entry.Rectangle = {rect.left, rect.top, rect.right, rect.bottom};
+        if (FPDFLink_GetAnnotRect(link, &rect)) entry.Rectangle = RectangleFromEngine(rect);
 
         entry.PageNumber = DestinationPage(Document, FPDFLink_GetDest(Document, link));
 
@@ -87,9 +88,7 @@ void ReadLinkAnnotations(FPDF_DOCUMENT Document, FPDF_PAGE Page, TLinkAnnotation
             entry.Points.resize(quads);
             for (int j = 0; j < quads; ++j) {
                 FS_QUADPOINTSF q{};
-                if (FPDFLink_GetQuadPoints(link, j, &q))
-                    entry.Points[j] = {TPdfPoint{q.x1, q.y1}, TPdfPoint{q.x2, q.y2}, TPdfPoint{q.x3, q.y3},
-                                       TPdfPoint{q.x4, q.y4}};
+                if (FPDFLink_GetQuadPoints(link, j, &q)) entry.Points[j] = QuadFromEngine(q);
             }
         }
     }
@@ -254,7 +253,7 @@ void TFPdf::ReadDestination(FPDF_DEST Handle, const QString& Name, TDestination&
     if (!Handle) return;
     Destination.Handle = Handle;
     Destination.Name = Name;
-    Destination.PageNumber = FPDFDest_GetDestPageIndex(FDocument, Handle) + 1;
+    Destination.PageNumber = DestinationPage(FDocument, Handle);
     FPDF_BOOL hasX = 0, hasY = 0, hasZoom = 0;
     FS_FLOAT x = 0, y = 0, zoom = 0;
     if (!FPDFDest_GetLocationInPage(Handle, &hasX, &hasY, &hasZoom, &x, &y, &zoom)) return;

@@ -25,6 +25,12 @@ TObjectType ObjectTypeFromEngine(int Value) {
     return Value >= 1 && Value <= 5 ? static_cast<TObjectType>(Value) : TObjectType::otUnknown;
 }
 
+// Whether object Index (within the page's count) is an image; the callers have
+// run the page guard and read the count once for the whole walk.
+bool IsImageObject(FPDF_PAGE Page, int Index) {
+    return ObjectTypeFromEngine(FPDFPageObj_GetType(FPDFPage_GetObject(Page, Index))) == TObjectType::otImage;
+}
+
 }  // namespace
 
 int TFPdf::GetObjectCount() {
@@ -53,12 +59,7 @@ TPdfRectangle TFPdf::GetObjectBounds(int Index) {
     CheckResult(FPDFPageObj_GetBounds(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index)), &left, &bottom, &right,
                                       &top) != 0,
                 QStringLiteral("Cannot retrieve data"));
-    TPdfRectangle result;
-    result.Left = left;
-    result.Top = top;
-    result.Right = right;
-    result.Bottom = bottom;
-    return result;
+    return TPdfRectangle{left, top, right, bottom};
 }
 
 bool TFPdf::GetObjectTransparent(int Index) {
@@ -68,7 +69,7 @@ bool TFPdf::GetObjectTransparent(int Index) {
 int TFPdf::GetImageCount() {
     int count = 0;
     for (int i = GetObjectCount() - 1; i >= 0; --i)
-        if (GetObjectType(i) == TObjectType::otImage) ++count;
+        if (IsImageObject(FPage, i)) ++count;
     return count;
 }
 
@@ -77,7 +78,7 @@ int TFPdf::GetBitmapCount() { return GetImageCount(); }
 int TFPdf::ImageObjectIndex(int Index) {
     const int count = GetObjectCount();
     for (int i = 0; i < count; ++i) {
-        if (GetObjectType(i) != TObjectType::otImage) continue;
+        if (!IsImageObject(FPage, i)) continue;
         if (Index <= 0) return i;
         --Index;
     }

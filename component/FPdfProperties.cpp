@@ -1,6 +1,7 @@
 // Document and page properties: version, permissions, viewer preferences, page
 // mode, page labels, document information, page size, bounds and rotation.
 #include "component/EngineStrings.h"
+#include "component/EngineRecords.h"
 #include "component/FPdf.h"
 
 namespace kestrune {
@@ -121,12 +122,7 @@ TPdfRectangle TFPdf::GetPageBounds() {
     CheckPageActive();
     FS_RECTF rect{};
     CheckResult(FPDF_GetPageBoundingBox(FPage, &rect) != 0, QStringLiteral("Cannot retrieve page bounds"));
-    TPdfRectangle result;
-    result.Left = rect.left;
-    result.Top = rect.top;
-    result.Right = rect.right;
-    result.Bottom = rect.bottom;
-    return result;
+    return RectangleFromEngine(rect);
 }
 
 TRotation TFPdf::GetPageRotation() {

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <limits>
 
+#include "component/EngineRecords.h"
 #include "component/FPdf.h"
 #include "engine/ScopedHandle.h"
 #include "engine/FpuMask.h"
@@ -18,11 +19,6 @@ namespace {
 // The engine's four-byte-per-pixel formats start here; none (0), grey (1) and
 // three-byte colour (2) are not copied.
 constexpr int kFirstCopiedFormat = 3;
-
-// The highlight that the form environment sets up when it is created; a
-// printing render removes the highlight and puts these values back.
-constexpr unsigned long kStandingHighlightColor = 0xFFE4DD;
-constexpr unsigned char kStandingHighlightAlpha = 100;
 
 // -Value without overflow: a start of INT_MIN pixels is as far off the bitmap
 // as one of INT_MAX.
@@ -48,11 +44,7 @@ void RenderPlaced(FPDF_FORMHANDLE Form, QImage* Target, FPDF_PAGE Page, int Widt
         const bool printing = Options.Contains(TRenderOption::rePrinting);
         if (printing) FPDF_RemoveFormFieldHighlight(Form);
         FPDF_FFLDraw(Form, bitmap.Get(), Page, StartX, StartY, SizeX, SizeY, rotation, flags);
-        if (printing) {
-            // Field type 0 sets the colour for every kind of field.
-            FPDF_SetFormFieldHighlightColor(Form, 0, kStandingHighlightColor);
-            FPDF_SetFormFieldHighlightAlpha(Form, kStandingHighlightAlpha);
-        }
+        if (printing) SetStandardFieldHighlight(Form);
     }
     CopyEngineBitmap(bitmap.Get(), Target);
 }
@@ -97,13 +89,8 @@ int RenderOptionsToFlags(const TRenderOptions& Options) {
     return flags;
 }
 
-quint32 ColorToEngine(TAlphaColor Color) {
-    const quint32 a = (Color >> 24) & 0xFF;
-    const quint32 r = (Color >> 16) & 0xFF;
-    const quint32 g = (Color >> 8) & 0xFF;
-    const quint32 b = Color & 0xFF;
-    return (a << 24) | (r << 16) | (g << 8) | b;
-}
+// The engine takes colours in the same 0xAARRGGBB layout.
+quint32 ColorToEngine(TAlphaColor Color) { return Color; }
 
 void CopyEngineBitmap(FPDF_BITMAP Bitmap, QImage* Target) {
     if (!Bitmap || !Target) return;
