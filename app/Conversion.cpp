@@ -83,6 +83,20 @@ QByteArray EncodeUtf8(QStringView Text) {
     return out;
 }
 
+QString ErrorMessage(std::exception_ptr Error) {
+    try {
+        std::rethrow_exception(Error);
+    } catch (const EPdfError& e) {
+        return e.Message();
+    } catch (const EFileError& e) {
+        return e.Message();
+    } catch (const std::exception& e) {
+        return QString::fromUtf8(e.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error");
+    }
+}
+
 QString TextFileName(const QString& PdfFileName) {
     // Only the file name part counts: a dot in a folder name is no extension.
     const qsizetype slash = PdfFileName.lastIndexOf(QLatin1Char('/'));

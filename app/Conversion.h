@@ -9,6 +9,7 @@
 #include <QByteArrayList>
 #include <QString>
 #include <QStringView>
+#include <exception>
 #include <functional>
 
 class QIODevice;
@@ -24,6 +25,10 @@ QByteArray EncodeUtf8(QStringView Text);
 void AppendUtf8(QByteArray& Out, QStringView Text);
 // The number of bytes EncodeUtf8 gives for Text.
 qsizetype Utf8Length(QStringView Text);
+
+// The message of an error that ended a conversion: the message of an EPdfError
+// or EFileError (and the text of any other exception), as shown to the user.
+QString ErrorMessage(std::exception_ptr Error);
 
 // The text file beside a PDF: same folder and base name, the last extension of
 // the file name part replaced by ".txt" (appended when there is none).

@@ -11,8 +11,6 @@
 
 #include "app/Conversion.h"
 #include "component/FPdf.h"
-#include "component/FileError.h"
-#include "engine/PdfError.h"
 
 namespace kestrune {
 
@@ -91,19 +89,7 @@ void TKestruneForm::Button1Clicked() {
     }
 }
 
-QString TKestruneForm::ExceptionMessage(std::exception_ptr Error) {
-    try {
-        std::rethrow_exception(Error);
-    } catch (const EPdfError& e) {
-        return e.Message();
-    } catch (const EFileError& e) {
-        return e.Message();
-    } catch (const std::exception& e) {
-        return QString::fromUtf8(e.what());
-    } catch (...) {
-        return QStringLiteral("Unknown error");
-    }
-}
+QString TKestruneForm::ExceptionMessage(std::exception_ptr Error) { return ErrorMessage(Error); }
 
 void TKestruneForm::Button1Click(QObject*) {
     const std::optional<QString> chosen = ExecuteOpenDialog ? ExecuteOpenDialog() : std::nullopt;

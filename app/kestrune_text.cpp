@@ -10,7 +10,6 @@
 #include "app/Conversion.h"
 #include "component/FPdf.h"
 #include "component/FileError.h"
-#include "engine/PdfError.h"
 
 using namespace kestrune;
 
@@ -145,18 +144,10 @@ bool ConvertFile(TFPdf& Pdf, const QString& FileName, const TOptions& Options, b
         else
             SaveTextFile(Options.HasOutput ? Options.Output : TextFileName(FileName), text);
         return true;
-    } catch (const EPdfError& e) {
+    } catch (const std::exception&) {
         Pdf.SetActive(false);
         clearProgress();
-        PrintError(QStringLiteral("%1: %2").arg(shown, e.Message()));
-    } catch (const EFileError& e) {
-        Pdf.SetActive(false);
-        clearProgress();
-        PrintError(QStringLiteral("%1: %2").arg(shown, e.Message()));
-    } catch (const std::exception& e) {
-        Pdf.SetActive(false);
-        clearProgress();
-        PrintError(QStringLiteral("%1: %2").arg(shown, QString::fromUtf8(e.what())));
+        PrintError(QStringLiteral("%1: %2").arg(shown, ErrorMessage(std::current_exception())));
     }
     return false;
 }
