@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "engine/Engine.h"
 #include "engine/ScopedHandle.h"
@@ -140,6 +141,46 @@ bool HasAlpha(FPDF_BITMAP bitmap) {
     return false;
 }
 
+// The engine's decoding of one image: its pixels and, for an image without an
+// alpha channel of its own, the alpha its mask gives (null when it has none).
+// Plain handles, released by hand: the decoding made for a size query is kept
+// for the copy that follows it (the two calls of the protocol), so the image is
+// decoded, and its mask drawn, once per pair instead of twice.
+struct DecodedImage {
+    FPDF_PAGEOBJECT Object = nullptr;
+    FPDF_BITMAP Pixels = nullptr;
+    FPDF_BITMAP Alpha = nullptr;
+};
+
+// The decoding of the image whose size was asked for last, until it is copied
+// or the next query replaces it.
+DecodedImage LastQueried;
+
+void Release(DecodedImage& Image) {
+    if (Image.Pixels) FPDFBitmap_Destroy(Image.Pixels);
+    if (Image.Alpha) FPDFBitmap_Destroy(Image.Alpha);
+    Image = DecodedImage{};
+}
+
+// Decodes the image; false (and nothing held) when the engine cannot.
+bool Decode(FPDF_PAGEOBJECT Object, DecodedImage& Image) {
+    Image.Object = Object;
+    Image.Pixels = FPDFImageObj_GetBitmap(Object);
+    if (!Image.Pixels || FPDFBitmap_GetWidth(Image.Pixels) < 1 || FPDFBitmap_GetHeight(Image.Pixels) < 1) {
+        Release(Image);
+        return false;
+    }
+    if (FPDFBitmap_GetFormat(Image.Pixels) != kBgra) {
+        // An image without an alpha channel of its own may still have a mask.
+        Image.Alpha = RenderMaskedImage(Object, FPDFBitmap_GetWidth(Image.Pixels), FPDFBitmap_GetHeight(Image.Pixels));
+        if (Image.Alpha && !HasAlpha(Image.Alpha)) {
+            FPDFBitmap_Destroy(Image.Alpha);
+            Image.Alpha = nullptr;
+        }
+    }
+    return true;
+}
+
 // The image decoded by the engine, delivered as rows of 24-bit blue-green-red
 // (from grey, one-bit, indexed or colour sources) or 32-bit blue-green-red-alpha
 // pixels (images with an alpha channel or a soft mask), each row *stride bytes
@@ -149,13 +190,20 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
                                             int* bits_per_pixel, int* stride, void* pixels) {
     if (!image_object || !height || !width || !bits_per_pixel || !stride) return 0;
     if (FPDFPageObj_GetType(image_object) != kPageObjectImage) return 0;
-    const ScopedBitmap holder(FPDFImageObj_GetBitmap(image_object));
-    if (!holder) return 0;
-    const int w = FPDFBitmap_GetWidth(holder.Get());
-    const int h = FPDFBitmap_GetHeight(holder.Get());
-    const int format = FPDFBitmap_GetFormat(holder.Get());
-    const int sourceStride = FPDFBitmap_GetStride(holder.Get());
-    if (w < 1 || h < 1) return 0;
+    // A copy takes the decoding of the query before it; anything else decodes afresh.
+    DecodedImage image;
+    if (pixels && LastQueried.Object == image_object) std::swap(image, LastQueried);
+    Release(LastQueried);
+    if (!image.Object && !Decode(image_object, image)) return 0;
+    struct Releaser {
+        DecodedImage& Image;
+        ~Releaser() { Release(Image); }
+    } releaser{image};
+
+    const int w = FPDFBitmap_GetWidth(image.Pixels);
+    const int h = FPDFBitmap_GetHeight(image.Pixels);
+    const int format = FPDFBitmap_GetFormat(image.Pixels);
+    const int sourceStride = FPDFBitmap_GetStride(image.Pixels);
     int sourceBytes = 0;
     switch (format) {
         case kGray: sourceBytes = 1; break;
@@ -165,23 +213,23 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
         default: return 0;
     }
     if (static_cast<long long>(w) * sourceBytes > sourceStride) return 0;
-    const auto* source = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(holder.Get()));
+    const auto* source = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(image.Pixels));
     if (!source) return 0;
 
-    // An image without an alpha channel of its own may still have a mask.
-    ScopedBitmap masked(format == kBgra ? nullptr : RenderMaskedImage(image_object, w, h));
-    if (masked && !HasAlpha(masked.Get())) masked.Reset();
-    const int targetBytes = format == kBgra || format == kBgrx || masked.Get() ? 4 : 3;
+    const int targetBytes = format == kBgra || format == kBgrx || image.Alpha ? 4 : 3;
     const long long rowBytes = static_cast<long long>(w) * targetBytes;
     if (rowBytes > std::numeric_limits<int>::max()) return 0;
     *width = w;
     *height = h;
     *bits_per_pixel = targetBytes * 8;
     *stride = int(rowBytes);
-    if (!pixels) return 1;
+    if (!pixels) {
+        std::swap(LastQueried, image);  // kept for the copy
+        return 1;
+    }
 
-    const auto* alpha = masked.Get() ? static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(masked.Get())) : nullptr;
-    const size_t alphaStride = masked.Get() ? size_t(FPDFBitmap_GetStride(masked.Get())) : 0;
+    const auto* alpha = image.Alpha ? static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(image.Alpha)) : nullptr;
+    const size_t alphaStride = image.Alpha ? size_t(FPDFBitmap_GetStride(image.Alpha)) : 0;
     auto* target = static_cast<unsigned char*>(pixels);
     for (int y = 0; y < h; ++y) {
         const unsigned char* s = source + static_cast<size_t>(y) * size_t(sourceStride);
