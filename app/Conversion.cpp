@@ -43,11 +43,13 @@ qsizetype Utf8Length(QStringView Text) { return Utf8Length(Text.utf16(), Text.si
 // Written by hand rather than with QString::toUtf8(), which writes "?" for an
 // unpaired surrogate, or a stateful QStringEncoder, which can hold back a high
 // surrogate at the very end of a text.
-void AppendUtf8(QByteArray& Out, QStringView Text) {
+void AppendUtf8(QByteArray& Out, QStringView Text) { AppendUtf8(Out, Text, Utf8Length(Text)); }
+
+void AppendUtf8(QByteArray& Out, QStringView Text, qsizetype Utf8Size) {
     const char16_t* s = Text.utf16();
     const qsizetype n = Text.size();
     const qsizetype start = Out.size();
-    Out.resize(start + Utf8Length(s, n));
+    Out.resize(start + Utf8Size);
     auto* d = reinterpret_cast<unsigned char*>(Out.data() + start);
     for (qsizetype i = 0; i < n; ++i) {
         char32_t c = s[i];
@@ -125,13 +127,14 @@ TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionPro
         // The text goes into large blocks of their own rather than one small
         // block per page among the engine's per-page allocations, which would
         // scatter the heap that the engine reuses from page to page.
-        const qsizetype size = Utf8Length(text) + 2;
+        const qsizetype textSize = Utf8Length(text);
+        const qsizetype size = textSize + 2;
         if (file.Blocks.isEmpty() || file.Blocks.last().capacity() - file.Blocks.last().size() < size) {
             file.Blocks.append(QByteArray());
             file.Blocks.last().reserve(qMax(size, TTextFile::BlockSize));
         }
         QByteArray& block = file.Blocks.last();
-        AppendUtf8(block, text);
+        AppendUtf8(block, text, textSize);
         block += "\r\n";
         if (Progress.PageDone) Progress.PageDone(page);
     }

@@ -23,6 +23,8 @@ class TFPdf;
 QByteArray EncodeUtf8(QStringView Text);
 // The same, appended to Out.
 void AppendUtf8(QByteArray& Out, QStringView Text);
+// The same, when the caller has already measured Text with Utf8Length.
+void AppendUtf8(QByteArray& Out, QStringView Text, qsizetype Utf8Size);
 // The number of bytes EncodeUtf8 gives for Text.
 qsizetype Utf8Length(QStringView Text);
 
