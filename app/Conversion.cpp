@@ -5,7 +5,7 @@
 #include <QSaveFile>
 #include <limits>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "component/FileError.h"
 
 namespace kestrune {

@@ -10,7 +10,7 @@
 #include <QScreen>
 
 #include "app/Conversion.h"
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 
 namespace kestrune {
 

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "app/Conversion.h"
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "component/FileError.h"
 
 using namespace kestrune;

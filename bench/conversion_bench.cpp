@@ -31,8 +31,8 @@
 #include <unistd.h>
 
 #include "app/Conversion.h"
-#include "component/FPdf.h"
-#include "engine/Engine.h"
+#include <kestrune/FPdf.h>
+#include <kestrune/Engine.h>
 #include "support/PdfBuilder.h"
 
 using namespace kestrune;

@@ -5,7 +5,7 @@
 #include <QString>
 
 #include "component/EngineStrings.h"
-#include "engine/Engine.h"
+#include <kestrune/Engine.h>
 #include "engine/ScopedHandle.h"
 
 namespace kestrune {

@@ -1,4 +1,4 @@
-#include "component/Component.h"
+#include <kestrune/Component.h>
 
 namespace kestrune {
 

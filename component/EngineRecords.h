@@ -2,7 +2,7 @@
 // shared by every area that reads or writes them.
 #pragma once
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 
 namespace kestrune {
 

@@ -10,7 +10,7 @@
 #include <limits>
 #include <vector>
 
-#include "engine/EngineTypes.h"
+#include <kestrune/EngineTypes.h>
 
 namespace kestrune::strings {
 

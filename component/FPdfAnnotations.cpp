@@ -3,8 +3,8 @@
 // before the operation returns, also when it raises.
 #include "component/AnnotationHandle.h"
 #include "component/EngineRecords.h"
-#include "component/FPdf.h"
-#include "engine/PdfError.h"
+#include <kestrune/FPdf.h>
+#include <kestrune/PdfError.h>
 
 namespace kestrune {
 

@@ -8,7 +8,7 @@
 // outside the page yields.
 #include <limits>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 
 namespace kestrune {
 

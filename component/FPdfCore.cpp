@@ -2,7 +2,7 @@
 // page text, the state guards and unsupported-feature reports.
 #include <QTimer>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 
 namespace kestrune {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "component/EngineRecords.h"
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 
 namespace kestrune {
 

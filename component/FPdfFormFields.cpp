@@ -2,8 +2,8 @@
 // or by a point on the page. Point look-ups and descriptions go through the
 // form environment; a value is the "V" entry of the widget annotation.
 #include "component/AnnotationHandle.h"
-#include "component/FPdf.h"
-#include "engine/PdfError.h"
+#include <kestrune/FPdf.h>
+#include <kestrune/PdfError.h>
 
 namespace kestrune {
 

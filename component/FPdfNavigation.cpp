@@ -6,7 +6,7 @@
 
 #include "component/EngineStrings.h"
 #include "component/EngineRecords.h"
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "engine/ScopedHandle.h"
 
 namespace kestrune {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <new>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "engine/ScopedHandle.h"
 
 namespace kestrune {

@@ -4,7 +4,7 @@
 #include <algorithm>
 
 #include "component/EngineStrings.h"
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 
 namespace kestrune {
 

@@ -2,7 +2,7 @@
 // mode, page labels, document information, page size, bounds and rotation.
 #include "component/EngineStrings.h"
 #include "component/EngineRecords.h"
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 
 namespace kestrune {
 

@@ -6,9 +6,9 @@
 #include <limits>
 
 #include "component/EngineRecords.h"
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "engine/ScopedHandle.h"
-#include "engine/FpuMask.h"
+#include <kestrune/FpuMask.h>
 
 namespace kestrune {
 

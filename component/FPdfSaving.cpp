@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <type_traits>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "component/FileError.h"
 
 namespace kestrune {

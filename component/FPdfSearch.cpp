@@ -1,7 +1,7 @@
 // Text search on the current page: one engine search at a time, started by
 // FindFirst and stepped forwards or backwards by FindNext and FindPrevious.
 // The search belongs to the text page and is closed with it (CloseTextPage).
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "component/EngineStrings.h"
 
 namespace kestrune {

@@ -1,8 +1,8 @@
 // The document's digital signatures, read as the engine reports them. Nothing
 // is verified and nothing is cached: every access asks the engine anew.
 #include "component/EngineStrings.h"
-#include "component/FPdf.h"
-#include "engine/PdfError.h"
+#include <kestrune/FPdf.h>
+#include <kestrune/PdfError.h>
 
 namespace kestrune {
 

@@ -1,4 +1,4 @@
-#include "engine/Engine.h"
+#include <kestrune/Engine.h>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -18,7 +18,7 @@ void* EngineLibrary = nullptr;
 
 namespace engine {
 #define KESTRUNE_ENTRY(ret, name, params) ret(*name) params = nullptr;
-#include "engine/EntryPoints.def"
+#include <kestrune/EntryPoints.def>
 
 namespace {
 // Name and slot address of every entry, in binding order.
@@ -28,7 +28,7 @@ struct Slot {
 };
 const Slot kSlots[] = {
 #define KESTRUNE_ENTRY(ret, name, params) {#name, reinterpret_cast<void**>(&name)},
-#include "engine/EntryPoints.def"
+#include <kestrune/EntryPoints.def>
 };
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "engine/FpuMask.h"
+#include <kestrune/FpuMask.h>
 
 #include <cstdint>
 

@@ -1,7 +1,7 @@
 // Engine handles released on every way out of the scope that holds them.
 #pragma once
 
-#include "engine/Engine.h"
+#include <kestrune/Engine.h>
 
 namespace kestrune {
 

@@ -13,7 +13,7 @@
 #include <limits>
 #include <utility>
 
-#include "engine/Engine.h"
+#include <kestrune/Engine.h>
 #include "engine/ScopedHandle.h"
 
 namespace kestrune {

@@ -3,7 +3,7 @@
 // write, deletion, and the index and page errors.
 #include <gtest/gtest.h>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
 

@@ -7,7 +7,7 @@
 #include <QString>
 #include <functional>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"

@@ -5,7 +5,7 @@
 #include <QBuffer>
 #include <cmath>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"

@@ -21,9 +21,9 @@
 
 #include "app/Conversion.h"
 #include "app/KestruneUnit.h"
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "component/FileError.h"
-#include "engine/PdfError.h"
+#include <kestrune/PdfError.h>
 #include "support/ApplicationEnvironment.h"
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
 

@@ -11,7 +11,7 @@
 #include <QFileInfo>
 #include <QTemporaryDir>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/TestHelpers.h"
 
 using namespace kestrune;

@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
 

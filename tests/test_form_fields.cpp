@@ -2,7 +2,7 @@
 // without a form environment, and the descriptions of every field kind.
 #include <gtest/gtest.h>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 
-#include "engine/FpuMask.h"
+#include <kestrune/FpuMask.h>
 
 using namespace kestrune;
 

@@ -4,7 +4,7 @@
 
 #include <QBuffer>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
 

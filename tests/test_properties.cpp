@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 #include "support/PdfEncryption.h"
 #include "support/TestHelpers.h"

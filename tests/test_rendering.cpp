@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
 

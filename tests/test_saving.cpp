@@ -8,7 +8,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "component/FileError.h"
 #include "support/PdfBuilder.h"
 #include "support/PdfEncryption.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"

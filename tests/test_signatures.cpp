@@ -2,7 +2,7 @@
 // document without signatures.
 #include <gtest/gtest.h>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
 

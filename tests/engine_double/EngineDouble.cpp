@@ -12,7 +12,7 @@
 #include <string>
 #include <type_traits>
 
-#include "engine/EngineTypes.h"
+#include <kestrune/EngineTypes.h>
 
 namespace {
 unsigned long LastError = 0;
@@ -53,7 +53,7 @@ __attribute__((visibility("default"))) void KestruneDouble_SetResult(const char*
 #define KESTRUNE_ENTRY(ret, name, params) \
     __attribute__((visibility("default"))) ret name params { return Answer<ret>(#name); }
 #define FPDF_GetLastError FPDF_GetLastError_Unused
-#include "engine/EntryPoints.def"
+#include <kestrune/EntryPoints.def>
 #undef FPDF_GetLastError
 
 __attribute__((visibility("default"))) unsigned long FPDF_GetLastError(void) { return LastError; }

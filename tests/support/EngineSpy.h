@@ -9,7 +9,7 @@
 #include <functional>
 #include <type_traits>
 
-#include "engine/Engine.h"
+#include <kestrune/Engine.h>
 
 namespace testing_support {
 

@@ -8,7 +8,7 @@
 #include <QImageWriter>
 #include <csignal>
 
-#include "engine/PdfError.h"
+#include <kestrune/PdfError.h>
 
 namespace testing_support {
 

@@ -9,7 +9,7 @@
 #include <QString>
 #include <functional>
 
-#include "component/FPdf.h"
+#include <kestrune/FPdf.h>
 
 namespace testing_support {
 

@@ -7,9 +7,9 @@
 
 #include <QString>
 
-#include "engine/EngineTypes.h"
-#include "engine/FpuMask.h"
-#include "engine/PdfError.h"
+#include <kestrune/EngineTypes.h>
+#include <kestrune/FpuMask.h>
+#include <kestrune/PdfError.h>
 
 namespace kestrune {
 
@@ -47,7 +47,7 @@ namespace engine {
 // The table of entry points: one function pointer per engine export, named and
 // typed like the export. Valid only while EngineLoaded() is true.
 #define KESTRUNE_ENTRY(ret, name, params) extern ret(*name) params;
-#include "engine/EntryPoints.def"
+#include <kestrune/EntryPoints.def>
 
 // The number of entries in the table.
 extern const int EntryPointCount;

@@ -15,8 +15,8 @@
 #include <functional>
 #include <limits>
 
-#include "component/Component.h"
-#include "engine/Engine.h"
+#include <kestrune/Component.h>
+#include <kestrune/Engine.h>
 
 class QIODevice;
 class QPainter;
