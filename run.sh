@@ -2,7 +2,9 @@
 # Installs what is missing, builds, and starts the converter window.
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
-build_tree "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
+configure_tree "$ROOT/build" -DCMAKE_BUILD_TYPE=Release
+# Only the window (the configuration has already put the engine beside it).
+cmake --build "$ROOT/build" -j"$(nproc)" --target kestrune
 if [ ! -x "$ROOT/build/bin/kestrune" ]; then
     echo "run: the build did not produce the converter window ($ROOT/build/bin/kestrune)" >&2
     exit 1

@@ -62,6 +62,18 @@ QString ProgramDirectory() {
     return QFileInfo(exe.symLinkTarget()).absolutePath();
 }
 
+// The build system's placements of the engine (absent when this file is built
+// on its own, as by a fuzzing harness).
+#ifndef KESTRUNE_ENGINE_BUILD_DIR
+#define KESTRUNE_ENGINE_BUILD_DIR ""
+#endif
+#ifndef KESTRUNE_ENGINE_INSTALL_DIR
+#define KESTRUNE_ENGINE_INSTALL_DIR ""
+#endif
+#ifndef KESTRUNE_ENGINE_FROM_PROGRAMS
+#define KESTRUNE_ENGINE_FROM_PROGRAMS ""
+#endif
+
 // The x87 control word and MXCSR, saved and put back around a library load,
 // whose start-up code may change them.
 class ControlWordsKeeper {
@@ -84,18 +96,38 @@ private:
 
 bool EngineLoaded() { return EngineLibrary != nullptr; }
 
+QStringList EngineSearchPath() {
+    const QString program = ProgramDirectory();
+    QStringList dirs{program};
+    // The copy in the build tree this library was built in, then the installed
+    // copy: where it was configured to go, then relative to the program, for
+    // an installation under another prefix.
+    for (const char* dir : {KESTRUNE_ENGINE_BUILD_DIR, KESTRUNE_ENGINE_INSTALL_DIR})
+        if (*dir) dirs << QString::fromLocal8Bit(dir);
+    if (*KESTRUNE_ENGINE_FROM_PROGRAMS)
+        dirs << QDir::cleanPath(program + u'/' + QString::fromLocal8Bit(KESTRUNE_ENGINE_FROM_PROGRAMS));
+    dirs.removeDuplicates();
+    return dirs;
+}
+
 void OpenEngineLibrary(const QString& Name) {
     void* handle = nullptr;
     {
         ControlWordsKeeper keep;
         dlerror();
-        // A bare name is found beside the program first; only when there is no
-        // such file does the platform's library search look for it. A file
-        // beside the program that fails to load is reported as it is.
+        // A bare name is found in the first folder of EngineSearchPath that
+        // holds such a file; only when none does, the platform's library
+        // search looks for it. A file found that fails to load is reported as
+        // it is, not passed over for the next one.
         QString path = Name;
         if (!Name.contains(u'/')) {
-            const QString beside = ProgramDirectory() + u'/' + Name;
-            if (QFileInfo::exists(beside)) path = beside;
+            for (const QString& dir : EngineSearchPath()) {
+                const QString candidate = dir + u'/' + Name;
+                if (QFileInfo::exists(candidate)) {
+                    path = candidate;
+                    break;
+                }
+            }
         }
         handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     }

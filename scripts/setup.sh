@@ -57,11 +57,16 @@ fetch_engine() {
     rm -rf "$tmp"
 }
 
-# build_tree DIR [extra cmake args...]
-build_tree() {
+# configure_tree DIR [extra cmake args...]
+configure_tree() {
     local dir="$1"; shift
     cmake -S "$ROOT" -B "$dir" -DKESTRUNE_ENGINE_LIBRARY="$ENGINE_LIB" "$@" >/dev/null
-    cmake --build "$dir" -j"$(nproc)"
+}
+
+# build_tree DIR [extra cmake args...]: configures and builds everything.
+build_tree() {
+    configure_tree "$@"
+    cmake --build "$1" -j"$(nproc)"
 }
 
 install_packages

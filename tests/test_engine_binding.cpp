@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <kestrune/FPdf.h>
@@ -154,6 +155,32 @@ TEST(EngineBinding, DefaultNameIsFoundBesideTheProgramAndLoadedOnce) {
     again.CreateDocument();
     EXPECT_EQ(EngineLibrary, library);
     EXPECT_EQ(engine::EntryPointCount, 423);
+}
+
+TEST(EngineBinding, ProgramWithoutAnEngineBesideItFindsTheBuildTreesCopy) {
+    const QString buildCopy = QStringLiteral(KESTRUNE_ENGINE_BUILD_COPY);
+    if (buildCopy.isEmpty()) GTEST_SKIP() << "built without KESTRUNE_ENGINE_LIBRARY: no engine was placed";
+
+    // The search order: the program's folder, then the build tree's copy.
+    const QStringList path = EngineSearchPath();
+    const QString programDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    ASSERT_GE(path.size(), 2);
+    EXPECT_EQ(path[0], programDir);
+    EXPECT_EQ(path[1], QFileInfo(buildCopy).absolutePath());
+
+    // A program linking only the library, run from an unrelated folder with no
+    // library path set, loads that copy.
+    QTemporaryDir elsewhere;
+    QProcess probe;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("LD_LIBRARY_PATH"));
+    probe.setProcessEnvironment(env);
+    probe.setWorkingDirectory(elsewhere.path());
+    probe.start(QStringLiteral(KESTRUNE_ENGINE_PROBE), {});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    ASSERT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
+    EXPECT_EQ(QFileInfo(QString::fromLocal8Bit(probe.readAllStandardOutput().trimmed())).canonicalFilePath(),
+              QFileInfo(buildCopy).canonicalFilePath());
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <kestrune/EngineTypes.h>
 #include <kestrune/FpuMask.h>
@@ -14,10 +15,15 @@
 namespace kestrune {
 
 // File name of the engine library. Empty until the first load, which sets it to
-// "libpdfium.so" when no other name was assigned. A bare name is looked for
-// beside the program first, then by the platform's library search; a path is
-// used as it stands. Changing it after a successful load has no effect.
+// "libpdfium.so" when no other name was assigned. A bare name is looked for in
+// the folders of EngineSearchPath(), then by the platform's library search; a
+// path is used as it stands. Changing it after a successful load has no effect.
 extern QString EngineLibraryName;
+
+// The folders searched, in order, for a bare library name: the running
+// program's folder, the build tree's copy of the engine, the installed copy
+// (the configured folder, then the same folder relative to the program).
+QStringList EngineSearchPath();
 
 // Handle of the loaded library (a dlopen handle); null while none is loaded.
 extern void* EngineLibrary;

@@ -1,0 +1,35 @@
+# The library kestrune_pdf (Kestrune::pdf): TFPdf, the engine binding and the
+# framework layer. Consumers write #include <kestrune/FPdf.h>, the same in this
+# tree, nested and installed; the implementation's own headers (component/,
+# engine/) stay private.
+file(GLOB KESTRUNE_ENGINE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/engine/*.cpp ${PROJECT_SOURCE_DIR}/engine/*.h)
+file(GLOB KESTRUNE_COMPONENT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/component/*.cpp ${PROJECT_SOURCE_DIR}/component/*.h)
+add_library(kestrune_pdf STATIC ${KESTRUNE_ENGINE_SOURCES} ${KESTRUNE_COMPONENT_SOURCES})
+# The public headers, installed as they are; listed here so that moc sees the classes.
+target_sources(kestrune_pdf PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR}/include FILES
+    ${PROJECT_SOURCE_DIR}/include/kestrune/FPdf.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/Component.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/Engine.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/EngineTypes.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/FpuMask.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/PdfError.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/EntryPoints.def)
+target_include_directories(kestrune_pdf PRIVATE ${PROJECT_SOURCE_DIR})
+# The public headers need C++20, so every consumer compiles with it.
+target_compile_features(kestrune_pdf PUBLIC cxx_std_20)
+target_link_libraries(kestrune_pdf PUBLIC Qt6::Core Qt6::Gui ${CMAKE_DL_LIBS})
+set_target_properties(kestrune_pdf PROPERTIES EXPORT_NAME pdf)
+add_library(Kestrune::pdf ALIAS kestrune_pdf)
+
+# Where the engine is looked for after the program's own folder (see
+# OpenEngineLibrary): only the binding's source needs them.
+set_property(SOURCE ${PROJECT_SOURCE_DIR}/engine/Engine.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+    KESTRUNE_ENGINE_BUILD_DIR="${KESTRUNE_ENGINE_BUILD_DIR}"
+    KESTRUNE_ENGINE_INSTALL_DIR="${KESTRUNE_ENGINE_INSTALL_DIR}"
+    KESTRUNE_ENGINE_FROM_PROGRAMS="${KESTRUNE_ENGINE_FROM_PROGRAMS}")
+
+# The project's own programs, tests and benchmark also reach the
+# implementation's headers through the source root.
+add_library(kestrune_internal INTERFACE)
+target_include_directories(kestrune_internal INTERFACE ${PROJECT_SOURCE_DIR})
+target_link_libraries(kestrune_internal INTERFACE kestrune_pdf)
