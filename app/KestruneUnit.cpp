@@ -1,13 +1,18 @@
 #include "app/KestruneUnit.h"
 
 #include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
+#include <QUrl>
 
 #include "app/Conversion.h"
 #include <kestrune/FPdf.h>
@@ -32,11 +37,14 @@ TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
     Button1 = new QPushButton(QStringLiteral("PDF ファイル選択"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(6, 4, 105, 22);
-    connect(Button1, &QPushButton::clicked, this, &TKestruneForm::Button1Clicked);
+    connect(Button1, &QPushButton::clicked, this, [this] { Handle([this] { Button1Click(Button1); }); });
 
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
     Edit1->setGeometry(8, 32, 377, 22);
+    // A file dropped anywhere on the window goes to the window (a conversion),
+    // not into the edit box as the text of its URL.
+    Edit1->setAcceptDrops(false);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -50,17 +58,25 @@ TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
     OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
     OpenDialog1->setNameFilter(QStringLiteral("*.pdf (*.pdf)"));
     OpenDialog1->setDefaultSuffix(QStringLiteral("PDF"));
+    // Qt's own dialog, not the platform's: its pop-ups (the completion list of
+    // the name field) are then widgets of this program, which DismissOpenDialog
+    // can take off the screen before a run.
+    OpenDialog1->setOption(QFileDialog::DontUseNativeDialog);
 
     FPdf1 = new TFPdf(this);
     FPdf1->SetName(QStringLiteral("FPdf1"));
 
     ExecuteOpenDialog = [this]() -> std::optional<QString> {
-        if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty()) return std::nullopt;
+        const bool accepted = OpenDialog1->exec() == QDialog::Accepted;
+        DismissOpenDialog();
+        if (!accepted || OpenDialog1->selectedFiles().isEmpty()) return std::nullopt;
         return OpenDialog1->selectedFiles().constFirst();
     };
     ShowException = [this](const QString& Message) {
         QMessageBox::critical(this, QApplication::applicationDisplayName(), Message);
     };
+
+    setAcceptDrops(true);
 
     // Centred on the screen it will be shown on.
     if (QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
@@ -81,9 +97,23 @@ void TKestruneForm::showEvent(QShowEvent* Event) {
     }
 }
 
-void TKestruneForm::Button1Clicked() {
+void TKestruneForm::DismissOpenDialog() {
+    // After a modal dialog has ended, every pop-up still open is one of its own
+    // (the completion list stays open when the dialog is accepted while it shows).
+    // A pop-up left open would stay on the screen and swallow the next click.
+    for (int open = 0; QWidget* popup = QApplication::activePopupWidget(); ++open) {
+        popup->close();
+        if (open > 100) break;  // a pop-up that refuses to close
+    }
+    OpenDialog1->hide();
+    // Let the window system take them off the screen and repaint what was under
+    // them before the work starts; input waits for the run's own event processing.
+    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
+void TKestruneForm::Handle(const std::function<void()>& Work) {
     try {
-        Button1Click(Button1);
+        Work();
     } catch (...) {
         if (ShowException) ShowException(ExceptionMessage(std::current_exception()));
     }
@@ -93,15 +123,21 @@ QString TKestruneForm::ExceptionMessage(std::exception_ptr Error) { return Error
 
 void TKestruneForm::Button1Click(QObject*) {
     const std::optional<QString> chosen = ExecuteOpenDialog ? ExecuteOpenDialog() : std::nullopt;
-    if (!chosen) return;
-    Edit1->setText(*chosen);
+    if (chosen) ConvertFile(*chosen);
+}
+
+void TKestruneForm::ConvertFile(const QString& FileName) {
+    Edit1->setText(FileName);
     ProgressBar1->setValue(0);
     setCursor(Qt::WaitCursor);
+    ++FRunning;
 
     const auto cleanUp = [this] {
         unsetCursor();
         ProgressBar1->setValue(0);
         FPdf1->SetActive(false);
+        // Files queued during the run are converted once no run is left.
+        if (--FRunning == 0 && !FPending.isEmpty()) ConvertFilesLater({});
     };
     try {
         const QString fileName = Edit1->text();
@@ -126,6 +162,56 @@ void TKestruneForm::Button1Click(QObject*) {
         throw;
     }
     cleanUp();
+}
+
+void TKestruneForm::ConvertFilesLater(const QStringList& Files) {
+    FPending += Files;
+    if (FPendingPosted || FPending.isEmpty()) return;
+    FPendingPosted = true;
+    QTimer::singleShot(0, this, [this] {
+        FPendingPosted = false;
+        ConvertPendingFiles();
+    });
+}
+
+void TKestruneForm::ConvertPendingFiles() {
+    // A run in progress converts the queue when it ends (ConvertFile's clean-up).
+    while (FRunning == 0 && !FPending.isEmpty()) {
+        const QString next = FPending.takeFirst();
+        Handle([&] { ConvertFile(next); });
+    }
+}
+
+QStringList TKestruneForm::DroppedFiles(const QMimeData* Data) {
+    if (!Data || !Data->hasUrls()) return {};
+    QStringList files;
+    for (const QUrl& url : Data->urls()) {
+        if (!url.isLocalFile()) return {};
+        const QString path = url.toLocalFile();
+        if (path.isEmpty() || QFileInfo(path).isDir()) return {};
+        files.append(path);
+    }
+    return files;
+}
+
+void TKestruneForm::dragEnterEvent(QDragEnterEvent* Event) {
+    if (!DroppedFiles(Event->mimeData()).isEmpty()) Event->acceptProposedAction();
+}
+
+void TKestruneForm::dragMoveEvent(QDragMoveEvent* Event) {
+    if (!DroppedFiles(Event->mimeData()).isEmpty()) Event->acceptProposedAction();
+}
+
+void TKestruneForm::dropEvent(QDropEvent* Event) {
+    const QStringList files = DroppedFiles(Event->mimeData());
+    if (files.isEmpty()) {
+        Event->ignore();
+        return;
+    }
+    Event->acceptProposedAction();
+    // The drop returns at once (the dragging program waits for it); the run
+    // follows from the event loop.
+    ConvertFilesLater(files);
 }
 
 }  // namespace kestrune

@@ -4,6 +4,14 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QCompleter>
+#include <QDialogButtonBox>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QMimeData>
+#include <QProcess>
+#include <QUrl>
+#include <QAbstractItemView>
 #include <QFile>
 #include <QFileDialog>
 #include <QGlyphRun>
@@ -17,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <deque>
+#include <memory>
 #include <utility>
 
 #include "app/Conversion.h"
@@ -159,6 +168,7 @@ TEST_F(SaveTextFileTest, AFolderInTheWayIsAFileError) {
 class ConverterWindow : public testing::Test {
 protected:
     void SetUp() override {
+        FRealOpenDialog = std::exchange(FForm.ExecuteOpenDialog, nullptr);
         FForm.ExecuteOpenDialog = [this]() -> std::optional<QString> {
             ++FDialogShown;
             if (FChoices.empty()) return std::nullopt;
@@ -190,6 +200,7 @@ protected:
     TKestruneForm FForm;
     std::deque<std::optional<QString>> FChoices;
     std::function<void()> FOnDialog;  // runs once, inside the next dialog
+    std::function<std::optional<QString>()> FRealOpenDialog;  // the window's own
     int FDialogShown = 0;
     QStringList FErrors;
 };
@@ -425,4 +436,185 @@ TEST(ExceptionMessage, IsTheMessageOfEachKindOfError) {
               "Cannot create file \"ä\"");
     EXPECT_EQ(TKestruneForm::ExceptionMessage(std::make_exception_ptr(std::runtime_error("out of memory"))),
               "out of memory");
+}
+
+// ---- Files from outside: the program's arguments and drops -----------------------
+
+namespace {
+
+// Lets events run until Done holds; false after 20 seconds without.
+bool ProcessEventsUntil(const std::function<bool()>& Done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!Done()) {
+        if (clock.elapsed() > 20000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
+// The visible windows other than Except, by class name.
+QStringList VisibleWindows(const QWidget* Except) {
+    QStringList shown;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != Except && w->isVisible()) shown.append(w->metaObject()->className());
+    return shown;
+}
+
+}  // namespace
+
+// The real dialog, accepted by name while its completion list shows: when the
+// run opens its first page, no window but the converter's is on the screen and
+// no pop-up waits for the next click.
+TEST_F(ConverterWindow, NothingOfTheDialogRemainsDuringTheRun) {
+    const QString pdf = Write("document.pdf", SimpleTextPdf(ThreePages));
+    Write("documents-old.pdf", SimpleTextPdf({{"old"}}));
+    FForm.ExecuteOpenDialog = FRealOpenDialog;
+    FForm.OpenDialog1->setDirectory(FDir.path());
+    FForm.show();
+    bool popupShown = false;
+    QTimer::singleShot(0, &FForm, [&] {
+        auto* name = FForm.OpenDialog1->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setFocus();
+        for (const QChar c : QString("document")) {
+            QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+            QApplication::sendEvent(name, &press);
+        }
+        popupShown = ProcessEventsUntil([&] { return name->completer() && name->completer()->popup()->isVisible(); });
+        name->setText(pdf);
+        // The Open button, clicked while the list shows.
+        auto* buttons = FForm.OpenDialog1->findChild<QDialogButtonBox*>();
+        ASSERT_NE(buttons, nullptr);
+        buttons->button(QDialogButtonBox::Open)->click();
+    });
+    QStringList windowsAtStart;
+    QWidget* popupAtStart = nullptr;
+    FForm.FPdf1->OnPageChange = [&](QObject*) {
+        if (FForm.FPdf1->GetPageNumber() != 1) return;
+        windowsAtStart = VisibleWindows(&FForm);
+        popupAtStart = QApplication::activePopupWidget();
+    };
+    FForm.Button1->click();
+    EXPECT_TRUE(popupShown);
+    EXPECT_TRUE(windowsAtStart.isEmpty()) << windowsAtStart.join(", ").toStdString();
+    EXPECT_EQ(popupAtStart, nullptr);
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("document.txt")), ThreePagesText);
+    EXPECT_EQ(FForm.Edit1->text(), pdf);
+}
+
+namespace {
+
+QMimeData* FileUrls(const QStringList& Paths) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& p : Paths) urls.append(QUrl::fromLocalFile(p));
+    data->setUrls(urls);
+    return data;
+}
+
+// Sends a drag onto Target and, when it is accepted, the drop; returns
+// whether the drag was accepted.
+bool Drop(QWidget& Target, QMimeData* Data) {
+    std::unique_ptr<QMimeData> owned(Data);
+    const QPoint at(200, 40);
+    QDragEnterEvent enter(at, Qt::CopyAction, Data, Qt::LeftButton, Qt::NoModifier);
+    enter.setAccepted(false);
+    QApplication::sendEvent(&Target, &enter);
+    QDropEvent drop(at, Qt::CopyAction, Data, Qt::LeftButton, Qt::NoModifier);
+    drop.setAccepted(false);
+    QApplication::sendEvent(&Target, &drop);
+    EXPECT_EQ(enter.isAccepted(), drop.isAccepted());
+    return enter.isAccepted();
+}
+
+}  // namespace
+
+// A dropped PDF runs the conversion the dialog's choice runs, once the drop
+// has returned to the dragging program.
+TEST_F(ConverterWindow, ADroppedFileIsConverted) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    EXPECT_TRUE(Drop(FForm, FileUrls({pdf})));
+    EXPECT_FALSE(QFile::exists(Path("doc.txt")));  // not inside the drop itself
+    ASSERT_TRUE(ProcessEventsUntil([&] { return QFile::exists(Path("doc.txt")); }));
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
+    EXPECT_EQ(FForm.Edit1->text(), pdf);
+    EXPECT_EQ(FForm.windowTitle(), "doc.pdf");
+    EXPECT_EQ(FDialogShown, 0);
+    ExpectCleanedUp();
+}
+
+// Several files are converted in turn; a file that is no PDF gets the
+// engine's message and the next one still runs.
+TEST_F(ConverterWindow, SeveralDroppedFilesAreConvertedInTurn) {
+    const QString a = Write("a.pdf", SimpleTextPdf({{"A"}}));
+    const QString notes = Write("notes.text", "plain words, no PDF");
+    const QString b = Write("b.PDF", SimpleTextPdf({{"B"}}));
+    EXPECT_TRUE(Drop(FForm, FileUrls({a, notes, b})));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return QFile::exists(Path("b.txt")); }));
+    EXPECT_EQ(FErrors, QStringList{"File not in PDF format or corrupted"});
+    EXPECT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBF" "A\r\n");
+    EXPECT_EQ(ReadAll(Path("b.txt")), "\xEF\xBB\xBF" "B\r\n");
+    EXPECT_EQ(ReadAll(notes), "plain words, no PDF");
+    EXPECT_EQ(FForm.Edit1->text(), b);
+    ExpectCleanedUp();
+}
+
+// What is not a set of local files is refused: the drag shows it cannot drop,
+// and nothing runs.
+TEST_F(ConverterWindow, DragsOfOtherThingsAreRefused) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf({{"A"}}));
+    QDir(FDir.path()).mkdir("folder");
+    auto text = new QMimeData;
+    text->setText(pdf);
+    auto web = new QMimeData;
+    web->setUrls({QUrl("https://example.org/doc.pdf")});
+    const std::pair<const char*, QMimeData*> cases[] = {
+        {"text", text},
+        {"web address", web},
+        {"folder", FileUrls({Path("folder")})},
+        {"file and folder", FileUrls({pdf, Path("folder")})},
+        {"no URL", new QMimeData},
+    };
+    for (const auto& [name, data] : cases) EXPECT_FALSE(Drop(FForm, data)) << name;
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Entries(), QStringList{"doc.pdf"});
+    EXPECT_EQ(FForm.Edit1->text(), "");
+}
+
+// A file dropped while a run lasts waits for that run, then converts.
+TEST_F(ConverterWindow, ADropDuringARunWaitsForIt) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    const QString other = Write("other.pdf", SimpleTextPdf({{"Other"}}));
+    FOnDialog = [&] { QTimer::singleShot(0, &FForm, [&] { EXPECT_TRUE(Drop(FForm, FileUrls({other}))); }); };
+    Run({pdf});
+    EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return QFile::exists(Path("other.txt")); }));
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("other.txt")), "\xEF\xBB\xBF" "Other\r\n");
+    ExpectCleanedUp();
+}
+
+// The program itself, started as the desktop entry starts it: "kestrune FILE".
+// It converts the file at the start (a relative name is taken from the working
+// folder); the window then stays open until it is closed.
+TEST_F(ConverterWindow, TheProgramConvertsItsFileArgument) {
+    Write("doc.pdf", SimpleTextPdf(ThreePages));
+    QProcess program;
+    program.setWorkingDirectory(FDir.path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    program.setProcessEnvironment(environment);
+    program.start(KESTRUNE_PROGRAM, {"doc.pdf"});
+    ASSERT_TRUE(program.waitForStarted());
+    const bool converted = ProcessEventsUntil([&] {
+        return ReadAll(Path("doc.txt")) == ThreePagesText || program.state() == QProcess::NotRunning;
+    });
+    EXPECT_TRUE(converted);
+    EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
+    EXPECT_EQ(program.state(), QProcess::Running);
+    program.terminate();
+    EXPECT_TRUE(program.waitForFinished(10000));
 }
