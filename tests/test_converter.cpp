@@ -14,6 +14,7 @@
 #include <QAbstractItemView>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGlyphRun>
 #include <QStyle>
 #include <QStyleOptionButton>
@@ -477,6 +478,11 @@ TEST_F(ConverterWindow, NothingOfTheDialogRemainsDuringTheRun) {
         auto* name = FForm.OpenDialog1->findChild<QLineEdit*>("fileNameEdit");
         ASSERT_NE(name, nullptr);
         name->setFocus();
+        // The completion list comes from the dialog's file model, which reads
+        // the folder in the background: typing before it has the files shows none.
+        auto* files = FForm.OpenDialog1->findChild<QFileSystemModel*>();
+        ASSERT_NE(files, nullptr);
+        ASSERT_TRUE(ProcessEventsUntil([&] { return files->rowCount(files->index(FDir.path())) == 2; }));
         for (const QChar c : QString("document")) {
             QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
             QApplication::sendEvent(name, &press);
