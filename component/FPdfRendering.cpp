@@ -2,11 +2,13 @@
 // a painter, device and page coordinates, transparency and thumbnails.
 #include <QPainter>
 #include <cstring>
+#include <utility>
 #include <iterator>
 #include <limits>
 
 #include "component/EngineRecords.h"
 #include <kestrune/FPdf.h>
+#include "engine/ImageBitmap.h"
 #include "engine/ScopedHandle.h"
 #include <kestrune/FpuMask.h>
 
@@ -18,22 +20,34 @@ namespace {
 
 // The engine's four-byte-per-pixel formats start here; none (0), grey (1) and
 // three-byte colour (2) are not copied.
-constexpr int kFirstCopiedFormat = 3;
+constexpr int kFirstCopiedFormat = kEngineBgrx;
 
 // -Value without overflow: a start of INT_MIN pixels is as far off the bitmap
 // as one of INT_MAX.
 int Negated(int Value) { return Value == std::numeric_limits<int>::min() ? std::numeric_limits<int>::max() : -Value; }
 
-// Renders Page at StartX, StartY with the size SizeX x SizeY into an engine
-// bitmap of Width x Height filled with Color, draws the form fields when Form is
-// given, and copies the result into Target. Nothing is done for an empty bitmap.
+// Renders Page at StartX, StartY with the size SizeX x SizeY into Target, made a
+// Width x Height image filled with Color, and draws the form fields over it when
+// Form is given. The engine draws into the image's own pixels: into Target's
+// when it already is a Format_ARGB32 image of that size held by no one else (in
+// place, at its own pitch), otherwise into a new image that becomes Target once
+// the engine has accepted it, so that a refusal leaves Target as it was.
+// Nothing is done for an empty size.
 void RenderPlaced(FPDF_FORMHANDLE Form, QImage* Target, FPDF_PAGE Page, int Width, int Height, int StartX,
                   int StartY, int SizeX, int SizeY, TRotation Rotation, const TRenderOptions& Options,
                   TAlphaColor Color) {
     if (Width < 1 || Height < 1) return;
     FpuMaskScope mask;
-    const bool alpha = FPDFPage_HasTransparency(Page) != 0;
-    ScopedBitmap bitmap(FPDFBitmap_Create(Width, Height, alpha ? 1 : 0));
+    const int format = FPDFPage_HasTransparency(Page) != 0 ? kEngineBgra : kEngineBgrx;
+    QImage fresh;
+    ScopedBitmap bitmap;
+    // A shared image would be copied on detaching, only to be overwritten.
+    if (Target->width() == Width && Target->height() == Height && Target->isDetached())
+        bitmap.Reset(CreateBitmapOver(*Target, format));
+    if (!bitmap) {
+        fresh = NewEngineImage(Width, Height);
+        bitmap.Reset(CreateBitmapOver(fresh, format));
+    }
     // Only the document loaders report through the engine's last-error code.
     CheckResult(bitmap.Get() != nullptr, QStringLiteral("Cannot create bitmap"));
     FPDFBitmap_FillRect(bitmap.Get(), 0, 0, Width, Height, ColorToEngine(Color));
@@ -46,7 +60,8 @@ void RenderPlaced(FPDF_FORMHANDLE Form, QImage* Target, FPDF_PAGE Page, int Widt
         FPDF_FFLDraw(Form, bitmap.Get(), Page, StartX, StartY, SizeX, SizeY, rotation, flags);
         if (printing) SetStandardFieldHighlight(Form);
     }
-    CopyEngineBitmap(bitmap.Get(), Target);
+    bitmap.Reset();
+    if (!fresh.isNull()) *Target = std::move(fresh);
 }
 
 // The whole page at Left, Top in a Width x Height bitmap.

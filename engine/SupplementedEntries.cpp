@@ -14,6 +14,7 @@
 #include <utility>
 
 #include <kestrune/Engine.h>
+#include "engine/ImageBitmap.h"
 #include "engine/ScopedHandle.h"
 
 namespace kestrune {
@@ -28,9 +29,6 @@ F Extra(const char* name) {
 }
 
 constexpr int kPageObjectImage = 3;  // FPDF_PAGEOBJ_IMAGE
-
-// Bitmap formats of the engine (FPDFBitmap_*).
-constexpr int kGray = 1, kBgr = 2, kBgrx = 3, kBgra = 4;
 
 extern "C" FPDF_BOOL Own_FPDF_XFA() {
     return 0;  // this build has no XFA support
@@ -120,7 +118,7 @@ FPDF_BITMAP RenderMaskedImage(FPDF_PAGEOBJECT image, int w, int h) {
     if (FPDFPageObj_SetMatrix(image, &onePerPixel)) drawn = FPDFImageObj_GetRenderedBitmap(scratch, nullptr, image);
     FPDFPageObj_SetMatrix(image, &placed);
     FPDF_CloseDocument(scratch);
-    if (drawn && (FPDFBitmap_GetFormat(drawn) != kBgra || FPDFBitmap_GetWidth(drawn) != w ||
+    if (drawn && (FPDFBitmap_GetFormat(drawn) != kEngineBgra || FPDFBitmap_GetWidth(drawn) != w ||
                   FPDFBitmap_GetHeight(drawn) != h ||
                   static_cast<long long>(FPDFBitmap_GetStride(drawn)) < static_cast<long long>(w) * 4 ||
                   !FPDFBitmap_GetBuffer(drawn))) {
@@ -170,7 +168,7 @@ bool Decode(FPDF_PAGEOBJECT Object, DecodedImage& Image) {
         Release(Image);
         return false;
     }
-    if (FPDFBitmap_GetFormat(Image.Pixels) != kBgra) {
+    if (FPDFBitmap_GetFormat(Image.Pixels) != kEngineBgra) {
         // An image without an alpha channel of its own may still have a mask.
         Image.Alpha = RenderMaskedImage(Object, FPDFBitmap_GetWidth(Image.Pixels), FPDFBitmap_GetHeight(Image.Pixels));
         if (Image.Alpha && !HasAlpha(Image.Alpha)) {
@@ -206,17 +204,17 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
     const int sourceStride = FPDFBitmap_GetStride(image.Pixels);
     int sourceBytes = 0;
     switch (format) {
-        case kGray: sourceBytes = 1; break;
-        case kBgr: sourceBytes = 3; break;
-        case kBgrx:
-        case kBgra: sourceBytes = 4; break;
+        case kEngineGray: sourceBytes = 1; break;
+        case kEngineBgr: sourceBytes = 3; break;
+        case kEngineBgrx:
+        case kEngineBgra: sourceBytes = 4; break;
         default: return 0;
     }
     if (static_cast<long long>(w) * sourceBytes > sourceStride) return 0;
     const auto* source = static_cast<const unsigned char*>(FPDFBitmap_GetBuffer(image.Pixels));
     if (!source) return 0;
 
-    const int targetBytes = format == kBgra || format == kBgrx || image.Alpha ? 4 : 3;
+    const int targetBytes = format == kEngineBgra || format == kEngineBgrx || image.Alpha ? 4 : 3;
     const long long rowBytes = static_cast<long long>(w) * targetBytes;
     if (rowBytes > std::numeric_limits<int>::max()) return 0;
     *width = w;
@@ -243,25 +241,27 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
                 t[1] = s[1];
                 t[2] = s[2];
             }
-            if (targetBytes == 4) t[3] = a ? a[4 * size_t(x)] : format == kBgra ? s[3] : 0xFF;
+            if (targetBytes == 4) t[3] = a ? a[4 * size_t(x)] : format == kEngineBgra ? s[3] : 0xFF;
         }
     }
     return 1;
 }
 
-// The device renderer: the device context is a QPainter*. The page is rendered
-// into an engine bitmap of size_x by size_y pixels with a transparent
-// background, which is then drawn at (start_x, start_y).
+// The device renderer: the device context is a QPainter*. The engine renders
+// the page into one image of size_x by size_y pixels with a transparent
+// background, drawing straight into its pixels, and the painter draws that
+// image at (start_x, start_y).
 extern "C" FPDF_BOOL Own_FPDF_RenderPage(HDC dc, FPDF_PAGE page, int start_x, int start_y, int size_x,
                                          int size_y, int rotate, int flags) {
     auto* painter = static_cast<QPainter*>(dc);
     if (!painter || !page || size_x < 1 || size_y < 1 || !painter->isActive()) return 0;
-    const ScopedBitmap holder(FPDFBitmap_Create(size_x, size_y, 1));
-    if (!holder) return 0;
-    FPDFBitmap_FillRect(holder.Get(), 0, 0, size_x, size_y, 0x00000000);
-    FPDF_RenderPageBitmap(holder.Get(), page, 0, 0, size_x, size_y, rotate, flags);
-    const QImage image(static_cast<const uchar*>(FPDFBitmap_GetBuffer(holder.Get())), size_x, size_y,
-                       FPDFBitmap_GetStride(holder.Get()), QImage::Format_ARGB32);
+    QImage image = NewEngineImage(size_x, size_y);
+    {
+        const ScopedBitmap holder(CreateBitmapOver(image, kEngineBgra));
+        if (!holder) return 0;
+        FPDFBitmap_FillRect(holder.Get(), 0, 0, size_x, size_y, 0x00000000);
+        FPDF_RenderPageBitmap(holder.Get(), page, 0, 0, size_x, size_y, rotate, flags);
+    }
     painter->drawImage(start_x, start_y, image);
     return 1;
 }

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <cfenv>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include <kestrune/FPdf.h>
@@ -79,54 +80,37 @@ protected:
     TFPdf Pdf;
 };
 
-// Records what reaches the engine's bitmap entries, forwarding every call to
+// Records the engine bitmaps the component asks for, forwarding every call to
 // the real engine.
 struct BitmapSpy {
-    static inline decltype(engine::FPDFBitmap_Create) RealCreate = nullptr;
+    static inline decltype(engine::FPDFBitmap_CreateEx) RealCreate = nullptr;
     static inline decltype(engine::FPDFBitmap_Destroy) RealDestroy = nullptr;
-    static inline decltype(engine::FPDFBitmap_FillRect) RealFill = nullptr;
-    static inline decltype(engine::FPDF_RenderPageBitmap) RealRender = nullptr;
-    static inline int Created = 0, Destroyed = 0, CreatedWidth = 0, CreatedHeight = 0, CreatedAlpha = -1;
-    static inline FPDF_DWORD FillColor = 0;
-    static inline std::vector<int> RenderArgs;
+    static inline int Created = 0, Destroyed = 0, CreatedWidth = 0, CreatedHeight = 0;
+    static inline const void* CreatedOver = nullptr;  // the pixels the last bitmap lies over
 
-    static FPDF_BITMAP Create(int w, int h, int alpha) {
+    static FPDF_BITMAP Create(int w, int h, int format, void* pixels, int stride) {
         ++Created;
         CreatedWidth = w;
         CreatedHeight = h;
-        CreatedAlpha = alpha;
-        return RealCreate(w, h, alpha);
+        CreatedOver = pixels;
+        return RealCreate(w, h, format, pixels, stride);
     }
     static void Destroy(FPDF_BITMAP bitmap) {
         ++Destroyed;
         RealDestroy(bitmap);
     }
-    static FPDF_BOOL Fill(FPDF_BITMAP bitmap, int l, int t, int w, int h, FPDF_DWORD color) {
-        FillColor = color;
-        return RealFill(bitmap, l, t, w, h, color);
-    }
-    static void Render(FPDF_BITMAP bitmap, FPDF_PAGE page, int x, int y, int w, int h, int rotate, int flags) {
-        RenderArgs = {x, y, w, h, rotate, flags};
-        RealRender(bitmap, page, x, y, w, h, rotate, flags);
-    }
 
     // Runs before the swaps below (members are set up in declaration order).
     static bool Capture() {
-        RealCreate = engine::FPDFBitmap_Create;
+        RealCreate = engine::FPDFBitmap_CreateEx;
         RealDestroy = engine::FPDFBitmap_Destroy;
-        RealFill = engine::FPDFBitmap_FillRect;
-        RealRender = engine::FPDF_RenderPageBitmap;
         Created = Destroyed = CreatedWidth = CreatedHeight = 0;
-        CreatedAlpha = -1;
-        FillColor = 0;
-        RenderArgs.clear();
+        CreatedOver = nullptr;
         return true;
     }
     bool Captured = Capture();
-    SlotSwap<decltype(engine::FPDFBitmap_Create)> SwapCreate{engine::FPDFBitmap_Create, &Create};
+    SlotSwap<decltype(engine::FPDFBitmap_CreateEx)> SwapCreate{engine::FPDFBitmap_CreateEx, &Create};
     SlotSwap<decltype(engine::FPDFBitmap_Destroy)> SwapDestroy{engine::FPDFBitmap_Destroy, &Destroy};
-    SlotSwap<decltype(engine::FPDFBitmap_FillRect)> SwapFill{engine::FPDFBitmap_FillRect, &Fill};
-    SlotSwap<decltype(engine::FPDF_RenderPageBitmap)> SwapRender{engine::FPDF_RenderPageBitmap, &Render};
 };
 
 }  // namespace
@@ -150,11 +134,6 @@ TEST(RenderTables, OptionsGiveTheEngineBitsNotInOptionOrder) {
     EXPECT_EQ(RenderOptionsToFlags({}), 0);
     EXPECT_EQ(RenderOptionsToFlags({reAnnotations, rePrinting}), 0x801);
     EXPECT_EQ(RenderOptionsToFlags(all), 0x7F9F);
-}
-
-TEST(RenderTables, ColorPassesUnchanged) {
-    for (quint32 c : {0x00000000u, 0xFFFFFFFFu, 0x80FF0000u, 0x12345678u, 0x00FFFFFFu, 0xFF000001u})
-        EXPECT_EQ(ColorToEngine(c), c);
 }
 
 // ---- Copying engine bitmaps -------------------------------------------------------
@@ -262,6 +241,10 @@ TEST_F(Rendering, BackgroundKeepsItsAlphaOnlyOnATransparentPage) {
     EXPECT_NE(image.pixel(50, 150), 0x80FF0000u);  // the blue square
     const QImage clear = Pdf.RenderPage(0, 0, 200, 200, TRotation::ro0, {}, 0x00000000);
     EXPECT_EQ(clear.pixel(199, 0), 0x00000000u);
+    // The colour lands in memory as blue, green, red, alpha, every channel kept.
+    const QImage mixed = Pdf.RenderPage(0, 0, 200, 200, TRotation::ro0, {}, 0x80112233);
+    const uchar* pixel = mixed.constScanLine(20) + 150 * 4;
+    EXPECT_EQ(QByteArray(reinterpret_cast<const char*>(pixel), 4), QByteArray::fromHex("33221180"));
 }
 
 TEST_F(Rendering, LeftAndTopShiftThePageInsideTheImage) {
@@ -311,16 +294,57 @@ TEST_F(Rendering, FourTilesMakeOneRendering) {
 TEST_F(Rendering, ATileRasterisesOnlyTheTile) {
     Open(1);
     BitmapSpy spy;
-    const QImage tile = Pdf.RenderTile(100, 0, 100, 100, 200, 200, TRotation::ro90, {TRenderOption::reGrayscale},
+    // The lower left quarter of the page turned a quarter clockwise, in grey:
+    // the red square of the bottom right corner lands in the tile's lower left.
+    const QImage tile = Pdf.RenderTile(0, 100, 100, 100, 200, 200, TRotation::ro90, {TRenderOption::reGrayscale},
                                        0x11223344);
-    EXPECT_EQ(tile.size(), QSize(100, 100));
+    ASSERT_EQ(tile.size(), QSize(100, 100));
     EXPECT_EQ(spy.Created, 1);
-    EXPECT_EQ(spy.CreatedWidth, 100);
-    EXPECT_EQ(spy.CreatedHeight, 100);
-    EXPECT_EQ(spy.CreatedAlpha, 0);  // the page has no transparency
-    EXPECT_EQ(spy.FillColor, 0x11223344u);
-    EXPECT_EQ(spy.RenderArgs, (std::vector<int>{-100, 0, 200, 200, 1, 0x08}));
+    EXPECT_EQ(QSize(spy.CreatedWidth, spy.CreatedHeight), QSize(100, 100));
     EXPECT_EQ(spy.Destroyed, 1);
+    constexpr QRgb grey = 0xFF4C4C4C;         // red through the engine's grey: 30% of 255
+    constexpr QRgb background = 0xFF223344;  // opaque: the page has no transparency
+    for (const QPoint p : {QPoint(0, 50), QPoint(25, 75), QPoint(49, 99)}) EXPECT_EQ(tile.pixel(p), grey) << p.x();
+    for (const QPoint p : {QPoint(0, 49), QPoint(50, 50), QPoint(25, 25), QPoint(99, 99)})
+        EXPECT_EQ(tile.pixel(p), background) << p.x() << "," << p.y();
+}
+
+TEST_F(Rendering, TheEngineDrawsIntoTheImageItself) {
+    Open(1);
+    const QImage expected = Pdf.RenderPage(0, 0, 200, 100, TRotation::ro0, {}, kGreen);
+    BitmapSpy spy;
+    // A new image: the engine's bitmap lies over its pixels, nothing is copied.
+    const QImage fresh = Pdf.RenderPage(0, 0, 200, 100, TRotation::ro0, {}, kGreen);
+    EXPECT_EQ(spy.CreatedOver, fresh.constBits());
+    EXPECT_EQ(fresh, expected);
+
+    // A given image of the size is drawn into where it lies.
+    QImage reused(200, 100, QImage::Format_ARGB32);
+    reused.fill(Qt::blue);
+    const uchar* pixels = reused.constBits();
+    Pdf.RenderPage(&reused, 0, 0, 200, 100, TRotation::ro0, {}, kGreen);
+    EXPECT_EQ(reused.constBits(), pixels);
+    EXPECT_EQ(spy.CreatedOver, pixels);
+    EXPECT_EQ(reused, expected);
+
+    // An image that shares its pixels with another copy: the copy keeps its own.
+    QImage shared(200, 100, QImage::Format_ARGB32);
+    shared.fill(Qt::blue);
+    const QImage copy = shared;
+    Pdf.RenderPage(&shared, 0, 0, 200, 100, TRotation::ro0, {}, kGreen);
+    EXPECT_EQ(shared, expected);
+    EXPECT_EQ(copy.pixel(100, 50), QColor(Qt::blue).rgb());
+
+    // An image over the caller's memory with rows of 1,000 bytes (800 used) and a
+    // guard row after the last: filled in place at its own pitch, and no further.
+    const int pitch = 1000;
+    std::vector<uchar> memory(size_t(pitch * 101), 0xEE);
+    QImage outside(memory.data(), 200, 100, pitch, QImage::Format_ARGB32);
+    Pdf.RenderPage(&outside, 0, 0, 200, 100, TRotation::ro0, {}, kGreen);
+    EXPECT_EQ(outside.constBits(), memory.data());
+    EXPECT_EQ(outside, expected);
+    for (int r = 0; r <= 100; ++r)
+        for (int i = r < 100 ? 800 : 0; i < pitch; ++i) ASSERT_EQ(memory[size_t(r * pitch + i)], 0xEE) << r << "," << i;
 }
 
 TEST_F(Rendering, EmptySizesAndNullTargetsDoNothing) {
@@ -360,23 +384,37 @@ TEST_F(Rendering, EngineRefusingItsBitmapRaisesAndRestoresTheFpuMask) {
     BitmapSpy spy;
     std::feclearexcept(FE_ALL_EXCEPT);
     const int before = feenableexcept(FE_DIVBYZERO);
-    QImage bitmap(4, 4, QImage::Format_ARGB32);
+    QImage bitmap(20, 20, QImage::Format_ARGB32);
     bitmap.fill(kGreen);
     const QImage kept = bitmap;
-    try {
-        Pdf.RenderPage(&bitmap, 0, 0, 100000, 100000);
-        ADD_FAILURE() << "no exception";
-    } catch (const EPdfError& e) {
-        EXPECT_EQ(e.Message(), QStringLiteral("Cannot create bitmap"));
+    const auto refused = [&](const std::function<void()>& render) {
+        try {
+            render();
+            ADD_FAILURE() << "no exception";
+        } catch (const EPdfError& e) {
+            EXPECT_EQ(e.Message(), QStringLiteral("Cannot create bitmap"));
+        }
+        EXPECT_EQ(fegetexcept(), FE_DIVBYZERO);
+    };
+    // 40 GB of pixels: refused before any memory is claimed.
+    refused([&] { Pdf.RenderPage(&bitmap, 0, 0, 100000, 100000); });
+    refused([&] { Pdf.RenderTile(&bitmap, 0, 0, 100000, 100000, 100000, 100000); });
+    EXPECT_EQ(spy.Created, 0);
+    {
+        // The engine refusing a bitmap of an ordinary size (no real document
+        // brings that about), also over the given image of that very size.
+        EngineSpy<engine::FPDFBitmap_CreateEx> refusal;
+        refusal.StandIn = [](int, int, int, void*, int) -> FPDF_BITMAP { return nullptr; };
+        refused([&] { Pdf.RenderPage(&bitmap, 0, 0, 20, 20); });
+        refused([&] { Pdf.RenderPage(0, 0, 20, 20); });
     }
-    EXPECT_EQ(fegetexcept(), FE_DIVBYZERO);
     // A successful render restores it too.
     EXPECT_FALSE(Pdf.RenderPage(0, 0, 20, 20).isNull());
     EXPECT_EQ(fegetexcept(), FE_DIVBYZERO);
     fedisableexcept(FE_ALL_EXCEPT);
     feenableexcept(before);
     EXPECT_EQ(bitmap, kept);
-    EXPECT_EQ(spy.Created, spy.Destroyed + 1);  // the refused bitmap was never made
+    EXPECT_EQ(spy.Created, spy.Destroyed);
 }
 
 TEST_F(Rendering, GuardsComeFirst) {
@@ -451,37 +489,23 @@ TEST_F(Rendering, FormFieldsAreDrawnOverThePageAndPrintingDropsTheHighlight) {
     EXPECT_EQ(render({}), screen);
 }
 
-namespace {
-// Counts the calls that reach the engine's form-drawing entries.
-struct FormCalls {
-    static inline int Count = 0;
-    static void Draw(FPDF_FORMHANDLE, FPDF_BITMAP, FPDF_PAGE, int, int, int, int, int, int) { ++Count; }
-    static void Remove(FPDF_FORMHANDLE) { ++Count; }
-    static void Color(FPDF_FORMHANDLE, int, unsigned long) { ++Count; }
-    static void Alpha(FPDF_FORMHANDLE, unsigned char) { ++Count; }
-    SlotSwap<decltype(engine::FPDF_FFLDraw)> SwapDraw{engine::FPDF_FFLDraw, &Draw};
-    SlotSwap<decltype(engine::FPDF_RemoveFormFieldHighlight)> SwapRemove{engine::FPDF_RemoveFormFieldHighlight,
-                                                                         &Remove};
-    SlotSwap<decltype(engine::FPDF_SetFormFieldHighlightColor)> SwapColor{engine::FPDF_SetFormFieldHighlightColor,
-                                                                          &Color};
-    SlotSwap<decltype(engine::FPDF_SetFormFieldHighlightAlpha)> SwapAlpha{engine::FPDF_SetFormFieldHighlightAlpha,
-                                                                          &Alpha};
-};
-}  // namespace
-
 TEST_F(Rendering, WithoutAFormEnvironmentNoFieldIsDrawn) {
     Document = FormPdf();
     Open(1, false);
     ASSERT_EQ(Pdf.GetFormHandle(), nullptr);
-    FormCalls calls;
-    FormCalls::Count = 0;
+    // Counted and passed on to the engine, so that the pixels are the engine's.
+    EngineSpy<engine::FPDF_FFLDraw> draw;
+    EngineSpy<engine::FPDF_RemoveFormFieldHighlight> remove;
+    EngineSpy<engine::FPDF_SetFormFieldHighlightColor> color;
+    EngineSpy<engine::FPDF_SetFormFieldHighlightAlpha> alpha;
     for (const TRenderOptions& options : {TRenderOptions{}, TRenderOptions{TRenderOption::rePrinting}}) {
         const QImage image = Pdf.RenderPage(0, 0, 200, 200, TRotation::ro0, options, kWhite);
         EXPECT_EQ(image.pixel(75, 125), kWhite);
         EXPECT_EQ(image.pixel(125, 125), kWhite);
     }
-    Pdf.RenderTile(0, 0, 100, 100, 200, 200, TRotation::ro0, {TRenderOption::rePrinting});
-    EXPECT_EQ(FormCalls::Count, 0);
+    const QImage tile = Pdf.RenderTile(50, 100, 100, 100, 200, 200, TRotation::ro0, {TRenderOption::rePrinting});
+    EXPECT_EQ(tile.pixel(25, 25), kWhite);
+    EXPECT_EQ(draw.Calls + remove.Calls + color.Calls + alpha.Calls, 0);
 }
 
 // ---- Painter ----------------------------------------------------------------------

@@ -575,19 +575,25 @@ public:
     void SetPageRotation(TRotation Value);
 
     // Draws the current page onto DeviceContext (an active painter) with its top
-    // left corner at Left, Top and the size Width x Height. No background is
-    // filled and no form fields are drawn.
+    // left corner at Left, Top and the size Width x Height, through one image of
+    // that size which the engine draws into. No background is filled and no form
+    // fields are drawn.
     void RenderPage(QPainter* DeviceContext, int Left, int Top, int Width, int Height,
                     TRotation Rotation = TRotation::ro0, const TRenderOptions& Options = {});
     // Renders the current page into a new Width x Height image filled with Color
     // first, with the page placed at Left, Top and drawn at Width x Height, and
-    // the form fields drawn over it when there is a form environment. The caller
-    // owns the image; a null image when Width or Height is below 1. Raises
-    // "Cannot create bitmap" when the engine cannot make its bitmap.
+    // the form fields drawn over it when there is a form environment; the engine
+    // draws straight into the image's pixels. The caller owns the image; a null
+    // image when Width or Height is below 1. Raises "Cannot create bitmap" when
+    // the image cannot be made (2 GiB of pixels or more, out of memory) or the
+    // engine refuses it.
     QImage RenderPage(int Left, int Top, int Width, int Height, TRotation Rotation = TRotation::ro0,
                       const TRenderOptions& Options = {}, TAlphaColor Color = 0xFFFFFFFF);
-    // The same into Bitmap, which ends up Width x Height in Format_ARGB32. Nothing
-    // is done when Bitmap is null or Width or Height is below 1.
+    // The same into Bitmap, which ends up Width x Height in Format_ARGB32. When it
+    // already is such an image, not shared with another copy, the engine draws
+    // into its pixels where they lie (at its own pitch); otherwise it is replaced
+    // by a new image. Nothing is done when Bitmap is null or Width or Height is
+    // below 1; on an exception Bitmap is left as it was.
     void RenderPage(QImage* Bitmap, int Left, int Top, int Width, int Height, TRotation Rotation = TRotation::ro0,
                     const TRenderOptions& Options = {}, TAlphaColor Color = 0xFFFFFFFF);
     // The Width x Height part starting at pixel Left, Top of a PageWidth x
