@@ -34,6 +34,7 @@
 #include <kestrune/FPdf.h>
 #include <kestrune/Engine.h>
 #include "support/PdfBuilder.h"
+#include "BenchSupport.h"
 
 using namespace kestrune;
 using testing_support::PdfBuilder;
@@ -58,13 +59,7 @@ QByteArray MixedTextPdf(int pageCount) {
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
-    const char* const faces[] = {"Helvetica", "Times-Roman", "Courier"};
-    QByteArray fontResources;
-    for (int f = 0; f < 3; ++f) {
-        const int font = b.Add(QByteArray("<< /Type /Font /Subtype /Type1 /BaseFont /") + faces[f] +
-                               " /Encoding /WinAnsiEncoding >>");
-        fontResources += "/F" + QByteArray::number(f + 1) + " " + QByteArray::number(font) + " 0 R ";
-    }
+    const QByteArray fontResources = bench::AddThreeFonts(b);
     QByteArray kids;
     for (int p = 0; p < pageCount; ++p) {
         QByteArray content;
@@ -190,12 +185,6 @@ long PeakMemoryKiB(const Conversion& convert, const QString& pdfPath, const QStr
     return least;
 }
 
-double Median(QList<double> values) {
-    std::sort(values.begin(), values.end());
-    const qsizetype n = values.size();
-    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
-}
-
 double Seconds(const Conversion& convert, const QString& pdfPath, const QString& textPath) {
     const auto start = std::chrono::steady_clock::now();
     convert(pdfPath, textPath);
@@ -205,21 +194,12 @@ double Seconds(const Conversion& convert, const QString& pdfPath, const QString&
 }  // namespace
 
 int main(int argc, char** argv) {
-    int pageCount = 1000;
-    int rounds = 9;
-    bool smoke = false;
-    for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--pages") && i + 1 < argc)
-            pageCount = std::max(1, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
-            rounds = std::max(1, std::atoi(argv[++i]));
-        else if (!std::strcmp(argv[i], "--smoke"))
-            smoke = true;
-        else {
-            std::fprintf(stderr, "usage: conversion_bench [--pages N] [--rounds N] [--smoke]\n");
-            return 2;
-        }
-    }
+    bench::Options options;
+    if (!bench::ParseOptions(argc, argv, false, "conversion_bench [--pages N] [--rounds N] [--smoke]", options))
+        return 2;
+    const int pageCount = options.Pages > 0 ? options.Pages : 1000;
+    const int rounds = options.Rounds > 0 ? options.Rounds : 9;
+    const bool smoke = options.Smoke;
 
     QTemporaryDir dir;
     const QString pdfPath = dir.filePath(QStringLiteral("mixed.pdf"));
@@ -268,10 +248,10 @@ int main(int argc, char** argv) {
                 component.append(Seconds(ConvertWithComponent, pdfPath, componentText));
             }
         }
-        const double ratio = Median(component) / Median(plain);
+        const double ratio = bench::Median(component) / bench::Median(plain);
         const long allowedPeak = plainPeak + long((heldSize + 1023) / 1024);
-        std::printf("time, median of %d: component %.3f s, plain engine loop %.3f s\n", rounds, Median(component),
-                    Median(plain));
+        std::printf("time, median of %d: component %.3f s, plain engine loop %.3f s\n", rounds,
+                    bench::Median(component), bench::Median(plain));
         std::printf("ratio component / plain: %.3f (at most %.2f)\n", ratio, MaxRatio);
         std::printf("peak memory after a warm-up: component %ld KiB, plain engine loop %ld KiB, allowed %ld KiB "
                     "(plain + text held)\n",

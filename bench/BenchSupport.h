@@ -1,0 +1,65 @@
+// What the benchmarks share: their command line and the median of a run's times.
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "support/PdfBuilder.h"
+
+namespace bench {
+
+// The options every benchmark takes: --pages N, --rounds N, --smoke, and
+// --file X.pdf where the benchmark reads any document.
+struct Options {
+    int Pages = 0;  // 0: the benchmark's own default
+    int Rounds = 0;
+    bool Smoke = false;
+    QString File;
+};
+
+// Reads the command line into Result; false (after printing Usage) for
+// anything else, or for --file when AcceptsFile is false.
+inline bool ParseOptions(int argc, char** argv, bool AcceptsFile, const char* Usage, Options& Result) {
+    for (int i = 1; i < argc; ++i) {
+        if (!std::strcmp(argv[i], "--pages") && i + 1 < argc)
+            Result.Pages = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc)
+            Result.Rounds = std::max(1, std::atoi(argv[++i]));
+        else if (AcceptsFile && !std::strcmp(argv[i], "--file") && i + 1 < argc)
+            Result.File = QString::fromLocal8Bit(argv[++i]);
+        else if (!std::strcmp(argv[i], "--smoke"))
+            Result.Smoke = true;
+        else {
+            std::fprintf(stderr, "usage: %s\n", Usage);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Adds Helvetica, Times-Roman and Courier (WinAnsi-encoded) to b and returns
+// them as font resources /F1 to /F3; Helvetica's object number goes to *First.
+inline QByteArray AddThreeFonts(testing_support::PdfBuilder& b, int* First = nullptr) {
+    const char* const faces[] = {"Helvetica", "Times-Roman", "Courier"};
+    QByteArray resources;
+    for (int f = 0; f < 3; ++f) {
+        const int font = b.Add(QByteArray("<< /Type /Font /Subtype /Type1 /BaseFont /") + faces[f] +
+                               " /Encoding /WinAnsiEncoding >>");
+        if (f == 0 && First) *First = font;
+        resources += "/F" + QByteArray::number(f + 1) + " " + testing_support::Ref(font) + " ";
+    }
+    return resources;
+}
+
+inline double Median(QList<double> Values) {
+    std::sort(Values.begin(), Values.end());
+    const qsizetype n = Values.size();
+    if (n == 0) return 0;
+    return n % 2 ? Values[n / 2] : (Values[n / 2 - 1] + Values[n / 2]) / 2;
+}
+
+}  // namespace bench
