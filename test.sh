@@ -11,6 +11,10 @@ build_tree "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 # Robustness: kestrune-text over every PDF of ../shared/corpus (skipped when absent).
 "$ROOT/scripts/corpus-run.sh" "$ROOT/build/bin/kestrune-text"
 
+# The library as other projects take it in: installed (find_package, pkg-config)
+# and nested (add_subdirectory), each with the example program run.
+"$ROOT/scripts/consumer-check.sh" "$ENGINE_LIB"
+
 if [ "${KESTRUNE_SKIP_SANITIZERS:-0}" != 1 ]; then
     build_tree "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON
     (cd "$ROOT/build-asan" && ctest --output-on-failure -j"$(nproc)")

@@ -4,12 +4,14 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QIcon>
 
 #include "app/KestruneUnit.h"
 
 int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Kestrune"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/kestrune/kestrune.svg")));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(

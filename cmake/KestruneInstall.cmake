@@ -1,0 +1,37 @@
+# cmake --install: the library with its public headers, the CMake package
+# (find_package(Kestrune) gives Kestrune::pdf) and kestrune.pc for pkg-config.
+# The engine is installed by KestruneEngine.cmake, the programs by app/.
+option(KESTRUNE_INSTALL "Install the library, its headers and package files" ${PROJECT_IS_TOP_LEVEL})
+if(NOT KESTRUNE_INSTALL)
+    return()
+endif()
+
+include(CMakePackageConfigHelpers)
+set(KESTRUNE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrune)
+
+install(TARGETS kestrune_pdf EXPORT KestruneTargets
+    ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+    FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT KestruneTargets NAMESPACE Kestrune:: FILE KestruneTargets.cmake DESTINATION ${KESTRUNE_CMAKE_DIR})
+
+configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/KestruneConfig.cmake.in
+    ${PROJECT_BINARY_DIR}/KestruneConfig.cmake
+    INSTALL_DESTINATION ${KESTRUNE_CMAKE_DIR}
+    PATH_VARS KESTRUNE_ENGINE_SUBDIR)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/KestruneConfigVersion.cmake COMPATIBILITY SameMajorVersion)
+install(FILES
+    ${PROJECT_BINARY_DIR}/KestruneConfig.cmake
+    ${PROJECT_BINARY_DIR}/KestruneConfigVersion.cmake
+    ${CMAKE_CURRENT_LIST_DIR}/KestruneCopyEngine.cmake
+    DESTINATION ${KESTRUNE_CMAKE_DIR})
+
+# The .pc file finds its prefix from its own place, so the installation may be
+# moved (or installed with --prefix) and still be found as it is.
+file(RELATIVE_PATH KESTRUNE_PC_TO_PREFIX ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" KESTRUNE_PC_TO_PREFIX "${KESTRUNE_PC_TO_PREFIX}")
+set(KESTRUNE_PC_LIBS "")
+foreach(lib ${CMAKE_DL_LIBS})
+    string(APPEND KESTRUNE_PC_LIBS " -l${lib}")
+endforeach()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/kestrune.pc.in ${PROJECT_BINARY_DIR}/kestrune.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/kestrune.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
