@@ -240,8 +240,6 @@ void TFPdf::ReloadPage() {
         // index of the lowest number could not be formed).
         if (FPageNumber > 0) FPage = FPDF_LoadPage(FDocument, FPageNumber - 1);
         CheckResult(FPage != nullptr, QStringLiteral("Cannot open page ") + QString::number(FPageNumber));
-        // The form environment answers field values only for pages it was told about.
-        if (FFormHandle) FORM_OnAfterLoadPage(FPage, FFormHandle);
     }
     if (OnPageChange) OnPageChange(this);
 }
@@ -254,7 +252,7 @@ void TFPdf::ClosePage() {
     }
     CloseTextPage();
     if (FPage) {
-        if (FFormHandle) FORM_OnBeforeClosePage(FPage, FFormHandle);
+        WithdrawPage();
         FPDF_ClosePage(FPage);
         FPage = nullptr;
         FLinkAnnotations.clear();

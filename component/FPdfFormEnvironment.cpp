@@ -91,6 +91,28 @@ void TFPdf::ExitFormFill() {
     FFormHandle = nullptr;
 }
 
+// The engine builds its form view of a page (every annotation parsed, and
+// appearances generated where missing) when the page is announced, and keeps
+// it until the page is withdrawn. That costs time and memory, and on some
+// damaged annotations never ends, so a page is announced only once something
+// needs the form view: field descriptions and look-ups, form drawing, and a
+// caller who takes the raw form handle.
+FPDF_FORMHANDLE TFPdf::PageForm() const {
+    if (FFormHandle && FPage && !FPageAnnounced) {
+        FORM_OnAfterLoadPage(FPage, FFormHandle);
+        FPageAnnounced = true;
+    }
+    return FFormHandle;
+}
+
+void TFPdf::WithdrawPage() {
+    if (!FPageAnnounced) return;
+    FPageAnnounced = false;
+    if (FFormHandle && FPage) FORM_OnBeforeClosePage(FPage, FFormHandle);
+}
+
+void* TFPdf::GetFormHandle() const { return PageForm(); }
+
 void TFPdf::TimerTick() {
     if (FTimerCallback) FTimerCallback(TimerId());
 }

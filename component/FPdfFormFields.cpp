@@ -117,36 +117,36 @@ TPdfFormFieldInfo TFPdf::GetFormFieldInfo(int Index) {
     CheckResult(Index >= 0, QStringLiteral("Incorrect index"));
     const TAnnotationHandle annot(OpenIndexedField(FPage, Index, GetFormFieldCount()));
     TPdfFormFieldInfo info;
-    ReadFieldInfo(FFormHandle, annot.Get(), info);
+    ReadFieldInfo(PageForm(), annot.Get(), info);
     return info;
 }
 
 QString TFPdf::GetFormFieldAt(float X, float Y) {
     CheckPageActive();
-    const TAnnotationHandle annot(FieldAnnotationAt(FFormHandle, FPage, X, Y));
+    const TAnnotationHandle annot(FieldAnnotationAt(PageForm(), FPage, X, Y));
     CheckResult(bool(annot), QStringLiteral("Incorrect position"));
     return ReadAnnotationString(annot.Get(), kValueKey);
 }
 
 void TFPdf::SetFormFieldAt(float X, float Y, const QString& Value) {
     CheckPageActive();
-    const TAnnotationHandle annot(FieldAnnotationAt(FFormHandle, FPage, X, Y));
+    const TAnnotationHandle annot(FieldAnnotationAt(PageForm(), FPage, X, Y));
     CheckResult(bool(annot), QStringLiteral("Incorrect position"));
     WriteFieldValue(annot.Get(), Value);
 }
 
 bool TFPdf::GetHasFormFieldAt(float X, float Y) {
     CheckPageActive();
-    const TAnnotationHandle annot(FieldAnnotationAt(FFormHandle, FPage, X, Y));
+    const TAnnotationHandle annot(FieldAnnotationAt(PageForm(), FPage, X, Y));
     return bool(annot);
 }
 
 TPdfFormFieldInfo TFPdf::GetFormFieldInfoAt(float X, float Y) {
     CheckPageActive();
-    const TAnnotationHandle annot(FieldAnnotationAt(FFormHandle, FPage, X, Y));
+    const TAnnotationHandle annot(FieldAnnotationAt(PageForm(), FPage, X, Y));
     CheckResult(bool(annot), QStringLiteral("Incorrect position"));
     TPdfFormFieldInfo info;
-    ReadFieldInfo(FFormHandle, annot.Get(), info);
+    ReadFieldInfo(PageForm(), annot.Get(), info);
     return info;
 }
 

@@ -30,9 +30,6 @@ void TFPdf::AddPage(int PageNumber, double Width, double Height) {
     FpuMaskScope mask;
     FPage = FPDFPage_New(FDocument, FPageNumber - 1, Width, Height);
     CheckResult(FPage != nullptr, QStringLiteral("Cannot create PDF page"));
-    // As for every page made current: the form environment answers only for
-    // pages it was told about.
-    if (FFormHandle) FORM_OnAfterLoadPage(FPage, FFormHandle);
 }
 
 void TFPdf::UpdatePage() {

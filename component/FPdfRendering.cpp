@@ -151,7 +151,7 @@ QImage TFPdf::RenderPage(int Left, int Top, int Width, int Height, TRotation Rot
                          TAlphaColor Color) {
     CheckPageActive();
     QImage result;
-    RenderToBitmap(FFormHandle, &result, FPage, Left, Top, Width, Height, Rotation, Options, Color);
+    RenderToBitmap(PageForm(), &result, FPage, Left, Top, Width, Height, Rotation, Options, Color);
     return result;
 }
 
@@ -159,14 +159,14 @@ void TFPdf::RenderPage(QImage* Bitmap, int Left, int Top, int Width, int Height,
                        const TRenderOptions& Options, TAlphaColor Color) {
     CheckPageActive();
     if (!Bitmap) return;
-    RenderToBitmap(FFormHandle, Bitmap, FPage, Left, Top, Width, Height, Rotation, Options, Color);
+    RenderToBitmap(PageForm(), Bitmap, FPage, Left, Top, Width, Height, Rotation, Options, Color);
 }
 
 QImage TFPdf::RenderTile(int Left, int Top, int Width, int Height, int PageWidth, int PageHeight, TRotation Rotation,
                          const TRenderOptions& Options, TAlphaColor Color) {
     CheckPageActive();
     QImage result;
-    RenderTileToBitmap(FFormHandle, &result, FPage, Left, Top, Width, Height, PageWidth, PageHeight, Rotation,
+    RenderTileToBitmap(PageForm(), &result, FPage, Left, Top, Width, Height, PageWidth, PageHeight, Rotation,
                        Options, Color);
     return result;
 }
@@ -175,7 +175,7 @@ void TFPdf::RenderTile(QImage* Bitmap, int Left, int Top, int Width, int Height,
                        TRotation Rotation, const TRenderOptions& Options, TAlphaColor Color) {
     CheckPageActive();
     if (!Bitmap) return;
-    RenderTileToBitmap(FFormHandle, Bitmap, FPage, Left, Top, Width, Height, PageWidth, PageHeight, Rotation,
+    RenderTileToBitmap(PageForm(), Bitmap, FPage, Left, Top, Width, Height, PageWidth, PageHeight, Rotation,
                        Options, Color);
 }
 

@@ -158,10 +158,15 @@ TEST(Annotations, ReadsEveryRecordOfThePage) {
 }
 
 TEST(Annotations, AnnouncedPageReportsNoColourForGeneratedAppearances) {
-    // With the form environment, the engine gives the square an appearance
-    // stream and then reports no colour for it; the rest of the record stays.
+    // Reading annotations does not announce the page to the form environment:
+    // the square's colour is read as without one.
     TFPdf pdf;
     Open(pdf, AnnotationsPdf(), true);
+    EXPECT_EQ(pdf.GetAnnotation(kSquare).Color, 0xFF0000FFu);
+    // Once the page is announced (here by taking the raw form handle), the
+    // engine gives the square an appearance stream and then reports no colour
+    // for it; the rest of the record stays.
+    ASSERT_NE(pdf.GetFormHandle(), nullptr);
     const TPdfAnnotation square = pdf.GetAnnotation(kSquare);
     EXPECT_FALSE(square.HasColor);
     EXPECT_EQ(square.Color, 0u);

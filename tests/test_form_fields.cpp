@@ -1,12 +1,16 @@
 // Form fields of the current page: values by index and by position, with and
 // without a form environment, and the descriptions of every field kind.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <kestrune/FPdf.h>
+#include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
 
 using namespace kestrune;
+using testing_support::EngineSpy;
 using testing_support::ExpectError;
 using testing_support::PdfBuilder;
 using testing_support::Ref;
@@ -226,4 +230,118 @@ TEST(FormFields, IndexAndPageErrors) {
     ExpectError([&] { pdf.SetFormFieldAt(kNameX, kNameY, {}); }, noPage);
     ExpectError([&] { pdf.GetHasFormFieldAt(kNameX, kNameY); }, noPage);
     ExpectError([&] { pdf.GetFormFieldInfoAt(kNameX, kNameY); }, noPage);
+}
+
+// ---- Announcing the page to the form environment ---------------------------
+
+namespace {
+
+// Pages of text, each with a link and a squiggly underline without appearance,
+// which the engine generates when the page is announced. With Endless, the
+// first page's underline reaches 2^31 page units: generating its appearance
+// never finishes, and allocates as it goes. The text is readable either way.
+QByteArray AnnotatedTextPdf(int PageCount, bool Endless = false) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    QList<int> kids;
+    for (int n = 1; n <= PageCount; ++n) {
+        const int page = b.Reserve();
+        const QByteArray owner = " /P " + Ref(page);
+        const QByteArray right = Endless && n == 1 ? "2147483648" : "100";
+        const QByteArray annots =
+            Ref(b.Add("<< /Type /Annot /Subtype /Link /Rect [50 700 200 720]"
+                      " /A << /S /URI /URI (http://example.com/) >>" + owner + " >>")) + " " +
+            Ref(b.Add("<< /Type /Annot /Subtype /Squiggly /Rect [0 0 100 20] /QuadPoints [0 20 " + right + " 20 0 0 " +
+                      right + " 0]" + owner + " >>"));
+        const int content = b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td (Page " + QByteArray::number(n) + ") Tj ET");
+        b.Set(page, "<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
+                        Ref(font) + " >> >> /Contents " + Ref(content) + " /Annots [" + annots + "] >>");
+        kids << page;
+    }
+    b.SetPageTree(catalog, pages, kids, "/AcroForm << /Fields [] >>");
+    return b.Build(catalog);
+}
+
+}  // namespace
+
+TEST(FormAnnouncement, PageIsAnnouncedOnceWhenItsFormViewIsNeeded) {
+    LoadEngine();
+    EngineSpy<engine::FORM_OnAfterLoadPage> announced;
+    EngineSpy<engine::FORM_OnBeforeClosePage> withdrawn;
+    TFPdf pdf;
+    Open(pdf, FormPdf());
+    EXPECT_EQ(pdf.Text(), QStringLiteral("Form page"));
+    EXPECT_EQ(pdf.GetFormField(kName), QStringLiteral("Hello"));  // the "V" entry needs no form view
+    EXPECT_EQ(announced.Calls, 0);
+
+    // Font size, check state and export value come from the form view.
+    const TPdfFormFieldInfo agree = pdf.GetFormFieldInfo(kAgree);
+    EXPECT_EQ(announced.Calls, 1);
+    EXPECT_TRUE(agree.Checked);
+    EXPECT_EQ(agree.ExportValue, QStringLiteral("Yes"));
+    EXPECT_FLOAT_EQ(pdf.GetFormFieldInfo(kName).FontSize, 12);
+    EXPECT_TRUE(pdf.GetHasFormFieldAt(kNameX, kNameY));
+    EXPECT_EQ(announced.Calls, 1) << "once per page visit";
+
+    // Withdrawn when the page closes; the next visit announces again on demand.
+    pdf.ReloadPage();
+    EXPECT_EQ(withdrawn.Calls, 1);
+    EXPECT_EQ(announced.Calls, 1);
+    EXPECT_EQ(pdf.GetFormFieldAt(kNameX, kNameY), QStringLiteral("Hello"));
+    EXPECT_EQ(announced.Calls, 2);
+    pdf.SetActive(false);
+    EXPECT_EQ(withdrawn.Calls, 2);
+
+    // Form drawing needs it; a page never announced is never withdrawn.
+    Open(pdf, FormPdf());
+    pdf.RenderPage(0, 0, 61, 79);
+    EXPECT_EQ(announced.Calls, 3);
+    pdf.SetPageNumber(0);
+    EXPECT_EQ(withdrawn.Calls, 3);
+    pdf.SetPageNumber(1);
+    pdf.SetActive(false);
+    EXPECT_EQ(withdrawn.Calls, 3);
+}
+
+TEST(FormAnnouncement, ReadingTextNeverAnnouncesAPage) {
+    LoadEngine();
+    EngineSpy<engine::FORM_OnAfterLoadPage> announced;
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(AnnotatedTextPdf(3), true);
+    ASSERT_NE(pdf.GetDocument(), nullptr);
+    for (int n = 1; n <= pdf.GetPageCount(); ++n) {
+        pdf.SetPageNumber(n);
+        EXPECT_EQ(pdf.Text(), QStringLiteral("Page %1").arg(n));
+        EXPECT_EQ(pdf.GetLinkAnnotationCount(), 1);
+        EXPECT_EQ(pdf.GetAnnotationCount(), 2);
+    }
+    pdf.SetActive(false);
+    EXPECT_EQ(announced.Calls, 0);
+}
+
+TEST(FormAnnouncement, TextOfAPageWithAnEndlessAppearanceIsReadAtOnce) {
+    // In a child process under a time limit: the fault this guards against
+    // never returns and keeps allocating.
+    const QByteArray bytes = AnnotatedTextPdf(1, true);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(10);
+        bool ok = false;
+        try {
+            TFPdf pdf;
+            pdf.SetPageNumber(1);
+            pdf.LoadDocument(bytes, true);
+            ok = pdf.Text() == QStringLiteral("Page 1");
+        } catch (...) {
+        }
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
 }

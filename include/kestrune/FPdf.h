@@ -470,7 +470,10 @@ public:
     void* GetPage() const { return FPage; }
     void* GetTextPage() const { return FTextPage; }
     void* GetFind() const { return FFind; }
-    void* GetFormHandle() const { return FFormHandle; }
+    // The form environment's handle (null without one). Asking for it announces
+    // the current page to the form environment, as the component's own form
+    // operations do, so that form entry points called with GetPage() find it.
+    void* GetFormHandle() const;
 
     // ---- Form environment ---------------------------------------------------
 
@@ -852,6 +855,8 @@ private:
     // ---- Form environment ---------------------------------------------------
     void InitFormFill();
     void ExitFormFill();
+    FPDF_FORMHANDLE PageForm() const;
+    void WithdrawPage();
     void TimerTick();
     void FormFieldFocus(FPDF_WIDESTRING Value, FPDF_DWORD ValueLen, FPDF_BOOL IsFocus);
     int TimerId() const;
@@ -898,6 +903,10 @@ private:
     FPDF_FORMHANDLE FFormHandle = nullptr;
     TLinkAnnotations FLinkAnnotations;
     FPDF_PAGE FPage = nullptr;
+    // The current page was announced to the form environment (FORM_OnAfterLoadPage)
+    // and is withdrawn from it before it closes. Announcing is on demand, hence
+    // settable from the const handle getter.
+    mutable bool FPageAnnounced = false;
     int FPageNumber = 0;
     QString FPassword;
     FPDF_PAGEOBJECT FPath = nullptr;
