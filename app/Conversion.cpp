@@ -1,11 +1,9 @@
 #include "app/Conversion.h"
 
-#include <QFileInfo>
-#include <QIODevice>
-#include <QSaveFile>
 #include <limits>
 
 #include <kestrune/FPdf.h>
+#include "app/TextOutput.h"
 #include "component/FileError.h"
 
 namespace kestrune {
@@ -15,8 +13,6 @@ namespace {
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 bool IsSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDFFF; }
-
-const char ByteOrderMark[] = "\xEF\xBB\xBF";
 
 qsizetype Utf8Length(const char16_t* s, qsizetype n) {
     qsizetype length = 0;
@@ -113,10 +109,26 @@ QByteArray TTextFile::Bytes() const {
     return out;
 }
 
-TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionProgress& Progress) {
+void OpenDocument(TFPdf& Pdf, const QString& FileName) {
     Pdf.SetFileName(FileName);
     Pdf.SetPageNumber(0);
     Pdf.SetActive(true);
+}
+
+void ReadPages(TFPdf& Pdf, int First, int Last, const std::function<void(int Page, const QByteArray& Bytes)>& Page) {
+    QByteArray bytes;  // keeps its capacity from page to page
+    for (int page = First; page <= Last; ++page) {
+        Pdf.SetPageNumber(page);
+        const QString text = Pdf.Text(0, std::numeric_limits<int>::max());
+        bytes.resize(0);
+        AppendUtf8(bytes, text);
+        bytes += "\r\n";
+        Page(page, bytes);
+    }
+}
+
+TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionProgress& Progress) {
+    OpenDocument(Pdf, FileName);
     if (Progress.Started) Progress.Started(Pdf.GetPageCount());
     // Read again: the progress handler lets events run, and they may change the document.
     const int count = Pdf.GetPageCount();
@@ -141,26 +153,12 @@ TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionPro
     return file;
 }
 
-void WriteTextFile(QIODevice& Device, const TTextFile& File, const QString& Path) {
-    const auto write = [&](const char* data, qint64 size) {
-        if (Device.write(data, size) != size)
-            throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Device.errorString()));
-    };
-    write(ByteOrderMark, 3);
-    for (const QByteArray& block : File.Blocks) write(block.constData(), block.size());
-    // A buffered file device may hold the last bytes until it is flushed; a
-    // failure there must count as well.
-    if (auto* file = qobject_cast<QFileDevice*>(&Device); file && !file->flush())
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, Device.errorString()));
-}
-
 void SaveTextFile(const QString& Path, const TTextFile& File) {
-    QSaveFile file(Path);
-    if (!file.open(QIODevice::WriteOnly)) throw EFileError::CannotCreate(Path, file.errorString());
-    // On a failure the temporary file is removed as `file` goes; the old file stays.
-    WriteTextFile(file, File, Path);
-    if (!file.commit())
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(Path, file.errorString()));
+    TTextTarget target(Path, TTextTarget::TMode::Replace);
+    // On a failure the temporary file is removed as `target` goes; the old file stays.
+    target.Write(ByteOrderMark, 3);
+    for (const QByteArray& block : File.Blocks) target.Write(block);
+    target.Commit();
 }
 
 }  // namespace kestrune

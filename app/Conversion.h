@@ -12,11 +12,12 @@
 #include <exception>
 #include <functional>
 
-class QIODevice;
-
 namespace kestrune {
 
 class TFPdf;
+
+// The first bytes of every text file.
+inline constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
 
 // UTF-8 of Text. A surrogate pair becomes one four-byte sequence; every unpaired
 // surrogate, wherever it stands (also as the last unit), becomes EF BF BD (U+FFFD).
@@ -60,13 +61,20 @@ struct TTextFile {
 // when this raises. Raises EPdfError.
 TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionProgress& Progress = {});
 
-// Writes the whole file to Device and flushes it; raises EFileError naming
-// Path with the device's error text when a write or the flush fails.
-void WriteTextFile(QIODevice& Device, const TTextFile& File, const QString& Path);
+// Opens FileName in Pdf with Pdf's password and no current page. Pdf stays
+// active: the caller deactivates it, also when this raises. Raises EPdfError.
+void OpenDocument(TFPdf& Pdf, const QString& FileName);
 
-// Replaces the file Path by File through a temporary file in the same folder:
-// an earlier file of that name stays untouched unless the new one is complete.
-// Raises EFileError when the file cannot be created or written.
+// Reads pages First..Last (counted from 1) of the document open in Pdf, in page
+// order, and hands each page's bytes (its whole text in UTF-8, then CR LF) to
+// Page as soon as they are read; only one page's text is held at a time.
+// Raises EPdfError (a page that cannot be opened) and whatever Page raises.
+void ReadPages(TFPdf& Pdf, int First, int Last, const std::function<void(int Page, const QByteArray& Bytes)>& Page);
+
+// Replaces the file Path by File through a temporary file in the same folder
+// (whatever kind of node Path is): an earlier file of that name stays untouched
+// unless the new one is complete. Raises EFileError when the file cannot be
+// created or written, naming the cause.
 void SaveTextFile(const QString& Path, const TTextFile& File);
 
 }  // namespace kestrune

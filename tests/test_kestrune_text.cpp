@@ -8,14 +8,24 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <unistd.h>
+#include <cstring>
+#include <stdexcept>
 
 #include "app/KestruneUnit.h"
 #include "support/ApplicationEnvironment.h"
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
+#include "app/TextOutput.h"
 
 using namespace kestrune;
+using testing_support::PdfBuilder;
 using testing_support::ReadAll;
 using testing_support::SimpleTextPdf;
 using testing_support::WriteFile;
@@ -37,19 +47,23 @@ protected:
     QString Write(const QString& name, const QByteArray& bytes) const { return WriteFile(Path(name), bytes); }
     QStringList Entries() const { return QDir(FDir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot); }
 
-    // Runs the program; FileSizeLimit, when set, limits the size of the files it writes.
-    Result Run(const QStringList& arguments) {
+    // Runs the program with Input on its standard input; FileSizeLimit, when
+    // set, limits the size of the files it writes (SIGXFSZ left as it is, so
+    // that the program itself must turn the limit into an error).
+    Result Run(const QStringList& arguments, const QByteArray& Input = {}) {
         QProcess p;
         p.setWorkingDirectory(FDir.path());
         if (FFileSizeLimit) {
             const rlim_t limit = FFileSizeLimit;
             p.setChildProcessModifier([limit] {
-                std::signal(SIGXFSZ, SIG_IGN);
+                std::signal(SIGXFSZ, SIG_DFL);
                 rlimit r{limit, limit};
                 setrlimit(RLIMIT_FSIZE, &r);
             });
         }
         p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), arguments);
+        p.write(Input);
+        p.closeWriteChannel();
         EXPECT_TRUE(p.waitForFinished(60000));
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
         return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
@@ -126,18 +140,43 @@ TEST_F(KestruneText, OutputPath) {
     EXPECT_EQ(failed.out, "");
 }
 
+// A write that the file system refuses part-way (the file size limit: a short
+// write, then EFBIG) names its cause and keeps the earlier file.
 TEST_F(KestruneText, AFailedWriteKeepsTheEarlierFile) {
     const QString pdf = Write("a.pdf", SimpleTextPdf({{"Hello", "World"}, {}}));
     Write("a.txt", "earlier");
     FFileSizeLimit = 8;  // below the new file's size
     const Result r = Run({pdf});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.startsWith("kestrune-text: " + pdf.toUtf8() + ": Cannot write file \"" + Path("a.txt").toUtf8() +
-                                 "\"."))
-        << r.err.toStdString();
-    EXPECT_EQ(r.err.count('\n'), 1);
+    EXPECT_EQ(r.err, "kestrune-text: " + pdf.toUtf8() + ": Cannot write file \"" + Path("a.txt").toUtf8() +
+                         "\". File too large\n");
     EXPECT_EQ(ReadAll(Path("a.txt")), "earlier");
     EXPECT_EQ(Entries(), (QStringList{"a.pdf", "a.txt"}));
+}
+
+// A page that cannot be opened in the middle of a document, after earlier
+// pages went into the temporary file: the earlier text file stays byte for
+// byte, and no temporary file is left.
+TEST_F(KestruneText, AFailureWhileStreamingKeepsTheEarlierFile) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int one = b.AddTextPage(pages, font, b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td (One) Tj ET"));
+    const int two = b.AddTextPage(pages, font, b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td (Two) Tj ET"));
+    b.SetPageTree(catalog, pages, {one, two, b.Add("42")});  // the third page is no page
+    const QString pdf = Write("a.pdf", b.Build(catalog));
+    const QByteArray earlier = QByteArray("\xEF\xBB\xBF" "earlier text\r\n").repeated(1000);
+    Write("a.txt", earlier);
+
+    const Result r = Run({pdf});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kestrune-text: " + pdf.toUtf8() + ": Cannot open page 3\n");
+    EXPECT_EQ(ReadAll(Path("a.txt")), earlier);
+    EXPECT_EQ(Entries(), (QStringList{"a.pdf", "a.txt"}));
+
+    // The pages before it are fine on their own.
+    EXPECT_EQ(Run({"-l", "2", "-o", "-", pdf}).out, "\xEF\xBB\xBF" "One\r\nTwo\r\n");
 }
 
 TEST_F(KestruneText, PasswordOpensProtectedFiles) {
@@ -166,25 +205,213 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
         {{}, "kestrune-text: no input file given"},
         {{"--frobnicate", pdf}, "kestrune-text: unknown option --frobnicate"},
         {{"-o", Path("x.txt"), pdf, pdf}, "kestrune-text: option -o takes one input file, not 2"},
+        {{"-o", "", pdf}, "kestrune-text: option -o needs a path"},
         {{pdf, "-o"}, "kestrune-text: option -o needs a value"},
         {{pdf, "--password"}, "kestrune-text: option --password needs a value"},
+        {{"-f", "0", pdf}, "kestrune-text: option -f needs a page number of 1 or more, not '0'"},
+        {{"--last-page=x", pdf}, "kestrune-text: option -l needs a page number of 1 or more, not 'x'"},
+        {{"-j", "-2", pdf}, "kestrune-text: option -j needs a number of 1 or more, not '-2'"},
+        {{"--timeout", "0", pdf}, "kestrune-text: option --timeout needs a number of seconds above 0, not '0'"},
+        {{"--timeout", "inf", pdf}, "kestrune-text: option --timeout needs a number of seconds above 0, not 'inf'"},
+        {{"-0", pdf}, "kestrune-text: option -0 needs --files-from"},
+        {{"-o", Path("x.txt"), "--output-dir", Path("out"), pdf}, "kestrune-text: options -o and --output-dir exclude each other"},
+        {{"-o", Path("x.txt"), "--files-from", Path("list")}, "kestrune-text: option -o takes one input file, not a list"},
+        {{"--files-from", "-", "-"}, "kestrune-text: standard input can be read only once"},
+        {{"--output-dir", Path("out"), "-"}, "kestrune-text: standard input has no file name to place under --output-dir; use -o"},
     };
     for (const Case& c : cases) {
         const Result r = Run(c.arguments);
         EXPECT_EQ(r.exitCode, 2) << c.firstLine.constData();
         EXPECT_EQ(r.err.split('\n').value(0), c.firstLine);
+        EXPECT_EQ(r.err.split('\n').value(1), "Try 'kestrune-text --help' for more information.");
     }
     EXPECT_EQ(Entries(), QStringList{"a.pdf"});
 
+    // Options that take a value, in their other spellings; --timeout takes decimals.
+    for (const QStringList& accepted : {QStringList{"-j3", "--timeout=0.25", "-qf1"}, QStringList{"--jobs", "1", "-l1"}}) {
+        const Result r = Run(accepted + QStringList{"--output=-", pdf});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_EQ(r.out, "\xEF\xBB\xBF" "A\r\n");
+    }
+
     const Result help = Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* word : {"Usage: kestrune-text", "-o PATH", "-o -", "--password", "-q", "Exit status"})
+    for (const char* word : {"Usage: kestrune-text", "-o, --output <PATH>", "standard output", "--password", "-q",
+                             "Exit status"})
         EXPECT_TRUE(help.out.contains(word)) << word;
+
+    const Result version = Run({"--version", pdf});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "kestrune-text " KESTRUNE_VERSION "\n");
+    EXPECT_EQ(Entries(), QStringList{"a.pdf"});
 
     // After "--", an argument that looks like an option is a file.
     const Result dashed = Run({"--", "-q"});
     EXPECT_EQ(dashed.exitCode, 1);
     EXPECT_EQ(dashed.err, "kestrune-text: -q: No such file\n");
+}
+
+// -f and -l choose pages: their bytes are exactly those of the whole run, the
+// byte-order mark first; the range is clipped to the document, and a range
+// with no page in it is that file's error, with no file written.
+TEST_F(KestruneText, PageRange) {
+    const QList<QByteArray> pageBytes = {"First page\r\n", "\r\n", "Third\r\nwith two lines\r\n", "4\r\n"};
+    const QString pdf = Write("a.pdf", SimpleTextPdf({{"First page"}, {}, {"Third", "with two lines"}, {"4"}}));
+    ASSERT_EQ(Run({pdf}).exitCode, 0);
+    ASSERT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBF" + pageBytes.join());
+    const auto pages = [&](int first, int last) {
+        return "\xEF\xBB\xBF" + pageBytes.mid(first - 1, last - first + 1).join();
+    };
+    struct Case {
+        QStringList range;
+        QByteArray bytes;
+    };
+    const Case cases[] = {
+        {{"-f", "2", "-l", "3"}, pages(2, 3)},
+        {{"-f", "3"}, pages(3, 4)},
+        {{"-l", "1"}, pages(1, 1)},
+        {{"-f", "4", "-l", "4"}, pages(4, 4)},
+        {{"-f", "2", "-l", "99"}, pages(2, 4)},
+        {{"--first-page", "1", "--last-page", "4"}, pages(1, 4)},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.range + QStringList{"-o", Path("range.txt"), pdf});
+        EXPECT_EQ(r.exitCode, 0) << c.range.join(' ').toStdString() << r.err.toStdString();
+        EXPECT_EQ(ReadAll(Path("range.txt")), c.bytes) << c.range.join(' ').toStdString();
+    }
+
+    ASSERT_TRUE(QFile::remove(Path("range.txt")));
+    const Result beyond = Run({"-f", "5", pdf, "-o", Path("range.txt")});
+    EXPECT_EQ(beyond.exitCode, 1);
+    EXPECT_EQ(beyond.err, "kestrune-text: " + pdf.toUtf8() + ": no page in the range 5 to the end; the document has 4 pages\n");
+    const Result reversed = Run({"-f", "3", "-l", "2", pdf, "-o", "-"});
+    EXPECT_EQ(reversed.exitCode, 1);
+    EXPECT_EQ(reversed.err, "kestrune-text: " + pdf.toUtf8() + ": no page in the range 3 to 2; the document has 4 pages\n");
+    EXPECT_EQ(reversed.out, "");
+    EXPECT_EQ(Entries(), (QStringList{"a.pdf", "a.txt"}));
+}
+
+// "-" reads the PDF from standard input; its text goes to standard output, or to -o.
+TEST_F(KestruneText, StandardInput) {
+    const QByteArray pdf = SimpleTextPdf({{"Hello", "World"}, {}});
+    const Result r = Run({"-"}, pdf);
+    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out, TwoPagesText);
+    EXPECT_EQ(Entries(), QStringList{});
+
+    EXPECT_EQ(Run({"-f", "2", "-o", Path("in.txt"), "-"}, pdf).out, "");
+    EXPECT_EQ(ReadAll(Path("in.txt")), "\xEF\xBB\xBF\r\n");
+
+    for (const QByteArray& bad : {QByteArray(), QByteArray("not a PDF")}) {
+        const Result failed = Run({"-"}, bad);
+        EXPECT_EQ(failed.exitCode, 1);
+        EXPECT_EQ(failed.err, "kestrune-text: -: File not in PDF format or corrupted\n");
+        EXPECT_EQ(failed.out, "");
+    }
+}
+
+// Targets that are not regular files are written into and stay what they are:
+// a FIFO, a socket, a character device, standard output by its path.
+TEST_F(KestruneText, TargetsThatAreNotRegularFiles) {
+    const QString pdf = Write("a.pdf", SimpleTextPdf({{"Hello", "World"}, {}}));
+    const auto kind = [](const QString& path) {
+        struct stat s {};
+        return ::stat(path.toLocal8Bit().constData(), &s) == 0 ? s.st_mode & S_IFMT : 0;
+    };
+    const auto readAvailable = [](int fd) {
+        QByteArray bytes;
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;) bytes.append(buffer, n);
+        return bytes;
+    };
+
+    // Held open for reading and writing, the FIFO lets the program open it at
+    // once and keeps what it writes (far less than a pipe holds).
+    const QString fifo = Path("fifo");
+    ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
+    const int fifoEnd = ::open(fifo.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fifoEnd, 0);
+    EXPECT_EQ(Run({"-o", fifo, pdf}).exitCode, 0);
+    EXPECT_EQ(readAvailable(fifoEnd), TwoPagesText);
+    ::close(fifoEnd);
+    EXPECT_EQ(kind(fifo), S_IFIFO);
+
+    // A listening socket takes the connection into its backlog.
+    const QString socketPath = Path("socket");
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.toLocal8Bit().size(), qsizetype(sizeof address.sun_path));
+    std::strcpy(address.sun_path, socketPath.toLocal8Bit().constData());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+    EXPECT_EQ(Run({"-o", socketPath, pdf}).exitCode, 0);
+    const int connection = ::accept(listener, nullptr, nullptr);
+    ASSERT_GE(connection, 0);
+    EXPECT_EQ(readAvailable(connection), TwoPagesText);
+    ::close(connection);
+    ::close(listener);
+    EXPECT_EQ(kind(socketPath), S_IFSOCK);
+
+    const Result toStdout = Run({"-o", "/dev/stdout", pdf});
+    EXPECT_EQ(toStdout.exitCode, 0);
+    EXPECT_EQ(toStdout.out, TwoPagesText);
+    EXPECT_EQ(Run({"-o", "/dev/null", pdf}).exitCode, 0);
+    EXPECT_EQ(kind("/dev/null"), S_IFCHR);
+    EXPECT_EQ(Entries(), QStringList{"a.pdf"});
+}
+
+// A device that refuses the bytes: the cause is named and the node stays. The
+// node is a private copy of /dev/full where one can be made, so that a fault
+// here cannot replace the system's own device.
+TEST_F(KestruneText, AFullDeviceNamesTheCause) {
+    const QString pdf = Write("a.pdf", SimpleTextPdf({{"Hello"}}));
+    QString full = Path("full");
+    if (::mknod(full.toLocal8Bit().constData(), S_IFCHR | 0666, makedev(1, 7)) != 0) {
+        if (::geteuid() == 0) GTEST_SKIP() << "no device node can be made here";
+        full = "/dev/full";  // not replaceable without root
+    }
+    const Result r = Run({"-o", full, pdf});
+    if (r.err.contains("Permission denied")) GTEST_SKIP() << "devices cannot be opened here";
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kestrune-text: " + pdf.toUtf8() + ": Cannot write file \"" + full.toUtf8() +
+                         "\". No space left on device\n");
+    struct stat s {};
+    ASSERT_EQ(::stat(full.toLocal8Bit().constData(), &s), 0);
+    EXPECT_TRUE(S_ISCHR(s.st_mode));
+}
+
+// Pages handed to the sink in any order come out in page order, as soon as
+// the pages before them are in; a page twice or outside the range is refused.
+TEST_F(KestruneText, PageSinkWritesInPageOrder) {
+    Write("out.txt", "earlier");
+    {
+        TTextTarget target(Path("out.txt"));
+        TPageSink sink(target, 3, 6);
+        sink.Add(5, "five\r\n");
+        EXPECT_EQ(target.BytesWritten(), 0);
+        sink.Add(3, "three\r\n");
+        EXPECT_EQ(sink.NextPage(), 4);
+        EXPECT_EQ(target.BytesWritten(), 3 + 7);
+        EXPECT_THROW(sink.Add(3, "again"), std::invalid_argument);
+        EXPECT_THROW(sink.Add(7, "beyond"), std::invalid_argument);
+        EXPECT_THROW(sink.Finish(), std::logic_error);
+        sink.Add(6, "six\r\n");
+        sink.Add(4, "\r\n");
+        EXPECT_TRUE(sink.IsComplete());
+        EXPECT_EQ(ReadAll(Path("out.txt")), "earlier");  // replaced only by Finish
+        sink.Finish();
+    }
+    EXPECT_EQ(ReadAll(Path("out.txt")), "\xEF\xBB\xBF" "three\r\n\r\nfive\r\nsix\r\n");
+    EXPECT_EQ(Entries(), QStringList{"out.txt"});
+
+    {  // Not finished: the earlier file stays and the temporary file goes.
+        TTextTarget target(Path("out.txt"));
+        TPageSink sink(target, 1, 2);
+        sink.Add(1, "one\r\n");
+    }
+    EXPECT_EQ(ReadAll(Path("out.txt")), "\xEF\xBB\xBF" "three\r\n\r\nfive\r\nsix\r\n");
+    EXPECT_EQ(Entries(), QStringList{"out.txt"});
 }
 
 // Progress page by page when standard error is a terminal (given here by

@@ -1,0 +1,232 @@
+#include "app/TextOptions.h"
+
+#include <QCommandLineParser>
+#include <cmath>
+#include <limits>
+#include <unistd.h>
+
+#include "app/Conversion.h"
+
+#ifndef KESTRUNE_VERSION
+#error "KESTRUNE_VERSION must be defined by the build"
+#endif
+
+namespace kestrune {
+
+namespace {
+
+const char* const ProgramName = "kestrune-text";
+
+const char* const Description =
+    "Converts each PDF file to a UTF-8 text file beside it, with the same name and\n"
+    "the extension .txt (an existing file of that name is replaced): the byte-order\n"
+    "mark, then the text of each page followed by CR LF. A document without pages\n"
+    "gives no text file. The files are byte for byte those of the Kestrune window.";
+
+const char* const Epilogue =
+    "A regular output file is written through a temporary file in its folder and\n"
+    "replaces the earlier file only when the whole text is written. A FIFO, a\n"
+    "device, a socket or standard output is written into directly, page by page.\n"
+    "\n"
+    "Progress goes to standard error, page by page, when it is a terminal.\n"
+    "A file that fails gets one line on standard error naming the file and the\n"
+    "reason; no text file is written for it (an earlier text file stays as it was;\n"
+    "a target written directly keeps the pages written before the failure), and\n"
+    "the run goes on with the next file.\n"
+    "\n"
+    "Exit status: 0 when every file converted, 1 when any file failed, 2 when the\n"
+    "command line is wrong.\n";
+
+int OnlineProcessors() {
+    const long count = sysconf(_SC_NPROCESSORS_ONLN);
+    return count > 0 ? int(qMin<long>(count, std::numeric_limits<int>::max())) : 1;
+}
+
+// The options, declared once for the parser and the help text.
+struct TDeclaredOptions {
+    QCommandLineOption Output{{"o", "output"},
+                              "Write the text to PATH instead (one input file only); - writes it to standard output.",
+                              "PATH"};
+    QCommandLineOption Password{"password", "Open password-protected files with PASSWORD.", "PASSWORD"};
+    QCommandLineOption FirstPage{{"f", "first-page"}, "First page to convert (default: 1).", "N"};
+    QCommandLineOption LastPage{{"l", "last-page"}, "Last page to convert (default: the document's last page).", "N"};
+    QCommandLineOption Jobs{{"j", "jobs"},
+                            QStringLiteral("Convert in N worker processes (default: the number of online processors, "
+                                           "here %1).")
+                                .arg(OnlineProcessors()),
+                            "N"};
+    QCommandLineOption Timeout{"timeout",
+                               "Stop a document that takes longer than SECONDS (decimals allowed; default: no "
+                               "limit); it counts as failed.",
+                               "SECONDS"};
+    QCommandLineOption FilesFrom{"files-from",
+                                 "Also convert the files listed in FILE, one path per line; - reads the list from "
+                                 "standard input.",
+                                 "FILE"};
+    QCommandLineOption Nul{{"0", "null"}, "The list of --files-from is separated by NUL bytes (as find -print0 writes)."};
+    QCommandLineOption OutputDir{"output-dir",
+                                 "Write each text file under DIR, at its path relative to the folder argument it was "
+                                 "found in or to the current folder.",
+                                 "DIR"};
+    QCommandLineOption Update{"update", "Skip a PDF file whose text file exists and is newer than it."};
+    QCommandLineOption Report{"report", "Write one JSON line per input file to FILE as each file ends.", "FILE"};
+    QCommandLineOption Quiet{{"q", "quiet"}, "No progress display, notes or summary; errors are still shown."};
+    QCommandLineOption Help{{"h", "help"}, "Show this help and exit."};
+    QCommandLineOption Version{"version", "Show the version and exit."};
+
+    void AddTo(QCommandLineParser& Parser) const {
+        for (const QCommandLineOption* o : {&Output, &Password, &FirstPage, &LastPage, &Jobs, &Timeout, &FilesFrom,
+                                            &Nul, &OutputDir, &Update, &Report, &Quiet, &Help, &Version})
+            Parser.addOption(*o);
+        Parser.addPositionalArgument(
+            "FILE.pdf",
+            "A PDF file to convert; - reads the PDF from standard input (its text goes to standard output unless -o "
+            "is given); -- ends the options, so that every further argument is a file.",
+            "FILE.pdf...");
+    }
+};
+
+// The name of an option as the user wrote it: -x or --name.
+QString Shown(const QString& Name) { return (Name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + Name; }
+QString Shown(const QCommandLineOption& Option) { return Shown(Option.names().constFirst()); }
+
+// The error line for a failed parse. Qt stops at an option that lacks its
+// value, which can only be the last argument; otherwise options were unknown.
+QString ParseError(const QCommandLineParser& Parser, const QStringList& Arguments) {
+    if (!Parser.unknownOptionNames().isEmpty())
+        return QStringLiteral("unknown option %1").arg(Shown(Parser.unknownOptionNames().constFirst()));
+    QString last = Arguments.value(Arguments.size() - 1);
+    if (!last.startsWith(QLatin1String("--"))) last = QStringLiteral("-") + last.right(1);  // -qo: -o
+    return QStringLiteral("option %1 needs a value").arg(last);
+}
+
+class TChecker {
+public:
+    explicit TChecker(const QCommandLineParser& Parser) : FParser(Parser) {}
+
+    QString Error;
+
+    // The value of Option, which must not be empty.
+    QString Path(const QCommandLineOption& Option, const char* What = "a path") {
+        const QString value = FParser.value(Option);
+        if (FParser.isSet(Option) && value.isEmpty()) Fail(QStringLiteral("option %1 needs %2").arg(Shown(Option), What));
+        return value;
+    }
+
+    // The value of Option as a whole number of at least 1.
+    std::optional<int> Count(const QCommandLineOption& Option, const char* What) {
+        if (!FParser.isSet(Option)) return std::nullopt;
+        const QString value = FParser.value(Option);
+        bool ok = false;
+        const int n = value.trimmed().toInt(&ok);
+        if (ok && n >= 1) return n;
+        Fail(QStringLiteral("option %1 needs %2 of 1 or more, not '%3'").arg(Shown(Option), What, value));
+        return std::nullopt;
+    }
+
+    // The value of Option as a number of seconds above 0.
+    std::optional<double> Seconds(const QCommandLineOption& Option) {
+        if (!FParser.isSet(Option)) return std::nullopt;
+        const QString value = FParser.value(Option);
+        bool ok = false;
+        const double seconds = value.trimmed().toDouble(&ok);
+        if (ok && std::isfinite(seconds) && seconds > 0) return seconds;
+        Fail(QStringLiteral("option %1 needs a number of seconds above 0, not '%2'").arg(Shown(Option), value));
+        return std::nullopt;
+    }
+
+    void Require(bool Condition, const QString& Message) {
+        if (!Condition) Fail(Message);
+    }
+
+private:
+    void Fail(const QString& Message) {
+        if (Error.isEmpty()) Error = Message;  // the first error is the one shown
+    }
+
+    const QCommandLineParser& FParser;
+};
+
+}  // namespace
+
+TPageRange TOptions::PageRange(int PageCount) const {
+    return {qMax(FirstPage.value_or(1), 1), qMin(LastPage.value_or(PageCount), PageCount)};
+}
+
+QString TOptions::TargetOf(const QString& File) const {
+    if (!Output.isEmpty()) return Output;
+    if (File == QLatin1String("-")) return File;
+    return TextFileName(File);
+}
+
+qint64 TOptions::TimeoutMilliseconds() const {
+    if (!TimeoutSeconds) return -1;
+    constexpr double limit = 1e15;  // some 30,000 years
+    return qint64(std::ceil(qMin(*TimeoutSeconds * 1000, limit)));
+}
+
+TCommandLine ParseCommandLine(const QStringList& Arguments) {
+    QCommandLineParser parser;
+    const TDeclaredOptions declared;
+    declared.AddTo(parser);
+    TCommandLine result;
+    if (!parser.parse(Arguments)) {
+        result.Error = ParseError(parser, Arguments);
+        return result;
+    }
+    if (parser.isSet(declared.Help)) {
+        result.Action = TCommandLine::TAction::Help;
+        return result;
+    }
+    if (parser.isSet(declared.Version)) {
+        result.Action = TCommandLine::TAction::Version;
+        return result;
+    }
+
+    TOptions& o = result.Options;
+    TChecker check(parser);
+    o.Files = parser.positionalArguments();
+    o.Output = check.Path(declared.Output);
+    o.Password = parser.value(declared.Password);
+    o.Quiet = parser.isSet(declared.Quiet);
+    o.FirstPage = check.Count(declared.FirstPage, "a page number");
+    o.LastPage = check.Count(declared.LastPage, "a page number");
+    o.Jobs = check.Count(declared.Jobs, "a number").value_or(OnlineProcessors());
+    o.TimeoutSeconds = check.Seconds(declared.Timeout);
+    o.FilesFrom = check.Path(declared.FilesFrom, "a file");
+    o.NulSeparated = parser.isSet(declared.Nul);
+    o.OutputDir = check.Path(declared.OutputDir, "a folder");
+    o.Update = parser.isSet(declared.Update);
+    o.Report = check.Path(declared.Report, "a file");
+
+    const qsizetype standardInputs = o.Files.count(QStringLiteral("-")) + (o.FilesFrom == QLatin1String("-") ? 1 : 0);
+    check.Require(!o.Files.isEmpty() || !o.FilesFrom.isEmpty(), QStringLiteral("no input file given"));
+    check.Require(o.Output.isEmpty() || o.OutputDir.isEmpty(), QStringLiteral("options -o and --output-dir exclude each other"));
+    check.Require(o.Output.isEmpty() || o.FilesFrom.isEmpty(), QStringLiteral("option -o takes one input file, not a list"));
+    check.Require(o.Output.isEmpty() || o.Files.size() <= 1,
+                  QStringLiteral("option -o takes one input file, not %1").arg(o.Files.size()));
+    check.Require(!o.NulSeparated || !o.FilesFrom.isEmpty(), QStringLiteral("option -0 needs --files-from"));
+    check.Require(standardInputs <= 1, QStringLiteral("standard input can be read only once"));
+    check.Require(o.OutputDir.isEmpty() || !o.Files.contains(QStringLiteral("-")),
+                  QStringLiteral("standard input has no file name to place under --output-dir; use -o"));
+    if (!check.Error.isEmpty()) {
+        result.Error = check.Error;
+        return result;
+    }
+    result.Action = TCommandLine::TAction::Convert;
+    return result;
+}
+
+QString HelpText() {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromLatin1(Description));
+    TDeclaredOptions().AddTo(parser);
+    // Qt names the program by the path it was started with; the usage line names it plainly.
+    QString text = parser.helpText();
+    text.replace(0, text.indexOf(QLatin1Char('\n')), QStringLiteral("Usage: %1 [options] FILE.pdf...").arg(ProgramName));
+    return text + QLatin1Char('\n') + QString::fromLatin1(Epilogue);
+}
+
+QString VersionText() { return QStringLiteral("%1 %2").arg(ProgramName, KESTRUNE_VERSION); }
+
+}  // namespace kestrune

@@ -1,0 +1,91 @@
+// Where a text file goes, written as its pages arrive: a regular file replaced
+// only once it is complete, or a FIFO, device, socket or standard output
+// written into directly.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <map>
+#include <memory>
+
+class QSaveFile;
+
+namespace kestrune {
+
+// An open target for one text file. Every write goes to the operating system
+// at once (nothing is buffered here), and a failure names its cause from the
+// failing call ("No space left on device", "File too large", ...).
+class TTextTarget {
+public:
+    enum class TMode {
+        // Path is always replaced through a temporary file in its folder.
+        Replace,
+        // The same for a regular file (or a new one); an existing node of
+        // another kind (FIFO, device, socket) is written into and stays, "-"
+        // and /dev/stdout are standard output, /dev/fd/N the descriptor N.
+        WriteIntoNodes,
+    };
+
+    // Opens Path for writing. Raises EFileError ("Cannot create file ...").
+    explicit TTextTarget(const QString& Path, TMode Mode = TMode::WriteIntoNodes);
+    // Without Commit, a temporary file is removed and Path stays as it was.
+    ~TTextTarget();
+    TTextTarget(const TTextTarget&) = delete;
+    TTextTarget& operator=(const TTextTarget&) = delete;
+
+    // Writes all of Size bytes. Raises EFileError ("Cannot write file ...").
+    void Write(const char* Data, qint64 Size);
+    void Write(const QByteArray& Bytes) { Write(Bytes.constData(), Bytes.size()); }
+    // Ends the file: a temporary file replaces Path, a descriptor opened here is
+    // closed. Raises EFileError when that fails (Path then stays as it was).
+    void Commit();
+
+    // The path as given.
+    const QString& Path() const { return FPath; }
+    // Whether Path is replaced by a temporary file on Commit (false: written directly).
+    bool IsReplaced() const { return FSaveFile != nullptr; }
+    // The bytes written so far.
+    qint64 BytesWritten() const { return FBytesWritten; }
+
+private:
+    [[noreturn]] void RaiseWriteError(int Error) const;
+
+    QString FPath;
+    std::unique_ptr<QSaveFile> FSaveFile;
+    int FDescriptor = -1;
+    bool FOwnsDescriptor = false;
+    qint64 FBytesWritten = 0;
+};
+
+// Writes the pages First..Last of one document into a target in page order,
+// whatever order they are added in: the byte-order mark goes first, and each
+// page's bytes are written as soon as every page before it is; a page that
+// arrives early is held until then. The bytes are those of a whole-document
+// run for the same pages.
+class TPageSink {
+public:
+    // Target must outlive the sink. Nothing is written before the first page.
+    TPageSink(TTextTarget& Target, int First, int Last);
+
+    // Takes the bytes of Page (its text in UTF-8, then CR LF). Raises
+    // EFileError when a write fails, std::invalid_argument for a page outside
+    // the range or one already added.
+    void Add(int Page, const QByteArray& Bytes);
+    // The first page not yet written (Last + 1 once every page is).
+    int NextPage() const { return FNext; }
+    bool IsComplete() const { return FNext > FLast; }
+    // Commits the target once every page is written. Raises EFileError;
+    // std::logic_error when pages are missing (the target is then not committed).
+    void Finish();
+
+private:
+    void WritePage(const QByteArray& Bytes);
+
+    TTextTarget& FTarget;
+    int FFirst;
+    int FLast;
+    int FNext;
+    std::map<int, QByteArray> FWaiting;
+};
+
+}  // namespace kestrune
