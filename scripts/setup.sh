@@ -12,7 +12,8 @@ ENGINE_LIB="$ENGINE_DIR/libpdfium.so"
 
 # Debian packages the build, the tests and the window need.
 REQUIRED_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-                   libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils)
+                   libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils
+                   groff-base)
 
 install_packages() {
     local missing=()

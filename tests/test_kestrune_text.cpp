@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -412,6 +413,46 @@ TEST_F(KestruneText, PageSinkWritesInPageOrder) {
     }
     EXPECT_EQ(ReadAll(Path("out.txt")), "\xEF\xBB\xBF" "three\r\n\r\nfive\r\nsix\r\n");
     EXPECT_EQ(Entries(), QStringList{"out.txt"});
+}
+
+// The manual page and --help name the same options, and the manual renders
+// without a warning.
+TEST_F(KestruneText, ManualAndHelpNameTheSameOptions) {
+    const QRegularExpression name(QStringLiteral("(?:^|[\\s\"])(--?[a-z0-9][a-z0-9-]*)"));
+    const auto names = [&](const QStringList& lines) {  // sorted, one line, for a readable failure
+        QStringList found;
+        for (const QString& line : lines)
+            for (const auto& m : name.globalMatch(line)) found << m.captured(1);
+        found.sort();
+        found.removeDuplicates();
+        return found.join(' ').toStdString();
+    };
+
+    // --help: the lines of its option list that begin with an option.
+    const Result help = Run({"--help"});
+    QStringList helpLines;
+    const QStringList allHelp = QString::fromUtf8(help.out).split('\n');
+    for (qsizetype i = allHelp.indexOf("Options:") + 1; i < allHelp.size() && !allHelp[i].isEmpty(); ++i)
+        if (allHelp[i].startsWith("  -")) helpLines << allHelp[i].section("  ", 1, 1);  // before the description
+
+    // The manual: the tag line after each .TP of its OPTIONS section.
+    const QStringList manual = QString::fromUtf8(ReadAll(KESTRUNE_MANUAL)).split('\n');
+    ASSERT_TRUE(manual.contains(".SH OPTIONS"));
+    QStringList manualLines;
+    for (qsizetype i = manual.indexOf(".SH OPTIONS") + 1; i < manual.size() && !manual[i].startsWith(".SH"); ++i)
+        if (manual[i] == ".TP" && i + 1 < manual.size()) manualLines << QString(manual[i + 1]).replace("\\-", "-");
+
+    const std::string helpNames = names(helpLines);
+    for (const char* option : {"--version", "-f", "--report", "-0"}) EXPECT_TRUE(helpNames.find(option) != std::string::npos);
+    EXPECT_EQ(helpNames, names(manualLines));
+
+    const QString groff = QStandardPaths::findExecutable("groff");
+    if (groff.isEmpty()) GTEST_SKIP() << "groff is not installed";
+    QProcess render;
+    render.start(groff, {"-man", "-Tutf8", "-ww", "-z", KESTRUNE_MANUAL});
+    ASSERT_TRUE(render.waitForFinished(60000));
+    EXPECT_EQ(render.exitCode(), 0);
+    EXPECT_EQ(render.readAllStandardError(), "");
 }
 
 // Progress page by page when standard error is a terminal (given here by
