@@ -5,7 +5,8 @@
 # (add_subdirectory). Every build's program runs on the example's PDF from an
 # unrelated folder without LD_LIBRARY_PATH, so it has to find the engine itself;
 # the installation's own build tree is gone by then, so only the installed
-# engine can serve. The installed kestrune-text converts the same file.
+# engine can serve. The installed kestrune-text converts the same file, also
+# once the installation has been moved elsewhere.
 #   scripts/consumer-check.sh ENGINE_LIBRARY
 set -euo pipefail
 
@@ -76,12 +77,31 @@ quiet g++ -o "$WORK/pkg-config/page-texts" "$EXAMPLE/main.cpp" \
     $(PKG_CONFIG_PATH="$LIBDIR/pkgconfig" pkg-config --cflags --libs kestrune)
 run_example "$WORK/pkg-config/page-texts"
 
+step "every installed header on its own, with pkg-config's flags only"
+for header in "$PREFIX"/include/kestrune/*.h; do
+    # shellcheck disable=SC2046
+    echo "#include <kestrune/$(basename "$header")>" |
+        quiet g++ -fsyntax-only -x c++ - $(PKG_CONFIG_PATH="$LIBDIR/pkgconfig" pkg-config --cflags kestrune)
+done
+
+step "the installation moved elsewhere"
+mv "$PREFIX" "$WORK/moved"
+rm -f "$WORK/elsewhere/sample.txt"
+(cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$WORK/moved/bin/kestrune-text" sample.pdf) >/dev/null 2>"$WORK/log" ||
+    { cat "$WORK/log" >&2; fail "the moved kestrune-text failed"; }
+grep -q "Hello from Kestrune" "$WORK/elsewhere/sample.txt" || fail "the moved kestrune-text wrote no text"
+[ "$(PKG_CONFIG_PATH="$WORK/moved/${LIBDIR#"$PREFIX"/}/pkgconfig" pkg-config --variable=libdir kestrune)" -ef \
+  "$WORK/moved/${LIBDIR#"$PREFIX"/}" ] || fail "kestrune.pc does not follow the moved installation"
+
 step "the example with Kestrune nested (add_subdirectory)"
 quiet cmake -S "$EXAMPLE" -B "$WORK/nested" -DKESTRUNE_SOURCE_DIR="$ROOT" -DKESTRUNE_ENGINE_LIBRARY="$ENGINE"
 quiet cmake --build "$WORK/nested" -j"$JOBS"
 run_example "$WORK/nested/page-texts"
-# Nested, nothing but the library (and the example) builds.
+# Nested, nothing but the library (and the example) builds, and neither
+# GoogleTest nor Qt Widgets is looked for.
 [ ! -e "$WORK/nested/kestrune/bin" ] && [ ! -e "$WORK/nested/kestrune/tests" ] ||
     fail "the nested build built the programs or tests"
+! grep -Eq "^(GTest_DIR|Qt6Widgets_DIR)" "$WORK/nested/CMakeCache.txt" ||
+    fail "the nested build looked for GoogleTest or Qt Widgets"
 
 step "all ways work"
