@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -96,6 +97,12 @@ void TTextTarget::Write(const char* Data, qint64 Size) {
         const ssize_t written = ::write(FDescriptor, Data, size_t(Size));
         if (written < 0) {
             if (errno == EINTR) continue;
+            // A descriptor inherited in non-blocking mode (a pipe set so by
+            // the reader) is full for now: wait until it takes bytes again.
+            if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                pollfd ready{FDescriptor, POLLOUT, 0};
+                if (::poll(&ready, 1, -1) >= 0 || errno == EINTR) continue;
+            }
             RaiseWriteError(errno);
         }
         Data += written;

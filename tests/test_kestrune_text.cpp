@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <cstring>
 #include <stdexcept>
+#include <thread>
 
 #include "app/KestruneUnit.h"
 #include "support/ApplicationEnvironment.h"
@@ -413,6 +414,31 @@ TEST_F(KestruneText, PageSinkWritesInPageOrder) {
     }
     EXPECT_EQ(ReadAll(Path("out.txt")), "\xEF\xBB\xBF" "three\r\n\r\nfive\r\nsix\r\n");
     EXPECT_EQ(Entries(), QStringList{"out.txt"});
+}
+
+// A descriptor in non-blocking mode that is full for a while (its reader is
+// slow) is waited on, not reported as an error.
+TEST_F(KestruneText, ANonBlockingDescriptorIsWaitedOn) {
+    int pipe[2];
+    ASSERT_EQ(::pipe2(pipe, O_CLOEXEC), 0);
+    ASSERT_EQ(::fcntl(pipe[1], F_SETFL, O_NONBLOCK), 0);
+    const QByteArray bytes(1 << 20, 'x');  // far more than a pipe holds
+    QByteArray received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        char buffer[65536];
+        for (ssize_t n; (n = ::read(pipe[0], buffer, sizeof buffer)) > 0;) received.append(buffer, n);
+    });
+    {
+        TTextTarget target(QStringLiteral("/dev/fd/%1").arg(pipe[1]));
+        EXPECT_FALSE(target.IsReplaced());
+        EXPECT_NO_THROW(target.Write(bytes));
+        target.Commit();
+    }
+    ::close(pipe[1]);
+    reader.join();
+    ::close(pipe[0]);
+    EXPECT_EQ(received, bytes);
 }
 
 // The manual page and --help name the same options, and the manual renders
