@@ -303,11 +303,27 @@ TEST_F(ConverterWindow, NameMappingAndReplacingAnExistingFile) {
     EXPECT_EQ(Entries(), (QStringList{"annual.report.PDF", "annual.report.txt", "scan", "scan.txt"}));
 }
 
+// No file, and an empty bar rather than the busy indicator Qt draws for an
+// empty range (after a run that had set another maximum).
 TEST_F(ConverterWindow, DocumentWithoutPagesWritesNoFile) {
+    Run({Write("three.pdf", SimpleTextPdf(ThreePages))});
     Run({Write("empty.pdf", EmptyPdf())});
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
-    EXPECT_EQ(Entries(), QStringList{"empty.pdf"});
+    EXPECT_EQ(Entries(), (QStringList{"empty.pdf", "three.pdf", "three.txt"}));
     EXPECT_EQ(FForm.windowTitle(), "empty.pdf");
+    EXPECT_EQ(FForm.ProgressBar1->minimum(), 0);
+    EXPECT_EQ(FForm.ProgressBar1->maximum(), 1);
+    ExpectCleanedUp();
+}
+
+// A page that cannot be opened ends the run with its message: no partial file,
+// and an earlier text file stays as it was.
+TEST_F(ConverterWindow, APageThatCannotBeOpenedEndsTheRun) {
+    Write("gap.txt", "earlier");
+    Run({Write("gap.pdf", testing_support::MissingSecondPagePdf())});
+    EXPECT_EQ(FErrors, QStringList{"Cannot open page 2"});
+    EXPECT_EQ(ReadAll(Path("gap.txt")), "earlier");
+    EXPECT_EQ(Entries(), (QStringList{"gap.pdf", "gap.txt"}));
     ExpectCleanedUp();
 }
 

@@ -94,18 +94,6 @@ TEST_F(FormEnvironment, SetUpDependsOnFormFillAndEndsWithTheDocument) {
     pdf.SetPageNumber(1);
     pdf.LoadDocument(bytes);
     EXPECT_NE(pdf.GetFormHandle(), nullptr);
-    FPDF_FORMFILLINFO* record = Record(pdf);
-    EXPECT_EQ(reinterpret_cast<TPdfFormFillInfo*>(record)->Pdf, &pdf) << "the owner sits right behind the engine record";
-    EXPECT_EQ(record->version, 1) << "this engine library has no XFA";
-    EXPECT_NE(record->FFI_Invalidate, nullptr);
-    EXPECT_NE(record->FFI_SetTimer, nullptr);
-    EXPECT_NE(record->FFI_KillTimer, nullptr);
-    EXPECT_NE(record->FFI_SetTextFieldFocus, nullptr);
-    EXPECT_EQ(record->Release, nullptr);
-    EXPECT_EQ(record->FFI_GetPage, nullptr);
-    EXPECT_EQ(record->m_pJsPlatform, nullptr);
-    // Repaint requests are accepted and change nothing.
-    record->FFI_Invalidate(record, static_cast<FPDF_PAGE>(pdf.GetPage()), 0, 10, 10, 0);
     pdf.SetActive(false);
     EXPECT_EQ(pdf.GetFormHandle(), nullptr);
 

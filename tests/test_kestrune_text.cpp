@@ -500,3 +500,21 @@ TEST_F(KestruneText, ProgressOnATerminal) {
     EXPECT_FALSE(onTerminal("-q").contains("page"));
     EXPECT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBFOne\r\nTwo\r\n");
 }
+
+// A page that cannot be opened fails the file as a whole: no partial text file,
+// the page's message, exit status 1. A folder gets a message of its own.
+TEST_F(KestruneText, APageThatCannotBeOpenedOrAFolderFailsTheFile) {
+    const QString gap = Write("gap.pdf", testing_support::MissingSecondPagePdf());
+    const QString folder = Path("folder.pdf");
+    ASSERT_TRUE(QDir().mkdir(folder));
+    const Result r = Run({gap, folder});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kestrune-text: " + gap.toUtf8() + ": Cannot open page 2\n" +
+                         "kestrune-text: " + folder.toUtf8() + ": Is a folder, not a file\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(Entries(), QStringList{"gap.pdf"});
+
+    const Result toStdout = Run({"-o", "-", gap});
+    EXPECT_EQ(toStdout.exitCode, 1);
+    EXPECT_EQ(toStdout.out, "");
+}

@@ -242,12 +242,14 @@ TEST_F(Pages, ImportGuards) {
     EXPECT_EQ(ErrorOf([&] { inactive.DeletePage(1); }), message);
 
     Open(1, 1);
-    EXPECT_FALSE(ErrorOf([&] { Pdf.ImportPages(nullptr, QString(), 1); }).isEmpty());
-    EXPECT_FALSE(ErrorOf([&] { Pdf.ImportPreferences(nullptr); }).isEmpty());
+    const QString noSource = QStringLiteral("Cannot import from a missing PDF component");
+    EXPECT_EQ(ErrorOf([&] { Pdf.ImportPages(nullptr, QString(), 1); }), noSource);
+    EXPECT_EQ(ErrorOf([&] { Pdf.ImportPreferences(nullptr); }), noSource);
     // A source that cannot be opened raises its load error.
     TFPdf broken;
     broken.SetFileName(QStringLiteral("/nonexistent/missing.pdf"));
-    EXPECT_FALSE(ErrorOf([&] { Pdf.ImportPages(&broken, QString(), 1); }).isEmpty());
+    EXPECT_EQ(ErrorOf([&] { Pdf.ImportPages(&broken, QString(), 1); }),
+              QStringLiteral("File not found or could not be opened"));
     EXPECT_EQ(Pdf.GetPageCount(), 1);
 }
 

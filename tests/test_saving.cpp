@@ -227,7 +227,8 @@ TEST(SaveToStream, Guards) {
 
     TFPdf pdf;
     pdf.LoadDocument(NumberedPdf(1));
-    EXPECT_FALSE(ErrorOf([&] { pdf.SaveAs(static_cast<QIODevice*>(nullptr)); }).isEmpty());
+    EXPECT_EQ(ErrorOf([&] { pdf.SaveAs(static_cast<QIODevice*>(nullptr)); }),
+              QStringLiteral("Cannot save PDF document to a missing stream"));
     QBuffer closed;
     EXPECT_FALSE(pdf.SaveAs(&closed));
     QBuffer readOnly;

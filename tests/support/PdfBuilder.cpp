@@ -108,6 +108,18 @@ QByteArray SimpleTextPdf(const QList<QStringList>& pages) {
     return b.Build(catalog);
 }
 
+QByteArray MissingSecondPagePdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int content = b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td (First) Tj ET");
+    const int page = b.AddTextPage(pages, font, content);
+    b.SetPageTree(catalog, pages, {page});
+    b.Set(pages, "<< /Type /Pages /Kids [" + Ref(page) + "] /Count 2 >>");
+    return b.Build(catalog);
+}
+
 QString WriteFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);

@@ -47,6 +47,10 @@ QByteArray Ref(int n);
 // A document whose page tree is empty.
 QByteArray EmptyPdf();
 
+// A document whose page tree promises two pages (/Count 2) but holds one,
+// which shows "First": its second page cannot be opened.
+QByteArray MissingSecondPagePdf();
+
 // A text string in PDF literal syntax, with ( ) \ escaped.
 QByteArray PdfLiteral(const QByteArray& text);
 
