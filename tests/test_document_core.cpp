@@ -61,8 +61,9 @@ QByteArray BeyondBmpPdf() {
     return b.Build(catalog);
 }
 
-// A one-page document whose catalog carries the given extra entries.
-QByteArray DocumentWithCatalogEntries(const QByteArray& entries) {
+// A one-page document whose catalog carries the given extra entries, and its
+// trailer trailerEntries.
+QByteArray DocumentWithCatalogEntries(const QByteArray& entries, const QByteArray& trailerEntries = {}) {
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
@@ -70,23 +71,15 @@ QByteArray DocumentWithCatalogEntries(const QByteArray& entries) {
     const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 200 200] /Contents " +
                            Ref(content) + " >>");
     b.SetPageTree(catalog, pages, {page}, entries);
-    return b.Build(catalog);
+    return b.Build(catalog, trailerEntries);
 }
 
 // A one-page document encrypted, by its trailer's /Encrypt dictionary, with a
 // security handler that does not exist.
 QByteArray UnknownSecurityHandlerPdf() {
-    PdfBuilder b;
-    const int catalog = b.Reserve();
-    const int pages = b.Reserve();
-    const int content = b.AddStream("<< >>", "");
-    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 200 200] /Contents " +
-                           Ref(content) + " >>");
-    b.SetPageTree(catalog, pages, {page});
     const QByteArray key = "<" + QByteArray(64, '0') + ">";
-    const int encrypt = b.Add("<< /Filter /KestruneNoSuchHandler /V 1 /R 2 /Length 40 /P -4 /O " + key + " /U " +
-                              key + " >>");
-    return b.Build(catalog, "/Encrypt " + Ref(encrypt) + " /ID [<0123456789ABCDEF> <0123456789ABCDEF>]");
+    return DocumentWithCatalogEntries({}, "/Encrypt << /Filter /KestruneNoSuchHandler /V 1 /R 2 /Length 40 /P -4 /O " +
+                                              key + " /U " + key + " >> /ID [<0123456789ABCDEF> <0123456789ABCDEF>]");
 }
 
 // Opens from the source under test.
