@@ -513,8 +513,4 @@ TEST_F(KestruneText, APageThatCannotBeOpenedOrAFolderFailsTheFile) {
                          "kestrune-text: " + folder.toUtf8() + ": Is a folder, not a file\n");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(Entries(), QStringList{"gap.pdf"});
-
-    const Result toStdout = Run({"-o", "-", gap});
-    EXPECT_EQ(toStdout.exitCode, 1);
-    EXPECT_EQ(toStdout.out, "");
 }
