@@ -66,8 +66,9 @@ step "the installed kestrune-text"
 grep -q "Hello from Kestrune" "$WORK/elsewhere/sample.txt" || fail "the installed kestrune-text wrote no text"
 
 step "the example with find_package"
-quiet cmake -S "$EXAMPLE" -B "$WORK/find-package" -DCMAKE_PREFIX_PATH="$PREFIX"
+quiet cmake -S "$EXAMPLE" -B "$WORK/find-package" -DCMAKE_PREFIX_PATH="$PREFIX" -DPAGE_TEXTS_ENGINE_BESIDE=ON
 quiet cmake --build "$WORK/find-package" -j"$JOBS"
+[ -f "$WORK/find-package/libpdfium.so" ] || fail "kestrune_copy_engine put no engine beside page-texts"
 run_example "$WORK/find-package/page-texts"
 
 step "the example with pkg-config"
@@ -90,6 +91,8 @@ rm -f "$WORK/elsewhere/sample.txt"
 (cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$WORK/moved/bin/kestrune-text" sample.pdf) >/dev/null 2>"$WORK/log" ||
     { cat "$WORK/log" >&2; fail "the moved kestrune-text failed"; }
 grep -q "Hello from Kestrune" "$WORK/elsewhere/sample.txt" || fail "the moved kestrune-text wrote no text"
+# Only the engine copied beside it serves the find_package build now.
+run_example "$WORK/find-package/page-texts"
 [ "$(PKG_CONFIG_PATH="$WORK/moved/${LIBDIR#"$PREFIX"/}/pkgconfig" pkg-config --variable=libdir kestrune)" -ef \
   "$WORK/moved/${LIBDIR#"$PREFIX"/}" ] || fail "kestrune.pc does not follow the moved installation"
 
