@@ -6,11 +6,14 @@
 #include <QFileInfo>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <unistd.h>
 
 #include "app/Conversion.h"
+#include "app/ConversionWorker.h"
 #include "app/TextOptions.h"
 #include "app/TextOutput.h"
+#include "app/WorkerProtocol.h"
 #include <kestrune/FPdf.h>
 #include "component/FileError.h"
 
@@ -96,6 +99,7 @@ int main(int argc, char** argv) {
     // becomes that file's error line, instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication application(argc, argv);
+    if (argc == 2 && std::strcmp(argv[1], worker::WorkerArgument) == 0) return RunConversionWorker();
     const TCommandLine commandLine = ParseCommandLine(QCoreApplication::arguments());
     switch (commandLine.Action) {
     case TCommandLine::TAction::Error:

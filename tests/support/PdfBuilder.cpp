@@ -120,6 +120,29 @@ QByteArray MissingSecondPagePdf() {
     return b.Build(catalog);
 }
 
+QByteArray VariedTextPdf(int PageCount, const QList<int>& BrokenPages) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pagesObj = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    QList<int> kids;
+    for (int page = 1; page <= PageCount; ++page) {
+        if (BrokenPages.contains(page)) {
+            kids.append(b.Add("<< /Type /Pages /Count 0 >>"));
+            continue;
+        }
+        const int lines = page % 7 == 3 ? 0 : (page * 37) % 61;
+        QByteArray content = "BT /F1 10 Tf 11 TL 40 760 Td\n";
+        for (int line = 0; line < lines; ++line)
+            content += "(Page " + QByteArray::number(page) + ", line " + QByteArray::number(line) +
+                       ": caf\xE9 and text of varied length " + QByteArray(line % 13, 'x') + ") Tj T*\n";
+        content += "ET";
+        kids.append(b.AddTextPage(pagesObj, font, b.AddStream("<< >>", content)));
+    }
+    b.SetPageTree(catalog, pagesObj, kids);
+    return b.Build(catalog);
+}
+
 QString WriteFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);

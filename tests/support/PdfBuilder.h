@@ -41,6 +41,11 @@ private:
 // given lines of text in Helvetica 12 pt, from the top left of a 612 x 792 page.
 QByteArray SimpleTextPdf(const QList<QStringList>& pages);
 
+// A document of PageCount pages of very different lengths (from none to some
+// sixty lines, each page's lines naming the page), in which each page listed in
+// BrokenPages is a page-tree leaf that the engine counts but cannot open.
+QByteArray VariedTextPdf(int PageCount, const QList<int>& BrokenPages = {});
+
 // An indirect reference to object n: "n 0 R".
 QByteArray Ref(int n);
 

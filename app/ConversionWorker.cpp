@@ -1,0 +1,113 @@
+#include "app/ConversionWorker.h"
+
+#include <QString>
+#include <cerrno>
+#include <csignal>
+#include <exception>
+#include <limits>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+#include "app/Conversion.h"
+#include "app/WorkerProtocol.h"
+#include <kestrune/FPdf.h>
+
+namespace kestrune {
+
+using namespace worker;
+
+namespace {
+
+// The next frame from the parent; false when the parent has gone.
+bool Receive(TFrameBuffer& Buffer, TMessage& Type, QByteArray& Payload) {
+    char chunk[4096];
+    while (!Buffer.Next(Type, Payload)) {
+        if (Buffer.Broken()) return false;
+        const ssize_t n = ::read(WorkerSocket, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        Buffer.Append(chunk, n);
+    }
+    return true;
+}
+
+class TWorker {
+public:
+    TWorker() { FPdf.SetName(QStringLiteral("FPdf1")); }
+
+    // Converts one range; false when the parent has gone.
+    bool Convert(const QString& File, const QString& Password, int First, int Last) {
+        try {
+            Open(File, Password);
+        } catch (const std::exception&) {
+            Close();
+            return SendAll(WorkerSocket, TPayload().Int(0).Text(ErrorMessage(std::current_exception())).Frame(TMessage::Error));
+        }
+        const int count = FPdf.GetPageCount();
+        if (!SendAll(WorkerSocket, TPayload().Int(count).Frame(TMessage::PageCount))) return false;
+        for (int page = qMax(First, 1); page <= qMin(Last, count); ++page) {
+            QByteArray bytes;
+            try {
+                FPdf.SetPageNumber(page);
+                AppendUtf8(bytes, FPdf.Text(0, std::numeric_limits<int>::max()));
+                bytes += "\r\n";
+            } catch (const std::exception&) {
+                // Opened afresh for the next range, as a single run would never go on after this.
+                const QString message = ErrorMessage(std::current_exception());
+                Close();
+                return SendAll(WorkerSocket, TPayload().Int(page).Text(message).Frame(TMessage::Error));
+            }
+            if (!SendAll(WorkerSocket, TPayload().Int(page).Bytes(bytes).Frame(TMessage::Page))) return false;
+        }
+        return SendAll(WorkerSocket, TPayload().Frame(TMessage::Done));
+    }
+
+private:
+    void Open(const QString& File, const QString& Password) {
+        if (FPdf.GetActive() && File == FFile && Password == FPassword) return;
+        Close();
+        FFile = File;
+        FPassword = Password;
+        FPdf.SetFileName(File);
+        FPdf.SetPassword(Password);
+        FPdf.SetPageNumber(0);
+        FPdf.SetActive(true);
+    }
+
+    void Close() {
+        try {
+            FPdf.SetActive(false);
+        } catch (const std::exception&) {
+        }
+    }
+
+    TFPdf FPdf;
+    QString FFile;
+    QString FPassword;
+};
+
+}  // namespace
+
+int RunConversionWorker() {
+    // A worker outlives no parent: it goes with it, however the parent ends.
+    // (The socket's end tells the same, but only between pages.)
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (!SendAll(WorkerSocket, TPayload().Frame(TMessage::Ready))) return 1;
+    TWorker worker;
+    TFrameBuffer buffer;
+    TMessage type;
+    QByteArray payload;
+    while (Receive(buffer, type, payload)) {
+        if (type != TMessage::Convert) return 1;
+        TPayloadReader r(payload);
+        const QString file = r.Text();
+        const QString password = r.Text();
+        const int first = r.Int();
+        const int last = r.Int();
+        if (r.Failed()) return 1;
+        if (!worker.Convert(file, password, first, last)) return 1;
+    }
+    return buffer.Broken() ? 1 : 0;
+}
+
+}  // namespace kestrune

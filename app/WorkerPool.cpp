@@ -1,0 +1,490 @@
+#include "app/WorkerPool.h"
+
+#include <QFile>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <csignal>
+#include <cstring>
+#include <exception>
+#include <fcntl.h>
+#include <list>
+#include <map>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "app/Conversion.h"
+#include "app/WorkerProtocol.h"
+
+extern char** environ;
+
+namespace kestrune {
+
+using namespace worker;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+// The first range of a document, done before its page count is known.
+constexpr int FirstRangePages = 16;
+// Later ranges: the rest of the document in about this many ranges per worker,
+// so that the last ones leave little idle time, within these bounds.
+constexpr int RangesPerWorker = 8;
+constexpr int MinRangePages = 8;
+constexpr int MaxRangePages = 256;
+
+}  // namespace
+
+QString SignalName(int Signal) {
+    const char* abbreviation = sigabbrev_np(Signal);
+    const QString name = abbreviation ? QStringLiteral("SIG") + QString::fromLatin1(abbreviation)
+                                      : QStringLiteral("signal %1").arg(Signal);
+    return QStringLiteral("%1 (%2)").arg(name, QString::fromLocal8Bit(strsignal(Signal)));
+}
+
+struct TWorkerPool::TState {
+    struct TRange {
+        int First = 0;
+        int Last = 0;
+        enum { Waiting, Running, Done } State = Waiting;
+    };
+
+    struct TDocument {
+        TDocumentJob Job;
+        enum { Waiting, Running, Finished } State = Waiting;
+        TJobResult Result;
+        QList<TRange> Ranges;     // in page order
+        int NextPage = 1;         // the next page to hand on
+        std::map<int, QByteArray> Early;  // pages received before NextPage came
+        int PagesDone = 0;
+        int ErrorPage = INT_MAX;  // the lowest failing page so far (0: opening)
+        QString Error;
+        Clock::time_point Deadline;
+    };
+
+    struct TWorker {
+        pid_t Pid = -1;
+        int Fd = -1;
+        TFrameBuffer Buffer;
+        bool Ready = false;
+        bool Killed = false;      // stopped by the pool; its end is no news
+        int Document = -1;        // the range it works on, or -1 when idle
+        int Range = -1;
+        int PagesInRange = 0;
+        bool Counted = false;     // the page count of its range's document arrived
+        int OpenDocument = -1;    // the document it has open
+    };
+
+    int Jobs = 1;
+    double TimeLimit = 0;
+    QByteArray Program;
+    QList<TDocument> Documents;
+    std::list<TWorker> Workers;
+    const TEvents* Events = nullptr;
+    int Unfinished = 0;
+    QString StartError;           // why no worker could be started
+
+    ~TState() {
+        // Idle workers end when their socket closes; the others are killed.
+        for (TWorker& w : Workers) {
+            if (w.Fd >= 0) ::close(w.Fd);
+            w.Fd = -1;
+            if (w.Pid > 0 && (!w.Ready || w.Killed || w.Document >= 0)) ::kill(w.Pid, SIGKILL);
+        }
+        for (TWorker& w : Workers)
+            if (w.Pid > 0)
+                while (::waitpid(w.Pid, nullptr, 0) < 0 && errno == EINTR) {
+                }
+    }
+
+    // Ranges running ahead of the first unfinished one, at most; a bound on the
+    // pages held until the ones before them arrive.
+    int Window() const { return 2 * Jobs; }
+
+    // --- documents ------------------------------------------------------
+
+    // Whether range r of d may be given to a worker now.
+    bool Assignable(const TDocument& d, int r) const {
+        if (d.State == TDocument::Finished || d.Ranges[r].State != TRange::Waiting) return false;
+        if (d.Ranges[r].First > d.ErrorPage) return false;  // past a failure: never needed
+        // The range that holds NextPage, and the few after it.
+        int current = 0;
+        while (current + 1 < d.Ranges.size() && d.Ranges[current].Last < d.NextPage) ++current;
+        return r <= current + Window();
+    }
+
+    void Finish(int doc) {
+        TDocument& d = Documents[doc];
+        if (d.State == TDocument::Finished) return;
+        d.State = TDocument::Finished;
+        d.Early.clear();
+        d.Result.Failed = d.ErrorPage != INT_MAX;
+        d.Result.Error = d.Error;
+        --Unfinished;
+        if (Events->Finished) Events->Finished(doc, d.Result);
+    }
+
+    // A failure at Page (0: while opening). The document ends once every
+    // page before it is in, as the error of the lowest page is the one to tell.
+    void Fail(int doc, int Page, const QString& Message, bool Final = false) {
+        TDocument& d = Documents[doc];
+        if (d.State == TDocument::Finished) return;
+        if (Page < d.ErrorPage) {
+            d.ErrorPage = Page;
+            d.Error = Message;
+        }
+        if (Final) Finish(doc);
+        else Check(doc);
+    }
+
+    // Ends the document once it is complete, or once its failure is settled.
+    void Check(int doc) {
+        const TDocument& d = Documents[doc];
+        if (d.NextPage >= d.ErrorPage || (d.Result.PageCount >= 0 && d.NextPage > d.Result.LastPage)) Finish(doc);
+    }
+
+    // The message of the exception that an event raised.
+    static QString Raised() { return ErrorMessage(std::current_exception()); }
+
+    void PageCountArrived(int doc, int Count) {
+        TDocument& d = Documents[doc];
+        if (d.State == TDocument::Finished || d.Result.PageCount >= 0) return;
+        d.Result.PageCount = Count;
+        d.Result.FirstPage = std::max(d.Job.FirstPage, 1);
+        d.Result.LastPage = std::min(d.Job.LastPage, Count);
+        d.NextPage = d.Result.FirstPage;
+        if (d.Result.FirstPage > d.Result.LastPage) {
+            // Nothing to convert; the worker's range ends without pages.
+            Finish(doc);
+            return;
+        }
+        try {
+            if (Events->Started) Events->Started(doc, Count, d.Result.FirstPage, d.Result.LastPage);
+        } catch (...) {
+            Fail(doc, d.NextPage, Raised(), true);
+            return;
+        }
+        TRange& first = d.Ranges[0];
+        first.Last = std::min(first.Last, d.Result.LastPage);
+        const int rest = d.Result.LastPage - first.Last;
+        const int size = Jobs == 1 ? std::max(rest, 1)
+                                   : std::clamp((rest + Jobs * RangesPerWorker - 1) / (Jobs * RangesPerWorker),
+                                                MinRangePages, MaxRangePages);
+        for (int page = first.Last + 1; page <= d.Result.LastPage; page += size)
+            d.Ranges.append({page, std::min(d.Result.LastPage, page + size - 1)});
+    }
+
+    void PageArrived(int doc, int Page, QByteArray Bytes) {
+        TDocument& d = Documents[doc];
+        if (d.State == TDocument::Finished) return;
+        ++d.PagesDone;
+        if (Events->Progress) Events->Progress(doc, d.PagesDone);
+        if (Page != d.NextPage) {
+            d.Early.emplace(Page, std::move(Bytes));
+            return;
+        }
+        try {
+            for (;;) {
+                if (Events->Page) Events->Page(doc, d.NextPage, Bytes);
+                ++d.Result.PagesWritten;
+                ++d.NextPage;
+                const auto next = d.Early.find(d.NextPage);
+                if (next == d.Early.end()) break;
+                Bytes = std::move(next->second);
+                d.Early.erase(next);
+            }
+        } catch (...) {
+            Fail(doc, d.NextPage, Raised(), true);
+            return;
+        }
+        Check(doc);
+    }
+
+    // --- workers --------------------------------------------------------
+
+    bool Start() {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+            StartError = QString::fromLocal8Bit(strerror(errno));
+            return false;
+        }
+        // The child's end becomes its descriptor WorkerSocket; it must not
+        // already be that one, or it would keep its close-on-exec flag.
+        if (pair[1] == WorkerSocket) {
+            const int moved = ::fcntl(pair[1], F_DUPFD_CLOEXEC, WorkerSocket + 1);
+            ::close(pair[1]);
+            pair[1] = moved;
+        }
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pair[1], WorkerSocket);
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        char* argv[] = {Program.data(), const_cast<char*>(WorkerArgument), nullptr};
+        pid_t pid = -1;
+        const int error = pair[1] < 0 ? errno : posix_spawn(&pid, Program.constData(), &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (pair[1] >= 0) ::close(pair[1]);
+        if (error != 0) {
+            ::close(pair[0]);
+            StartError = QString::fromLocal8Bit(strerror(error));
+            return false;
+        }
+        ::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK);
+        TWorker& w = Workers.emplace_back();
+        w.Pid = pid;
+        w.Fd = pair[0];
+        return true;
+    }
+
+    void Assign(TWorker& w, int doc, int range) {
+        TDocument& d = Documents[doc];
+        TRange& r = d.Ranges[range];
+        r.State = TRange::Running;
+        if (d.State == TDocument::Waiting) {
+            d.State = TDocument::Running;
+            if (TimeLimit > 0)
+                d.Deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                std::chrono::duration<double>(TimeLimit));
+        }
+        w.Document = doc;
+        w.Range = range;
+        w.PagesInRange = 0;
+        w.Counted = false;
+        w.OpenDocument = doc;
+        const QByteArray frame =
+            TPayload().Text(d.Job.FileName).Text(d.Job.Password).Int(r.First).Int(r.Last).Frame(TMessage::Convert);
+        // A worker that is gone shows as the end of its socket in the loop.
+        SendAll(w.Fd, frame);
+    }
+
+    // Gives each idle worker a range, the next one of its open document first;
+    // returns the number of ranges still waiting for a worker.
+    int AssignAll() {
+        for (TWorker& w : Workers) {
+            if (!w.Ready || w.Killed || w.Document >= 0) continue;
+            bool given = false;
+            if (w.OpenDocument >= 0) {
+                const TDocument& d = Documents[w.OpenDocument];
+                for (int r = 0; r < d.Ranges.size() && !given; ++r)
+                    if (Assignable(d, r)) {
+                        Assign(w, w.OpenDocument, r);
+                        given = true;
+                    }
+            }
+            for (int doc = 0; doc < Documents.size() && !given; ++doc)
+                for (int r = 0; r < Documents[doc].Ranges.size() && !given; ++r)
+                    if (Assignable(Documents[doc], r)) {
+                        Assign(w, doc, r);
+                        given = true;
+                    }
+        }
+        int waiting = 0;
+        for (const TDocument& d : Documents)
+            for (int r = 0; r < d.Ranges.size(); ++r)
+                if (Assignable(d, r)) ++waiting;
+        return waiting;
+    }
+
+    void StartWorkers(int Waiting) {
+        // After a failed start, the workers there are must do.
+        if (!StartError.isEmpty()) return;
+        int starting = 0;
+        for (const TWorker& w : Workers)
+            if (!w.Ready) ++starting;
+        int wanted = std::min(Waiting - starting, Jobs - int(Workers.size()));
+        while (wanted-- > 0)
+            if (!Start()) break;
+    }
+
+    // A frame from worker w.
+    void Received(TWorker& w, TMessage Type, const QByteArray& Payload) {
+        TPayloadReader r(Payload);
+        switch (Type) {
+        case TMessage::Ready:
+            w.Ready = true;
+            return;
+        case TMessage::PageCount: {
+            const int count = r.Int();
+            if (w.Document < 0 || r.Failed()) break;
+            w.Counted = true;
+            PageCountArrived(w.Document, count);
+            return;
+        }
+        case TMessage::Page: {
+            const int page = r.Int();
+            QByteArray bytes = r.Bytes();
+            if (w.Document < 0 || r.Failed()) break;
+            ++w.PagesInRange;
+            PageArrived(w.Document, page, std::move(bytes));
+            return;
+        }
+        case TMessage::Done:
+        case TMessage::Error: {
+            if (w.Document < 0) break;
+            const int doc = w.Document;
+            const int range = w.Range;
+            w.Document = w.Range = -1;
+            Documents[doc].Ranges[range].State = TRange::Done;
+            if (Type == TMessage::Error) {
+                const int page = r.Int();
+                const QString message = r.Text();
+                if (r.Failed()) break;
+                w.OpenDocument = -1;  // the worker has closed it
+                Fail(doc, page, message);
+            } else {
+                Check(doc);
+            }
+            return;
+        }
+        default:
+            break;
+        }
+        // Out of step with the protocol: this worker cannot be trusted further.
+        Ended(w, QStringLiteral("broke the protocol"));
+    }
+
+    // Worker w is gone (or to be dropped, for What it did): its range's
+    // document fails at the page it was on, saying how the process ended.
+    void Ended(TWorker& w, QString What = {}) {
+        int status = 0;
+        if (w.Fd >= 0) ::close(w.Fd);
+        w.Fd = -1;
+        if (!What.isEmpty()) ::kill(w.Pid, SIGKILL);
+        while (::waitpid(w.Pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        w.Pid = -1;
+        if (What.isEmpty()) {
+            if (WIFSIGNALED(status))
+                What = QStringLiteral("was ended by signal %1").arg(SignalName(WTERMSIG(status)));
+            else
+                What = QStringLiteral("ended with exit status %1").arg(WEXITSTATUS(status));
+        }
+        if (!w.Ready && !w.Killed) StartError = QStringLiteral("it ") + What;
+        if (w.Document >= 0 && !w.Killed) {
+            TDocument& d = Documents[w.Document];
+            TRange& range = d.Ranges[w.Range];
+            range.State = TRange::Done;
+            Fail(w.Document, w.Counted ? std::max(range.First, 1) + w.PagesInRange : 0,
+                 QStringLiteral("its worker process ") + What);
+        }
+        w.Killed = true;
+    }
+
+    // Reads what worker w has sent.
+    void Read(TWorker& w) {
+        char chunk[1 << 16];
+        for (;;) {
+            const ssize_t n = ::recv(w.Fd, chunk, sizeof chunk, 0);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
+            if (n <= 0) {
+                Ended(w);
+                return;
+            }
+            w.Buffer.Append(chunk, n);
+            TMessage type;
+            QByteArray payload;
+            while (w.Fd >= 0 && w.Buffer.Next(type, payload)) Received(w, type, payload);
+            if (w.Fd < 0) return;
+            if (w.Buffer.Broken()) {
+                Ended(w, QStringLiteral("broke the protocol"));
+                return;
+            }
+        }
+    }
+
+    // Documents past their time limit fail, and their workers are killed.
+    void CheckDeadlines() {
+        if (TimeLimit <= 0) return;
+        const Clock::time_point now = Clock::now();
+        for (int doc = 0; doc < Documents.size(); ++doc) {
+            TDocument& d = Documents[doc];
+            if (d.State != TDocument::Running || now < d.Deadline) continue;
+            for (TWorker& w : Workers)
+                if (w.Document == doc && !w.Killed) {
+                    w.Killed = true;
+                    ::kill(w.Pid, SIGKILL);
+                }
+            d.ErrorPage = -1;  // before everything else
+            d.Error = QStringLiteral("time limit reached (%1 s)").arg(QString::number(TimeLimit, 'g', 6));
+            Finish(doc);
+        }
+    }
+
+    int PollTimeout() const {
+        if (TimeLimit <= 0) return -1;
+        const Clock::time_point now = Clock::now();
+        Clock::duration least = Clock::duration::max();
+        for (const TDocument& d : Documents)
+            if (d.State == TDocument::Running) least = std::min(least, d.Deadline - now);
+        if (least == Clock::duration::max()) return -1;
+        const auto ms = std::chrono::ceil<std::chrono::milliseconds>(least).count();
+        return int(std::clamp<long long>(ms, 0, INT_MAX));
+    }
+
+    void Loop() {
+        while (Unfinished > 0) {
+            Workers.remove_if([](const TWorker& w) { return w.Fd < 0 && w.Pid < 0; });
+            const int waiting = AssignAll();
+            if (waiting > 0) StartWorkers(waiting);
+            if (Workers.empty()) {
+                // Nothing runs and nothing can start: the documents cannot be done.
+                if (StartError.isEmpty()) StartError = QStringLiteral("no worker process");
+                for (int doc = 0; doc < Documents.size(); ++doc)
+                    Fail(doc, 0, QStringLiteral("cannot start a worker process: %1").arg(StartError), true);
+                return;
+            }
+            QList<pollfd> fds;
+            QList<TWorker*> owners;
+            for (TWorker& w : Workers) {
+                fds.append({w.Fd, POLLIN, 0});
+                owners.append(&w);
+            }
+            const int n = ::poll(fds.data(), nfds_t(fds.size()), PollTimeout());
+            if (n < 0 && errno != EINTR) break;
+            for (qsizetype i = 0; i < fds.size(); ++i)
+                if (fds[i].revents) Read(*owners[i]);
+            CheckDeadlines();
+        }
+    }
+};
+
+TWorkerPool::TWorkerPool(int Jobs, double TimeLimit, const QString& Program) : F(std::make_unique<TState>()) {
+    F->Jobs = std::max(Jobs, 1);
+    F->TimeLimit = TimeLimit > 0 ? TimeLimit : 0;
+    F->Program = QFile::encodeName(Program);
+}
+
+TWorkerPool::~TWorkerPool() = default;
+
+void TWorkerPool::Run(const QList<TDocumentJob>& Jobs, const TEvents& Events) {
+    F->Documents.clear();
+    F->Events = &Events;
+    F->Unfinished = int(Jobs.size());
+    F->StartError.clear();
+    for (const TDocumentJob& job : Jobs) {
+        TState::TDocument& d = F->Documents.emplace_back();
+        d.Job = job;
+        const int first = std::max(job.FirstPage, 1);
+        const int last = std::min(job.LastPage, first + FirstRangePages - 1);
+        d.Ranges.append({first, last});
+    }
+    for (TState::TWorker& w : F->Workers) w.OpenDocument = -1;
+    F->Loop();
+    F->Events = nullptr;
+}
+
+QList<pid_t> TWorkerPool::WorkerProcesses() const {
+    QList<pid_t> pids;
+    for (const TState::TWorker& w : F->Workers)
+        if (w.Pid > 0 && w.Fd >= 0) pids.append(w.Pid);
+    return pids;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,90 @@
+// Converting documents in worker processes: kestrune-text itself, started in
+// its hidden worker mode (the engine is process-wide and not thread-safe, so
+// parallel work takes processes, each opening the document itself).
+//
+// A document is done in ranges of pages, which idle workers take in document
+// order; the first range is small, and once its worker reports the page count
+// the rest of the document becomes ranges that any worker may take. A small
+// document thus stays with one worker unless another one is idle anyway, and a
+// second worker is started only when there is a range waiting for it. The
+// pages reach the caller in page order, whichever worker did them, so the
+// bytes are those of a single process; only a few ranges run ahead of the
+// first unfinished one, so the pages held in memory do not grow with the text.
+//
+// Failures: where pages fail, a document fails with the error a single process
+// would have met first (the document not opening, else the lowest failing
+// page). A worker that dies (from a signal, or exiting) fails its document as
+// an error at the page it was on; a document that runs past the time limit has
+// its workers killed. Either costs that document only; the others go on in
+// other workers.
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <sys/types.h>
+
+namespace kestrune {
+
+// One document to convert.
+struct TDocumentJob {
+    QString FileName;  // opened by each worker that takes a range of it
+    QString Password;
+    // The pages wanted, counted from 1; clipped to the document.
+    int FirstPage = 1;
+    int LastPage = std::numeric_limits<int>::max();
+};
+
+// How a document ended.
+struct TJobResult {
+    bool Failed = false;
+    QString Error;        // the message for a failure
+    int PageCount = -1;   // the document's page count; -1 when it never opened
+    int FirstPage = 1;    // the clipped range: FirstPage > LastPage when it holds no page
+    int LastPage = 0;
+    int PagesWritten = 0; // pages handed to the Page event
+};
+
+class TWorkerPool {
+public:
+    // The events of a run, each called on the thread that called Run.
+    struct TEvents {
+        // The document opened; [First, Last] (not empty) are the pages that follow.
+        // May raise: the document then fails with the exception's message.
+        std::function<void(int Job, int PageCount, int First, int Last)> Started;
+        // A page's bytes (its text in UTF-8 and CR LF), in page order. May
+        // raise, with the same effect.
+        std::function<void(int Job, int Page, const QByteArray& Bytes)> Page;
+        // Pages converted so far for the document, by all workers, in any order.
+        std::function<void(int Job, int PagesDone)> Progress;
+        // The document is done: converted, without pages in range, or failed.
+        std::function<void(int Job, const TJobResult& Result)> Finished;
+    };
+
+    // Program: kestrune-text (by default the running program itself); at most
+    // Jobs workers at a time (at least 1); TimeLimit in seconds per document,
+    // 0 for none.
+    explicit TWorkerPool(int Jobs, double TimeLimit = 0, const QString& Program = QStringLiteral("/proc/self/exe"));
+    // Stops the workers that are left.
+    ~TWorkerPool();
+    TWorkerPool(const TWorkerPool&) = delete;
+    TWorkerPool& operator=(const TWorkerPool&) = delete;
+
+    // Converts the documents; returns when each has been reported Finished.
+    void Run(const QList<TDocumentJob>& Jobs, const TEvents& Events);
+
+    // The process ids of the running workers.
+    QList<pid_t> WorkerProcesses() const;
+
+private:
+    struct TState;
+    std::unique_ptr<TState> F;
+};
+
+// "SIGSEGV (Segmentation fault)": a signal's name and description.
+QString SignalName(int Signal);
+
+}  // namespace kestrune

@@ -1,0 +1,83 @@
+// The conversation between kestrune-text and its worker processes, over one
+// connected stream socket each.
+//
+// A frame: its size (4 bytes, little-endian, the type byte and the payload),
+// the type byte, the payload. Integers in payloads are 4 bytes little-endian;
+// byte strings are their size as such an integer, then the bytes.
+//
+//   worker -> parent  Ready                       once, when the worker is up
+//   parent -> worker  Convert(file, password, first page, last page)
+//   worker -> parent  PageCount(count)            the document is open
+//                     Page(number, bytes)*        each page of the range that
+//                                                 exists, in order
+//                     Done                        the range is complete
+//                  or Error(page, message)        instead of the rest: the
+//                                                 failure at that page (0: the
+//                                                 document did not open)
+//
+// A worker keeps its document open between ranges of the same file and
+// password, so that the next range costs no second open.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+namespace kestrune::worker {
+
+// The hidden first argument that starts kestrune-text as a worker; the socket
+// to the parent is then file descriptor WorkerSocket.
+inline constexpr char WorkerArgument[] = "--conversion-worker";
+inline constexpr int WorkerSocket = 3;
+
+enum class TMessage : quint8 { Ready = 1, Convert, PageCount, Page, Done, Error };
+
+// A payload under construction.
+class TPayload {
+public:
+    TPayload& Int(qint32 Value);
+    TPayload& Bytes(QByteArrayView Value);
+    TPayload& Text(const QString& Value) { return Bytes(Value.toUtf8()); }
+    // The whole frame of type Type with this payload.
+    QByteArray Frame(TMessage Type) const;
+
+private:
+    QByteArray FData;
+};
+
+// Reads a received payload front to back; a read past its end (a malformed
+// frame) sets Failed and gives 0 or empty.
+class TPayloadReader {
+public:
+    explicit TPayloadReader(QByteArrayView Payload) : FData(Payload) {}
+    qint32 Int();
+    QByteArray Bytes();
+    QString Text() { return QString::fromUtf8(Bytes()); }
+    bool Failed() const { return FFailed; }
+
+private:
+    QByteArrayView FData;
+    qsizetype FPosition = 0;
+    bool FFailed = false;
+};
+
+// Collects received bytes and cuts them into frames.
+class TFrameBuffer {
+public:
+    void Append(const char* Data, qsizetype Size);
+    // Takes the next complete frame; false when none is complete yet.
+    bool Next(TMessage& Type, QByteArray& Payload);
+    // A frame announced larger than any this protocol sends: the stream is broken.
+    bool Broken() const { return FBroken; }
+
+private:
+    QByteArray FData;
+    qsizetype FStart = 0;
+    bool FBroken = false;
+};
+
+// Writes all of Data to the socket Fd, waiting when it is full; false when the
+// peer is gone. Never raises SIGPIPE.
+bool SendAll(int Fd, QByteArrayView Data);
+
+}  // namespace kestrune::worker

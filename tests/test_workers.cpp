@@ -1,0 +1,165 @@
+// kestrune-text's worker processes, driven through the pool with the built
+// program as the worker: split conversions against a single process, the
+// order of errors, and failures that cost one document only.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <csignal>
+#include <map>
+
+#include "app/Conversion.h"
+#include "app/WorkerPool.h"
+#include <kestrune/FPdf.h>
+#include "support/PdfBuilder.h"
+
+using namespace kestrune;
+using testing_support::VariedTextPdf;
+using testing_support::WriteFile;
+
+namespace {
+
+// What a run reported for each document.
+struct TOutcome {
+    QByteArray Bytes;  // the pages handed on, in the order they came
+    QList<int> Pages;
+    TJobResult Result;
+    bool Finished = false;
+};
+
+QMap<int, TOutcome> RunPool(TWorkerPool& Pool, const QList<TDocumentJob>& Jobs,
+                            const std::function<void(int Job, int PagesDone)>& Progress = {}) {
+    QMap<int, TOutcome> outcomes;
+    TWorkerPool::TEvents events;
+    events.Page = [&](int job, int page, const QByteArray& bytes) {
+        outcomes[job].Bytes += bytes;
+        outcomes[job].Pages.append(page);
+    };
+    events.Progress = Progress;
+    events.Finished = [&](int job, const TJobResult& result) {
+        EXPECT_FALSE(outcomes[job].Finished) << "finished twice: " << job;
+        outcomes[job].Result = result;
+        outcomes[job].Finished = true;
+    };
+    Pool.Run(Jobs, events);
+    for (int job = 0; job < Jobs.size(); ++job) EXPECT_TRUE(outcomes[job].Finished) << job;
+    return outcomes;
+}
+
+TDocumentJob Job(const QString& File) {
+    TDocumentJob job;
+    job.FileName = File;
+    return job;
+}
+
+// The pages of a single process's text file, without the byte-order mark.
+QByteArray SingleProcessBytes(const QString& File) {
+    TFPdf pdf;
+    const TTextFile text = ReadTextFile(pdf, File);
+    pdf.SetActive(false);
+    return text.Bytes().mid(3);
+}
+
+class Workers : public testing::Test {
+protected:
+    QString Write(const QString& Name, const QByteArray& Bytes) { return WriteFile(FDir.filePath(Name), Bytes); }
+    QTemporaryDir FDir;
+};
+
+TEST_F(Workers, SplitConversionIsByteIdenticalToASingleProcess) {
+    const QString file = Write("varied.pdf", VariedTextPdf(400));
+    const QByteArray expected = SingleProcessBytes(file);
+    QList<int> inOrder;
+    for (int page = 1; page <= 400; ++page) inOrder.append(page);
+    for (int jobs : {1, 3}) {
+        TWorkerPool pool(jobs, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        const auto outcomes = RunPool(pool, {Job(file)});
+        EXPECT_FALSE(outcomes[0].Result.Failed) << outcomes[0].Result.Error.toStdString();
+        EXPECT_EQ(outcomes[0].Result.PageCount, 400);
+        EXPECT_EQ(outcomes[0].Pages, inOrder) << jobs;
+        EXPECT_TRUE(outcomes[0].Bytes == expected) << jobs;
+        if (jobs > 1) {
+            EXPECT_EQ(pool.WorkerProcesses().size(), jobs) << "the document was not spread";
+        }
+    }
+
+    // A page range, and several files spread over the workers.
+    TWorkerPool pool(2, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    const QString small = Write("small.pdf", VariedTextPdf(3));
+    TDocumentJob range = Job(file);
+    range.FirstPage = 250;
+    range.LastPage = 1000;
+    const auto outcomes = RunPool(pool, {Job(small), range, Job(file)});
+    EXPECT_EQ(outcomes[0].Bytes, SingleProcessBytes(small));
+    EXPECT_EQ(outcomes[1].Result.FirstPage, 250);
+    EXPECT_EQ(outcomes[1].Result.LastPage, 400);
+    EXPECT_TRUE(outcomes[1].Bytes == expected.mid(expected.indexOf("Page 250, line 0")));
+    EXPECT_TRUE(outcomes[2].Bytes == expected);
+}
+
+// The error a single process meets first: the open error, else the lowest
+// failing page, wherever the workers met them.
+TEST_F(Workers, ErrorOrderAcrossWorkers) {
+    struct Case {
+        QList<int> broken;
+        QString error;
+    };
+    const Case cases[] = {
+        {{350}, "Cannot open page 350"},
+        {{90, 350}, "Cannot open page 90"},
+        {{380, 5}, "Cannot open page 5"},
+    };
+    TWorkerPool pool(3, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    QList<TDocumentJob> jobs;
+    for (const Case& c : cases) jobs.append(Job(Write(QString::number(jobs.size()) + ".pdf", VariedTextPdf(400, c.broken))));
+    jobs.append(Job(Write("not-a-pdf.pdf", "junk")));
+    const auto outcomes = RunPool(pool, jobs);
+    for (int i = 0; i < int(std::size(cases)); ++i) {
+        EXPECT_TRUE(outcomes[i].Result.Failed);
+        EXPECT_EQ(outcomes[i].Result.Error, cases[i].error);
+        // Pages come in order and stop before the failing one.
+        EXPECT_LT(outcomes[i].Pages.size(), *std::min_element(cases[i].broken.begin(), cases[i].broken.end()));
+    }
+    EXPECT_EQ(outcomes[3].Result.Error, "File not in PDF format or corrupted");
+    EXPECT_EQ(outcomes[3].Result.PageCount, -1);
+}
+
+TEST_F(Workers, AKilledWorkerCostsOnlyItsDocument) {
+    const QString big = Write("big.pdf", VariedTextPdf(400));
+    const QString small = Write("small.pdf", VariedTextPdf(5));
+    // -j 1 runs one worker too; it is killed in the middle of the first document.
+    TWorkerPool pool(1, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    const auto outcomes = RunPool(pool, {Job(big), Job(small)}, [&](int job, int done) {
+        if (job == 0 && done == 20) {
+            ASSERT_EQ(pool.WorkerProcesses().size(), 1);
+            ::kill(pool.WorkerProcesses()[0], SIGKILL);
+        }
+    });
+    EXPECT_TRUE(outcomes[0].Result.Failed);
+    EXPECT_EQ(outcomes[0].Result.Error, "its worker process was ended by signal SIGKILL (Killed)");
+    EXPECT_FALSE(outcomes[1].Result.Failed);
+    EXPECT_EQ(outcomes[1].Bytes, SingleProcessBytes(small));
+}
+
+TEST_F(Workers, ATimeLimitCostsOnlyItsDocument) {
+    const QString big = Write("big.pdf", VariedTextPdf(3000));
+    const QString small = Write("small.pdf", VariedTextPdf(2));
+    for (int jobs : {1, 2}) {
+        TWorkerPool pool(jobs, 0.2, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        const auto outcomes = RunPool(pool, {Job(big), Job(small)});
+        EXPECT_TRUE(outcomes[0].Result.Failed);
+        EXPECT_EQ(outcomes[0].Result.Error, "time limit reached (0.2 s)");
+        EXPECT_FALSE(outcomes[1].Result.Failed) << outcomes[1].Result.Error.toStdString();
+        EXPECT_EQ(outcomes[1].Bytes, SingleProcessBytes(small));
+    }
+}
+
+TEST_F(Workers, AProgramThatCannotServeFailsEachDocument) {
+    TWorkerPool pool(2, 0, QStringLiteral("/bin/false"));
+    const auto outcomes = RunPool(pool, {Job(Write("a.pdf", VariedTextPdf(1))), Job(Write("b.pdf", VariedTextPdf(1)))});
+    for (int job : {0, 1}) {
+        EXPECT_TRUE(outcomes[job].Result.Failed);
+        EXPECT_EQ(outcomes[job].Result.Error, "cannot start a worker process: it ended with exit status 1");
+    }
+}
+
+}  // namespace
