@@ -64,6 +64,7 @@ struct TWorkerPool::TState {
         int PagesDone = 0;
         int ErrorPage = INT_MAX;  // the lowest failing page so far (0: opening)
         QString Error;
+        Clock::time_point Started;
         Clock::time_point Deadline;
     };
 
@@ -121,10 +122,13 @@ struct TWorkerPool::TState {
     void Finish(int doc) {
         TDocument& d = Documents[doc];
         if (d.State == TDocument::Finished) return;
+        const bool started = d.State == TDocument::Running;
         d.State = TDocument::Finished;
         d.Early.clear();
         d.Result.Failed = d.ErrorPage != INT_MAX;
         d.Result.Error = d.Error;
+        if (started)
+            d.Result.Seconds = std::chrono::duration<double>(Clock::now() - d.Started).count();
         --Unfinished;
         if (Events->Finished) Events->Finished(doc, d.Result);
     }
@@ -248,8 +252,9 @@ struct TWorkerPool::TState {
         r.State = TRange::Running;
         if (d.State == TDocument::Waiting) {
             d.State = TDocument::Running;
+            d.Started = Clock::now();
             if (TimeLimit > 0)
-                d.Deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                d.Deadline = d.Started + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(TimeLimit));
         }
         w.Document = doc;

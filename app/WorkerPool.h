@@ -46,6 +46,7 @@ struct TJobResult {
     int FirstPage = 1;    // the clipped range: FirstPage > LastPage when it holds no page
     int LastPage = 0;
     int PagesWritten = 0; // pages handed to the Page event
+    double Seconds = 0;   // from the first range's start to the end
 };
 
 class TWorkerPool {
