@@ -59,12 +59,13 @@ public:
 private:
     void AddFolder(const QString& Folder) {
         const QDir root(Folder);
+        const QDir absoluteRoot(root.absolutePath());
         QStringList relatives;
         QDirIterator it(Folder, QDir::Files | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             it.next();
             if (it.fileName().endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
-                relatives.append(root.relativeFilePath(it.filePath()));
+                relatives.append(absoluteRoot.relativeFilePath(it.fileInfo().absoluteFilePath()));
         }
         std::sort(relatives.begin(), relatives.end());
         for (const QString& relative : relatives) AddFile(QDir::cleanPath(root.filePath(relative)), relative);
