@@ -13,12 +13,14 @@
 namespace bench {
 
 // The options every benchmark takes: --pages N, --rounds N, --smoke, and
-// --file X.pdf where the benchmark reads any document.
+// --file X.pdf where the benchmark reads any document; --jobs N where its
+// usage names it.
 struct Options {
     int Pages = 0;  // 0: the benchmark's own default
     int Rounds = 0;
     bool Smoke = false;
     QString File;
+    int Jobs = 0;   // 0: not given
 };
 
 // Reads the command line into Result; false (after printing Usage) for
@@ -33,6 +35,8 @@ inline bool ParseOptions(int argc, char** argv, bool AcceptsFile, const char* Us
             Result.File = QString::fromLocal8Bit(argv[++i]);
         else if (!std::strcmp(argv[i], "--smoke"))
             Result.Smoke = true;
+        else if (std::strstr(Usage, "--jobs") && !std::strcmp(argv[i], "--jobs") && i + 1 < argc)
+            Result.Jobs = std::max(1, std::atoi(argv[++i]));
         else {
             std::fprintf(stderr, "usage: %s\n", Usage);
             return false;

@@ -8,7 +8,11 @@
 // ratio of the median times, and the peak memory of each way, measured in a
 // child process of its own after a small warm-up, and once more cold.
 //
-//   conversion_bench [--pages N] [--rounds N] [--smoke]
+//   conversion_bench [--pages N] [--rounds N] [--jobs N] [--smoke]
+//
+// With --jobs N it compares instead the wall time of kestrune-text -j N (the
+// whole program, in a process of its own) with the plain loop in this
+// process; limit 0.6 for 2 or more jobs.
 //
 // Exit status 1 when the ratio exceeds 1.05 or the component's peak memory
 // exceeds the baseline's plus the size of the text it holds (not with --smoke,
@@ -17,6 +21,7 @@
 #include <QDir>
 #include <QFile>
 #include <QList>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -43,6 +48,8 @@ using testing_support::PdfLiteral;
 namespace {
 
 constexpr double MaxRatio = 1.05;
+// With --jobs N (N >= 2): kestrune-text's wall time against the plain loop's.
+constexpr double MaxJobsRatio = 0.6;
 
 // A deterministic document of mixed text: prose with accented letters, numbers
 // and punctuation in three fonts and sizes, pages of varying length, now and
@@ -191,15 +198,57 @@ double Seconds(const Conversion& convert, const QString& pdfPath, const QString&
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The --jobs mode: kestrune-text converting the document with -j Jobs (its
+// whole run, a process of its own, worker start-up included) against the plain
+// loop in this process, alternating; the ratio of the median wall times.
+int CompareJobs(int Jobs, const QString& pdfPath, const QString& dirPath, int rounds, bool smoke) {
+    const QString plainText = dirPath + QStringLiteral("/plain.txt");
+    const QString jobsText = dirPath + QStringLiteral("/jobs.txt");
+    const auto convertWithJobs = [&](const QString& pdf, const QString& text) -> qint64 {
+        QProcess p;
+        p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), {"-q", "-j", QString::number(Jobs), "-o", text, pdf});
+        if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+            throw std::runtime_error("kestrune-text failed: " + p.readAllStandardError().toStdString());
+        return 0;
+    };
+    LoadEngine();
+    ConvertPlain(pdfPath, plainText);
+    convertWithJobs(pdfPath, jobsText);
+    QFile a(plainText), b(jobsText);
+    if (!a.open(QIODevice::ReadOnly) || !b.open(QIODevice::ReadOnly) || a.readAll() != b.readAll()) {
+        std::fprintf(stderr, "conversion_bench: kestrune-text -j %d wrote a different file\n", Jobs);
+        return 1;
+    }
+    QList<double> jobs, plain;
+    for (int r = 0; r < rounds; ++r) {
+        if (r % 2 == 0) {
+            jobs.append(Seconds(convertWithJobs, pdfPath, jobsText));
+            plain.append(Seconds(ConvertPlain, pdfPath, plainText));
+        } else {
+            plain.append(Seconds(ConvertPlain, pdfPath, plainText));
+            jobs.append(Seconds(convertWithJobs, pdfPath, jobsText));
+        }
+    }
+    const double ratio = bench::Median(jobs) / bench::Median(plain);
+    std::printf("wall time, median of %d: kestrune-text -j %d %.3f s, plain engine loop %.3f s\n", rounds, Jobs,
+                bench::Median(jobs), bench::Median(plain));
+    std::printf("ratio kestrune-text -j %d / plain: %.3f (at most %.2f for 2 or more jobs)\n", Jobs, ratio, MaxJobsRatio);
+    if (smoke || Jobs < 2) return 0;
+    const bool ok = ratio <= MaxJobsRatio;
+    std::printf("%s\n", ok ? "within limits" : "OUT OF LIMITS");
+    return ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     bench::Options options;
-    if (!bench::ParseOptions(argc, argv, false, "conversion_bench [--pages N] [--rounds N] [--smoke]", options))
+    if (!bench::ParseOptions(argc, argv, false, "conversion_bench [--pages N] [--rounds N] [--jobs N] [--smoke]", options))
         return 2;
     const int pageCount = options.Pages > 0 ? options.Pages : 1000;
     const int rounds = options.Rounds > 0 ? options.Rounds : 9;
     const bool smoke = options.Smoke;
+    const int jobs = options.Jobs;
 
     QTemporaryDir dir;
     const QString pdfPath = dir.filePath(QStringLiteral("mixed.pdf"));
@@ -207,6 +256,14 @@ int main(int argc, char** argv) {
         const QByteArray pdf = MixedTextPdf(pageCount);
         testing_support::WriteFile(pdfPath, pdf);
         std::printf("document: %d pages, %.1f MiB\n", pageCount, pdf.size() / 1048576.0);
+    }
+    if (jobs > 0) {
+        try {
+            return CompareJobs(jobs, pdfPath, dir.path(), rounds, smoke);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "conversion_bench: %s\n", e.what());
+            return 1;
+        }
     }
     const QString componentText = dir.filePath(QStringLiteral("component.txt"));
     const QString plainText = dir.filePath(QStringLiteral("plain.txt"));

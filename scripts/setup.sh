@@ -13,7 +13,7 @@ ENGINE_LIB="$ENGINE_DIR/libpdfium.so"
 # Debian packages the build, the tests and the window need.
 REQUIRED_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                    libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils
-                   groff-base)
+                   groff-base parallel)
 
 install_packages() {
     local missing=()
