@@ -4,6 +4,8 @@
 # (exit 0, byte-order mark, CR LF at the end) or, for a document without pages,
 # in no file and a line saying so, or in a clear error line naming the file
 # (exit 1) and no output at all. A crash, a hang or a partial file fails the run.
+# Then the whole corpus once more as one batch (worker processes, an output
+# folder, a report), which must end each file the same way.
 #
 #   scripts/corpus-run.sh [KESTRUNE_TEXT] [CORPUS_DIR]
 #
@@ -80,5 +82,27 @@ while IFS= read -r -d '' pdf; do
     rm -f "$txt"
 done < <(find "$WORK" -type f -iname '*.pdf' -print0 | sort -z)
 
-echo "corpus-run: $converted converted, $empty without pages, $refused refused with an error line, $faults faults"
+echo "corpus-run: $converted converted, $empty without pages, $refused refused with an error line"
+
+# The same corpus as one batch in worker processes: each file must end as it
+# did on its own, with one report line each, and the run must end by itself.
+OUT="$(mktemp -d)"
+trap 'rm -rf "$WORK" "$OUT"' EXIT
+timeout --kill-after=5 $((LIMIT * 4)) "$PROGRAM" -q -j 2 --timeout "$LIMIT" --output-dir "$OUT/text" \
+    --report "$OUT/report.jsonl" "$WORK" 2>"$OUT/stderr"
+rc=$?
+count() { grep -c "\"status\":\"$1\"" "$OUT/report.jsonl"; }
+if [ "$rc" -ne 0 ] && [ "$rc" -ne 1 ]; then
+    fault "batch: exit status $rc: $(head -c 300 "$OUT/stderr")"
+elif [ "$(count converted)" -ne "$converted" ] || [ "$(count skipped)" -ne "$empty" ] ||
+     [ "$(count failed)" -ne "$refused" ]; then
+    fault "batch: $(count converted) converted, $(count skipped) skipped, $(count failed) failed, unlike the single runs"
+elif [ "$(find "$OUT/text" -type f | wc -l)" -ne "$converted" ] ||
+     [ "$(wc -l <"$OUT/stderr")" -ne "$refused" ]; then
+    fault "batch: $(find "$OUT/text" -type f | wc -l) text files and $(wc -l <"$OUT/stderr") error lines"
+else
+    echo "corpus-run: the batch run ended alike"
+fi
+
+echo "corpus-run: $faults faults"
 [ "$faults" -eq 0 ]
