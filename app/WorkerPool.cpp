@@ -1,6 +1,7 @@
 #include "app/WorkerPool.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -37,6 +38,11 @@ constexpr int FirstRangePages = 16;
 constexpr int RangesPerWorker = 8;
 constexpr int MinRangePages = 8;
 constexpr int MaxRangePages = 256;
+// A document's file size that promises work for one more worker before its
+// page count is known: started at once, a worker is ready when the ranges
+// come, rather than taking its start-up time then. Smaller documents start
+// no worker of their own beyond the first.
+constexpr qint64 BytesPerEarlyWorker = 256 * 1024;
 
 }  // namespace
 
@@ -66,6 +72,7 @@ struct TWorkerPool::TState {
         QString Error;
         Clock::time_point Started;
         Clock::time_point Deadline;
+        qint64 Size = 0;          // of the file
     };
 
     struct TWorker {
@@ -290,9 +297,12 @@ struct TWorkerPool::TState {
                     }
         }
         int waiting = 0;
-        for (const TDocument& d : Documents)
+        for (const TDocument& d : Documents) {
             for (int r = 0; r < d.Ranges.size(); ++r)
                 if (Assignable(d, r)) ++waiting;
+            if (d.State != TDocument::Finished && d.Result.PageCount < 0)
+                waiting += int(std::min<qint64>(d.Size / BytesPerEarlyWorker, Jobs));
+        }
         return waiting;
     }
 
@@ -476,6 +486,7 @@ void TWorkerPool::Run(const QList<TDocumentJob>& Jobs, const TEvents& Events) {
     for (const TDocumentJob& job : Jobs) {
         TState::TDocument& d = F->Documents.emplace_back();
         d.Job = job;
+        d.Size = QFileInfo(job.FileName).size();
         const int first = std::max(job.FirstPage, 1);
         const int last = std::min(job.LastPage, first + FirstRangePages - 1);
         d.Ranges.append({first, last});
