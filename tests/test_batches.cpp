@@ -19,6 +19,7 @@
 
 using testing_support::ReadAll;
 using testing_support::SimpleTextPdf;
+using testing_support::SlowTextPdf;
 using testing_support::VariedTextPdf;
 using testing_support::WriteFile;
 
@@ -204,12 +205,12 @@ TEST_F(Batches, APathThatWouldEscapeTheOutputFolderIsRefused) {
 
 // A document that runs past --timeout costs only itself, with -j 1 as well.
 TEST_F(Batches, ATimeLimitCostsOnlyItsDocument) {
-    Write("big.pdf", VariedTextPdf(3000));
+    Write("big.pdf", SlowTextPdf(200));
     Write("small.pdf", SimpleTextPdf({{"Small"}}));
     for (const char* jobs : {"1", "2"}) {
-        const Result r = Run({"-q", "-j", jobs, "--timeout", "0.2", "big.pdf", "small.pdf"});
+        const Result r = Run({"-q", "-j", jobs, "--timeout", "0.5", "big.pdf", "small.pdf"});
         EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err, "kestrune-text: big.pdf: time limit reached (0.2 s)\n");
+        EXPECT_EQ(r.err, "kestrune-text: big.pdf: time limit reached (0.5 s)\n");
         EXPECT_FALSE(QFile::exists(Path("big.txt")));
         EXPECT_EQ(ReadAll(Path("small.txt")), TextOf("Small"));
         QFile::remove(Path("small.txt"));

@@ -13,6 +13,7 @@
 #include "support/PdfBuilder.h"
 
 using namespace kestrune;
+using testing_support::SlowTextPdf;
 using testing_support::VariedTextPdf;
 using testing_support::WriteFile;
 
@@ -141,13 +142,13 @@ TEST_F(Workers, AKilledWorkerCostsOnlyItsDocument) {
 }
 
 TEST_F(Workers, ATimeLimitCostsOnlyItsDocument) {
-    const QString big = Write("big.pdf", VariedTextPdf(3000));
+    const QString big = Write("big.pdf", SlowTextPdf(200));
     const QString small = Write("small.pdf", VariedTextPdf(2));
     for (int jobs : {1, 2}) {
-        TWorkerPool pool(jobs, 0.2, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        TWorkerPool pool(jobs, 0.5, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
         const auto outcomes = RunPool(pool, {Job(big), Job(small)});
         EXPECT_TRUE(outcomes[0].Result.Failed);
-        EXPECT_EQ(outcomes[0].Result.Error, "time limit reached (0.2 s)");
+        EXPECT_EQ(outcomes[0].Result.Error, "time limit reached (0.5 s)");
         EXPECT_FALSE(outcomes[1].Result.Failed) << outcomes[1].Result.Error.toStdString();
         EXPECT_EQ(outcomes[1].Bytes, SingleProcessBytes(small));
     }

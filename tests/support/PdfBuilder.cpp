@@ -143,6 +143,21 @@ QByteArray VariedTextPdf(int PageCount, const QList<int>& BrokenPages) {
     return b.Build(catalog);
 }
 
+QByteArray SlowTextPdf(int PageCount, int Words) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pagesObj = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    QByteArray content = "BT /F1 4 Tf 20 780 Td\n";
+    for (int word = 0; word < Words; ++word) content += "(w" + QByteArray::number(word % 100) + ") Tj 3 -0.2 Td\n";
+    content += "ET";
+    const int stream = b.AddStream("<< >>", content);
+    QList<int> kids;
+    for (int page = 0; page < PageCount; ++page) kids.append(b.AddTextPage(pagesObj, font, stream));
+    b.SetPageTree(catalog, pagesObj, kids);
+    return b.Build(catalog);
+}
+
 QString WriteFile(const QString& path, const QByteArray& bytes) {
     QDir().mkpath(QFileInfo(path).absolutePath());
     QFile f(path);

@@ -46,6 +46,10 @@ QByteArray SimpleTextPdf(const QList<QStringList>& pages);
 // BrokenPages is a page-tree leaf that the engine counts but cannot open.
 QByteArray VariedTextPdf(int PageCount, const QList<int>& BrokenPages = {});
 
+// A document that takes the engine long to read: PageCount pages sharing one
+// content stream of Words separately placed words (some 30 ms a page for 4000).
+QByteArray SlowTextPdf(int PageCount, int Words = 4000);
+
 // An indirect reference to object n: "n 0 R".
 QByteArray Ref(int n);
 
