@@ -91,6 +91,7 @@ struct TWorkerPool::TState {
     int Jobs = 1;
     double TimeLimit = 0;
     QByteArray Program;
+    QByteArray ProgramName;
     QList<TDocument> Documents;
     std::list<TWorker> Workers;
     const TEvents* Events = nullptr;
@@ -236,7 +237,8 @@ struct TWorkerPool::TState {
         posix_spawn_file_actions_adddup2(&actions, pair[1], WorkerSocket);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        char* argv[] = {Program.data(), const_cast<char*>(WorkerArgument), nullptr};
+        // Named as the program itself in process lists, whatever path started it.
+        char* argv[] = {ProgramName.data(), const_cast<char*>(WorkerArgument), nullptr};
         pid_t pid = -1;
         const int error = pair[1] < 0 ? errno : posix_spawn(&pid, Program.constData(), &actions, nullptr, argv, environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -474,6 +476,8 @@ TWorkerPool::TWorkerPool(int Jobs, double TimeLimit, const QString& Program) : F
     F->Jobs = std::max(Jobs, 1);
     F->TimeLimit = TimeLimit > 0 ? TimeLimit : 0;
     F->Program = QFile::encodeName(Program);
+    F->ProgramName = QFile::encodeName(QFileInfo(Program).canonicalFilePath());
+    if (F->ProgramName.isEmpty()) F->ProgramName = F->Program;
 }
 
 TWorkerPool::~TWorkerPool() = default;
