@@ -198,6 +198,15 @@ double Seconds(const Conversion& convert, const QString& pdfPath, const QString&
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// Runs A and B Rounds times each, alternating, with the order swapped every
+// round, so that drift of the machine falls on both alike.
+void TimeAlternately(int Rounds, const std::function<void()>& A, const std::function<void()>& B) {
+    for (int r = 0; r < Rounds; ++r) {
+        (r % 2 == 0 ? A : B)();
+        (r % 2 == 0 ? B : A)();
+    }
+}
+
 // The --jobs mode: kestrune-text converting the document with -j Jobs (its
 // whole run, a process of its own, worker start-up included) against the plain
 // loop in this process, alternating; the ratio of the median wall times.
@@ -220,15 +229,8 @@ int CompareJobs(int Jobs, const QString& pdfPath, const QString& dirPath, int ro
         return 1;
     }
     QList<double> jobs, plain;
-    for (int r = 0; r < rounds; ++r) {
-        if (r % 2 == 0) {
-            jobs.append(Seconds(convertWithJobs, pdfPath, jobsText));
-            plain.append(Seconds(ConvertPlain, pdfPath, plainText));
-        } else {
-            plain.append(Seconds(ConvertPlain, pdfPath, plainText));
-            jobs.append(Seconds(convertWithJobs, pdfPath, jobsText));
-        }
-    }
+    TimeAlternately(rounds, [&] { jobs.append(Seconds(convertWithJobs, pdfPath, jobsText)); },
+                    [&] { plain.append(Seconds(ConvertPlain, pdfPath, plainText)); });
     const double ratio = bench::Median(jobs) / bench::Median(plain);
     std::printf("wall time, median of %d: kestrune-text -j %d %.3f s, plain engine loop %.3f s\n", rounds, Jobs,
                 bench::Median(jobs), bench::Median(plain));
@@ -293,18 +295,9 @@ int main(int argc, char** argv) {
         std::printf("text: %.1f MiB in the file, %.1f MiB held in memory until it is written\n",
                     a.size() / 1048576.0, heldSize / 1048576.0);
 
-        // Alternating, with the order swapped every round, so that drift of the
-        // machine falls on both alike.
         QList<double> component, plain;
-        for (int r = 0; r < rounds; ++r) {
-            if (r % 2 == 0) {
-                component.append(Seconds(ConvertWithComponent, pdfPath, componentText));
-                plain.append(Seconds(ConvertPlain, pdfPath, plainText));
-            } else {
-                plain.append(Seconds(ConvertPlain, pdfPath, plainText));
-                component.append(Seconds(ConvertWithComponent, pdfPath, componentText));
-            }
-        }
+        TimeAlternately(rounds, [&] { component.append(Seconds(ConvertWithComponent, pdfPath, componentText)); },
+                        [&] { plain.append(Seconds(ConvertPlain, pdfPath, plainText)); });
         const double ratio = bench::Median(component) / bench::Median(plain);
         const long allowedPeak = plainPeak + long((heldSize + 1023) / 1024);
         std::printf("time, median of %d: component %.3f s, plain engine loop %.3f s\n", rounds,
