@@ -10,6 +10,7 @@ target_sources(kestrune_pdf PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_D
     ${PROJECT_SOURCE_DIR}/include/kestrune/FPdf.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/Component.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/Engine.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/EngineLock.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/EngineTypes.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/FpuMask.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/PdfError.h

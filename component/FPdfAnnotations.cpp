@@ -121,11 +121,13 @@ void RemoveAnnotation(FPDF_PAGE Page, int Index) {
 }  // namespace
 
 int TFPdf::GetAnnotationCount() {
+    const EngineLock lock;
     CheckPageActive();
     return FPDFPage_GetAnnotCount(FPage);
 }
 
 TPdfAnnotation TFPdf::GetAnnotation(int Index) {
+    const EngineLock lock;
     CheckPageActive();
     TPdfAnnotation result;
     ReadAnnotation(FPage, Index, result);
@@ -133,16 +135,19 @@ TPdfAnnotation TFPdf::GetAnnotation(int Index) {
 }
 
 void TFPdf::SetAnnotation(int Index, const TPdfAnnotation& Value) {
+    const EngineLock lock;
     CheckPageActive();
     ModifyAnnotation(FPage, Index, Value);
 }
 
 void TFPdf::CreateAnnotation(const TPdfAnnotation& Annotation) {
+    const EngineLock lock;
     CheckPageActive();
     AppendAnnotation(FPage, Annotation);
 }
 
 void TFPdf::DeleteAnnotation(int Index) {
+    const EngineLock lock;
     CheckPageActive();
     RemoveAnnotation(FPage, Index);
 }

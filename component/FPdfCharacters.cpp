@@ -15,22 +15,26 @@ namespace kestrune {
 using namespace engine;
 
 QChar TFPdf::GetCharacter(int Index) {
+    const EngineLock lock;
     OpenTextPage();
     // One UTF-16 unit: a value beyond U+FFFF keeps only its low 16 bits.
     return QChar(char16_t(FPDFText_GetUnicode(FTextPage, Index) & 0xFFFFu));
 }
 
 QChar TFPdf::GetCharcode(int Index) {
+    const EngineLock lock;
     OpenTextPage();
     return QChar(char16_t(FPDFText_GetCharcode(FTextPage, Index) & 0xFFFFu));
 }
 
 double TFPdf::GetFontSize(int Index) {
+    const EngineLock lock;
     OpenTextPage();
     return FPDFText_GetFontSize(FTextPage, Index);
 }
 
 TPdfPoint TFPdf::GetCharacterOrigin(int Index) {
+    const EngineLock lock;
     OpenTextPage();
     // The engine leaves the point alone when it rejects the index, so the
     // caller then gets the record's own (0, 0).
@@ -40,6 +44,7 @@ TPdfPoint TFPdf::GetCharacterOrigin(int Index) {
 }
 
 TPdfRectangle TFPdf::GetCharacterRectangle(int Index) {
+    const EngineLock lock;
     OpenTextPage();
     TPdfRectangle box;
     // The engine fills left, right, bottom, top in that order.
@@ -49,11 +54,13 @@ TPdfRectangle TFPdf::GetCharacterRectangle(int Index) {
 }
 
 int TFPdf::CharacterIndexAtPos(double X, double Y, double ToleranceX, double ToleranceY) {
+    const EngineLock lock;
     OpenTextPage();
     return FPDFText_GetCharIndexAtPos(FTextPage, X, Y, ToleranceX, ToleranceY);
 }
 
 bool TFPdf::GetCharacterMapError(int Index) {
+    const EngineLock lock;
     OpenTextPage();
     const int value = FPDFText_HasUnicodeMapError(FTextPage, Index);
     CheckResult(value != -1, QStringLiteral("Cannot retrieve unicode mapping"));
@@ -61,6 +68,7 @@ bool TFPdf::GetCharacterMapError(int Index) {
 }
 
 bool TFPdf::GetCharacterGenerated(int Index) {
+    const EngineLock lock;
     OpenTextPage();
     const int value = FPDFText_IsGenerated(FTextPage, Index);
     CheckResult(value != -1, QStringLiteral("Cannot retrieve character info"));
@@ -68,6 +76,7 @@ bool TFPdf::GetCharacterGenerated(int Index) {
 }
 
 int TFPdf::RectangleCount(int StartIndex, int Count) {
+    const EngineLock lock;
     OpenTextPage();
     // Also makes the engine compute the list that GetRectangle reads; the list
     // belongs to the text page and goes with it.
@@ -75,6 +84,7 @@ int TFPdf::RectangleCount(int StartIndex, int Count) {
 }
 
 TPdfRectangle TFPdf::GetRectangle(int Index) {
+    const EngineLock lock;
     OpenTextPage();
     TPdfRectangle rect;
     // Unlike the character box, the engine fills left, top, right, bottom here.
@@ -84,6 +94,7 @@ TPdfRectangle TFPdf::GetRectangle(int Index) {
 }
 
 QString TFPdf::TextInRectangle(double Left, double Top, double Right, double Bottom) {
+    const EngineLock lock;
     OpenTextPage();
     // The coordinates go to the engine exactly as given: the engine decides what
     // a rectangle with swapped sides holds.
@@ -102,6 +113,7 @@ QString TFPdf::TextInRectangle(double Left, double Top, double Right, double Bot
 }
 
 QString TFPdf::TextInRectangle(const TPdfRectangle& Rectangle) {
+    const EngineLock lock;
     return TextInRectangle(Rectangle.Left, Rectangle.Top, Rectangle.Right, Rectangle.Bottom);
 }
 

@@ -88,11 +88,13 @@ bool HoldsPlaceableJpeg(QIODevice* Stream) {
 // ---- Pictures and JPEG images -------------------------------------------------
 
 void TFPdf::AddPicture(const QImage& Bitmap, double X, double Y) {
+    const EngineLock lock;
     CheckPageActive();
     InsertBitmapObject(Bitmap, X, Y, Bitmap.width(), Bitmap.height());
 }
 
 void TFPdf::AddPicture(const QImage& Bitmap, double X, double Y, double Width, double Height) {
+    const EngineLock lock;
     CheckPageActive();
     InsertBitmapObject(Bitmap, X, Y, Width, Height);
 }
@@ -120,6 +122,7 @@ void TFPdf::InsertBitmapObject(const QImage& Bitmap, double X, double Y, double 
 }
 
 bool TFPdf::AddJpegImage(QIODevice* JpegImage, double X, double Y, double Width, double Height) {
+    const EngineLock lock;
     CheckPageActive();
     return InsertJpegObject(JpegImage, X, Y, Width, Height);
 }
@@ -156,6 +159,7 @@ void TFPdf::RequirePath() const { CheckResult(FPath != nullptr, QStringLiteral("
 void TFPdf::CreatePath(float X, float Y, TPdfFillMode FillMode, TAlphaColor FillColor, bool Stroke,
                        TAlphaColor StrokeColor, float StrokeWidth, TPdfLineCap LineCap, TPdfLineJoin LineJoin,
                        TPdfBlendMode BlendMode) {
+    const EngineLock lock;
     CheckPageActive();
     CheckResult(FPath == nullptr, QStringLiteral("Path was already created"));
     FPath = FPDFPageObj_CreateNewPath(X, Y);
@@ -166,6 +170,7 @@ void TFPdf::CreatePath(float X, float Y, TPdfFillMode FillMode, TAlphaColor Fill
 void TFPdf::CreatePath(float X, float Y, float Width, float Height, TPdfFillMode FillMode, TAlphaColor FillColor,
                        bool Stroke, TAlphaColor StrokeColor, float StrokeWidth, TPdfLineCap LineCap,
                        TPdfLineJoin LineJoin, TPdfBlendMode BlendMode) {
+    const EngineLock lock;
     CheckPageActive();
     CheckResult(FPath == nullptr, QStringLiteral("Path was already created"));
     FPath = FPDFPageObj_CreateNewRect(X, Y, Width, Height);
@@ -196,26 +201,31 @@ void TFPdf::ApplyPathStyle(TPdfFillMode FillMode, TAlphaColor FillColor, bool St
 }
 
 void TFPdf::MoveTo(float X, float Y) {
+    const EngineLock lock;
     RequirePath();
     CheckResult(FPDFPath_MoveTo(FPath, X, Y) != 0, QStringLiteral("Cannot move"));
 }
 
 void TFPdf::LineTo(float X, float Y) {
+    const EngineLock lock;
     RequirePath();
     CheckResult(FPDFPath_LineTo(FPath, X, Y) != 0, QStringLiteral("Cannot add line"));
 }
 
 void TFPdf::BezierTo(float X1, float Y1, float X2, float Y2, float X3, float Y3) {
+    const EngineLock lock;
     RequirePath();
     CheckResult(FPDFPath_BezierTo(FPath, X1, Y1, X2, Y2, X3, Y3) != 0, QStringLiteral("Cannot add Bezier curve"));
 }
 
 void TFPdf::ClosePath() {
+    const EngineLock lock;
     RequirePath();
     CheckResult(FPDFPath_Close(FPath) != 0, QStringLiteral("Cannot close path"));
 }
 
 void TFPdf::AddPath() {
+    const EngineLock lock;
     RequirePath();
     FPDFPage_InsertObject(FPage, FPath);
     FPath = nullptr;
@@ -226,6 +236,7 @@ void TFPdf::AddPath() {
 
 void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, double X, double Y, TAlphaColor Color,
                     double Angle) {
+    const EngineLock lock;
     FpuMaskScope mask;
     CheckPageActive();
     const QByteArray font = strings::ToLatin1(Font);
@@ -247,6 +258,7 @@ void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, do
 }
 
 void TFPdf::SetText(int ObjectIndex, const QString& Text) {
+    const EngineLock lock;
     CheckPageActive();
     CheckResult(GetObjectType(ObjectIndex) == TObjectType::otText, QStringLiteral("Text object required"));
     CheckResult(FPDFText_SetText(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(ObjectIndex)), strings::WideArg(Text)) != 0,

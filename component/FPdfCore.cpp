@@ -1,7 +1,9 @@
 // The document core: opening and closing, the current page, the text page, the
 // page text, the state guards and unsupported-feature reports.
 #include <QTimer>
+#include <atomic>
 
+#include "component/UnsupportedReports.h"
 #include <kestrune/FPdf.h>
 
 namespace kestrune {
@@ -11,7 +13,8 @@ using namespace engine;
 namespace {
 
 // The engine's unsupported-feature record, followed by the instance to report
-// to. The engine keeps its address once registered, so it lives for the process.
+// to (set by TReportScope, under the engine's lock). The engine keeps its
+// address once registered, so it lives for the process.
 struct TUnsupportedInfo {
     UNSUPPORT_INFO Info;
     TFPdf* Pdf;
@@ -33,6 +36,13 @@ QString ActiveMessage(const QString& name) {
 
 }  // namespace
 
+TReportScope::TReportScope(const TFPdf* Pdf) : FPrevious(UnsupportedInfo.Pdf) {
+    // The instance is only handed to its own event, which is not const.
+    UnsupportedInfo.Pdf = const_cast<TFPdf*>(Pdf);
+}
+
+TReportScope::~TReportScope() { UnsupportedInfo.Pdf = FPrevious; }
+
 void ReportUnsupportedFeature(TFPdf* Pdf, int Code) {
     if (Pdf->OnUnsupportedFeature) Pdf->OnUnsupportedFeature(Pdf, PdfFeatureFromEngine(Code));
 }
@@ -48,12 +58,13 @@ TFPdf::TFPdf(QObject* AOwner) : TComponent(AOwner) {
     // The engine keeps its timers in one process-wide table keyed by the ID the
     // host returns, so every instance needs its own, and never 0 (the engine's
     // "no timer"). An address cut to 32 bits would guarantee neither.
-    static int lastTimerId = 0;
-    lastTimerId = lastTimerId == std::numeric_limits<int>::max() ? 1 : lastTimerId + 1;
-    FTimerId = lastTimerId;
+    // Instances may be made on several threads at once.
+    static std::atomic<unsigned> lastTimerId = 0;
+    FTimerId = int(lastTimerId.fetch_add(1, std::memory_order_relaxed) % unsigned(std::numeric_limits<int>::max())) + 1;
 }
 
 TFPdf::~TFPdf() {
+    const EngineLock lock;
     CloseDocument();
     delete FTimer;
     FTimer = nullptr;
@@ -70,6 +81,7 @@ void TFPdf::SetAbout(const QString&) {}
 bool TFPdf::GetActive() const { return IsDesigning() ? FActive : FDocument != nullptr; }
 
 void TFPdf::SetActive(bool Value) {
+    const EngineLock lock;
     if (Value != GetActive() && !IsDesigning() && !IsLoading()) {
         if (Value) {
             OpenDocument();
@@ -148,6 +160,7 @@ void TFPdf::PrepareOpen() {
 }
 
 void TFPdf::OpenDocument() {
+    const TReportScope reports(this);
     PrepareOpen();
     const QByteArray fileName = FFileName.toUtf8();
     const QByteArray password = FPassword.toUtf8();
@@ -157,13 +170,18 @@ void TFPdf::OpenDocument() {
     ReloadPage();
 }
 
-void TFPdf::LoadDocument(const void* Data, int Size, bool Buffered) { LoadMemory(Data, Size, Buffered); }
+void TFPdf::LoadDocument(const void* Data, int Size, bool Buffered) {
+    const EngineLock lock;
+    LoadMemory(Data, Size, Buffered);
+}
 
 void TFPdf::LoadDocument(const QByteArray& Data, bool Buffered) {
+    const EngineLock lock;
     LoadMemory(Data.constData(), Data.size(), Buffered, &Data);
 }
 
 void TFPdf::LoadDocument(QBuffer* Data, bool Buffered) {
+    const EngineLock lock;
     // The whole buffer, whatever its position. A buffer past the 32-bit range is
     // loaded through the 64-bit loader rather than cut short.
     if (!Data) return LoadMemory(nullptr, 0, Buffered);
@@ -175,6 +193,7 @@ void TFPdf::LoadDocument(QBuffer* Data, bool Buffered) {
 // component keeps a reference to it (no copy), so that the engine's bytes live
 // as long as the document even when the caller's array goes first.
 void TFPdf::LoadMemory(const void* Data, qint64 Size, bool Buffered, const QByteArray* Shared) {
+    const TReportScope reports(this);
     PrepareOpen();
     // A negative size or a missing block gives the engine no data (it would
     // otherwise read a block of the wrong size) and fails as an empty one does.
@@ -199,6 +218,8 @@ void TFPdf::LoadMemory(const void* Data, qint64 Size, bool Buffered, const QByte
 }
 
 void TFPdf::CreateDocument() {
+    const EngineLock lock;
+    const TReportScope reports(this);
     PrepareOpen();
     FDocument = FPDF_CreateNewDocument();
     // Creation does not report through the engine's last-error code.
@@ -219,12 +240,12 @@ void TFPdf::CloseDocument() {
 void TFPdf::InstallUnsupportedHandler() {
     UnsupportedInfo.Info.version = 1;
     UnsupportedInfo.Info.FSDK_UnSupport_Handler = &UnsupportedFeatureHandler;
-    UnsupportedInfo.Pdf = this;
     CheckResult(FSDK_SetUnSpObjProcessHandler(&UnsupportedInfo.Info) != 0,
                 QStringLiteral("Cannot set unsupported feature handler"));
 }
 
 int TFPdf::GetPageCount() {
+    const EngineLock lock;
     CheckActive();
     return FPDF_GetPageCount(FDocument);
 }
@@ -232,6 +253,7 @@ int TFPdf::GetPageCount() {
 // ---- The current page -------------------------------------------------------
 
 void TFPdf::ReloadPage() {
+    const EngineLock lock;
     FpuMaskScope mask;
     ClosePage();
     CheckActive();
@@ -284,11 +306,13 @@ void TFPdf::CloseTextPage() {
 }
 
 int TFPdf::GetCharacterCount() {
+    const EngineLock lock;
     OpenTextPage();
     return FPDFText_CountChars(FTextPage);
 }
 
 QString TFPdf::Text(int StartIndex, int Count) {
+    const EngineLock lock;
     OpenTextPage();
     const int n = FPDFText_CountChars(FTextPage);
     // In 64 bits, so that no StartIndex or Count can overflow. The engine never

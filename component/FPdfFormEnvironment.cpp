@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "component/EngineRecords.h"
+#include "component/UnsupportedReports.h"
 #include <kestrune/FPdf.h>
 
 namespace kestrune {
@@ -99,6 +100,7 @@ void TFPdf::ExitFormFill() {
 // caller who takes the raw form handle.
 FPDF_FORMHANDLE TFPdf::PageForm() const {
     if (FFormHandle && FPage && !FPageAnnounced) {
+        const TReportScope reports(this);  // unsupported annotations are reported here
         FORM_OnAfterLoadPage(FPage, FFormHandle);
         FPageAnnounced = true;
     }
@@ -111,9 +113,13 @@ void TFPdf::WithdrawPage() {
     if (FFormHandle && FPage) FORM_OnBeforeClosePage(FPage, FFormHandle);
 }
 
-void* TFPdf::GetFormHandle() const { return PageForm(); }
+void* TFPdf::GetFormHandle() const {
+    const EngineLock lock;
+    return PageForm();
+}
 
 void TFPdf::TimerTick() {
+    const EngineLock lock;
     if (FTimerCallback) FTimerCallback(TimerId());
 }
 
@@ -129,10 +135,14 @@ void TFPdf::FormFieldFocus(FPDF_WIDESTRING Value, FPDF_DWORD ValueLen, FPDF_BOOL
 }
 
 TPdfFormType TFPdf::GetFormType() {
+    const EngineLock lock;
     CheckActive();
     return FormTypeFromEngine(FPDF_GetFormType(FDocument));
 }
 
-bool TFPdf::GetXFA() const { return EngineLoaded() && FPDF_XFA() != 0; }
+bool TFPdf::GetXFA() const {
+    const EngineLock lock;
+    return EngineLoaded() && FPDF_XFA() != 0;
+}
 
 }  // namespace kestrune

@@ -99,6 +99,7 @@ FPDF_ANNOTATION FieldAnnotationAt(FPDF_FORMHANDLE Form, FPDF_PAGE Page, float X,
 int TFPdf::GetFormFieldCount() { return GetAnnotationCount(); }
 
 QString TFPdf::GetFormField(int Index) {
+    const EngineLock lock;
     CheckPageActive();
     CheckResult(Index >= 0, QStringLiteral("Incorrect index"));
     const TAnnotationHandle annot(OpenIndexedField(FPage, Index, GetFormFieldCount()));
@@ -106,6 +107,7 @@ QString TFPdf::GetFormField(int Index) {
 }
 
 void TFPdf::SetFormField(int Index, const QString& Value) {
+    const EngineLock lock;
     CheckPageActive();
     CheckResult(Index >= 0, QStringLiteral("Incorrect index"));
     const TAnnotationHandle annot(OpenIndexedField(FPage, Index, GetFormFieldCount()));
@@ -113,6 +115,7 @@ void TFPdf::SetFormField(int Index, const QString& Value) {
 }
 
 TPdfFormFieldInfo TFPdf::GetFormFieldInfo(int Index) {
+    const EngineLock lock;
     CheckPageActive();
     CheckResult(Index >= 0, QStringLiteral("Incorrect index"));
     const TAnnotationHandle annot(OpenIndexedField(FPage, Index, GetFormFieldCount()));
@@ -122,6 +125,7 @@ TPdfFormFieldInfo TFPdf::GetFormFieldInfo(int Index) {
 }
 
 QString TFPdf::GetFormFieldAt(float X, float Y) {
+    const EngineLock lock;
     CheckPageActive();
     const TAnnotationHandle annot(FieldAnnotationAt(PageForm(), FPage, X, Y));
     CheckResult(bool(annot), QStringLiteral("Incorrect position"));
@@ -129,6 +133,7 @@ QString TFPdf::GetFormFieldAt(float X, float Y) {
 }
 
 void TFPdf::SetFormFieldAt(float X, float Y, const QString& Value) {
+    const EngineLock lock;
     CheckPageActive();
     const TAnnotationHandle annot(FieldAnnotationAt(PageForm(), FPage, X, Y));
     CheckResult(bool(annot), QStringLiteral("Incorrect position"));
@@ -136,12 +141,14 @@ void TFPdf::SetFormFieldAt(float X, float Y, const QString& Value) {
 }
 
 bool TFPdf::GetHasFormFieldAt(float X, float Y) {
+    const EngineLock lock;
     CheckPageActive();
     const TAnnotationHandle annot(FieldAnnotationAt(PageForm(), FPage, X, Y));
     return bool(annot);
 }
 
 TPdfFormFieldInfo TFPdf::GetFormFieldInfoAt(float X, float Y) {
+    const EngineLock lock;
     CheckPageActive();
     const TAnnotationHandle annot(FieldAnnotationAt(PageForm(), FPage, X, Y));
     CheckResult(bool(annot), QStringLiteral("Incorrect position"));

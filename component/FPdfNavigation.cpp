@@ -151,9 +151,13 @@ TBookmarks TFPdf::ReadBookmarkList(FPDF_BOOKMARK Parent) {
     return result;
 }
 
-TBookmarks TFPdf::GetBookmarks() { return ReadBookmarkList(nullptr); }
+TBookmarks TFPdf::GetBookmarks() {
+    const EngineLock lock;
+    return ReadBookmarkList(nullptr);
+}
 
 TBookmark TFPdf::GetBookmark(const QString& Title) {
+    const EngineLock lock;
     CheckActive();
     TBookmark result;
     ReadBookmark(FPDFBookmark_Find(FDocument, strings::WideArg(Title)), result);
@@ -161,11 +165,13 @@ TBookmark TFPdf::GetBookmark(const QString& Title) {
 }
 
 TBookmarks TFPdf::GetBookmarkChildren(const TBookmark& Bookmark) {
+    const EngineLock lock;
     if (!Bookmark.Handle) return {};
     return ReadBookmarkList(static_cast<FPDF_BOOKMARK>(Bookmark.Handle));
 }
 
 bool TFPdf::GetHasBookmarkChildren(const TBookmark& Bookmark) {
+    const EngineLock lock;
     CheckActive();
     if (!Bookmark.Handle) return false;
     return FPDFBookmark_GetFirstChild(FDocument, static_cast<FPDF_BOOKMARK>(Bookmark.Handle)) != nullptr;
@@ -195,16 +201,24 @@ const TWebLinks& TFPdf::CachedWebLinks() {
     return FWebLinks;
 }
 
-int TFPdf::GetLinkAnnotationCount() { return int(CachedLinkAnnotations().size()); }
+int TFPdf::GetLinkAnnotationCount() {
+    const EngineLock lock;
+    return int(CachedLinkAnnotations().size());
+}
 
 TLinkAnnotation TFPdf::GetLinkAnnotation(int Index) {
+    const EngineLock lock;
     CheckResult(Index >= 0 && Index < GetLinkAnnotationCount(), kIncorrectIndex);
     return FLinkAnnotations[Index];
 }
 
-int TFPdf::GetWebLinkCount() { return int(CachedWebLinks().size()); }
+int TFPdf::GetWebLinkCount() {
+    const EngineLock lock;
+    return int(CachedWebLinks().size());
+}
 
 TWebLink TFPdf::GetWebLink(int Index) {
+    const EngineLock lock;
     CheckResult(Index >= 0 && Index < GetWebLinkCount(), kIncorrectIndex);
     return FWebLinks[Index];
 }
@@ -212,11 +226,13 @@ TWebLink TFPdf::GetWebLink(int Index) {
 // ---- Named destinations -------------------------------------------------------
 
 int TFPdf::GetDestinationCount() {
+    const EngineLock lock;
     CheckActive();
     return int(FPDF_CountNamedDests(FDocument));
 }
 
 TDestination TFPdf::GetDestination(int Index) {
+    const EngineLock lock;
     CheckResult(Index >= 0 && Index < GetDestinationCount(), kIncorrectIndex);
     // The first call gives the destination and the name's size in bytes
     // (UTF-16LE with its terminator); a second call, only for a destination
@@ -239,6 +255,7 @@ TDestination TFPdf::GetDestination(int Index) {
 }
 
 TDestination TFPdf::GetDestinationByName(const QString& Name) {
+    const EngineLock lock;
     TDestination result;
     // Without a document there is no destination; the engine is not asked,
     // since it may not even be loaded yet.

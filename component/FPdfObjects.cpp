@@ -34,27 +34,32 @@ bool IsImageObject(FPDF_PAGE Page, int Index) {
 }  // namespace
 
 int TFPdf::GetObjectCount() {
+    const EngineLock lock;
     CheckPageActive();
     return FPDFPage_CountObjects(FPage);
 }
 
 void* TFPdf::GetObjectHandle(int Index) {
+    const EngineLock lock;
     CheckPageActive();
     CheckResult(Index >= 0 && Index < GetObjectCount(), kIncorrectIndex);
     return FPDFPage_GetObject(FPage, Index);
 }
 
 TObjectType TFPdf::GetObjectType(int Index) {
+    const EngineLock lock;
     return ObjectTypeFromEngine(FPDFPageObj_GetType(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index))));
 }
 
 QImage TFPdf::GetObjectBitmap(int Index) {
+    const EngineLock lock;
     const ScopedBitmap bitmap(FPDFImageObj_GetBitmap(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index))));
     if (!bitmap) return {};
     return BitmapFromEngine(bitmap.Get());
 }
 
 TPdfRectangle TFPdf::GetObjectBounds(int Index) {
+    const EngineLock lock;
     float left = 0, bottom = 0, right = 0, top = 0;
     CheckResult(FPDFPageObj_GetBounds(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index)), &left, &bottom, &right,
                                       &top) != 0,
@@ -63,10 +68,12 @@ TPdfRectangle TFPdf::GetObjectBounds(int Index) {
 }
 
 bool TFPdf::GetObjectTransparent(int Index) {
+    const EngineLock lock;
     return FPDFPageObj_HasTransparency(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index))) != 0;
 }
 
 int TFPdf::GetImageCount() {
+    const EngineLock lock;
     int count = 0;
     for (int i = GetObjectCount() - 1; i >= 0; --i)
         if (IsImageObject(FPage, i)) ++count;
@@ -86,6 +93,7 @@ int TFPdf::ImageObjectIndex(int Index) {
 }
 
 TPdfImage TFPdf::GetImage(int Index) {
+    const EngineLock lock;
     CheckPageActive();
     const int objectIndex = ImageObjectIndex(Index);
     CheckResult(objectIndex != -1, kIncorrectIndex);
@@ -95,6 +103,7 @@ TPdfImage TFPdf::GetImage(int Index) {
 }
 
 QImage TFPdf::GetBitmap(int Index) {
+    const EngineLock lock;
     CheckPageActive();
     const int objectIndex = ImageObjectIndex(Index);
     CheckResult(objectIndex != -1, kIncorrectIndex);

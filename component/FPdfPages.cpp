@@ -20,6 +20,7 @@ const QString kNoSource = QStringLiteral("Cannot import from a missing PDF compo
 }  // namespace
 
 void TFPdf::AddPage(int PageNumber, double Width, double Height) {
+    const EngineLock lock;
     CheckActive();
     ClosePage();
     // The engine puts a page whose number lies past the end (or before the
@@ -33,6 +34,7 @@ void TFPdf::AddPage(int PageNumber, double Width, double Height) {
 }
 
 void TFPdf::UpdatePage() {
+    const EngineLock lock;
     CheckPageActive();
     FpuMaskScope mask;
     const bool generated = FPDFPage_GenerateContent(FPage) != 0;
@@ -44,6 +46,7 @@ void TFPdf::UpdatePage() {
 }
 
 void TFPdf::DeletePage(int PageNumber) {
+    const EngineLock lock;
     CheckActive();
     ClosePage();
     // The engine ignores a number that names no page.
@@ -58,6 +61,7 @@ void TFPdf::DeletePage(int PageNumber) {
 }
 
 bool TFPdf::ImportPages(TFPdf* Pdf, const QString& Range, int PageNumber) {
+    const EngineLock lock;
     CheckActive();
     CheckResult(Pdf != nullptr, kNoSource);
     Pdf->SetActive(true);
@@ -89,6 +93,7 @@ bool TFPdf::ImportPages(TFPdf* Pdf, const QString& Range, int PageNumber) {
 }
 
 bool TFPdf::ImportPreferences(TFPdf* Pdf) {
+    const EngineLock lock;
     CheckActive();
     CheckResult(Pdf != nullptr, kNoSource);
     Pdf->SetActive(true);

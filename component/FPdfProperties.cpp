@@ -29,6 +29,7 @@ TPageMode PageModeFromEngine(int Value) {
 // ---- Document properties ----------------------------------------------------
 
 TPdfVersion TFPdf::GetPdfVersion() {
+    const EngineLock lock;
     CheckActive();
     int version = 0;
     // The engine's last-error code says nothing about this call, so the
@@ -38,21 +39,25 @@ TPdfVersion TFPdf::GetPdfVersion() {
 }
 
 quint32 TFPdf::GetPermissions() {
+    const EngineLock lock;
     CheckActive();
     return static_cast<quint32>(FPDF_GetDocPermissions(FDocument));
 }
 
 bool TFPdf::GetPrintScaling() {
+    const EngineLock lock;
     CheckActive();
     return FPDF_VIEWERREF_GetPrintScaling(FDocument) != 0;
 }
 
 int TFPdf::GetPrintCopies() {
+    const EngineLock lock;
     CheckActive();
     return FPDF_VIEWERREF_GetNumCopies(FDocument);
 }
 
 TPrintPaperHandling TFPdf::GetPrintPaperHandling() {
+    const EngineLock lock;
     CheckActive();
     const int duplex = FPDF_VIEWERREF_GetDuplex(FDocument);
     // The engine's duplex values are the enumeration's ordinals; anything else
@@ -63,16 +68,19 @@ TPrintPaperHandling TFPdf::GetPrintPaperHandling() {
 }
 
 TPageMode TFPdf::GetPageMode() {
+    const EngineLock lock;
     CheckActive();
     return PageModeFromEngine(FPDFDoc_GetPageMode(FDocument));
 }
 
 bool TFPdf::GetIsTagged() {
+    const EngineLock lock;
     CheckActive();
     return FPDFCatalog_IsTagged(FDocument) != 0;
 }
 
 QString TFPdf::GetPageLabel(int PageNumber) {
+    const EngineLock lock;
     CheckActive();
     CheckResult(PageNumber >= 1 && PageNumber <= GetPageCount(), QStringLiteral("Incorrect page number"));
     return strings::ReadUtf16Bytes([&](void* buffer, unsigned long length) {
@@ -81,6 +89,7 @@ QString TFPdf::GetPageLabel(int PageNumber) {
 }
 
 QString TFPdf::GetMetaText(const QString& Tag) {
+    const EngineLock lock;
     CheckActive();
     const QByteArray tag = strings::ToLatin1(Tag);
     return strings::ReadUtf16Bytes([&](void* buffer, unsigned long length) {
@@ -98,6 +107,7 @@ QString TFPdf::GetCreationDate() { return GetMetaText(QStringLiteral("CreationDa
 QString TFPdf::GetModifiedDate() { return GetMetaText(QStringLiteral("ModDate")); }
 
 QString TFPdf::GetViewerPreference(const QString& Key) {
+    const EngineLock lock;
     CheckActive();
     // The key goes to the engine as UTF-8; the value comes back as 8-bit text.
     const QByteArray key = Key.toUtf8();
@@ -109,16 +119,19 @@ QString TFPdf::GetViewerPreference(const QString& Key) {
 // ---- Page properties --------------------------------------------------------
 
 double TFPdf::GetPageWidth() {
+    const EngineLock lock;
     CheckPageActive();
     return FPDF_GetPageWidth(FPage);
 }
 
 double TFPdf::GetPageHeight() {
+    const EngineLock lock;
     CheckPageActive();
     return FPDF_GetPageHeight(FPage);
 }
 
 TPdfRectangle TFPdf::GetPageBounds() {
+    const EngineLock lock;
     CheckPageActive();
     FS_RECTF rect{};
     CheckResult(FPDF_GetPageBoundingBox(FPage, &rect) != 0, QStringLiteral("Cannot retrieve page bounds"));
@@ -126,6 +139,7 @@ TPdfRectangle TFPdf::GetPageBounds() {
 }
 
 TRotation TFPdf::GetPageRotation() {
+    const EngineLock lock;
     CheckPageActive();
     // The engine reports quarter turns 0 .. 3 (or -1 when it cannot tell, which
     // cannot happen for an open page); keep the value inside the enumeration.
@@ -134,6 +148,7 @@ TRotation TFPdf::GetPageRotation() {
 }
 
 void TFPdf::SetPageRotation(TRotation Value) {
+    const EngineLock lock;
     CheckPageActive();
     FPDFPage_SetRotation(FPage, static_cast<int>(Value));
     // Reopen the page so that everything hanging off it sees the new rotation.

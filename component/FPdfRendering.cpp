@@ -109,6 +109,7 @@ quint32 ColorToEngine(TAlphaColor Color) { return Color; }
 
 void CopyEngineBitmap(FPDF_BITMAP Bitmap, QImage* Target) {
     if (!Bitmap || !Target) return;
+    const EngineLock lock;
     const int format = FPDFBitmap_GetFormat(Bitmap);
     const int width = FPDFBitmap_GetWidth(Bitmap);
     const int height = FPDFBitmap_GetHeight(Bitmap);
@@ -142,6 +143,7 @@ QImage BitmapFromEngine(FPDF_BITMAP Bitmap) {
 
 void TFPdf::RenderPage(QPainter* DeviceContext, int Left, int Top, int Width, int Height, TRotation Rotation,
                        const TRenderOptions& Options) {
+    const EngineLock lock;
     CheckPageActive();
     FPDF_RenderPage(DeviceContext, FPage, Left, Top, Width, Height, static_cast<int>(Rotation),
                     RenderOptionsToFlags(Options));
@@ -149,6 +151,7 @@ void TFPdf::RenderPage(QPainter* DeviceContext, int Left, int Top, int Width, in
 
 QImage TFPdf::RenderPage(int Left, int Top, int Width, int Height, TRotation Rotation, const TRenderOptions& Options,
                          TAlphaColor Color) {
+    const EngineLock lock;
     CheckPageActive();
     QImage result;
     RenderToBitmap(PageForm(), &result, FPage, Left, Top, Width, Height, Rotation, Options, Color);
@@ -157,6 +160,7 @@ QImage TFPdf::RenderPage(int Left, int Top, int Width, int Height, TRotation Rot
 
 void TFPdf::RenderPage(QImage* Bitmap, int Left, int Top, int Width, int Height, TRotation Rotation,
                        const TRenderOptions& Options, TAlphaColor Color) {
+    const EngineLock lock;
     CheckPageActive();
     if (!Bitmap) return;
     RenderToBitmap(PageForm(), Bitmap, FPage, Left, Top, Width, Height, Rotation, Options, Color);
@@ -164,6 +168,7 @@ void TFPdf::RenderPage(QImage* Bitmap, int Left, int Top, int Width, int Height,
 
 QImage TFPdf::RenderTile(int Left, int Top, int Width, int Height, int PageWidth, int PageHeight, TRotation Rotation,
                          const TRenderOptions& Options, TAlphaColor Color) {
+    const EngineLock lock;
     CheckPageActive();
     QImage result;
     RenderTileToBitmap(PageForm(), &result, FPage, Left, Top, Width, Height, PageWidth, PageHeight, Rotation,
@@ -173,6 +178,7 @@ QImage TFPdf::RenderTile(int Left, int Top, int Width, int Height, int PageWidth
 
 void TFPdf::RenderTile(QImage* Bitmap, int Left, int Top, int Width, int Height, int PageWidth, int PageHeight,
                        TRotation Rotation, const TRenderOptions& Options, TAlphaColor Color) {
+    const EngineLock lock;
     CheckPageActive();
     if (!Bitmap) return;
     RenderTileToBitmap(PageForm(), Bitmap, FPage, Left, Top, Width, Height, PageWidth, PageHeight, Rotation,
@@ -182,23 +188,27 @@ void TFPdf::RenderTile(QImage* Bitmap, int Left, int Top, int Width, int Height,
 // ---- Page facts and coordinates ---------------------------------------------
 
 bool TFPdf::GetTransparent() {
+    const EngineLock lock;
     CheckPageActive();
     return FPDFPage_HasTransparency(FPage) != 0;
 }
 
 bool TFPdf::DeviceToPage(int X, int Y, int Left, int Top, int Width, int Height, TRotation Rotation, double& PageX,
                          double& PageY) {
+    const EngineLock lock;
     CheckPageActive();
     return FPDF_DeviceToPage(FPage, Left, Top, Width, Height, static_cast<int>(Rotation), X, Y, &PageX, &PageY) != 0;
 }
 
 bool TFPdf::PageToDevice(double PageX, double PageY, int Left, int Top, int Width, int Height, TRotation Rotation,
                          int& X, int& Y) {
+    const EngineLock lock;
     CheckPageActive();
     return FPDF_PageToDevice(FPage, Left, Top, Width, Height, static_cast<int>(Rotation), PageX, PageY, &X, &Y) != 0;
 }
 
 QImage TFPdf::GetThumbnail() {
+    const EngineLock lock;
     CheckPageActive();
     ScopedBitmap thumbnail(FPDFPage_GetThumbnailAsBitmap(FPage));
     if (!thumbnail.Get()) return QImage();

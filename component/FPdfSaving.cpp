@@ -50,6 +50,7 @@ int StreamWriteBlock(FPDF_FILEWRITE* Info, const void* Data, unsigned long Size)
 }  // namespace
 
 bool TFPdf::SaveAs(QIODevice* Stream, TSaveOption Option, TPdfVersion PdfVersion) {
+    const EngineLock lock;
     CheckActive();
     CheckResult(Stream != nullptr, QStringLiteral("Cannot save PDF document to a missing stream"));
     // A stream that cannot take bytes fails the save without running the engine.
@@ -67,6 +68,7 @@ bool TFPdf::SaveAs(QIODevice* Stream, TSaveOption Option, TPdfVersion PdfVersion
 }
 
 bool TFPdf::SaveAs(const QString& FileName, TSaveOption Option, TPdfVersion PdfVersion) {
+    const EngineLock lock;
     CheckActive();
     // The document goes to a temporary file beside the target, which replaces
     // the target only once everything is written: a failed save leaves the

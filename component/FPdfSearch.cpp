@@ -33,13 +33,20 @@ void TFPdf::StartFind(const QString& Text, TSearchOptions Options, int StartInde
 }
 
 int TFPdf::FindFirst(const QString& Text, TSearchOptions Options, int StartIndex, bool DirectionUp) {
+    const EngineLock lock;
     StartFind(Text, Options, StartIndex);
     return DirectionUp ? FindNext() : FindPrevious();
 }
 
-int TFPdf::FindNext() { return StepFind(true); }
+int TFPdf::FindNext() {
+    const EngineLock lock;
+    return StepFind(true);
+}
 
-int TFPdf::FindPrevious() { return StepFind(false); }
+int TFPdf::FindPrevious() {
+    const EngineLock lock;
+    return StepFind(false);
+}
 
 int TFPdf::StepFind(bool Forward) {
     CheckFind();

@@ -9,11 +9,13 @@ namespace kestrune {
 using namespace engine;
 
 int TFPdf::GetSignatureCount() {
+    const EngineLock lock;
     CheckActive();
     return FPDF_GetSignatureCount(FDocument);
 }
 
 TPdfSignature TFPdf::GetSignature(int Index) {
+    const EngineLock lock;
     CheckActive();
     // No index check of our own: the engine answers nil for every index it has
     // no signature for, negative ones included.

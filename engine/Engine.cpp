@@ -16,6 +16,11 @@ namespace kestrune {
 QString EngineLibraryName;
 void* EngineLibrary = nullptr;
 
+std::recursive_mutex& EngineMutex() {
+    static std::recursive_mutex mutex;
+    return mutex;
+}
+
 namespace engine {
 #define KESTRUNE_ENTRY(ret, name, params) ret(*name) params = nullptr;
 #include <kestrune/EntryPoints.def>
@@ -94,7 +99,10 @@ private:
 
 }  // namespace
 
-bool EngineLoaded() { return EngineLibrary != nullptr; }
+bool EngineLoaded() {
+    const EngineLock lock;
+    return EngineLibrary != nullptr;
+}
 
 QStringList EngineSearchPath() {
     const QString program = ProgramDirectory();
@@ -111,6 +119,7 @@ QStringList EngineSearchPath() {
 }
 
 void OpenEngineLibrary(const QString& Name) {
+    const EngineLock lock;
     void* handle = nullptr;
     {
         ControlWordsKeeper keep;
@@ -136,6 +145,7 @@ void OpenEngineLibrary(const QString& Name) {
 }
 
 void* BindEntryPoint(const QString& Name) {
+    const EngineLock lock;
     const QByteArray name = Name.toLatin1();
     dlerror();
     if (void* address = dlsym(EngineLibrary, name.constData())) return address;
@@ -147,6 +157,7 @@ void* BindEntryPoint(const QString& Name) {
 }
 
 void UnloadEngine() {
+    const EngineLock lock;
     if (!EngineLoaded()) return;
     if (DestroyLibraryBound && engine::FPDF_DestroyLibrary) engine::FPDF_DestroyLibrary();
     DestroyLibraryBound = false;
@@ -155,6 +166,7 @@ void UnloadEngine() {
 }
 
 void LoadEngine() {
+    const EngineLock lock;
     if (EngineLoaded()) return;
     if (EngineLibraryName.isEmpty()) EngineLibraryName = QString::fromLatin1(kDefaultLibraryName);
     OpenEngineLibrary(EngineLibraryName);
@@ -177,6 +189,7 @@ void CheckEngineResult(bool Condition, const QString& Message) {
 }
 
 QString EngineErrorText() {
+    const EngineLock lock;
     switch (engine::FPDF_GetLastError()) {
         case 0: return {};
         case 2: return QStringLiteral("File not found or could not be opened");

@@ -2,12 +2,15 @@
 //
 // Everything here is process-wide: one library, one table of entry points, one
 // error state for every component. The library is loaded on the first document
-// open or creation and stays loaded until the process ends.
+// open or creation and stays loaded until the process ends. The functions below
+// take the engine's lock (EngineLock.h) themselves; calls through the table of
+// entry points do not.
 #pragma once
 
 #include <QString>
 #include <QStringList>
 
+#include <kestrune/EngineLock.h>
 #include <kestrune/EngineTypes.h>
 #include <kestrune/FpuMask.h>
 #include <kestrune/PdfError.h>

@@ -3,7 +3,14 @@
 // The component loads the engine library on the first document open or
 // creation, owns every engine handle it opens (document, current page, text
 // page, search, form environment) and closes each itself, children first.
-// Failures are raised as EPdfError. The component is used from one thread.
+// Failures are raised as EPdfError.
+//
+// Threads: every member that calls the engine holds the process-wide engine
+// lock (EngineLock) for its whole duration, so instances on different threads
+// are safe, their engine work taking turns. One instance is still used by one
+// thread at a time. Its events and form-environment callbacks run on the thread
+// of the call that raised them; its form timer ticks on the thread that made
+// the call in which the engine asked for it, through that thread's event loop.
 #pragma once
 
 #include <QBuffer>
@@ -465,7 +472,8 @@ public:
     int GetPageCount();
 
     // Raw engine handles, never raising and never opening anything: callers may
-    // pass them to the bound entry points but must not close them.
+    // pass them to the bound entry points (holding an EngineLock when other
+    // threads use the engine) but must not close them.
     void* GetDocument() const { return FDocument; }
     void* GetPage() const { return FPage; }
     void* GetTextPage() const { return FTextPage; }
@@ -823,7 +831,9 @@ public:
 
     // The current page was loaded again (also when PageNumber became 0).
     TNotifyEvent OnPageChange;
-    // The engine reported a feature of the document that it does not support.
+    // The engine reported a feature of this instance's document that it does
+    // not support: while the document is opened (when the event is assigned
+    // then), or when a page is announced to the form environment.
     TPdfUnsupportedFeatureEvent OnUnsupportedFeature;
     // A text field got the focus; Text is its current text.
     TPdfFormFieldEnterEvent OnFormFieldEnter;

@@ -25,7 +25,8 @@ void CheckResult(bool Condition, const QString& Message);
 // code (the document loaders): when Condition is false, raises EPdfError with
 // the engine's error text, or with Message when the engine reports none.
 // Other engine calls leave that code untouched (it is stale after any earlier
-// failed load), so they check with CheckResult and their own message.
+// failed load), so they check with CheckResult and their own message. The code
+// is process-wide: call this under the same EngineLock as the failed call.
 void CheckEngineResult(bool Condition, const QString& Message);
 
 // The text for the engine's last-error code; empty for success (code 0).
