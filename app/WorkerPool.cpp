@@ -96,6 +96,8 @@ struct TWorkerPool::TState {
     std::list<TWorker> Workers;
     const TEvents* Events = nullptr;
     int Unfinished = 0;
+    int FirstActive = 0;          // the documents before it have finished
+    int NextWaiting = 0;          // the first document not started yet
     QString StartError;           // why no worker could be started
 
     ~TState() {
@@ -291,21 +293,40 @@ struct TWorkerPool::TState {
                         given = true;
                     }
             }
-            for (int doc = 0; doc < Documents.size() && !given; ++doc)
+            for (int doc = FirstActive; doc < NextWaiting && !given; ++doc)
                 for (int r = 0; r < Documents[doc].Ranges.size() && !given; ++r)
                     if (Assignable(Documents[doc], r)) {
                         Assign(w, doc, r);
                         given = true;
                     }
+            if (!given && NextWaiting < Documents.size()) Assign(w, NextWaiting, 0);
+            SkipPast();
         }
+        // What is waiting, as far as it may want another worker: the ranges of
+        // the started documents, and the next few documents to start.
+        const auto early = [&](const TDocument& d) {
+            return d.State != TDocument::Finished && d.Result.PageCount < 0
+                       ? int(std::min<qint64>(d.Size / BytesPerEarlyWorker, Jobs))
+                       : 0;
+        };
         int waiting = 0;
-        for (const TDocument& d : Documents) {
+        for (int doc = FirstActive; doc < NextWaiting; ++doc) {
+            const TDocument& d = Documents[doc];
             for (int r = 0; r < d.Ranges.size(); ++r)
                 if (Assignable(d, r)) ++waiting;
-            if (d.State != TDocument::Finished && d.Result.PageCount < 0)
-                waiting += int(std::min<qint64>(d.Size / BytesPerEarlyWorker, Jobs));
+            waiting += early(d);
         }
+        for (int doc = NextWaiting; doc < std::min(int(Documents.size()), NextWaiting + Jobs); ++doc)
+            waiting += 1 + early(Documents[doc]);
         return waiting;
+    }
+
+    // Documents start in order, so those before NextWaiting have started and
+    // those before FirstActive have finished: the loop looks only in between,
+    // however long the batch.
+    void SkipPast() {
+        while (NextWaiting < Documents.size() && Documents[NextWaiting].State != TDocument::Waiting) ++NextWaiting;
+        while (FirstActive < NextWaiting && Documents[FirstActive].State == TDocument::Finished) ++FirstActive;
     }
 
     void StartWorkers(int Waiting) {
@@ -420,7 +441,7 @@ struct TWorkerPool::TState {
     void CheckDeadlines() {
         if (TimeLimit <= 0) return;
         const Clock::time_point now = Clock::now();
-        for (int doc = 0; doc < Documents.size(); ++doc) {
+        for (int doc = FirstActive; doc < NextWaiting; ++doc) {
             TDocument& d = Documents[doc];
             if (d.State != TDocument::Running || now < d.Deadline) continue;
             for (TWorker& w : Workers)
@@ -438,8 +459,8 @@ struct TWorkerPool::TState {
         if (TimeLimit <= 0) return -1;
         const Clock::time_point now = Clock::now();
         Clock::duration least = Clock::duration::max();
-        for (const TDocument& d : Documents)
-            if (d.State == TDocument::Running) least = std::min(least, d.Deadline - now);
+        for (int doc = FirstActive; doc < NextWaiting; ++doc)
+            if (Documents[doc].State == TDocument::Running) least = std::min(least, Documents[doc].Deadline - now);
         if (least == Clock::duration::max()) return -1;
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(least).count();
         return int(std::clamp<long long>(ms, 0, INT_MAX));
@@ -487,6 +508,7 @@ void TWorkerPool::Run(const QList<TDocumentJob>& Jobs, const TEvents& Events) {
     F->Events = &Events;
     F->Unfinished = int(Jobs.size());
     F->StartError.clear();
+    F->FirstActive = F->NextWaiting = 0;
     for (const TDocumentJob& job : Jobs) {
         TState::TDocument& d = F->Documents.emplace_back();
         d.Job = job;
