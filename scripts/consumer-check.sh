@@ -48,7 +48,8 @@ rm -rf "$WORK/kestrune-build"
 LIBDIR="$(dirname "$(find "$PREFIX" -name libkestrune_pdf.a -print -quit)")"
 [ -d "$LIBDIR" ] || fail "the library was not installed"
 for f in include/kestrune/FPdf.h include/kestrune/EntryPoints.def bin/kestrune bin/kestrune-text \
-         share/applications/kestrune.desktop share/icons/hicolor/scalable/apps/kestrune.svg; do
+         share/applications/kestrune.desktop share/icons/hicolor/scalable/apps/kestrune.svg \
+         share/man/man1/kestrune-text.1; do
     [ -e "$PREFIX/$f" ] || fail "not installed: $f"
 done
 for f in kestrune/libpdfium.so cmake/Kestrune/KestruneConfig.cmake cmake/Kestrune/KestruneConfigVersion.cmake \
