@@ -1,5 +1,6 @@
 #include "app/ConversionWorker.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <cerrno>
 #include <csignal>
@@ -41,10 +42,11 @@ public:
             Open(File, Password);
         } catch (const std::exception&) {
             Close();
-            return SendAll(WorkerSocket, TPayload().Int(0).Text(ErrorMessage(std::current_exception())).Frame(TMessage::Error));
+            return Send(TPayload().Int(0).Text(ErrorMessage(std::current_exception())).Frame(TMessage::Error), true);
         }
         const int count = FPdf.GetPageCount();
-        if (!SendAll(WorkerSocket, TPayload().Int(count).Frame(TMessage::PageCount))) return false;
+        // At once: the parent shares out the rest of the document on it.
+        if (!Send(TPayload().Int(count).Frame(TMessage::PageCount), true)) return false;
         for (int page = qMax(First, 1); page <= qMin(Last, count); ++page) {
             QByteArray bytes;
             try {
@@ -55,14 +57,32 @@ public:
                 // Opened afresh for the next range, as a single run would never go on after this.
                 const QString message = ErrorMessage(std::current_exception());
                 Close();
-                return SendAll(WorkerSocket, TPayload().Int(page).Text(message).Frame(TMessage::Error));
+                return Send(TPayload().Int(page).Text(message).Frame(TMessage::Error), true);
             }
-            if (!SendAll(WorkerSocket, TPayload().Int(page).Bytes(bytes).Frame(TMessage::Page))) return false;
+            if (!Send(TPayload().Int(page).Bytes(bytes).Frame(TMessage::Page), false)) return false;
         }
-        return SendAll(WorkerSocket, TPayload().Frame(TMessage::Done));
+        return Send(TPayload().Frame(TMessage::Done), true);
     }
 
 private:
+    // Pages go out in batches rather than one write and one wake-up of the
+    // parent each: when a batch is large, when it is some time old (for the
+    // progress display), and with anything that ends a range. False when the
+    // parent has gone.
+    bool Send(const QByteArray& Frame, bool Now) {
+        if (FOut.isEmpty()) FOutSince.start();
+        FOut += Frame;
+        if (!Now && FOut.size() < BatchBytes && FOutSince.elapsed() < BatchMilliseconds) return true;
+        const bool sent = SendAll(WorkerSocket, FOut);
+        FOut.clear();
+        return sent;
+    }
+
+    static constexpr qsizetype BatchBytes = 64 * 1024;
+    static constexpr qint64 BatchMilliseconds = 50;
+    QByteArray FOut;
+    QElapsedTimer FOutSince;
+
     void Open(const QString& File, const QString& Password) {
         if (FPdf.GetActive() && File == FFile && Password == FPassword) return;
         Close();

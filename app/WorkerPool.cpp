@@ -33,11 +33,12 @@ namespace {
 
 // The first range of a document, done before its page count is known.
 constexpr int FirstRangePages = 16;
-// Later ranges: the rest of the document in about this many ranges per worker,
-// so that the last ones leave little idle time, within these bounds.
-constexpr int RangesPerWorker = 8;
+// Later ranges: each a share of what is left (1 / (RangeShare x workers)), so
+// they shrink towards the end and the last ones leave little idle time,
+// within these bounds.
+constexpr int RangeShare = 2;
 constexpr int MinRangePages = 8;
-constexpr int MaxRangePages = 256;
+constexpr int MaxRangePages = 64;
 // A document's file size that promises work for one more worker before its
 // page count is known: started at once, a worker is ready when the ranges
 // come, rather than taking its start-up time then. Smaller documents start
@@ -115,7 +116,7 @@ struct TWorkerPool::TState {
 
     // Ranges running ahead of the first unfinished one, at most; a bound on the
     // pages held until the ones before them arrive.
-    int Window() const { return 2 * Jobs; }
+    int Window() const { return 4 * Jobs; }
 
     // --- documents ------------------------------------------------------
 
@@ -185,12 +186,14 @@ struct TWorkerPool::TState {
         }
         TRange& first = d.Ranges[0];
         first.Last = std::min(first.Last, d.Result.LastPage);
-        const int rest = d.Result.LastPage - first.Last;
-        const int size = Jobs == 1 ? std::max(rest, 1)
-                                   : std::clamp((rest + Jobs * RangesPerWorker - 1) / (Jobs * RangesPerWorker),
-                                                MinRangePages, MaxRangePages);
-        for (int page = first.Last + 1; page <= d.Result.LastPage; page += size)
+        for (int page = first.Last + 1; page <= d.Result.LastPage;) {
+            const int rest = d.Result.LastPage - page + 1;
+            const int size = Jobs == 1 ? rest
+                                       : std::clamp((rest + Jobs * RangeShare - 1) / (Jobs * RangeShare),
+                                                    MinRangePages, MaxRangePages);
             d.Ranges.append({page, std::min(d.Result.LastPage, page + size - 1)});
+            page += size;
+        }
     }
 
     void PageArrived(int doc, int Page, QByteArray Bytes) {
