@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: once in a normal build,
-# once under AddressSanitizer and UndefinedBehaviorSanitizer.
+# once under AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes TFPdf
+# for a minute.
 set -euo pipefail
 source "$(dirname "$0")/scripts/setup.sh"
 export QT_QPA_PLATFORM=offscreen
@@ -18,4 +19,9 @@ build_tree "$ROOT/build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ "${KESTRUNE_SKIP_SANITIZERS:-0}" != 1 ]; then
     build_tree "$ROOT/build-asan" -DCMAKE_BUILD_TYPE=Debug -DKESTRUNE_SANITIZE=ON
     (cd "$ROOT/build-asan" && ctest --output-on-failure -j"$(nproc)")
+fi
+
+# Fuzzing: TFPdf over mutated documents for 60 seconds (scripts/fuzz.sh).
+if [ "${KESTRUNE_SKIP_FUZZ:-0}" != 1 ]; then
+    "$ROOT/scripts/fuzz.sh" 60
 fi

@@ -1,0 +1,212 @@
+// A coverage-guided fuzz target (libFuzzer): the input is opened from memory
+// through TFPdf and walked the way a reader of the document would, through
+// every reading area of the component. Errors the component raises are the
+// expected answer to damaged input; anything else (a crash, a sanitizer
+// report, a leak, a hang) is a finding.
+//
+// Every walk is bounded: a few pages, a few dozen characters, items and
+// objects per page, a small rendering, and no image decoded whose declared
+// size is large, so that one input costs milliseconds, not the input's claims.
+#include <QCoreApplication>
+#include <QImage>
+#include <QString>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <exception>
+#include <functional>
+
+#include <kestrune/FPdf.h>
+#include <kestrune/PdfError.h>
+
+using namespace kestrune;
+
+namespace {
+
+constexpr int MaxPages = 4;
+constexpr int MaxItems = 24;        // characters, rectangles, links, annotations, fields, objects per page
+constexpr int MaxBookmarks = 64;    // outline items over all levels
+constexpr int MaxBookmarkDepth = 6;
+constexpr qint64 MaxImagePixels = qint64(1) << 20;
+
+// Runs one step of the walk; the component's errors end only that step.
+void Step(const std::function<void()>& Work) {
+    try {
+        Work();
+    } catch (const EPdfError&) {
+    }
+}
+
+void WalkBookmarks(TFPdf& Pdf, const TBookmarks& Level, int Depth, int& Seen) {
+    for (const TBookmark& item : Level) {
+        if (++Seen > MaxBookmarks) return;
+        if (Depth < MaxBookmarkDepth && Pdf.GetHasBookmarkChildren(item))
+            WalkBookmarks(Pdf, Pdf.GetBookmarkChildren(item), Depth + 1, Seen);
+    }
+}
+
+void WalkDocument(TFPdf& Pdf) {
+    Step([&] {
+        Pdf.GetPdfVersion();
+        Pdf.GetPermissions();
+        Pdf.GetPrintScaling();
+        Pdf.GetPrintCopies();
+        Pdf.GetPrintPaperHandling();
+        Pdf.GetPageMode();
+        Pdf.GetIsTagged();
+        Pdf.GetFormType();
+    });
+    Step([&] {
+        Pdf.GetAuthor();
+        Pdf.GetTitle();
+        Pdf.GetSubject();
+        Pdf.GetKeywords();
+        Pdf.GetCreator();
+        Pdf.GetProducer();
+        Pdf.GetCreationDate();
+        Pdf.GetModifiedDate();
+        Pdf.GetMetaText(QStringLiteral("Trapped"));
+        Pdf.GetViewerPreference(QStringLiteral("Direction"));
+    });
+    Step([&] {
+        int seen = 0;
+        WalkBookmarks(Pdf, Pdf.GetBookmarks(), 0, seen);
+        Pdf.GetBookmark(QStringLiteral("Chapter"));
+    });
+    Step([&] {
+        const int n = qMin(Pdf.GetDestinationCount(), MaxItems);
+        for (int i = 0; i < n; ++i) Step([&] { Pdf.GetDestination(i); });
+        Pdf.GetDestinationByName(QStringLiteral("first"));
+    });
+    Step([&] {
+        const int n = qMin(Pdf.GetSignatureCount(), MaxItems);
+        for (int i = 0; i < n; ++i) Step([&] { Pdf.GetSignature(i); });
+    });
+}
+
+void WalkCharacters(TFPdf& Pdf) {
+    Step([&] {
+        Pdf.Text();
+        const int count = Pdf.GetCharacterCount();
+        for (int i = 0; i < qMin(count, MaxItems); ++i) {
+            Step([&] {
+                Pdf.GetCharacter(i);
+                Pdf.GetCharcode(i);
+                Pdf.GetFontSize(i);
+                Pdf.GetCharacterOrigin(i);
+                Pdf.GetCharacterMapError(i);
+                Pdf.GetCharacterGenerated(i);
+                const TPdfRectangle box = Pdf.GetCharacterRectangle(i);
+                Pdf.CharacterIndexAtPos((box.Left + box.Right) / 2, (box.Top + box.Bottom) / 2, 2, 2);
+            });
+        }
+        Pdf.Text(count / 2, 8);
+        const int rectangles = Pdf.RectangleCount(0, count);
+        for (int i = 0; i < qMin(rectangles, MaxItems); ++i) Step([&] { Pdf.TextInRectangle(Pdf.GetRectangle(i)); });
+    });
+    Step([&] {
+        int found = Pdf.FindFirst(QStringLiteral("e"), {}, 0, false);
+        for (int i = 0; found >= 0 && i < MaxItems; ++i) found = Pdf.FindNext();
+        Pdf.FindPrevious();
+        Pdf.FindFirst(QStringLiteral("the"), TSearchOptions{TSearchOption::seWholeWord, TSearchOption::seCaseSensitive});
+    });
+}
+
+void WalkLinksAndAnnotations(TFPdf& Pdf) {
+    Step([&] {
+        const int n = qMin(Pdf.GetLinkAnnotationCount(), MaxItems);
+        for (int i = 0; i < n; ++i) Step([&] { Pdf.GetLinkAnnotation(i); });
+    });
+    Step([&] {
+        const int n = qMin(Pdf.GetWebLinkCount(), MaxItems);
+        for (int i = 0; i < n; ++i) Step([&] { Pdf.GetWebLink(i); });
+    });
+    Step([&] {
+        const int n = qMin(Pdf.GetAnnotationCount(), MaxItems);
+        for (int i = 0; i < n; ++i) {
+            Step([&] { Pdf.GetAnnotation(i); });
+            Step([&] { Pdf.GetFormField(i); });
+            Step([&] { Pdf.GetFormFieldInfo(i); });
+        }
+    });
+    Step([&] {
+        const TPdfRectangle page = Pdf.GetPageBounds();
+        const float x = float((page.Left + page.Right) / 2), y = float((page.Top + page.Bottom) / 2);
+        if (Pdf.GetHasFormFieldAt(x, y)) {
+            Pdf.GetFormFieldAt(x, y);
+            Pdf.GetFormFieldInfoAt(x, y);
+        }
+    });
+}
+
+void WalkRenderingAndObjects(TFPdf& Pdf) {
+    Step([&] {
+        Pdf.GetPageWidth();
+        Pdf.GetPageHeight();
+        Pdf.GetPageRotation();
+        Pdf.GetTransparent();
+        Pdf.GetPageLabel(Pdf.GetPageNumber());
+        Pdf.GetThumbnail();
+    });
+    Step([&] {
+        Pdf.RenderPage(0, 0, 48, 64, TRotation::ro0, TRenderOptions{TRenderOption::reAnnotations});
+        Pdf.RenderTile(8, 8, 32, 32, 96, 128, TRotation::ro90);
+        double x = 0, y = 0;
+        Pdf.DeviceToPage(10, 10, 0, 0, 48, 64, TRotation::ro0, x, y);
+    });
+    Step([&] {
+        const int objects = qMin(Pdf.GetObjectCount(), MaxItems);
+        int image = 0;
+        for (int i = 0; i < objects; ++i) {
+            Step([&] {
+                Pdf.GetObjectBounds(i);
+                Pdf.GetObjectTransparent(i);
+                if (Pdf.GetObjectType(i) != TObjectType::otImage) return;
+                // The declared size, read without decoding, decides whether the pixels are decoded.
+                const TPdfImage data = Pdf.GetImage(image++);
+                if (qint64(data.Width) * data.Height <= MaxImagePixels) Pdf.GetObjectBitmap(i);
+            });
+        }
+        const int images = qMin(Pdf.GetImageCount(), MaxItems);
+        for (int i = 0; i < images; ++i) {
+            Step([&] {
+                const TPdfImage data = Pdf.GetImage(i);
+                if (qint64(data.Width) * data.Height <= MaxImagePixels) Pdf.GetBitmap(i);
+            });
+        }
+    });
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    // Form timers and the component's objects want an application object.
+    static QCoreApplication application(*argc, *argv);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
+    if (Size > size_t(std::numeric_limits<int>::max())) return 0;
+    TFPdf pdf;
+    pdf.SetPageNumber(0);
+    try {
+        pdf.LoadDocument(Data, int(Size));
+    } catch (const EPdfError&) {
+        return 0;
+    }
+    WalkDocument(pdf);
+    int pages = 0;
+    Step([&] { pages = qMin(pdf.GetPageCount(), MaxPages); });
+    for (int n = 1; n <= pages; ++n) {
+        try {
+            pdf.SetPageNumber(n);
+        } catch (const EPdfError&) {
+            continue;
+        }
+        WalkCharacters(pdf);
+        WalkLinksAndAnnotations(pdf);
+        WalkRenderingAndObjects(pdf);
+    }
+    Step([&] { pdf.SetActive(false); });
+    return 0;
+}
