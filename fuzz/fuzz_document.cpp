@@ -189,6 +189,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
     if (Size > size_t(std::numeric_limits<int>::max())) return 0;
     TFPdf pdf;
     pdf.SetPageNumber(0);
+    // With a listener the engine's reports of unsupported features reach the component.
+    int unsupported = 0;
+    pdf.OnUnsupportedFeature = [&](QObject*, TPdfFeature) { ++unsupported; };
     try {
         pdf.LoadDocument(Data, int(Size));
     } catch (const EPdfError&) {
