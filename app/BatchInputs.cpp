@@ -67,6 +67,15 @@ private:
             if (it.fileName().endsWith(QLatin1String(".pdf"), Qt::CaseInsensitive))
                 relatives.append(absoluteRoot.relativeFilePath(it.fileInfo().absoluteFilePath()));
         }
+        // A folder that yields nothing is most likely the wrong folder: say so
+        // instead of ending the run as if it had been converted.
+        if (relatives.isEmpty()) {
+            TBatchInput input;
+            input.Input = Folder;
+            input.Refusal = QStringLiteral("the folder holds no PDF file");
+            Inputs.append(input);
+            return;
+        }
         std::sort(relatives.begin(), relatives.end());
         for (const QString& relative : relatives) AddFile(QDir::cleanPath(root.filePath(relative)), relative);
     }

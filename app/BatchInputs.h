@@ -20,7 +20,8 @@ struct TBatchInput {
 // name ends in ".pdf" in any case, in the order of their paths (symbolic links
 // to folders are not followed). With --output-dir, a text file keeps the
 // input's path relative to its folder argument, or to the current folder for
-// a file; a path that leads out of it is refused. Raises EFileError when the
+// a file; a path that leads out of it is refused, and so is a folder without
+// any such file. Raises EFileError when the
 // list of --files-from cannot be read.
 QList<TBatchInput> CollectInputs(const TOptions& Options);
 

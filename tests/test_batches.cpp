@@ -187,6 +187,16 @@ TEST_F(Batches, AReportLinePerInput) {
     EXPECT_EQ(byInput["\xC3\xBC \"quoted\".pdf"]["status"].toString(), "converted");
 }
 
+TEST_F(Batches, AFolderWithoutPdfFilesFailsWithItsOwnLine) {
+    Write("none/notes.txt", "not a PDF");
+    Write("one/a.pdf", SimpleTextPdf({{"A"}}));
+    const Result r = Run({"-q", "none", "one"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kestrune-text: none: the folder holds no PDF file\n");
+    EXPECT_EQ(ReadAll(Path("one/a.txt")), TextOf("A"));
+    EXPECT_EQ(Tree("none"), QStringList{"notes.txt"});
+}
+
 TEST_F(Batches, APathThatWouldEscapeTheOutputFolderIsRefused) {
     Write("work/inside.pdf", SimpleTextPdf({{"In"}}));
     Write("outside.pdf", SimpleTextPdf({{"Out"}}));
