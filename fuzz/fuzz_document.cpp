@@ -37,6 +37,13 @@ void Step(const std::function<void()>& Work) {
     }
 }
 
+// Reads every index of a list of Count items (at most MaxItems of them) and
+// the two indices just outside it, which the component must refuse or pass on
+// to the engine as its interface says, each as a step of its own.
+void ForEachIndex(int Count, const std::function<void(int Index)>& Read) {
+    for (int i = -1; i <= qMin(Count, MaxItems); ++i) Step([&] { Read(i); });
+}
+
 void WalkBookmarks(TFPdf& Pdf, const TBookmarks& Level, int Depth, int& Seen) {
     for (const TBookmark& item : Level) {
         if (++Seen > MaxBookmarks) return;
@@ -74,13 +81,11 @@ void WalkDocument(TFPdf& Pdf) {
         Pdf.GetBookmark(QStringLiteral("Chapter"));
     });
     Step([&] {
-        const int n = qMin(Pdf.GetDestinationCount(), MaxItems);
-        for (int i = 0; i < n; ++i) Step([&] { Pdf.GetDestination(i); });
+        ForEachIndex(Pdf.GetDestinationCount(), [&](int i) { Pdf.GetDestination(i); });
         Pdf.GetDestinationByName(QStringLiteral("first"));
     });
     Step([&] {
-        const int n = qMin(Pdf.GetSignatureCount(), MaxItems);
-        for (int i = 0; i < n; ++i) Step([&] { Pdf.GetSignature(i); });
+        ForEachIndex(Pdf.GetSignatureCount(), [&](int i) { Pdf.GetSignature(i); });
     });
 }
 
@@ -88,21 +93,19 @@ void WalkCharacters(TFPdf& Pdf) {
     Step([&] {
         Pdf.Text();
         const int count = Pdf.GetCharacterCount();
-        for (int i = 0; i < qMin(count, MaxItems); ++i) {
-            Step([&] {
-                Pdf.GetCharacter(i);
-                Pdf.GetCharcode(i);
-                Pdf.GetFontSize(i);
-                Pdf.GetCharacterOrigin(i);
-                Pdf.GetCharacterMapError(i);
-                Pdf.GetCharacterGenerated(i);
-                const TPdfRectangle box = Pdf.GetCharacterRectangle(i);
-                Pdf.CharacterIndexAtPos((box.Left + box.Right) / 2, (box.Top + box.Bottom) / 2, 2, 2);
-            });
-        }
+        ForEachIndex(count, [&](int i) {
+            Pdf.GetCharacter(i);
+            Pdf.GetCharcode(i);
+            Pdf.GetFontSize(i);
+            Pdf.GetCharacterOrigin(i);
+            Pdf.GetCharacterMapError(i);
+            Pdf.GetCharacterGenerated(i);
+            const TPdfRectangle box = Pdf.GetCharacterRectangle(i);
+            Pdf.CharacterIndexAtPos((box.Left + box.Right) / 2, (box.Top + box.Bottom) / 2, 2, 2);
+        });
         Pdf.Text(count / 2, 8);
         const int rectangles = Pdf.RectangleCount(0, count);
-        for (int i = 0; i < qMin(rectangles, MaxItems); ++i) Step([&] { Pdf.TextInRectangle(Pdf.GetRectangle(i)); });
+        ForEachIndex(rectangles, [&](int i) { Pdf.TextInRectangle(Pdf.GetRectangle(i)); });
     });
     Step([&] {
         int found = Pdf.FindFirst(QStringLiteral("e"), {}, 0, false);
@@ -114,20 +117,16 @@ void WalkCharacters(TFPdf& Pdf) {
 
 void WalkLinksAndAnnotations(TFPdf& Pdf) {
     Step([&] {
-        const int n = qMin(Pdf.GetLinkAnnotationCount(), MaxItems);
-        for (int i = 0; i < n; ++i) Step([&] { Pdf.GetLinkAnnotation(i); });
+        ForEachIndex(Pdf.GetLinkAnnotationCount(), [&](int i) { Pdf.GetLinkAnnotation(i); });
     });
     Step([&] {
-        const int n = qMin(Pdf.GetWebLinkCount(), MaxItems);
-        for (int i = 0; i < n; ++i) Step([&] { Pdf.GetWebLink(i); });
+        ForEachIndex(Pdf.GetWebLinkCount(), [&](int i) { Pdf.GetWebLink(i); });
     });
     Step([&] {
-        const int n = qMin(Pdf.GetAnnotationCount(), MaxItems);
-        for (int i = 0; i < n; ++i) {
-            Step([&] { Pdf.GetAnnotation(i); });
-            Step([&] { Pdf.GetFormField(i); });
-            Step([&] { Pdf.GetFormFieldInfo(i); });
-        }
+        const int n = Pdf.GetAnnotationCount();
+        ForEachIndex(n, [&](int i) { Pdf.GetAnnotation(i); });
+        ForEachIndex(n, [&](int i) { Pdf.GetFormField(i); });
+        ForEachIndex(n, [&](int i) { Pdf.GetFormFieldInfo(i); });
     });
     Step([&] {
         const TPdfRectangle page = Pdf.GetPageBounds();
@@ -155,25 +154,25 @@ void WalkRenderingAndObjects(TFPdf& Pdf) {
         Pdf.DeviceToPage(10, 10, 0, 0, 48, 64, TRotation::ro0, x, y);
     });
     Step([&] {
-        const int objects = qMin(Pdf.GetObjectCount(), MaxItems);
         int image = 0;
-        for (int i = 0; i < objects; ++i) {
-            Step([&] {
-                Pdf.GetObjectBounds(i);
+        ForEachIndex(Pdf.GetObjectCount(), [&](int i) {
+            if (Pdf.GetObjectType(i) != TObjectType::otImage) {
+                Step([&] { Pdf.GetObjectBounds(i); });
                 Pdf.GetObjectTransparent(i);
-                if (Pdf.GetObjectType(i) != TObjectType::otImage) return;
-                // The declared size, read without decoding, decides whether the pixels are decoded.
-                const TPdfImage data = Pdf.GetImage(image++);
-                if (qint64(data.Width) * data.Height <= MaxImagePixels) Pdf.GetObjectBitmap(i);
-            });
-        }
-        const int images = qMin(Pdf.GetImageCount(), MaxItems);
-        for (int i = 0; i < images; ++i) {
-            Step([&] {
-                const TPdfImage data = Pdf.GetImage(i);
-                if (qint64(data.Width) * data.Height <= MaxImagePixels) Pdf.GetBitmap(i);
-            });
-        }
+                return;
+            }
+            // Object i is image number imageIndex among the page's images.
+            const int imageIndex = image++;
+            Step([&] { Pdf.GetObjectBounds(i); });
+            Step([&] { Pdf.GetObjectTransparent(i); });
+            // The declared size, read without decoding, decides whether the pixels are decoded.
+            const TPdfImage data = Pdf.GetImage(imageIndex);
+            if (qint64(data.Width) * data.Height <= MaxImagePixels) Pdf.GetObjectBitmap(i);
+        });
+        ForEachIndex(Pdf.GetImageCount(), [&](int i) {
+            const TPdfImage data = Pdf.GetImage(i);
+            if (qint64(data.Width) * data.Height <= MaxImagePixels) Pdf.GetBitmap(i);
+        });
     });
 }
 
