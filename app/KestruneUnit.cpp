@@ -13,8 +13,11 @@
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
+#include <filesystem>
+#include <system_error>
 
 #include "app/Conversion.h"
+#include "component/FileError.h"
 #include <kestrune/FPdf.h>
 
 namespace kestrune {
@@ -154,8 +157,14 @@ void TKestruneForm::ConvertFile(const QString& FileName) {
                 ProgressBar1->setValue(Page);
                 QCoreApplication::processEvents();
             };
+            const QString target = TextFileName(fileName);
+            // A PDF named like its own text file (doc.txt) would be replaced by its text.
+            std::error_code error;
+            if (std::filesystem::equivalent(QFile::encodeName(fileName).toStdString(),
+                                            QFile::encodeName(target).toStdString(), error))
+                throw EFileError(QStringLiteral("Cannot write file \"%1\". It is the PDF file being converted").arg(target));
             const TTextFile text = ReadTextFile(*FPdf1, fileName, progress);
-            if (!text.IsEmpty()) SaveTextFile(TextFileName(fileName), text);
+            if (!text.IsEmpty()) SaveTextFile(target, text);
         }
     } catch (...) {
         cleanUp();

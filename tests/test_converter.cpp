@@ -316,6 +316,16 @@ TEST_F(ConverterWindow, DocumentWithoutPagesWritesNoFile) {
     ExpectCleanedUp();
 }
 
+// A PDF named like its text file is not replaced by its own text.
+TEST_F(ConverterWindow, APdfNamedLikeItsTextFileStays) {
+    const QByteArray pdf = SimpleTextPdf({{"One"}});
+    Run({Write("doc.txt", pdf)});
+    EXPECT_EQ(FErrors, QStringList{"Cannot write file \"" + Path("doc.txt") + "\". It is the PDF file being converted"});
+    EXPECT_EQ(ReadAll(Path("doc.txt")), pdf);
+    EXPECT_EQ(Entries(), QStringList{"doc.txt"});
+    ExpectCleanedUp();
+}
+
 // A page that cannot be opened ends the run with its message: no partial file,
 // and an earlier text file stays as it was.
 TEST_F(ConverterWindow, APageThatCannotBeOpenedEndsTheRun) {
