@@ -9,8 +9,9 @@
 // lock (EngineLock) for its whole duration, so instances on different threads
 // are safe, their engine work taking turns. One instance is still used by one
 // thread at a time. Its events and form-environment callbacks run on the thread
-// of the call that raised them; its form timer ticks on the thread that made
-// the call in which the engine asked for it, through that thread's event loop.
+// of the call that raised them, with the lock held (so a handler must not wait
+// for engine work on another thread); its form timer ticks on the thread that
+// made the call in which the engine asked for it, through that thread's event loop.
 #pragma once
 
 #include <QBuffer>
