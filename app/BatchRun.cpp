@@ -155,6 +155,7 @@ public:
                     const QFileInfo info(input.Input);
                     if (!info.exists()) throw EFileError(QStringLiteral("No such file"));
                     if (info.isDir()) throw EFileError(QStringLiteral("Is a folder, not a file"));
+                    CheckTargetIsNotInput(input.Input, input.Target);
                     job.FileName = input.Input;
                 }
             } catch (const std::exception&) {

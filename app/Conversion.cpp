@@ -1,6 +1,9 @@
 #include "app/Conversion.h"
 
+#include <QFile>
+#include <filesystem>
 #include <limits>
+#include <system_error>
 
 #include <kestrune/FPdf.h>
 #include "app/TextOutput.h"
@@ -101,6 +104,13 @@ QString TextFileName(const QString& PdfFileName) {
     const qsizetype dot = PdfFileName.lastIndexOf(QLatin1Char('.'));
     const QString base = dot > slash ? PdfFileName.left(dot) : PdfFileName;
     return base + QStringLiteral(".txt");
+}
+
+void CheckTargetIsNotInput(const QString& PdfFileName, const QString& Target) {
+    std::error_code error;
+    if (std::filesystem::equivalent(QFile::encodeName(PdfFileName).toStdString(),
+                                    QFile::encodeName(Target).toStdString(), error))
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". It is the PDF file being converted").arg(Target));
 }
 
 QByteArray TTextFile::Bytes() const {

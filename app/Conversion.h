@@ -37,6 +37,11 @@ QString ErrorMessage(std::exception_ptr Error);
 // the file name part replaced by ".txt" (appended when there is none).
 QString TextFileName(const QString& PdfFileName);
 
+// Raises EFileError when Target is the PDF file itself (a PDF named like its
+// own text file, doc.txt, or an output path naming the input), which writing
+// the text would destroy.
+void CheckTargetIsNotInput(const QString& PdfFileName, const QString& Target);
+
 // Called before the first page with the page count, and after each page with its number.
 struct TConversionProgress {
     std::function<void(int PageCount)> Started;

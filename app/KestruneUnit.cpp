@@ -13,8 +13,6 @@
 #include <QScreen>
 #include <QTimer>
 #include <QUrl>
-#include <filesystem>
-#include <system_error>
 
 #include "app/Conversion.h"
 #include "component/FileError.h"
@@ -158,11 +156,7 @@ void TKestruneForm::ConvertFile(const QString& FileName) {
                 QCoreApplication::processEvents();
             };
             const QString target = TextFileName(fileName);
-            // A PDF named like its own text file (doc.txt) would be replaced by its text.
-            std::error_code error;
-            if (std::filesystem::equivalent(QFile::encodeName(fileName).toStdString(),
-                                            QFile::encodeName(target).toStdString(), error))
-                throw EFileError(QStringLiteral("Cannot write file \"%1\". It is the PDF file being converted").arg(target));
+            CheckTargetIsNotInput(fileName, target);
             const TTextFile text = ReadTextFile(*FPdf1, fileName, progress);
             if (!text.IsEmpty()) SaveTextFile(target, text);
         }

@@ -156,6 +156,31 @@ TEST_F(KestruneText, AFailedWriteKeepsTheEarlierFile) {
     EXPECT_EQ(Entries(), (QStringList{"a.pdf", "a.txt"}));
 }
 
+// The text must never land on the PDF itself: a PDF named like its own text
+// file, or an output path that names the input.
+TEST_F(KestruneText, TheInputIsNeverItsOwnTarget) {
+    const QByteArray pdf = SimpleTextPdf({{"Hello"}});
+    Write("doc.txt", pdf);
+    Write("same.pdf", pdf);
+    struct Case {
+        QStringList arguments;
+        const char* line;
+    };
+    const Case cases[] = {
+        {{"doc.txt"}, "kestrune-text: doc.txt: Cannot write file \"doc.txt\". It is the PDF file being converted\n"},
+        {{"-o", "./same.pdf", "same.pdf"},
+         "kestrune-text: same.pdf: Cannot write file \"./same.pdf\". It is the PDF file being converted\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.arguments);
+        EXPECT_EQ(r.exitCode, 1) << c.line;
+        EXPECT_EQ(r.err, c.line);
+    }
+    EXPECT_EQ(ReadAll(Path("doc.txt")), pdf);
+    EXPECT_EQ(ReadAll(Path("same.pdf")), pdf);
+    EXPECT_EQ(Entries(), (QStringList{"doc.txt", "same.pdf"}));
+}
+
 // A page that cannot be opened in the middle of a document, after earlier
 // pages went into the temporary file: the earlier text file stays byte for
 // byte, and no temporary file is left.
