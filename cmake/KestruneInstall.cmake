@@ -1,5 +1,6 @@
 # cmake --install: the library with its public headers, the CMake package
-# (find_package(Kestrune) gives Kestrune::pdf) and kestrune.pc for pkg-config.
+# (find_package(Kestrune) gives Kestrune::pdf, and Kestrune::ocr when built)
+# and kestrune.pc (kestrune-ocr.pc) for pkg-config.
 # The engine is installed by KestruneEngine.cmake, the programs by app/.
 option(KESTRUNE_INSTALL "Install the library, its headers and package files" ${PROJECT_IS_TOP_LEVEL})
 if(NOT KESTRUNE_INSTALL)
@@ -12,6 +13,14 @@ set(KESTRUNE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/Kestrune)
 install(TARGETS kestrune_pdf EXPORT KestruneTargets
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
     FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+if(TARGET kestrune_ocr)
+    install(TARGETS kestrune_ocr EXPORT KestruneTargets
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+    set(KESTRUNE_HAS_OCR ON)
+else()
+    set(KESTRUNE_HAS_OCR OFF)
+endif()
 install(EXPORT KestruneTargets NAMESPACE Kestrune:: FILE KestruneTargets.cmake DESTINATION ${KESTRUNE_CMAKE_DIR})
 
 configure_package_config_file(${CMAKE_CURRENT_LIST_DIR}/KestruneConfig.cmake.in
@@ -35,3 +44,7 @@ foreach(lib ${CMAKE_DL_LIBS})
 endforeach()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/kestrune.pc.in ${PROJECT_BINARY_DIR}/kestrune.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/kestrune.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+if(TARGET kestrune_ocr)
+    configure_file(${CMAKE_CURRENT_LIST_DIR}/kestrune-ocr.pc.in ${PROJECT_BINARY_DIR}/kestrune-ocr.pc @ONLY)
+    install(FILES ${PROJECT_BINARY_DIR}/kestrune-ocr.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endif()

@@ -10,11 +10,12 @@ ENGINE_SHA256="246872bdd5e05843b70051e6378216cc584535a1f4a7248b9f88059715d70f7c"
 ENGINE_DIR="$ROOT/.deps/pdfium-0.0.15"
 ENGINE_LIB="$ENGINE_DIR/libpdfium.so"
 
-# Debian packages the build, the tests and the window need (clang-14 and its
+# Debian packages the build, the tests and the window need (Tesseract and its
+# English data for reading scanned pages; clang-14 and its
 # runtime libraries, libFuzzer among them, for scripts/fuzz.sh).
 REQUIRED_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                    libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils
-                   groff-base parallel clang-14 libclang-rt-14-dev)
+                   groff-base parallel clang-14 libclang-rt-14-dev libtesseract-dev tesseract-ocr-eng)
 
 install_packages() {
     local missing=()
