@@ -1,0 +1,97 @@
+// The words of a page with their places: words grouped into lines and lines
+// into blocks, each with its box on the page.
+//
+// Boxes are in points (1/72 inch) with the origin at the top left corner of the
+// page as it is shown, its rotation applied: x grows to the right, y downwards.
+// That is the convention of the word formats that read them (TSV, hOCR,
+// JSON Lines; see LayoutFormats.h).
+//
+// A page's layout comes from its text layer (ReadPageLayout) or from words that
+// were recognised on an image of the page (GroupWords).
+#pragma once
+
+#include <QList>
+#include <QRectF>
+#include <QSizeF>
+#include <QString>
+
+#include <kestrune/FPdf.h>
+
+namespace kestrune {
+
+// One word: characters between spaces on one line.
+struct TLayoutWord {
+    QString Text;
+    // The word's box: for a text layer the characters' font boxes (advance
+    // width, ascent to descent), for recognised words the recogniser's box.
+    QRectF Box;
+    // The font's name as the document gives it (a subset prefix such as
+    // "ABCDEF+" included); empty when unknown (recognised words).
+    QString FontName;
+    // The font size in points; 0 when unknown.
+    double FontSize = 0;
+    // How sure the words' source is of the text, 0 to 100: always 100 for a
+    // text layer, the recogniser's value for recognised words.
+    double Confidence = 100;
+};
+
+// The reading direction of a line, as the page is shown: the direction in which
+// its characters advance, in quarter turns clockwise from left-to-right.
+// Right-to-left script on a horizontal line is still dlHorizontal: its words
+// stay in reading order, their boxes go leftwards.
+enum class TLineDirection { dlHorizontal, dlDown, dlUpsideDown, dlUp };
+
+// Words on one baseline, in reading order.
+struct TLayoutLine {
+    QRectF Box;  // the union of its words' boxes
+    TLineDirection Direction = TLineDirection::dlHorizontal;
+    QList<TLayoutWord> Words;
+};
+
+// Lines that read as one piece of text (a paragraph, a column's run of lines,
+// a table cell), in reading order.
+struct TLayoutBlock {
+    QRectF Box;  // the union of its lines' boxes
+    QList<TLayoutLine> Lines;
+};
+
+// One page.
+struct TPageLayout {
+    // The page's number in the document, counted from 1.
+    int PageNumber = 0;
+    // The page's size in points as it is shown (width and height swapped for
+    // a page turned by a quarter).
+    QSizeF Size;
+    // The page's own rotation (/Rotate), already applied to every box.
+    TRotation Rotation = TRotation::ro0;
+    QList<TLayoutBlock> Blocks;
+
+    // Whether the page has no word at all.
+    bool IsEmpty() const { return Blocks.isEmpty(); }
+    // The number of words on the page.
+    qsizetype WordCount() const;
+};
+
+// The layout of Pdf's current page from its text layer: the engine's characters
+// cut into words at white space (and where a character stands apart from the
+// one before), grouped as GroupWords does. Raises the guards' messages of
+// TFPdf's character members (inactive component, no current page, "Cannot open
+// text page"). Holds the engine's lock while it reads.
+TPageLayout ReadPageLayout(TFPdf& Pdf);
+
+// Groups words given in reading order (for example those a recogniser found
+// on an image of the page) into lines and blocks: a word joins the line before
+// it when it stands on the same baseline with the same Direction close after
+// it; a line joins the block before it when it follows closely below, with its
+// horizontal extent overlapping the block's. Every box of lines and blocks is
+// the union of what it holds. Directions may be empty (all horizontal) or hold
+// one direction per word.
+TPageLayout GroupWords(int PageNumber, const QSizeF& Size, TRotation Rotation, const QList<TLayoutWord>& Words,
+                       const QList<TLineDirection>& Directions = {});
+
+// Sets every line's and block's box to the union of what it holds, for a
+// layout filled in by hand (for example from a recogniser's own blocks and
+// lines); empty lines and blocks are removed.
+void UniteBoxes(TPageLayout& Layout);
+
+}  // namespace kestrune

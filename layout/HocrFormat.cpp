@@ -1,0 +1,107 @@
+// hOCR: XHTML whose classes and titles carry the page's blocks, lines and
+// words with their boxes, written with Qt's XML writer (which escapes text).
+#include <QXmlStreamWriter>
+#include <cmath>
+
+#include <kestrune/LayoutFormats.h>
+
+namespace kestrune {
+
+namespace {
+
+// A box in whole points, widened outwards, as hOCR's integer bbox property wants.
+QString BoxProperty(const QRectF& Box) {
+    return QStringLiteral("bbox %1 %2 %3 %4")
+        .arg(qint64(std::floor(Box.left())))
+        .arg(qint64(std::floor(Box.top())))
+        .arg(qint64(std::ceil(Box.right())))
+        .arg(qint64(std::ceil(Box.bottom())));
+}
+
+QString WordProperties(const TLayoutWord& Word) {
+    QString title = BoxProperty(Word.Box) + QStringLiteral("; x_wconf %1").arg(qRound(Word.Confidence));
+    // A quoted property value: its own quotes and backslashes would end it early.
+    QString font = Word.FontName;
+    font.remove(QLatin1Char('"')).remove(QLatin1Char('\\'));
+    if (!font.isEmpty()) title += QStringLiteral("; x_font \"%1\"").arg(font);
+    if (Word.FontSize > 0) title += QStringLiteral("; x_fsize %1").arg(std::round(Word.FontSize * 100) / 100);
+    return title;
+}
+
+void StartElement(QXmlStreamWriter& Xml, const char* Name, const char* Class, const QString& Id, const QString& Title) {
+    Xml.writeStartElement(QLatin1String(Name));
+    Xml.writeAttribute(QStringLiteral("class"), QLatin1String(Class));
+    Xml.writeAttribute(QStringLiteral("id"), Id);
+    Xml.writeAttribute(QStringLiteral("title"), Title);
+}
+
+}  // namespace
+
+QByteArray HocrPrologue(const QString& Title) {
+    QByteArray out;
+    QXmlStreamWriter xml(&out);
+    xml.setAutoFormatting(true);
+    xml.setAutoFormattingIndent(1);
+    xml.writeStartDocument();
+    xml.writeDTD(QStringLiteral("<!DOCTYPE html PUBLIC \"-//W3C//DTD XHTML 1.0 Transitional//EN\" "
+                                "\"http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd\">"));
+    xml.writeStartElement(QStringLiteral("html"));
+    xml.writeDefaultNamespace(QStringLiteral("http://www.w3.org/1999/xhtml"));
+    xml.writeAttribute(QStringLiteral("xml:lang"), QStringLiteral("en"));
+    xml.writeAttribute(QStringLiteral("lang"), QStringLiteral("en"));
+    xml.writeStartElement(QStringLiteral("head"));
+    xml.writeTextElement(QStringLiteral("title"), Title);
+    xml.writeEmptyElement(QStringLiteral("meta"));
+    xml.writeAttribute(QStringLiteral("http-equiv"), QStringLiteral("Content-Type"));
+    xml.writeAttribute(QStringLiteral("content"), QStringLiteral("text/html;charset=utf-8"));
+    xml.writeEmptyElement(QStringLiteral("meta"));
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("ocr-system"));
+    xml.writeAttribute(QStringLiteral("content"), QStringLiteral("kestrune"));
+    xml.writeEmptyElement(QStringLiteral("meta"));
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("ocr-capabilities"));
+    xml.writeAttribute(QStringLiteral("content"),
+                       QStringLiteral("ocr_page ocr_carea ocr_line ocrx_word ocrp_wconf ocrp_font"));
+    xml.writeEndElement();  // head
+    xml.writeStartElement(QStringLiteral("body"));
+    // Makes the writer finish <body>'s start tag; the pages follow it.
+    xml.writeCharacters(QStringLiteral("\n"));
+    return out;
+}
+
+QByteArray HocrEpilogue() { return QByteArrayLiteral(" </body>\n</html>\n"); }
+
+void AppendHocrPage(QByteArray& Out, const TPageLayout& Page) {
+    // A writer opens its byte array anew (emptying it), so the page goes
+    // through one of its own.
+    QByteArray bytes;
+    QXmlStreamWriter xml(&bytes);
+    xml.setAutoFormatting(true);
+    xml.setAutoFormattingIndent(1);
+    const QString page = QString::number(Page.PageNumber);
+    StartElement(xml, "div", "ocr_page", QStringLiteral("page_%1").arg(page),
+                 BoxProperty(QRectF(QPointF(0, 0), Page.Size)) + QStringLiteral("; ppageno %1").arg(Page.PageNumber - 1));
+    int b = 0;
+    for (const TLayoutBlock& block : Page.Blocks) {
+        const QString blockId = QStringLiteral("%1_%2").arg(page).arg(++b);
+        StartElement(xml, "div", "ocr_carea", QStringLiteral("block_") + blockId, BoxProperty(block.Box));
+        int l = 0;
+        for (const TLayoutLine& line : block.Lines) {
+            const QString lineId = QStringLiteral("%1_%2").arg(blockId).arg(++l);
+            StartElement(xml, "span", "ocr_line", QStringLiteral("line_") + lineId, BoxProperty(line.Box));
+            int w = 0;
+            for (const TLayoutWord& word : line.Words) {
+                StartElement(xml, "span", "ocrx_word", QStringLiteral("word_%1_%2").arg(lineId).arg(++w),
+                             WordProperties(word));
+                xml.writeCharacters(word.Text);
+                xml.writeEndElement();
+            }
+            xml.writeEndElement();
+        }
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    Out += bytes;
+    Out += '\n';
+}
+
+}  // namespace kestrune

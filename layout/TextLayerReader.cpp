@@ -1,0 +1,198 @@
+// A page's words from its text layer: the engine's characters, read through
+// the bound entry points in one pass over the page under one hold of the
+// engine's lock (a TFPdf member per character and value would take the lock
+// and check the page again for each), cut into words and grouped.
+#include <QByteArray>
+#include <cmath>
+#include <numbers>
+
+#include <kestrune/Engine.h>
+#include "layout/PlacedWords.h"
+
+namespace kestrune {
+
+using namespace engine;
+
+namespace {
+
+// Two characters of one word stand at most this far apart (in multiples of the
+// font size) without a space between them; farther apart they are two words,
+// as a reader sees them (table cells set without spaces, letters placed one
+// by one).
+constexpr double MaxLetterGap = 0.3;
+// A character whose baseline lies farther off the word's (in multiples of the
+// font size) starts a new word.
+constexpr double MaxLetterShift = 0.3;
+
+// The engine's mark for a hyphen that ends a line (the word goes on in the next
+// line): written as the hyphen it is.
+constexpr char32_t LineEndHyphen = 0x02;
+
+// Characters that separate words: white space, line breaks and the other
+// control characters the engine reports (its own generated spaces and breaks
+// among them), and values that are no characters.
+bool IsSeparator(char32_t Code) {
+    return Code <= 0x20 || (Code >= 0x7F && Code <= 0xA0) || (Code >= 0x2000 && Code <= 0x200B) ||
+           Code == 0x2028 || Code == 0x2029 || Code == 0x202F || Code == 0x205F || Code == 0x3000 ||
+           Code == 0xFEFF || Code == 0xFFFE || Code == 0xFFFF;
+}
+
+// Maps the engine's page space (points, origin bottom left of the page's
+// content space, y upwards) to the shown page's (origin top left, y downwards,
+// the page's rotation applied).
+class TPageTransform {
+public:
+    TPageTransform(const TPdfRectangle& Bounds, TRotation Rotation) : FBounds(Bounds), FRotation(Rotation) {}
+
+    QPointF Map(double X, double Y) const {
+        const TPdfRectangle& b = FBounds;
+        switch (FRotation) {
+        case TRotation::ro0: return {X - b.Left, b.Top - Y};
+        case TRotation::ro90: return {Y - b.Bottom, X - b.Left};
+        case TRotation::ro180: return {b.Right - X, Y - b.Bottom};
+        case TRotation::ro270: return {b.Top - Y, b.Right - X};
+        }
+        return {X, Y};
+    }
+
+    QRectF Map(double Left, double Top, double Right, double Bottom) const {
+        return QRectF(Map(Left, Top), Map(Right, Bottom)).normalized();
+    }
+
+    // The direction on the shown page of characters turned by Angle, as the
+    // engine gives it: radians from 0 to 2 pi, clockwise as the unturned page
+    // is shown (a run reading upwards has 3 pi / 2). The page's own rotation
+    // turns clockwise too.
+    TLineDirection Direction(double Angle) const {
+        const int turns = int(std::lround(Angle / (std::numbers::pi / 2)));
+        return TLineDirection(((turns + int(FRotation)) % 4 + 4) % 4);
+    }
+
+private:
+    TPdfRectangle FBounds;
+    TRotation FRotation;
+};
+
+// The font name of character Index; Previous when the engine gives the same
+// bytes as for the word before (most words share their font with it).
+QString FontName(FPDF_TEXTPAGE TextPage, int Index, QByteArray& PreviousBytes, const QString& Previous) {
+    char buffer[128];
+    int flags = 0;
+    const unsigned long size = FPDFText_GetFontInfo(TextPage, Index, buffer, sizeof buffer, &flags);
+    if (size == 0) return {};
+    QByteArray bytes;
+    if (size <= sizeof buffer) {
+        bytes = QByteArray(buffer, qsizetype(size) - 1);  // the engine counts its terminating zero
+    } else {
+        bytes.resize(qsizetype(size));
+        FPDFText_GetFontInfo(TextPage, Index, bytes.data(), size, &flags);
+        bytes.chop(1);
+    }
+    if (bytes == PreviousBytes) return Previous;
+    PreviousBytes = bytes;
+    return QString::fromUtf8(bytes);
+}
+
+// Builds the words character by character.
+class TWordCutter {
+public:
+    TWordCutter(FPDF_TEXTPAGE TextPage, const TPageTransform& Transform) : FTextPage(TextPage), FTransform(Transform) {}
+
+    void Add(int Index, char32_t Code) {
+        const TLineDirection direction = FTransform.Direction(FPDFText_GetCharAngle(FTextPage, Index));
+        QRectF box = CharacterBox(Index);
+        double x = 0, y = 0;
+        FPDFText_GetCharOrigin(FTextPage, Index, &x, &y);
+        const QPointF origin = FTransform.Map(x, y);
+        const bool vertical = direction == TLineDirection::dlDown || direction == TLineDirection::dlUp;
+        const double baseline = vertical ? origin.x() : origin.y();
+        const double size = FPDFText_GetFontSize(FTextPage, Index);
+
+        if (!FWord.Word.Text.isEmpty() && !Continues(direction, baseline, box, size)) End();
+        if (FWord.Word.Text.isEmpty()) {
+            FWord.Word.FontName = FontName(FTextPage, Index, FFontBytes, FFontName);
+            FFontName = FWord.Word.FontName;
+            FWord.Word.FontSize = size;
+            FWord.Word.Box = box;
+            FWord.Direction = direction;
+            FWord.Baseline = baseline;
+        }
+        // A value the engine gives as a lone surrogate is no character of its own.
+        if (Code >= 0xD800 && Code <= 0xDFFF) Code = 0xFFFD;
+        FWord.Word.Text += QChar::fromUcs4(Code);
+        FWord.Word.Box = FWord.Word.Box.united(box);
+        FLastBox = box;
+    }
+
+    // Ends the word being built, if any.
+    void End() {
+        if (FWord.Word.Text.isEmpty()) return;
+        Words.append(std::move(FWord));
+        FWord = {};
+    }
+
+    QList<layout::TPlacedWord> Words;
+
+private:
+    // The character's box from its font (advance width, ascent to descent),
+    // the one readers expect of a word; the glyph's own outline box when the
+    // engine has no font box for it.
+    QRectF CharacterBox(int Index) const {
+        FS_RECTF loose{};
+        if (FPDFText_GetLooseCharBox(FTextPage, Index, &loose))
+            return FTransform.Map(loose.left, loose.top, loose.right, loose.bottom);
+        double left = 0, right = 0, bottom = 0, top = 0;
+        FPDFText_GetCharBox(FTextPage, Index, &left, &right, &bottom, &top);
+        return FTransform.Map(left, top, right, bottom);
+    }
+
+    bool Continues(TLineDirection Direction, double Baseline, const QRectF& Box, double Size) const {
+        if (Direction != FWord.Direction) return false;
+        const double size = qMax(Size, FWord.Word.FontSize);
+        if (std::abs(Baseline - FWord.Baseline) > MaxLetterShift * size) return false;
+        const bool vertical = Direction == TLineDirection::dlDown || Direction == TLineDirection::dlUp;
+        const double start = vertical ? Box.top() : Box.left();
+        const double end = vertical ? Box.bottom() : Box.right();
+        const double lastStart = vertical ? FLastBox.top() : FLastBox.left();
+        const double lastEnd = vertical ? FLastBox.bottom() : FLastBox.right();
+        // Either way along the line: right-to-left script advances backwards.
+        const double gap = qMax(start, lastStart) - qMin(end, lastEnd);
+        return gap <= MaxLetterGap * size;
+    }
+
+    FPDF_TEXTPAGE FTextPage;
+    const TPageTransform& FTransform;
+    layout::TPlacedWord FWord;
+    QRectF FLastBox;
+    QByteArray FFontBytes;
+    QString FFontName;
+};
+
+}  // namespace
+
+TPageLayout ReadPageLayout(TFPdf& Pdf) {
+    const EngineLock lock;
+    // Opens the text page, with the guards' messages of the character members.
+    const int count = Pdf.GetCharacterCount();
+    TPageLayout layout;
+    layout.PageNumber = Pdf.GetPageNumber();
+    layout.Size = QSizeF(Pdf.GetPageWidth(), Pdf.GetPageHeight());
+    layout.Rotation = Pdf.GetPageRotation();
+    const TPageTransform transform(Pdf.GetPageBounds(), layout.Rotation);
+
+    const auto textPage = static_cast<FPDF_TEXTPAGE>(Pdf.GetTextPage());
+    TWordCutter cutter(textPage, transform);
+    for (int i = 0; i < count; ++i) {
+        char32_t code = FPDFText_GetUnicode(textPage, i);
+        if (code == LineEndHyphen) code = U'-';
+        if (IsSeparator(code))
+            cutter.End();
+        else
+            cutter.Add(i, code);
+    }
+    cutter.End();
+    layout::GroupPlacedWords(layout, cutter.Words);
+    return layout;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,259 @@
+// The page layout's formats, each read back by a parser of its kind (a TSV
+// reader, QJsonDocument, QXmlStreamReader) and compared with the layouts
+// written; the layout text on the two-column and table pages.
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QXmlStreamReader>
+#include <QRegularExpression>
+
+#include <kestrune/LayoutFormats.h>
+#include "support/LayoutFixtures.h"
+
+using namespace kestrune;
+using namespace testing_support;
+
+namespace {
+
+// Every page of the fixture document, plus a page of recognised words whose
+// texts need escaping in every format.
+QList<TPageLayout> Pages() {
+    static const QList<TPageLayout> pages = [] {
+        QList<TPageLayout> result;
+        TFPdf pdf;
+        pdf.SetPageNumber(0);
+        pdf.LoadDocument(LayoutFixturePdf(), true);
+        for (int page = 1; page <= pdf.GetPageCount(); ++page) {
+            pdf.SetPageNumber(page);
+            result.append(ReadPageLayout(pdf));
+        }
+        result.append(GroupWords(result.size() + 1, QSizeF(595.5, 842), TRotation::ro0,
+                                 {{QStringLiteral("<a&b>"), QRectF(10.25, 20, 30, 10), {}, 0, 87.25},
+                                  {QStringLiteral("say\t\"hi\"\\"), QRectF(45, 20, 40, 10), {}, 0, 100},
+                                  {QStringLiteral("\u00E9t\u00E9 \U0001D400"), QRectF(90, 20, 20, 10), {}, 0, 64}}));
+        return result;
+    }();
+    return pages;
+}
+
+// The words of the layouts in order, each with its page number.
+struct FlatWord {
+    int Page;
+    TLayoutWord Word;
+};
+
+QList<FlatWord> Words(const QList<TPageLayout>& Layouts) {
+    QList<FlatWord> words;
+    for (const TPageLayout& page : Layouts)
+        for (const TLayoutBlock& block : page.Blocks)
+            for (const TLayoutLine& line : block.Lines)
+                for (const TLayoutWord& word : line.Words) words.append({page.PageNumber, word});
+    return words;
+}
+
+// ---- TSV --------------------------------------------------------------------
+
+TEST(LayoutFormatsTest, TsvReadsBackAsTesseractsTable) {
+    QByteArray tsv = TsvHeader();
+    for (const TPageLayout& page : Pages()) AppendTsvPage(tsv, page);
+    ASSERT_TRUE(tsv.endsWith('\n'));
+    QList<QByteArray> rows = tsv.chopped(1).split('\n');
+    EXPECT_EQ(rows.takeFirst(),
+              "level\tpage_num\tblock_num\tpar_num\tline_num\tword_num\tleft\ttop\twidth\theight\tconf\ttext");
+
+    const QList<FlatWord> words = Words(Pages());
+    qsizetype w = 0;
+    int pages = 0;
+    QList<int> numbers;  // the block, line and word number of the row before
+    for (const QByteArray& row : rows) {
+        const QList<QByteArray> f = row.split('\t');
+        ASSERT_EQ(f.size(), 12) << row.constData();
+        const int level = f[0].toInt();
+        const QList<int> ids = {f[2].toInt(), f[4].toInt(), f[5].toInt()};
+        if (level == 1) {
+            ++pages;
+            EXPECT_EQ(f[1].toInt(), pages);
+            EXPECT_EQ(QSizeF(f[8].toDouble(), f[9].toDouble()), Pages()[pages - 1].Size);
+        } else if (level == 2) {
+            EXPECT_EQ(ids, (QList<int>{numbers.value(0) + 1, 0, 0})) << row.constData();
+        } else if (level == 4) {
+            EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1) + 1, 0})) << row.constData();
+            EXPECT_EQ(f[3], "1");
+        } else {
+            ASSERT_EQ(level, 5) << row.constData();
+            EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1), numbers.value(2) + 1})) << row.constData();
+            ASSERT_LT(w, words.size());
+            const FlatWord& word = words[w++];
+            EXPECT_EQ(f[1].toInt(), word.Page);
+            const QRectF box(f[6].toDouble(), f[7].toDouble(), f[8].toDouble(), f[9].toDouble());
+            EXPECT_NEAR(box.left(), word.Word.Box.left(), 0.005);
+            EXPECT_NEAR(box.top(), word.Word.Box.top(), 0.005);
+            EXPECT_NEAR(box.width(), word.Word.Box.width(), 0.01);
+            EXPECT_NEAR(box.height(), word.Word.Box.height(), 0.01);
+            EXPECT_EQ(f[10].toDouble(), word.Word.Confidence);
+            // A tab inside a word would split the row: it is written as a space.
+            EXPECT_EQ(QString::fromUtf8(f[11]), QString(word.Word.Text).replace('\t', ' '));
+        }
+        if (level != 5) {
+            EXPECT_EQ(f[10], "-1");
+            EXPECT_EQ(f[11], "");
+        }
+        numbers = level == 1 ? QList<int>{0, 0, 0} : ids;
+    }
+    EXPECT_EQ(pages, Pages().size());
+    EXPECT_EQ(w, words.size());
+}
+
+// ---- JSON Lines ---------------------------------------------------------------
+
+TEST(LayoutFormatsTest, JsonLinesParseOnePagePerLine) {
+    const QList<TPageLayout> layouts = Pages();
+    QByteArray jsonl;
+    for (const TPageLayout& page : layouts) AppendJsonPage(jsonl, page);
+    QList<QByteArray> lines = jsonl.split('\n');
+    ASSERT_EQ(lines.takeLast(), "");  // every line ends with LF
+    ASSERT_EQ(lines.size(), layouts.size());
+    for (qsizetype p = 0; p < layouts.size(); ++p) {
+        SCOPED_TRACE(p + 1);
+        QJsonParseError error;
+        const QJsonDocument document = QJsonDocument::fromJson(lines[p], &error);
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << error.errorString().toStdString();
+        const QJsonObject page = document.object();
+        const TPageLayout& layout = layouts[p];
+        EXPECT_EQ(page["page"].toInt(), layout.PageNumber);
+        EXPECT_EQ(QSizeF(page["width"].toDouble(), page["height"].toDouble()), layout.Size);
+        EXPECT_EQ(page["rotation"].toInt(), int(layout.Rotation) * 90);
+        const QJsonArray blocks = page["blocks"].toArray();
+        ASSERT_EQ(blocks.size(), layout.Blocks.size());
+        for (qsizetype b = 0; b < blocks.size(); ++b) {
+            const QJsonArray lines = blocks[b]["lines"].toArray();
+            ASSERT_EQ(lines.size(), layout.Blocks[b].Lines.size());
+            for (qsizetype l = 0; l < lines.size(); ++l) {
+                const TLayoutLine& line = layout.Blocks[b].Lines[l];
+                EXPECT_EQ(lines[l]["direction"].toInt(), int(line.Direction));
+                const QJsonArray words = lines[l]["words"].toArray();
+                ASSERT_EQ(words.size(), line.Words.size());
+                for (qsizetype w = 0; w < words.size(); ++w) {
+                    const TLayoutWord& word = line.Words[w];
+                    EXPECT_EQ(words[w]["text"].toString(), word.Text);
+                    EXPECT_EQ(words[w]["font"].toString(), word.FontName);
+                    EXPECT_EQ(words[w]["size"].toDouble(), word.FontSize);
+                    EXPECT_EQ(words[w]["conf"].toDouble(), word.Confidence);
+                    const QJsonArray box = words[w]["bbox"].toArray();
+                    ASSERT_EQ(box.size(), 4);
+                    EXPECT_NEAR(box[0].toDouble(), word.Box.left(), 0.005);
+                    EXPECT_NEAR(box[1].toDouble(), word.Box.top(), 0.005);
+                    EXPECT_NEAR(box[2].toDouble(), word.Box.right(), 0.005);
+                    EXPECT_NEAR(box[3].toDouble(), word.Box.bottom(), 0.005);
+                }
+            }
+        }
+    }
+}
+
+// ---- hOCR ---------------------------------------------------------------------
+
+TEST(LayoutFormatsTest, HocrParsesAsXmlWithTheTsvsWords) {
+    const QList<TPageLayout> layouts = Pages();
+    QByteArray hocr = HocrPrologue(QStringLiteral("a <title> & more"));
+    for (const TPageLayout& page : layouts) AppendHocrPage(hocr, page);
+    hocr += HocrEpilogue();
+
+    QXmlStreamReader xml(hocr);
+    QStringList classes;
+    QString title;
+    struct Word {
+        QString Text;
+        QString Title;
+    };
+    QList<Word> words;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        if (xml.name() == QLatin1String("title")) title = xml.readElementText();
+        const QString cls = xml.attributes().value(QLatin1String("class")).toString();
+        if (cls.isEmpty()) continue;
+        classes << cls;
+        if (cls == QLatin1String("ocrx_word")) {
+            const QString properties = xml.attributes().value(QLatin1String("title")).toString();
+            words.append({xml.readElementText(), properties});
+        }
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString() << " at line " << xml.lineNumber();
+    EXPECT_EQ(title, QStringLiteral("a <title> & more"));
+    EXPECT_EQ(classes.count(QStringLiteral("ocr_page")), layouts.size());
+    EXPECT_GT(classes.count(QStringLiteral("ocr_carea")), 0);
+    EXPECT_GT(classes.count(QStringLiteral("ocr_line")), 0);
+
+    // The same words as the TSV, in the same order, in boxes of whole points around them.
+    const QList<FlatWord> expected = Words(layouts);
+    ASSERT_EQ(words.size(), expected.size());
+    static const QRegularExpression bbox(QStringLiteral("^bbox (\\d+) (\\d+) (\\d+) (\\d+); x_wconf (\\d+)"));
+    for (qsizetype i = 0; i < words.size(); ++i) {
+        const TLayoutWord& word = expected[i].Word;
+        SCOPED_TRACE(word.Text.toStdString());
+        EXPECT_EQ(words[i].Text, word.Text);
+        const QRegularExpressionMatch m = bbox.match(words[i].Title);
+        ASSERT_TRUE(m.hasMatch()) << words[i].Title.toStdString();
+        const QRectF box(QPointF(m.captured(1).toInt(), m.captured(2).toInt()),
+                         QPointF(m.captured(3).toInt(), m.captured(4).toInt()));
+        EXPECT_TRUE(box.contains(word.Box));
+        EXPECT_LT(box.width() - word.Box.width(), 2);
+        EXPECT_EQ(m.captured(5).toInt(), qRound(word.Confidence));
+        EXPECT_EQ(words[i].Title.contains(QStringLiteral("x_font \"Courier\"")), word.FontName == "Courier");
+    }
+}
+
+// ---- Layout text ------------------------------------------------------------
+
+// The layout text of one fixture page, its lines without their ends.
+QStringList LayoutLines(int Page, const char* LineEnd = "\n") {
+    QByteArray text;
+    AppendLayoutText(text, Pages()[Page - 1], LineEnd);
+    EXPECT_TRUE(text.endsWith(QByteArray(LineEnd) + '\f') || text == "\f");
+    text.chop(1);
+    QStringList lines = QString::fromUtf8(text).split(QString::fromLatin1(LineEnd));
+    lines.removeLast();  // after the last line end
+    return lines;
+}
+
+TEST(LayoutFormatsTest, LayoutTextKeepsColumnsSideBySide) {
+    const QStringList lines = LayoutLines(TwoColumnsPage);
+    ASSERT_EQ(lines.size(), 3);
+    const QStringList left = {"alpha beta gamma", "delta epsilon zeta", "eta theta iota"};
+    const QStringList right = {"one two three", "four five six", "seven eight nine"};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_TRUE(lines[i].startsWith(left[i])) << lines[i].toStdString();
+        // The right column starts where its x (320) lies on the 6 pt grid from the left column's 72.
+        EXPECT_EQ(lines[i].indexOf(right[i]), (320 - 72) / 6) << lines[i].toStdString();
+        EXPECT_EQ(lines[i].simplified(), left[i] + ' ' + right[i]);
+    }
+}
+
+TEST(LayoutFormatsTest, LayoutTextAlignsTableCells) {
+    QStringList lines = LayoutLines(TablePage);
+    lines.removeAll(QString());  // the rows stand apart: empty lines between them
+    ASSERT_EQ(lines.size(), 3);
+    const QList<QStringList> cells = {{"Name", "Qty", "Price"}, {"apple", "3", "1.20"}, {"pear", "12", "0.80"}};
+    const int columns[] = {0, (200 - 72) / 6, (300 - 72) / 6};
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(lines[r].simplified(), cells[r].join(' '));
+        for (int c = 0; c < 3; ++c) EXPECT_EQ(lines[r].indexOf(cells[r][c]), columns[c]) << lines[r].toStdString();
+    }
+}
+
+TEST(LayoutFormatsTest, LayoutTextEndsLinesAsAskedAndPagesWithAFormFeed) {
+    QByteArray crlf;
+    AppendLayoutText(crlf, Pages()[TwoColumnsPage - 1], "\r\n");
+    EXPECT_EQ(crlf.count("\r\n"), 3);
+    EXPECT_EQ(crlf.count('\n'), 3);
+    EXPECT_TRUE(crlf.endsWith("\r\n\f"));
+    QByteArray empty;
+    AppendLayoutText(empty, Pages()[EmptyPage - 1]);
+    EXPECT_EQ(empty, "\f");
+    // Turned text follows the level lines, each line on a line of its own.
+    EXPECT_EQ(LayoutLines(RotatedTextPage), (QStringList{"level line", "upward text"}));
+}
+
+}  // namespace
