@@ -1,8 +1,8 @@
 // A coverage-guided fuzz target (libFuzzer): the input is opened from memory
 // through TFPdf and walked the way a reader of the document would, through
-// every reading area of the component. Errors the component raises are the
-// expected answer to damaged input; anything else (a crash, a sanitizer
-// report, a leak, a hang) is a finding.
+// every reading area of the component and the page layout with its formats.
+// Errors the component raises are the expected answer to damaged input;
+// anything else (a crash, a sanitizer report, a leak, a hang) is a finding.
 //
 // Every walk is bounded: a few pages, a few dozen characters, items and
 // objects per page, a small rendering, and no image decoded whose declared
@@ -17,6 +17,7 @@
 #include <functional>
 
 #include <kestrune/FPdf.h>
+#include <kestrune/LayoutFormats.h>
 #include <kestrune/PdfError.h>
 
 using namespace kestrune;
@@ -106,6 +107,16 @@ void WalkCharacters(TFPdf& Pdf) {
         Pdf.Text(count / 2, 8);
         const int rectangles = Pdf.RectangleCount(0, count);
         ForEachIndex(rectangles, [&](int i) { Pdf.TextInRectangle(Pdf.GetRectangle(i)); });
+    });
+    // The whole page's words and every format of them (the page's characters
+    // are read once; the engine bounds them by the page's content).
+    Step([&] {
+        const TPageLayout layout = ReadPageLayout(Pdf);
+        QByteArray out;
+        AppendTsvPage(out, layout);
+        AppendJsonPage(out, layout);
+        AppendHocrPage(out, layout);
+        AppendLayoutText(out, layout);
     });
     Step([&] {
         int found = Pdf.FindFirst(QStringLiteral("e"), {}, 0, false);
