@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -24,6 +25,9 @@ namespace {
 constexpr int ClientWidth = 391;
 constexpr int ClientHeight = 77;
 constexpr int ProgressBarHeight = 20;
+
+// Ends a run whose window was closed; the clean-up runs, and no message shows.
+struct TRunStopped {};
 }  // namespace
 
 TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
@@ -115,6 +119,8 @@ void TKestruneForm::DismissOpenDialog() {
 void TKestruneForm::Handle(const std::function<void()>& Work) {
     try {
         Work();
+    } catch (const TRunStopped&) {
+        // The user closed the window: nothing to tell.
     } catch (...) {
         if (ShowException) ShowException(ExceptionMessage(std::current_exception()));
     }
@@ -124,7 +130,11 @@ QString TKestruneForm::ExceptionMessage(std::exception_ptr Error) { return Error
 
 void TKestruneForm::Button1Click(QObject*) {
     const std::optional<QString> chosen = ExecuteOpenDialog ? ExecuteOpenDialog() : std::nullopt;
-    if (chosen) ConvertFile(*chosen);
+    if (!chosen) return;
+    // One run at a time: a second one would take FPdf1 from the first, and
+    // both files would be lost. The choice waits for the run, as a drop does.
+    if (FRunning > 0) ConvertFilesLater({*chosen});
+    else ConvertFile(*chosen);
 }
 
 void TKestruneForm::ConvertFile(const QString& FileName) {
@@ -138,28 +148,37 @@ void TKestruneForm::ConvertFile(const QString& FileName) {
         ProgressBar1->setValue(0);
         FPdf1->SetActive(false);
         // Files queued during the run are converted once no run is left.
-        if (--FRunning == 0 && !FPending.isEmpty()) ConvertFilesLater({});
+        if (--FRunning == 0) {
+            FStopping = false;
+            if (!FPending.isEmpty()) ConvertFilesLater({});
+        }
     };
     try {
         const QString fileName = Edit1->text();
         const QFileInfo info(fileName);  // follows links
-        if (info.exists() && !info.isDir()) {
-            setWindowTitle(info.fileName());
-            TConversionProgress progress;
-            progress.Started = [this](int PageCount) {
-                // Qt draws an empty range as a busy indicator; a document without
-                // pages keeps an empty bar instead.
-                ProgressBar1->setMaximum(PageCount > 0 ? PageCount : 1);
-            };
-            progress.PageDone = [this](int Page) {
-                ProgressBar1->setValue(Page);
-                QCoreApplication::processEvents();
-            };
-            const QString target = TextFileName(fileName);
-            CheckTargetIsNotInput(fileName, target);
-            const TTextFile text = ReadTextFile(*FPdf1, fileName, progress);
-            if (!text.IsEmpty()) SaveTextFile(target, text);
-        }
+        // A mistyped name (the dialog takes any name and adds ".PDF" to it),
+        // or a file gone since it was chosen: said, not passed over in silence.
+        if (!info.exists())
+            throw EFileError(QStringLiteral("Cannot open file \"%1\". No such file").arg(fileName));
+        if (info.isDir())
+            throw EFileError(QStringLiteral("Cannot open file \"%1\". It is a folder").arg(fileName));
+        setWindowTitle(info.fileName());
+        TConversionProgress progress;
+        progress.Started = [this](int PageCount) {
+            // Qt draws an empty range as a busy indicator; a document without
+            // pages keeps an empty bar instead.
+            ProgressBar1->setMaximum(PageCount > 0 ? PageCount : 1);
+        };
+        progress.PageDone = [this](int Page) {
+            ProgressBar1->setValue(Page);
+            QCoreApplication::processEvents();
+            // The window was closed meanwhile: the pages read so far are dropped.
+            if (FStopping) throw TRunStopped();
+        };
+        const QString target = TextFileName(fileName);
+        CheckTargetIsNotInput(fileName, target);
+        const TTextFile text = ReadTextFile(*FPdf1, fileName, progress);
+        if (!text.IsEmpty()) SaveTextFile(target, text);
     } catch (...) {
         cleanUp();
         throw;
@@ -179,10 +198,19 @@ void TKestruneForm::ConvertFilesLater(const QStringList& Files) {
 
 void TKestruneForm::ConvertPendingFiles() {
     // A run in progress converts the queue when it ends (ConvertFile's clean-up).
-    while (FRunning == 0 && !FPending.isEmpty()) {
+    while (FRunning == 0 && !FStopping && !FPending.isEmpty()) {
         const QString next = FPending.takeFirst();
         Handle([&] { ConvertFile(next); });
     }
+}
+
+void TKestruneForm::closeEvent(QCloseEvent* Event) {
+    QWidget::closeEvent(Event);
+    if (FRunning == 0) return;
+    // The run notices after its current page; the program's event loop ends
+    // once it has cleaned up (quit on close).
+    FStopping = true;
+    FPending.clear();
 }
 
 QStringList TKestruneForm::DroppedFiles(const QMimeData* Data) {

@@ -26,12 +26,14 @@ public:
     ~TKestruneForm() override;
 
     // The conversion run behind Button1: the file dialog, then ConvertFile with
-    // the chosen path. Errors are not handled here: they leave this method.
+    // the chosen path. A file chosen while a run lasts waits for it (as a drop
+    // does). Errors are not handled here: they leave this method.
     void Button1Click(QObject* Sender);
 
     // The conversion run for FileName, from showing it in Edit1 on: what
     // Button1Click does once a file is chosen. After the clean-up (cursor,
-    // progress bar, FPdf1 inactive) errors leave this method.
+    // progress bar, FPdf1 inactive) errors leave this method; a name that is
+    // not an existing file is one (EFileError naming it).
     void ConvertFile(const QString& FileName);
 
     // Queues Files for conversion, each as ConvertFile does, one after another
@@ -39,6 +41,9 @@ public:
     // for it). Each error goes to ShowException and the next file still runs.
     // The program's file arguments and a drop onto the window come here.
     void ConvertFilesLater(const QStringList& Files);
+
+    // Whether a run is in progress or files wait for one.
+    bool IsBusy() const { return FRunning > 0 || !FPending.isEmpty(); }
 
     // The local files a drag carries, when it carries only local files (no
     // folders, no other URLs); empty otherwise, and such a drag is refused.
@@ -66,6 +71,9 @@ protected:
     void dragEnterEvent(QDragEnterEvent* Event) override;
     void dragMoveEvent(QDragMoveEvent* Event) override;
     void dropEvent(QDropEvent* Event) override;
+    // Closing the window during a run stops the run (no text file for it) and
+    // drops the files still waiting; the program then ends.
+    void closeEvent(QCloseEvent* Event) override;
 
 private:
     // Runs Work as an event handler: an error that leaves it goes to ShowException.
@@ -80,6 +88,7 @@ private:
     int FRunning = 0;         // conversion runs in progress (a second click nests one)
     QStringList FPending;     // files queued by ConvertFilesLater
     bool FPendingPosted = false;
+    bool FStopping = false;   // the window was closed during a run
 };
 
 }  // namespace kestrune

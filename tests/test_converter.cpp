@@ -75,6 +75,17 @@ QByteArray SurrogatePdf(const QByteArray& shownText) {
     return b.Build(catalog);
 }
 
+// Lets events run until Done holds; false after 20 seconds without.
+bool ProcessEventsUntil(const std::function<bool()>& Done) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!Done()) {
+        if (clock.elapsed() > 20000) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    return true;
+}
+
 // The three-page document of most window tests: two lines, no text, one line.
 const QList<QStringList> ThreePages = {{"Hello", "World"}, {}, {"Third page"}};
 const QByteArray ThreePagesText = "\xEF\xBB\xBF" "Hello\r\nWorld\r\n" "\r\n" "Third page\r\n";
@@ -347,13 +358,15 @@ TEST_F(ConverterWindow, CancelledDialogChangesNothing) {
     ExpectCleanedUp();
 }
 
-TEST_F(ConverterWindow, MissingFileOrFolderIsSilent) {
+// A name that is no existing file (a mistyped name, a file gone since it was
+// chosen) or a folder is said, naming it; nothing is written.
+TEST_F(ConverterWindow, MissingFileOrFolderIsNamedInTheMessage) {
     QDir(FDir.path()).mkdir("folder.pdf");
-    for (const QString& name : {Path("missing.pdf"), Path("folder.pdf"), QString()}) {
-        Run({name});
-        EXPECT_EQ(FForm.Edit1->text(), name);
-    }
-    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    Run({Path("missing.PDF")});
+    EXPECT_EQ(FForm.Edit1->text(), Path("missing.PDF"));
+    Run({Path("folder.pdf")});
+    EXPECT_EQ(FErrors, (QStringList{"Cannot open file \"" + Path("missing.PDF") + "\". No such file",
+                                    "Cannot open file \"" + Path("folder.pdf") + "\". It is a folder"}));
     EXPECT_EQ(FForm.windowTitle(), " Kestrune");
     EXPECT_TRUE(Entries().isEmpty());
     ExpectCleanedUp();
@@ -414,20 +427,20 @@ TEST_F(ConverterWindow, ShowsProgressAndBusyCursorDuringTheRun) {
 }
 
 // A second click during a run, while the first one lets events run after its
-// first page.
+// first page: the file chosen then is converted after the first one, and both
+// get their text; a cancelled second dialog changes nothing, and a missing
+// second file is named once its turn comes.
 TEST_F(ConverterWindow, SecondClickDuringARun) {
     struct Case {
         const char* name;
         std::optional<QString> secondChoice;  // relative to the folder
         QStringList errors;
-        bool firstWrites;
+        bool otherWritten;
     };
-    const QString active = "Cannot perform this operation on an active FPdf1 component";
-    const QString inactive = "Cannot perform this operation on an inactive FPdf1 component";
     const Case cases[] = {
-        {"cancelled", std::nullopt, {}, true},
-        {"existing file", QString("other.pdf"), {active, inactive}, false},
-        {"missing file", QString("missing.pdf"), {inactive}, false},
+        {"cancelled", std::nullopt, {}, false},
+        {"existing file", QString("other.pdf"), {}, true},
+        {"missing file", QString("missing.pdf"), {"Cannot open file \"" + Path("missing.pdf") + "\". No such file"}, false},
     };
     const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
     Write("other.pdf", SimpleTextPdf({{"Other"}}));
@@ -435,26 +448,49 @@ TEST_F(ConverterWindow, SecondClickDuringARun) {
         SCOPED_TRACE(c.name);
         FErrors.clear();
         QFile::remove(Path("doc.txt"));
+        QFile::remove(Path("other.txt"));
         const std::optional<QString> second = c.secondChoice ? std::optional(Path(*c.secondChoice)) : std::nullopt;
+        bool firstRunning = false;
         FOnDialog = [&] {
-            QTimer::singleShot(0, &FForm, [&] { Run({second}); });
+            QTimer::singleShot(0, &FForm, [&] {
+                firstRunning = FForm.IsBusy();
+                Run({second});
+            });
         };
         Run({pdf});
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !FForm.IsBusy(); }));
+        EXPECT_TRUE(firstRunning);
         EXPECT_EQ(FErrors, c.errors);
-        EXPECT_EQ(QFile::exists(Path("doc.txt")), c.firstWrites);
-        EXPECT_FALSE(QFile::exists(Path("other.txt")));
+        EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
+        if (c.otherWritten) EXPECT_EQ(ReadAll(Path("other.txt")), "\xEF\xBB\xBF" "Other\r\n");
+        else EXPECT_FALSE(QFile::exists(Path("other.txt")));
+        EXPECT_EQ(FForm.Edit1->text(), second.value_or(pdf));
         ExpectCleanedUp();
     }
 }
 
-// A second run that ends after the first run's last page lets the first one
-// write its file as usual.
-TEST_F(ConverterWindow, SecondClickAfterTheLastPage) {
-    const QString pdf = Write("doc.pdf", SimpleTextPdf({{"Only page"}}));
-    FOnDialog = [&] { QTimer::singleShot(0, &FForm, [&] { Run({Path("missing.pdf")}); }); };
-    Run({pdf});
+// Closing the window during a run stops it: no text file for it (an earlier
+// one stays as it was, no temporary file is left), a file waiting for its turn
+// is not converted, and the program's event loop ends.
+TEST_F(ConverterWindow, ClosingTheWindowDuringARunStopsIt) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    const QString other = Write("other.pdf", SimpleTextPdf({{"Other"}}));
+    Write("doc.txt", "earlier");
+    FForm.show();
+    FOnDialog = [&] {
+        FForm.ConvertFilesLater({other});
+        QTimer::singleShot(0, &FForm, [this] { FForm.close(); });
+    };
+    QTimer::singleShot(0, &FForm, [&] { Run({pdf}); });
+    QTimer safetyNet;  // only
+    safetyNet.callOnTimeout([] { QCoreApplication::exit(1); });
+    safetyNet.start(20000);
+    EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(FForm.IsBusy());
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
-    EXPECT_EQ(ReadAll(Path("doc.txt")), "\xEF\xBB\xBF" "Only page\r\n");
+    EXPECT_EQ(ReadAll(Path("doc.txt")), "earlier");
+    EXPECT_EQ(Entries(), (QStringList{"doc.pdf", "doc.txt", "other.pdf"}));
+    ExpectCleanedUp();
 }
 
 TEST(ExceptionMessage, IsTheMessageOfEachKindOfError) {
@@ -469,17 +505,6 @@ TEST(ExceptionMessage, IsTheMessageOfEachKindOfError) {
 // ---- Files from outside: the program's arguments and drops -----------------------
 
 namespace {
-
-// Lets events run until Done holds; false after 20 seconds without.
-bool ProcessEventsUntil(const std::function<bool()>& Done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!Done()) {
-        if (clock.elapsed() > 20000) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    }
-    return true;
-}
 
 // The visible windows other than Except, by class name.
 QStringList VisibleWindows(const QWidget* Except) {
