@@ -6,6 +6,8 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
@@ -15,7 +17,10 @@
 #include <QTimer>
 #include <QUrl>
 
+#include "app/BatchInputs.h"
 #include "app/Conversion.h"
+#include "app/TextOptions.h"
+#include "app/WindowConversion.h"
 #include "component/FileError.h"
 #include <kestrune/FPdf.h>
 
@@ -23,11 +28,12 @@ namespace kestrune {
 
 namespace {
 constexpr int ClientWidth = 391;
-constexpr int ClientHeight = 77;
+// 77 for the button, the edit box and the progress bar, and a line for Label1
+// between the edit box and the bar.
+constexpr int LabelHeight = 20;
+constexpr int ClientHeight = 77 + LabelHeight;
 constexpr int ProgressBarHeight = 20;
 
-// Ends a run whose window was closed; the clean-up runs, and no message shows.
-struct TRunStopped {};
 }  // namespace
 
 TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
@@ -50,6 +56,10 @@ TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
     // A file dropped anywhere on the window goes to the window (a conversion),
     // not into the edit box as the text of its URL.
     Edit1->setAcceptDrops(false);
+
+    Label1 = new QLabel(this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(8, 56, 377, LabelHeight);
 
     ProgressBar1 = new QProgressBar(this);
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
@@ -80,6 +90,16 @@ TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
     ShowException = [this](const QString& Message) {
         QMessageBox::critical(this, QApplication::applicationDisplayName(), Message);
     };
+    AskPassword = [this](const QString& FileName, bool Retry) -> std::optional<QString> {
+        QInputDialog dialog(this);
+        dialog.setObjectName(QStringLiteral("PasswordDialog"));
+        dialog.setWindowTitle(QApplication::applicationDisplayName());
+        dialog.setLabelText(Retry ? QStringLiteral("Incorrect password for %1. Password:").arg(FileName)
+                                  : QStringLiteral("%1 is protected by a password. Password:").arg(FileName));
+        dialog.setTextEchoMode(QLineEdit::Password);
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        return dialog.textValue();
+    };
 
     setAcceptDrops(true);
 
@@ -91,6 +111,7 @@ TKestruneForm::~TKestruneForm() = default;
 
 void TKestruneForm::showEvent(QShowEvent* Event) {
     QWidget::showEvent(Event);
+    FClosed = false;
     // The frame is known once the window is shown: centre the whole window then.
     if (!FCentred && windowHandle()) {
         FCentred = true;
@@ -119,8 +140,6 @@ void TKestruneForm::DismissOpenDialog() {
 void TKestruneForm::Handle(const std::function<void()>& Work) {
     try {
         Work();
-    } catch (const TRunStopped&) {
-        // The user closed the window: nothing to tell.
     } catch (...) {
         if (ShowException) ShowException(ExceptionMessage(std::current_exception()));
     }
@@ -131,63 +150,102 @@ QString TKestruneForm::ExceptionMessage(std::exception_ptr Error) { return Error
 void TKestruneForm::Button1Click(QObject*) {
     const std::optional<QString> chosen = ExecuteOpenDialog ? ExecuteOpenDialog() : std::nullopt;
     if (!chosen) return;
-    // One run at a time: a second one would take FPdf1 from the first, and
-    // both files would be lost. The choice waits for the run, as a drop does.
-    if (FRunning > 0) ConvertFilesLater({*chosen});
-    else ConvertFile(*chosen);
+    // One run at a time; the choice waits for the run in progress, as a drop does.
+    if (IsBusy()) {
+        FPending.append({*chosen, false});
+        PostPendingFiles();
+    } else {
+        ConvertFile(*chosen);
+    }
 }
 
 void TKestruneForm::ConvertFile(const QString& FileName) {
     Edit1->setText(FileName);
+    Edit1->setToolTip(FileName);  // the whole path, when the box is too narrow for it
     ProgressBar1->setValue(0);
+    Label1->clear();
     setCursor(Qt::WaitCursor);
-    ++FRunning;
-
-    const auto cleanUp = [this] {
-        unsetCursor();
-        ProgressBar1->setValue(0);
-        FPdf1->SetActive(false);
-        // Files queued during the run are converted once no run is left.
-        if (--FRunning == 0) {
-            FStopping = false;
-            if (!FPending.isEmpty()) ConvertFilesLater({});
-        }
-    };
+    FRunning = true;
+    FPasswordsAsked = 0;
     try {
-        const QString fileName = Edit1->text();
-        const QFileInfo info(fileName);  // follows links
+        FFileName = Edit1->text();
+        const QFileInfo info(FFileName);  // follows links
         // A mistyped name (the dialog takes any name and adds ".PDF" to it),
         // or a file gone since it was chosen: said, not passed over in silence.
         if (!info.exists())
-            throw EFileError(QStringLiteral("Cannot open file \"%1\". No such file").arg(fileName));
-        if (info.isDir())
-            throw EFileError(QStringLiteral("Cannot open file \"%1\". It is a folder").arg(fileName));
+            throw EFileError(QStringLiteral("Cannot open file \"%1\". No such file").arg(FFileName));
+        if (info.isDir()) throw EFileError(QStringLiteral("Cannot open file \"%1\". It is a folder").arg(FFileName));
         setWindowTitle(info.fileName());
-        TConversionProgress progress;
-        progress.Started = [this](int PageCount) {
-            // Qt draws an empty range as a busy indicator; a document without
-            // pages keeps an empty bar instead.
-            ProgressBar1->setMaximum(PageCount > 0 ? PageCount : 1);
-        };
-        progress.PageDone = [this](int Page) {
-            ProgressBar1->setValue(Page);
-            QCoreApplication::processEvents();
-            // The window was closed meanwhile: the pages read so far are dropped.
-            if (FStopping) throw TRunStopped();
-        };
-        const QString target = TextFileName(fileName);
-        CheckTargetIsNotInput(fileName, target);
-        const TTextFile text = ReadTextFile(*FPdf1, fileName, progress);
-        if (!text.IsEmpty()) SaveTextFile(target, text);
+        CheckTargetIsNotInput(FFileName, TextFileName(FFileName));
+        StartConversion(QString());
     } catch (...) {
-        cleanUp();
+        Label1->setText(QStringLiteral("Nothing written for %1").arg(QFileInfo(FFileName).fileName()));
+        CleanUp();
         throw;
     }
-    cleanUp();
+}
+
+void TKestruneForm::StartConversion(const QString& Password) {
+    FConversion = std::make_unique<TWindowConversion>(WorkerProgram);
+    connect(FConversion.get(), &TWindowConversion::Started, this, [this](int PageCount) {
+        // Qt draws an empty range as a busy indicator; keep a plain bar.
+        ProgressBar1->setMaximum(PageCount > 0 ? PageCount : 1);
+    });
+    connect(FConversion.get(), &TWindowConversion::Progress, ProgressBar1, &QProgressBar::setValue);
+    connect(FConversion.get(), &TWindowConversion::Finished, this,
+            [this](const TConversionResult& Result) { ConversionFinished(Result); });
+    FConversion->Start(FFileName, Password, TextFileName(FFileName));
+}
+
+void TKestruneForm::ConversionFinished(const TConversionResult& Result) {
+    FConversion.reset();
+    if (Result.NeedsPassword && FPasswordsAsked < PasswordTries && AskPassword) {
+        unsetCursor();
+        const std::optional<QString> password = AskPassword(QFileInfo(FFileName).fileName(), FPasswordsAsked > 0);
+        ++FPasswordsAsked;
+        if (password && !FClosed) {
+            setCursor(Qt::WaitCursor);
+            StartConversion(*password);
+            return;
+        }
+    }
+    const QString name = QFileInfo(FFileName).fileName();
+    // A document without pages: an empty bar (Qt draws an empty range as busy).
+    if (Result.PageCount == 0) ProgressBar1->setMaximum(1);
+    if (Result.Failed) {
+        Label1->setText(QStringLiteral("Nothing written for %1").arg(name));
+    } else if (Result.PagesWritten == 0) {
+        Label1->setText(QStringLiteral("Nothing written: %1 has no pages").arg(name));
+    } else {
+        Label1->setText(QStringLiteral("%1 written: %2").arg(QFileInfo(TextFileName(FFileName)).fileName(),
+                                                             Result.PagesWritten == 1
+                                                                 ? QStringLiteral("1 page")
+                                                                 : QStringLiteral("%1 pages").arg(Result.PagesWritten)));
+    }
+    Label1->setToolTip(Result.PagesWritten > 0 ? TextFileName(FFileName) : QString());
+    // The progress bar and the cursor come back before the message shows; files
+    // dropped meanwhile wait until it has been read.
+    unsetCursor();
+    ProgressBar1->setValue(0);
+    if (Result.Failed && ShowException)
+        ShowException(FFromOutside ? QStringLiteral("%1: %2").arg(FFileName, Result.Error) : Result.Error);
+    CleanUp();
+}
+
+void TKestruneForm::CleanUp() {
+    unsetCursor();
+    ProgressBar1->setValue(0);
+    FRunning = false;
+    FFromOutside = false;
+    PostPendingFiles();
 }
 
 void TKestruneForm::ConvertFilesLater(const QStringList& Files) {
-    FPending += Files;
+    for (const QString& file : Files) FPending.append({file, true});
+    PostPendingFiles();
+}
+
+void TKestruneForm::PostPendingFiles() {
     if (FPendingPosted || FPending.isEmpty()) return;
     FPendingPosted = true;
     QTimer::singleShot(0, this, [this] {
@@ -197,20 +255,39 @@ void TKestruneForm::ConvertFilesLater(const QStringList& Files) {
 }
 
 void TKestruneForm::ConvertPendingFiles() {
-    // A run in progress converts the queue when it ends (ConvertFile's clean-up).
-    while (FRunning == 0 && !FStopping && !FPending.isEmpty()) {
-        const QString next = FPending.takeFirst();
-        Handle([&] { ConvertFile(next); });
+    // A run in progress takes the next file when it ends (CleanUp).
+    while (!FRunning && !FPending.isEmpty()) {
+        const TQueued next = FPending.takeFirst();
+        if (next.FromOutside && QFileInfo(next.FileName).isDir()) {
+            // A folder stands for the PDF files below it, in the order of their
+            // paths, as for kestrune-text; these go first, in its place.
+            TOptions options;
+            options.Files = {next.FileName};
+            const QList<TBatchInput> inputs = CollectInputs(options);
+            QList<TQueued> files;
+            for (const TBatchInput& input : inputs) {
+                if (input.Refusal.isEmpty()) files.append({input.Input, true});
+                else if (ShowException) ShowException(QStringLiteral("%1: %2").arg(input.Input, input.Refusal));
+            }
+            FPending = files + FPending;
+            continue;
+        }
+        Handle([&] {
+            FFromOutside = next.FromOutside;
+            ConvertFile(next.FileName);
+        });
     }
 }
 
 void TKestruneForm::closeEvent(QCloseEvent* Event) {
     QWidget::closeEvent(Event);
-    if (FRunning == 0) return;
-    // The run notices after its current page; the program's event loop ends
-    // once it has cleaned up (quit on close).
-    FStopping = true;
+    FClosed = true;
     FPending.clear();
+    if (!FConversion) return;
+    // At once: the workers are killed and no text file is written for the
+    // run; the program's event loop ends when the window has gone (quit on close).
+    FConversion.reset();
+    CleanUp();
 }
 
 QStringList TKestruneForm::DroppedFiles(const QMimeData* Data) {
@@ -219,7 +296,7 @@ QStringList TKestruneForm::DroppedFiles(const QMimeData* Data) {
     for (const QUrl& url : Data->urls()) {
         if (!url.isLocalFile()) return {};
         const QString path = url.toLocalFile();
-        if (path.isEmpty() || QFileInfo(path).isDir()) return {};
+        if (path.isEmpty()) return {};
         files.append(path);
     }
     return files;

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -100,8 +101,17 @@ struct TWorkerPool::TState {
     int FirstActive = 0;          // the documents before it have finished
     int NextWaiting = 0;          // the first document not started yet
     QString StartError;           // why no worker could be started
+    // Cancel's flag, and the pipe that wakes the loop from its wait for it.
+    std::atomic<bool> Cancelled{false};
+    int Wake[2] = {-1, -1};
+
+    TState() {
+        if (::pipe2(Wake, O_CLOEXEC | O_NONBLOCK) != 0) Wake[0] = Wake[1] = -1;
+    }
 
     ~TState() {
+        for (const int fd : Wake)
+            if (fd >= 0) ::close(fd);
         // Idle workers end when their socket closes; the others are killed.
         for (TWorker& w : Workers) {
             if (w.Fd >= 0) ::close(w.Fd);
@@ -469,8 +479,23 @@ struct TWorkerPool::TState {
         return int(std::clamp<long long>(ms, 0, INT_MAX));
     }
 
+    // Cancel's effect: the workers killed (their ends are no news), every
+    // document not yet finished failed.
+    void CancelAll() {
+        for (TWorker& w : Workers)
+            if (w.Pid > 0 && !w.Killed) {
+                w.Killed = true;
+                ::kill(w.Pid, SIGKILL);
+            }
+        for (int doc = FirstActive; doc < Documents.size(); ++doc) Fail(doc, -1, QStringLiteral("cancelled"), true);
+    }
+
     void Loop() {
         while (Unfinished > 0) {
+            if (Cancelled) {
+                CancelAll();
+                return;
+            }
             Workers.remove_if([](const TWorker& w) { return w.Fd < 0 && w.Pid < 0; });
             const int waiting = AssignAll();
             if (waiting > 0) StartWorkers(waiting);
@@ -483,6 +508,10 @@ struct TWorkerPool::TState {
             }
             QList<pollfd> fds;
             QList<TWorker*> owners;
+            if (Wake[0] >= 0) {
+                fds.append({Wake[0], POLLIN, 0});
+                owners.append(nullptr);
+            }
             for (TWorker& w : Workers) {
                 fds.append({w.Fd, POLLIN, 0});
                 owners.append(&w);
@@ -490,7 +519,7 @@ struct TWorkerPool::TState {
             const int n = ::poll(fds.data(), nfds_t(fds.size()), PollTimeout());
             if (n < 0 && errno != EINTR) break;
             for (qsizetype i = 0; i < fds.size(); ++i)
-                if (fds[i].revents) Read(*owners[i]);
+                if (fds[i].revents && owners[i]) Read(*owners[i]);
             CheckDeadlines();
         }
     }
@@ -523,6 +552,14 @@ void TWorkerPool::Run(const QList<TDocumentJob>& Jobs, const TEvents& Events) {
     for (TState::TWorker& w : F->Workers) w.OpenDocument = -1;
     F->Loop();
     F->Events = nullptr;
+}
+
+void TWorkerPool::Cancel() {
+    F->Cancelled = true;
+    // The byte stays in the pipe: every later wait returns at once too.
+    if (F->Wake[1] >= 0)
+        while (::write(F->Wake[1], "x", 1) < 0 && errno == EINTR) {
+        }
 }
 
 QList<pid_t> TWorkerPool::WorkerProcesses() const {

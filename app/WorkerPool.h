@@ -77,6 +77,11 @@ public:
     // Converts the documents; returns when each has been reported Finished.
     void Run(const QList<TDocumentJob>& Jobs, const TEvents& Events);
 
+    // Ends the Run in progress at once, from any thread: its workers are
+    // killed and every document not yet reported fails with "cancelled". A
+    // Run that starts later ends the same way: a cancelled pool is done with.
+    void Cancel();
+
     // The process ids of the running workers.
     QList<pid_t> WorkerProcesses() const;
 

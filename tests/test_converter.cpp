@@ -16,6 +16,8 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGlyphRun>
+#include <QInputDialog>
+#include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTextLayout>
@@ -25,6 +27,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <algorithm>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -36,6 +39,7 @@
 #include <kestrune/PdfError.h>
 #include "support/ApplicationEnvironment.h"
 #include "support/PdfBuilder.h"
+#include "support/PdfEncryption.h"
 #include "support/TestHelpers.h"
 
 using namespace kestrune;
@@ -191,6 +195,8 @@ protected:
             return choice;
         };
         FForm.ShowException = [this](const QString& message) { FErrors.append(message); };
+        // The window program serves as its own worker, as in the installed program.
+        FForm.WorkerProgram = KESTRUNE_PROGRAM;
     }
 
     QString Path(const QString& name) const { return FDir.filePath(name); }
@@ -198,9 +204,14 @@ protected:
     QStringList Entries() const { return QDir(FDir.path()).entryList(QDir::Files | QDir::NoDotAndDotDot); }
 
     // Clicks Button1 with the given dialog answers queued.
-    void Run(std::initializer_list<std::optional<QString>> choices) {
+    void Click(std::initializer_list<std::optional<QString>> choices) {
         FChoices.insert(FChoices.end(), choices.begin(), choices.end());
         FForm.Button1->click();
+    }
+    // The same, and waits for the window to be idle again.
+    void Run(std::initializer_list<std::optional<QString>> choices) {
+        Click(choices);
+        ASSERT_TRUE(ProcessEventsUntil([this] { return !FForm.IsBusy(); }));
     }
 
     void ExpectCleanedUp() const {
@@ -220,7 +231,7 @@ protected:
 
 TEST_F(ConverterWindow, LayoutAndCaptions) {
     EXPECT_EQ(FForm.windowTitle(), " Kestrune");
-    EXPECT_EQ(FForm.size(), QSize(391, 77));
+    EXPECT_EQ(FForm.size(), QSize(391, 97));  // 77, and a line for Label1
     EXPECT_EQ(FForm.minimumSize(), FForm.maximumSize());  // not resizable
     EXPECT_EQ(FForm.windowType(), Qt::Tool);
     EXPECT_TRUE(FForm.testAttribute(Qt::WA_QuitOnClose));
@@ -228,7 +239,8 @@ TEST_F(ConverterWindow, LayoutAndCaptions) {
     EXPECT_EQ(FForm.Button1->text(), "PDF ファイル選択");
     EXPECT_EQ(FForm.Edit1->geometry(), QRect(8, 32, 377, 22));
     EXPECT_FALSE(FForm.Edit1->isReadOnly());
-    EXPECT_EQ(FForm.ProgressBar1->geometry(), QRect(0, 57, 391, 20));
+    EXPECT_EQ(FForm.Label1->geometry(), QRect(8, 56, 377, 20));
+    EXPECT_EQ(FForm.ProgressBar1->geometry(), QRect(0, 77, 391, 20));
     EXPECT_EQ(FForm.ProgressBar1->orientation(), Qt::Horizontal);
     EXPECT_EQ(FForm.ProgressBar1->minimum(), 0);
     EXPECT_EQ(FForm.OpenDialog1->nameFilters(), QStringList{"*.pdf (*.pdf)"});
@@ -291,7 +303,9 @@ TEST_F(ConverterWindow, ConvertsEveryPageWithItsLineBreaks) {
     EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
     EXPECT_EQ(FForm.Edit1->text(), pdf);
     EXPECT_EQ(FForm.windowTitle(), "doc.pdf");
+    EXPECT_EQ(FForm.Edit1->toolTip(), pdf);
     EXPECT_EQ(FForm.ProgressBar1->maximum(), 3);
+    EXPECT_EQ(FForm.Label1->text(), "doc.txt written: 3 pages");
     ExpectCleanedUp();
 }
 
@@ -322,6 +336,7 @@ TEST_F(ConverterWindow, DocumentWithoutPagesWritesNoFile) {
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     EXPECT_EQ(Entries(), (QStringList{"empty.pdf", "three.pdf", "three.txt"}));
     EXPECT_EQ(FForm.windowTitle(), "empty.pdf");
+    EXPECT_EQ(FForm.Label1->text(), "Nothing written: empty.pdf has no pages");
     EXPECT_EQ(FForm.ProgressBar1->minimum(), 0);
     EXPECT_EQ(FForm.ProgressBar1->maximum(), 1);
     ExpectCleanedUp();
@@ -378,6 +393,7 @@ TEST_F(ConverterWindow, UnreadableDocumentShowsTheEngineText) {
     // The engine's own text for a damaged file replaces the component's message.
     EXPECT_EQ(FErrors[0], "File not in PDF format or corrupted");
     EXPECT_EQ(FForm.windowTitle(), "broken.pdf");
+    EXPECT_EQ(FForm.Label1->text(), "Nothing written for broken.pdf");
     EXPECT_EQ(Entries(), QStringList{"broken.pdf"});
     ExpectCleanedUp();
 
@@ -385,6 +401,7 @@ TEST_F(ConverterWindow, UnreadableDocumentShowsTheEngineText) {
     Run({Write("good.pdf", SimpleTextPdf({{"Fine"}}))});
     EXPECT_EQ(FErrors.size(), 1);
     EXPECT_EQ(ReadAll(Path("good.txt")), "\xEF\xBB\xBF" "Fine\r\n");
+    EXPECT_EQ(FForm.Label1->text(), "good.txt written: 1 page");
 }
 
 TEST_F(ConverterWindow, OutputFileErrorIsShownAndTheEarlierFileStays) {
@@ -408,21 +425,23 @@ TEST_F(ConverterWindow, OutputFileErrorIsShownAndTheEarlierFileStays) {
     ExpectCleanedUp();
 }
 
-// While the run lasts: the busy cursor, the progress bar moving page by page,
-// and pending events running after each page.
+// While the run lasts: the busy cursor and the progress bar following the
+// pages the workers have done, up to the last one.
 TEST_F(ConverterWindow, ShowsProgressAndBusyCursorDuringTheRun) {
-    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    const QString pdf = Write("doc.pdf", testing_support::VariedTextPdf(120));
     QList<int> values;
     QList<Qt::CursorShape> cursors;
-    std::function<void()> watch = [&] {
-        values.append(FForm.ProgressBar1->value());
+    QObject::connect(FForm.ProgressBar1, &QProgressBar::valueChanged, &FForm, [&](int value) {
+        values.append(value);
         cursors.append(FForm.cursor().shape());
-        if (values.size() < 3) QTimer::singleShot(0, &FForm, watch);
-    };
-    FOnDialog = [&] { QTimer::singleShot(0, &FForm, watch); };
+    });
     Run({pdf});
-    EXPECT_EQ(values, (QList<int>{1, 2, 3}));
-    EXPECT_EQ(cursors, QList<Qt::CursorShape>(3, Qt::WaitCursor));
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(FForm.ProgressBar1->maximum(), 120);
+    ASSERT_GE(values.size(), 2);
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end() - 1));
+    EXPECT_EQ(values.mid(values.size() - 2), (QList<int>{120, 0}));  // the last page, then the clean-up
+    EXPECT_EQ(cursors.mid(0, cursors.size() - 1), QList<Qt::CursorShape>(cursors.size() - 1, Qt::WaitCursor));
     ExpectCleanedUp();
 }
 
@@ -454,11 +473,10 @@ TEST_F(ConverterWindow, SecondClickDuringARun) {
         FOnDialog = [&] {
             QTimer::singleShot(0, &FForm, [&] {
                 firstRunning = FForm.IsBusy();
-                Run({second});
+                Click({second});
             });
         };
         Run({pdf});
-        ASSERT_TRUE(ProcessEventsUntil([&] { return !FForm.IsBusy(); }));
         EXPECT_TRUE(firstRunning);
         EXPECT_EQ(FErrors, c.errors);
         EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
@@ -469,27 +487,152 @@ TEST_F(ConverterWindow, SecondClickDuringARun) {
     }
 }
 
-// Closing the window during a run stops it: no text file for it (an earlier
-// one stays as it was, no temporary file is left), a file waiting for its turn
-// is not converted, and the program's event loop ends.
+namespace {
+
+// The child processes of this process (of any of its threads).
+QStringList ChildProcesses() {
+    QStringList children;
+    for (const QString& task : QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot))
+        children += QString::fromLatin1(ReadAll("/proc/self/task/" + task + "/children")).split(' ', Qt::SkipEmptyParts);
+    return children;
+}
+
+}  // namespace
+
+// Closing the window during a run stops it at once: its workers are gone, no
+// text file is written for it (an earlier one stays as it was, no temporary
+// file is left), a file waiting for its turn is not converted, and the
+// program's event loop ends.
 TEST_F(ConverterWindow, ClosingTheWindowDuringARunStopsIt) {
-    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    // Some 30 ms a page in each worker: seconds in all, closed long before its end.
+    const QString pdf = Write("doc.pdf", testing_support::SlowTextPdf(200));
     const QString other = Write("other.pdf", SimpleTextPdf({{"Other"}}));
     Write("doc.txt", "earlier");
     FForm.show();
-    FOnDialog = [&] {
+    QStringList workersBeforeClose;
+    // Closed once the workers have sent their first pages.
+    QObject::connect(FForm.ProgressBar1, &QProgressBar::valueChanged, &FForm, [&](int value) {
+        if (value == 0 || !workersBeforeClose.isEmpty()) return;
+        workersBeforeClose = ChildProcesses();
         FForm.ConvertFilesLater({other});
-        QTimer::singleShot(0, &FForm, [this] { FForm.close(); });
-    };
-    QTimer::singleShot(0, &FForm, [&] { Run({pdf}); });
+        FForm.close();
+    });
+    QTimer::singleShot(0, &FForm, [&] { Click({pdf}); });
     QTimer safetyNet;  // only
     safetyNet.callOnTimeout([] { QCoreApplication::exit(1); });
     safetyNet.start(20000);
     EXPECT_EQ(QApplication::exec(), 0);
+    EXPECT_FALSE(workersBeforeClose.isEmpty());
+    EXPECT_EQ(ChildProcesses(), QStringList());
     EXPECT_FALSE(FForm.IsBusy());
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     EXPECT_EQ(ReadAll(Path("doc.txt")), "earlier");
     EXPECT_EQ(Entries(), (QStringList{"doc.pdf", "doc.txt", "other.pdf"}));
+    ExpectCleanedUp();
+}
+
+// ---- Password-protected documents -------------------------------------------
+
+// The real password prompt, answered by Answers in turn (nothing: cancelled);
+// returns the prompts' texts.
+class PasswordPrompt : public ConverterWindow {
+protected:
+    void SetUp() override {
+        ConverterWindow::SetUp();
+        FRealAskPassword = FForm.AskPassword;
+        FForm.AskPassword = [this](const QString& FileName, bool Retry) {
+            QTimer::singleShot(0, &FForm, [this] { Answer(); });
+            return FRealAskPassword(FileName, Retry);
+        };
+    }
+
+    void Answer() {
+        auto* dialog = FForm.findChild<QInputDialog*>("PasswordDialog");
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_TRUE(dialog->isVisible());
+        EXPECT_TRUE(dialog->isModal());
+        EXPECT_EQ(dialog->textEchoMode(), QLineEdit::Password);
+        FPrompts.append(dialog->labelText());
+        ASSERT_FALSE(FAnswers.empty());
+        const std::optional<QString> answer = FAnswers.front();
+        FAnswers.pop_front();
+        if (!answer) {
+            dialog->reject();
+            return;
+        }
+        auto* edit = dialog->findChild<QLineEdit*>();
+        ASSERT_NE(edit, nullptr);
+        edit->setText(*answer);
+        dialog->accept();
+    }
+
+    std::function<std::optional<QString>(const QString&, bool)> FRealAskPassword;
+    std::deque<std::optional<QString>> FAnswers;
+    QStringList FPrompts;
+};
+
+TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
+    const QString asked = "locked.pdf is protected by a password. Password:";
+    const QString again = "Incorrect password for locked.pdf. Password:";
+    const QString refused = "Password required or incorrect password";
+    struct Case {
+        const char* name;
+        std::deque<std::optional<QString>> answers;
+        QStringList prompts;
+        QStringList errors;
+        bool written;
+    };
+    const Case cases[] = {
+        {"right", {"secret"}, {asked}, {}, true},
+        {"wrong, then right", {"guess", "secret"}, {asked, again}, {}, true},
+        {"cancelled", {std::nullopt}, {asked}, {refused}, false},
+        {"wrong, then cancelled", {"guess", std::nullopt}, {asked, again}, {refused}, false},
+        {"three times wrong", {"a", "b", "c"}, {asked, again, again}, {refused}, false},
+    };
+    const QString pdf = Write("locked.pdf", testing_support::PasswordTextPdf("secret", {"Hidden words", "More"}));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(Path("locked.txt"));
+        FErrors.clear();
+        FPrompts.clear();
+        FAnswers = c.answers;
+        Run({pdf});
+        EXPECT_EQ(FPrompts, c.prompts);
+        EXPECT_TRUE(FAnswers.empty());
+        EXPECT_EQ(FErrors, c.errors);
+        if (c.written) EXPECT_EQ(ReadAll(Path("locked.txt")), "\xEF\xBB\xBF" "Hidden words\r\nMore\r\n");
+        else EXPECT_EQ(Entries(), QStringList{"locked.pdf"});
+        EXPECT_EQ(FForm.Label1->text(), c.written ? "locked.txt written: 2 pages" : "Nothing written for locked.pdf");
+        ExpectCleanedUp();
+    }
+}
+
+// ---- The worker processes ----------------------------------------------------
+
+// The window's text file is byte for byte the one kestrune-text writes, on a
+// document long enough to be shared among several workers in ranges.
+TEST_F(ConverterWindow, WritesTheBytesOfKestruneText) {
+    const QByteArray document = testing_support::VariedTextPdf(300);
+    Run({Write("window.pdf", document)});
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    const QString cli = Write("cli.pdf", document);
+    QProcess text;
+    text.start(KESTRUNE_TEXT_PROGRAM, {"-j", "2", cli});
+    ASSERT_TRUE(text.waitForFinished(60000));
+    ASSERT_EQ(text.exitCode(), 0) << text.readAllStandardError().toStdString();
+    const QByteArray expected = ReadAll(Path("cli.txt"));
+    EXPECT_GT(expected.size(), 10000);
+    EXPECT_EQ(ReadAll(Path("window.txt")), expected);
+    EXPECT_EQ(FForm.Label1->text(), "window.txt written: 300 pages");
+}
+
+// A worker that cannot be started ends the run with a message, not in silence.
+TEST_F(ConverterWindow, AWorkerThatCannotStartIsAnError) {
+    FForm.WorkerProgram = Path("no-such-program");
+    Run({Write("doc.pdf", SimpleTextPdf({{"A"}}))});
+    ASSERT_EQ(FErrors.size(), 1);
+    EXPECT_TRUE(FErrors[0].startsWith("cannot start a worker process")) << FErrors[0].toStdString();
+    EXPECT_EQ(Entries(), QStringList{"doc.pdf"});
     ExpectCleanedUp();
 }
 
@@ -548,12 +691,14 @@ TEST_F(ConverterWindow, NothingOfTheDialogRemainsDuringTheRun) {
     });
     QStringList windowsAtStart;
     QWidget* popupAtStart = nullptr;
-    FForm.FPdf1->OnPageChange = [&](QObject*) {
-        if (FForm.FPdf1->GetPageNumber() != 1) return;
+    // The workers have sent pages: the run is under way.
+    QObject::connect(FForm.ProgressBar1, &QProgressBar::valueChanged, &FForm, [&](int value) {
+        if (value == 0) return;
         windowsAtStart = VisibleWindows(&FForm);
         popupAtStart = QApplication::activePopupWidget();
-    };
+    });
     FForm.Button1->click();
+    ASSERT_TRUE(ProcessEventsUntil([this] { return !FForm.IsBusy(); }));
     EXPECT_TRUE(popupShown);
     EXPECT_TRUE(windowsAtStart.isEmpty()) << windowsAtStart.join(", ").toStdString();
     EXPECT_EQ(popupAtStart, nullptr);
@@ -594,8 +739,8 @@ bool Drop(QWidget& Target, QMimeData* Data) {
 TEST_F(ConverterWindow, ADroppedFileIsConverted) {
     const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
     EXPECT_TRUE(Drop(FForm, FileUrls({pdf})));
-    EXPECT_FALSE(QFile::exists(Path("doc.txt")));  // not inside the drop itself
-    ASSERT_TRUE(ProcessEventsUntil([&] { return QFile::exists(Path("doc.txt")); }));
+    EXPECT_EQ(FForm.Edit1->text(), "");  // not inside the drop itself
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !FForm.IsBusy(); }));
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
     EXPECT_EQ(FForm.Edit1->text(), pdf);
@@ -605,14 +750,14 @@ TEST_F(ConverterWindow, ADroppedFileIsConverted) {
 }
 
 // Several files are converted in turn; a file that is no PDF gets the
-// engine's message and the next one still runs.
+// engine's message, naming the file, and the next one still runs.
 TEST_F(ConverterWindow, SeveralDroppedFilesAreConvertedInTurn) {
     const QString a = Write("a.pdf", SimpleTextPdf({{"A"}}));
     const QString notes = Write("notes.text", "plain words, no PDF");
     const QString b = Write("b.PDF", SimpleTextPdf({{"B"}}));
     EXPECT_TRUE(Drop(FForm, FileUrls({a, notes, b})));
-    ASSERT_TRUE(ProcessEventsUntil([&] { return QFile::exists(Path("b.txt")); }));
-    EXPECT_EQ(FErrors, QStringList{"File not in PDF format or corrupted"});
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !FForm.IsBusy(); }));
+    EXPECT_EQ(FErrors, QStringList{notes + ": File not in PDF format or corrupted"});
     EXPECT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBF" "A\r\n");
     EXPECT_EQ(ReadAll(Path("b.txt")), "\xEF\xBB\xBF" "B\r\n");
     EXPECT_EQ(ReadAll(notes), "plain words, no PDF");
@@ -620,26 +765,46 @@ TEST_F(ConverterWindow, SeveralDroppedFilesAreConvertedInTurn) {
     ExpectCleanedUp();
 }
 
-// What is not a set of local files is refused: the drag shows it cannot drop,
-// and nothing runs.
+// What is not a set of local files and folders is refused: the drag shows it
+// cannot drop, and nothing runs.
 TEST_F(ConverterWindow, DragsOfOtherThingsAreRefused) {
     const QString pdf = Write("doc.pdf", SimpleTextPdf({{"A"}}));
-    QDir(FDir.path()).mkdir("folder");
     auto text = new QMimeData;
     text->setText(pdf);
     auto web = new QMimeData;
     web->setUrls({QUrl("https://example.org/doc.pdf")});
+    auto mixed = FileUrls({pdf});
+    mixed->setUrls(mixed->urls() << QUrl("https://example.org/doc.pdf"));
     const std::pair<const char*, QMimeData*> cases[] = {
         {"text", text},
         {"web address", web},
-        {"folder", FileUrls({Path("folder")})},
-        {"file and folder", FileUrls({pdf, Path("folder")})},
+        {"file and web address", mixed},
         {"no URL", new QMimeData},
     };
     for (const auto& [name, data] : cases) EXPECT_FALSE(Drop(FForm, data)) << name;
     QCoreApplication::processEvents();
     EXPECT_EQ(Entries(), QStringList{"doc.pdf"});
     EXPECT_EQ(FForm.Edit1->text(), "");
+}
+
+// A dropped folder stands for the PDF files below it (any case of the
+// extension, in subfolders too, in the order of their paths); its other files
+// stay as they are. A folder without any PDF file is said.
+TEST_F(ConverterWindow, ADroppedFolderConvertsItsPdfFiles) {
+    QDir(FDir.path()).mkpath("box/sub");
+    QDir(FDir.path()).mkpath("nothing");
+    Write("box/b.pdf", SimpleTextPdf({{"B"}}));
+    Write("box/sub/a.PDF", SimpleTextPdf({{"A"}}));
+    Write("box/notes.text", "not converted");
+    Write("nothing/notes.text", "not converted");
+    EXPECT_TRUE(Drop(FForm, FileUrls({Path("box"), Path("nothing")})));
+    ASSERT_TRUE(ProcessEventsUntil([&] { return !FForm.IsBusy(); }));
+    EXPECT_EQ(FErrors, QStringList{Path("nothing") + ": the folder holds no PDF file"});
+    EXPECT_EQ(ReadAll(Path("box/b.txt")), "\xEF\xBB\xBF" "B\r\n");
+    EXPECT_EQ(ReadAll(Path("box/sub/a.txt")), "\xEF\xBB\xBF" "A\r\n");
+    EXPECT_EQ(QDir(Path("box")).entryList(QDir::Files), (QStringList{"b.pdf", "b.txt", "notes.text"}));
+    EXPECT_EQ(FForm.Edit1->text(), Path("box/sub/a.PDF"));  // the last in path order
+    ExpectCleanedUp();
 }
 
 // A file dropped while a run lasts waits for that run, then converts.
@@ -649,7 +814,6 @@ TEST_F(ConverterWindow, ADropDuringARunWaitsForIt) {
     FOnDialog = [&] { QTimer::singleShot(0, &FForm, [&] { EXPECT_TRUE(Drop(FForm, FileUrls({other}))); }); };
     Run({pdf});
     EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
-    ASSERT_TRUE(ProcessEventsUntil([&] { return QFile::exists(Path("other.txt")); }));
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     EXPECT_EQ(ReadAll(Path("other.txt")), "\xEF\xBB\xBF" "Other\r\n");
     ExpectCleanedUp();
@@ -675,4 +839,23 @@ TEST_F(ConverterWindow, TheProgramConvertsItsFileArgument) {
     EXPECT_EQ(program.state(), QProcess::Running);
     program.terminate();
     EXPECT_TRUE(program.waitForFinished(10000));
+}
+
+// "kestrune --version" and "--help" print and end, also where no display is
+// reachable (the window's platform could not start there).
+TEST(Program, VersionAndHelpNeedNoDisplay) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove("DISPLAY");
+    environment.remove("WAYLAND_DISPLAY");
+    environment.insert("QT_QPA_PLATFORM", "xcb");
+    QProcess program;
+    program.setProcessEnvironment(environment);
+    program.start(KESTRUNE_PROGRAM, {"--version"});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_EQ(program.readAllStandardOutput(), "Kestrune " KESTRUNE_VERSION "\n");
+    program.start(KESTRUNE_PROGRAM, {"--help"});
+    ASSERT_TRUE(program.waitForFinished(30000));
+    EXPECT_EQ(program.exitCode(), 0);
+    EXPECT_TRUE(program.readAllStandardOutput().contains("[FILE...]"));
 }

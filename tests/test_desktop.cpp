@@ -47,7 +47,7 @@ TEST(Desktop, EntryIsValidAndOpensPdfFilesInTheWindow) {
 
     const auto keys = EntryKeys(entry);
     EXPECT_EQ(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
-    EXPECT_EQ(keys.value(QStringLiteral("Exec")), QStringLiteral("kestrune %f"));
+    EXPECT_EQ(keys.value(QStringLiteral("Exec")), QStringLiteral("kestrune %F"));
     EXPECT_EQ(keys.value(QStringLiteral("Icon")), QStringLiteral("kestrune"));
     EXPECT_EQ(keys.value(QStringLiteral("MimeType")), QStringLiteral("application/pdf;"));
 }

@@ -18,10 +18,8 @@ using namespace kestrune;
 using testing_support::ErrorOf;
 using testing_support::FileSizeLimit;
 using testing_support::PdfBuilder;
-using testing_support::PdfLiteral;
 using testing_support::ReadAll;
 using testing_support::SimpleTextPdf;
-using testing_support::StandardSecurity;
 using testing_support::WriteFile;
 
 namespace {
@@ -54,25 +52,7 @@ QStringList Expected(int Count) {
 // ---- An encrypted fixture: the standard security handler, revision 2 --------
 
 // A two-page document that opens only with the user password "secret".
-QByteArray EncryptedPdf() {
-    const StandardSecurity security("secret", "owner", -4, QByteArray::fromHex("0123456789ABCDEF0123456789ABCDEF"));
-    PdfBuilder b;
-    const int catalog = b.Reserve();
-    const int pages = b.Reserve();
-    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-    QList<int> kids;
-    for (int i = 1; i <= 2; ++i) {
-        const int stream = b.Reserve();
-        const QByteArray content = "BT /F1 12 Tf 72 720 Td " +
-                                   PdfLiteral(QStringLiteral("Page %1 of the saved document").arg(i).toLatin1()) +
-                                   " Tj ET";
-        b.SetStream(stream, "<< >>", security.Encrypt(stream, content));
-        kids.append(b.AddTextPage(pages, font, stream));
-    }
-    b.SetPageTree(catalog, pages, kids);
-    const int encrypt = b.Add(security.Dictionary());
-    return b.Build(catalog, security.TrailerEntries(encrypt), "1.4");
-}
+QByteArray EncryptedPdf() { return testing_support::PasswordTextPdf("secret", Expected(2)); }
 
 // ---- Devices -------------------------------------------------------------------
 

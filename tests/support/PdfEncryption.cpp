@@ -3,6 +3,8 @@
 #include <QCryptographicHash>
 #include <utility>
 
+#include "support/PdfBuilder.h"
+
 namespace testing_support {
 
 namespace {
@@ -66,6 +68,24 @@ QByteArray StandardSecurity::Dictionary() const {
 QByteArray StandardSecurity::TrailerEntries(int EncryptObject) const {
     return "/Encrypt " + QByteArray::number(EncryptObject) + " 0 R /ID [<" + FId.toHex() + "> <" + FId.toHex() +
            ">]";
+}
+
+QByteArray PasswordTextPdf(const QByteArray& UserPassword, const QStringList& PageTexts) {
+    const StandardSecurity security(UserPassword, "owner", -4, QByteArray::fromHex("0123456789ABCDEF0123456789ABCDEF"));
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    QList<int> kids;
+    for (const QString& text : PageTexts) {
+        const int stream = b.Reserve();
+        const QByteArray content = "BT /F1 12 Tf 72 720 Td " + PdfLiteral(text.toLatin1()) + " Tj ET";
+        b.SetStream(stream, "<< >>", security.Encrypt(stream, content));
+        kids.append(b.AddTextPage(pages, font, stream));
+    }
+    b.SetPageTree(catalog, pages, kids);
+    const int encrypt = b.Add(security.Dictionary());
+    return b.Build(catalog, security.TrailerEntries(encrypt), "1.4");
 }
 
 }  // namespace testing_support

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QStringList>
 
 namespace testing_support {
 
@@ -34,5 +35,9 @@ private:
     qint32 FPermissions;
     QByteArray FId, FO, FU, FFileKey;
 };
+
+// A document that opens only with UserPassword (the owner password "owner"),
+// one page per text, each shown in Helvetica (Latin-1 text) and encrypted.
+QByteArray PasswordTextPdf(const QByteArray& UserPassword, const QStringList& PageTexts);
 
 }  // namespace testing_support
