@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
@@ -96,7 +97,11 @@ TEST_F(KestruneText, WritesTheWindowsBytes) {
     TKestruneForm form;
     form.ExecuteOpenDialog = [&] { return std::optional(pdf); };
     form.ShowException = [](const QString& m) { ADD_FAILURE() << m.toStdString(); };
+    form.WorkerProgram = KESTRUNE_PROGRAM;  // the window's own worker processes
     form.Button1->click();
+    QElapsedTimer clock;
+    clock.start();
+    while (form.IsBusy() && clock.elapsed() < 30000) QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     const QByteArray windowBytes = ReadAll(Path("mixed.txt"));
     ASSERT_FALSE(windowBytes.isEmpty());
     ASSERT_TRUE(QFile::remove(Path("mixed.txt")));
