@@ -291,7 +291,10 @@ TEST_F(ConverterWindow, ClosingTheWindowEndsTheProgram) {
     bool quit = false;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
     QTimer::singleShot(0, &FForm, [this] { FForm.close(); });
-    QTimer::singleShot(5000, qApp, [] { QCoreApplication::exit(1); });  // a safety net only
+    // A safety net only; it goes with the test, or it would end a later test's dialogs.
+    QTimer safetyNet;
+    safetyNet.callOnTimeout([] { QCoreApplication::exit(1); });
+    safetyNet.start(5000);
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_TRUE(quit);
 }
@@ -518,7 +521,7 @@ TEST_F(ConverterWindow, ClosingTheWindowDuringARunStopsIt) {
         FForm.close();
     });
     QTimer::singleShot(0, &FForm, [&] { Click({pdf}); });
-    QTimer safetyNet;  // only
+    QTimer safetyNet;  // a safety net only
     safetyNet.callOnTimeout([] { QCoreApplication::exit(1); });
     safetyNet.start(20000);
     EXPECT_EQ(QApplication::exec(), 0);
