@@ -12,12 +12,15 @@
 #include <memory>
 #include <optional>
 #include <set>
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/BatchInputs.h"
 #include "app/Conversion.h"
+#include "app/FileNames.h"
+#include "app/OutputPlan.h"
 #include "app/Report.h"
+#include "app/SafeFiles.h"
 #include "app/TextOptions.h"
 #include "app/TextOutput.h"
 #include "app/WorkerPool.h"
@@ -28,49 +31,12 @@ namespace kestrune {
 namespace {
 
 void PrintError(const QString& Text) {
-    std::fprintf(stderr, "kestrune-text: %s\n", Text.toLocal8Bit().constData());
+    std::fprintf(stderr, "kestrune-text: %s\n", Text.toUtf8().constData());
 }
 
 QString PageCountText(int Count) {
     return Count == 1 ? QStringLiteral("1 page") : QStringLiteral("%1 pages").arg(Count);
 }
-
-// Standard input's PDF, for the workers to open: its bytes in a memory file
-// that they inherit, named by its descriptor. Raises EFileError.
-class TStandardInputCopy {
-public:
-    QString Path() {
-        if (FDescriptor >= 0) return Name();
-        QFile in;
-        if (!in.open(stdin, QIODevice::ReadOnly))
-            throw EFileError(QStringLiteral("Cannot read standard input. %1").arg(in.errorString()));
-        const QByteArray bytes = in.readAll();
-        if (in.error() != QFileDevice::NoError)
-            throw EFileError(QStringLiteral("Cannot read standard input. %1").arg(in.errorString()));
-        // Above the descriptors a worker sets up for itself; inherited, as it is not close-on-exec.
-        const int memory = ::memfd_create("kestrune-text standard input", 0);
-        FDescriptor = memory < 0 ? -1 : ::fcntl(memory, F_DUPFD, 10);
-        const int error = errno;
-        if (memory >= 0) ::close(memory);
-        if (FDescriptor < 0)
-            throw EFileError(QStringLiteral("Cannot hold standard input. %1").arg(QString::fromLocal8Bit(strerror(error))));
-        for (qsizetype done = 0; done < bytes.size();) {
-            const ssize_t n = ::write(FDescriptor, bytes.constData() + done, size_t(bytes.size() - done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0)
-                throw EFileError(QStringLiteral("Cannot hold standard input. %1").arg(QString::fromLocal8Bit(strerror(errno))));
-            done += n;
-        }
-        return Name();
-    }
-    ~TStandardInputCopy() {
-        if (FDescriptor >= 0) ::close(FDescriptor);
-    }
-
-private:
-    QString Name() const { return QStringLiteral("/proc/self/fd/%1").arg(FDescriptor); }
-    int FDescriptor = -1;
-};
 
 TReportEntry Entry(const TBatchInput& Input) {
     TReportEntry entry;
@@ -81,8 +47,28 @@ TReportEntry Entry(const TBatchInput& Input) {
 
 // Whether the text file Target exists and is newer than the PDF Input.
 bool UpToDate(const QString& Input, const QString& Target) {
-    const QFileInfo target(Target);
-    return target.isFile() && target.lastModified() > QFileInfo(Input).lastModified();
+    struct stat input {}, target {};
+    if (::stat(EncodeName(Input).constData(), &input) != 0 || ::stat(EncodeName(Target).constData(), &target) != 0)
+        return false;
+    const auto time = [](const struct stat& s) { return std::make_pair(s.st_mtim.tv_sec, s.st_mtim.tv_nsec); };
+    return S_ISREG(target.st_mode) && time(target) > time(input);
+}
+
+// Why the input Path cannot be converted before a worker tries; empty when it may be.
+QString InputProblem(const QString& Path) {
+    struct stat status {};
+    if (::stat(EncodeName(Path).constData(), &status) != 0)
+        return errno == ENOENT ? QStringLiteral("No such file") : SystemMessage(errno);
+    if (S_ISDIR(status.st_mode)) return QStringLiteral("Is a folder, not a file");
+    return {};
+}
+
+// Creates the folder Path and those above it, as mkdir -p does.
+void MakeFolders(const QByteArray& Path) {
+    for (qsizetype slash = Path.indexOf('/', 1); ; slash = Path.indexOf('/', slash + 1)) {
+        ::mkdir((slash < 0 ? Path : Path.left(slash)).constData(), 0777);
+        if (slash < 0) return;
+    }
 }
 
 // The progress line on a terminal: pages done by all workers.
@@ -90,7 +76,7 @@ class TProgress {
 public:
     explicit TProgress(bool Shown) : FShown(Shown) {}
 
-    void Started(int Job, const QString& Input, int Pages) { FActive[Job] = {Input.toLocal8Bit(), 0, Pages}; }
+    void Started(int Job, const QString& Input, int Pages) { FActive[Job] = {ShownName(Input).toUtf8(), 0, Pages}; }
     void Done(int Job, int Pages) {
         if (!FShown || !FActive.count(Job)) return;
         FActive[Job].Done = Pages;
@@ -130,6 +116,17 @@ public:
         FClock.start();
         try {
             FInputs = CollectInputs(FOptions);
+        } catch (const std::exception&) {
+            PrintError(ErrorMessage(std::current_exception()));
+            return 1;
+        }
+        // Nothing is written, nor any report begun, before every write is known safe.
+        const QString planError = CheckOutputPlan(FOptions, FInputs);
+        if (!planError.isEmpty()) {
+            PrintError(planError);
+            return 2;
+        }
+        try {
             if (!FOptions.Report.isEmpty()) FReport.emplace(FOptions.Report);
         } catch (const std::exception&) {
             PrintError(ErrorMessage(std::current_exception()));
@@ -148,18 +145,18 @@ public:
             job.Password = FOptions.Password;
             job.FirstPage = FOptions.FirstPage.value_or(1);
             job.LastPage = FOptions.LastPage.value_or(std::numeric_limits<int>::max());
-            try {
-                if (input.Input == QLatin1String("-")) {
-                    job.FileName = FStandardInput.Path();
-                } else {
-                    const QFileInfo info(input.Input);
-                    if (!info.exists()) throw EFileError(QStringLiteral("No such file"));
-                    if (info.isDir()) throw EFileError(QStringLiteral("Is a folder, not a file"));
-                    CheckTargetIsNotInput(input.Input, input.Target);
-                    job.FileName = input.Input;
+            job.FileName = input.Input;
+            if (input.Input == QLatin1String("-")) {
+                try {
+                    // Spooled to a file rather than held in memory; the workers read it through its descriptor.
+                    if (!FStandardInput.IsOpen()) FStandardInput = SpoolToUnnamedFile(STDIN_FILENO, QStringLiteral("standard input"));
+                } catch (const std::exception&) {
+                    Fail(i, entry, ErrorMessage(std::current_exception()));
+                    continue;
                 }
-            } catch (const std::exception&) {
-                Fail(i, entry, ErrorMessage(std::current_exception()));
+                job.Descriptor = FStandardInput.Get();
+            } else if (const QString problem = InputProblem(input.Input); !problem.isEmpty()) {
+                Fail(i, entry, problem);
                 continue;
             }
             if (FOptions.Update && input.Target != QLatin1String("-") && UpToDate(input.Input, input.Target)) {
@@ -193,12 +190,33 @@ public:
 private:
     void Started(int Job, int First, int Last) {
         const TBatchInput& input = FInputs[FJobInputs[Job]];
-        if (!FOptions.OutputDir.isEmpty()) QDir().mkpath(QFileInfo(input.Target).path());
         // Each page goes into the target as soon as the pages before it are in;
         // a regular file is replaced only once the last page is (TTextTarget).
-        FTargets[Job] = std::make_unique<TTextTarget>(input.Target);
+        FTargets[Job] = OpenTarget(input);
+        if (FOptions.TimeoutSeconds)
+            FTargets[Job]->SetDeadline(TTextTarget::TClock::now() + std::chrono::milliseconds(FOptions.TimeoutMilliseconds()),
+                                       TimeLimitMessage(*FOptions.TimeoutSeconds));
         FSinks[Job] = std::make_unique<TPageSink>(*FTargets[Job], First, Last);
         FProgress.Started(Job, input.Input, Last - First + 1);
+    }
+
+    // The target of an input: under --output-dir created beneath the output
+    // folder without following any link there; -o may name a FIFO or device
+    // through a link.
+    std::unique_ptr<TTextTarget> OpenTarget(const TBatchInput& Input) {
+        if (Input.TargetBeneath.isEmpty()) {
+            const auto mode = FOptions.Output.isEmpty() ? TTextTarget::TMode::WriteIntoNodes
+                                                        : TTextTarget::TMode::WriteIntoLinkedNodes;
+            return std::make_unique<TTextTarget>(Input.Target, mode);
+        }
+        if (!FOutputFolder.IsOpen()) {
+            MakeFolders(EncodeName(FOptions.OutputDir));
+            FOutputFolder = OpenFolder(EncodeName(FOptions.OutputDir), Input.Target);
+        }
+        const qsizetype slash = Input.TargetBeneath.lastIndexOf(QLatin1Char('/'));
+        TDescriptor folder = OpenFolderBeneath(FOutputFolder.Get(), EncodeName(Input.TargetBeneath.left(qMax<qsizetype>(slash, 0))),
+                                               true, Input.Target);
+        return std::make_unique<TTextTarget>(std::move(folder), EncodeName(Input.TargetBeneath.mid(slash + 1)), Input.Target);
     }
 
     void Finished(int Job, const TJobResult& Result) {
@@ -218,7 +236,7 @@ private:
         }
         if (Result.PageCount == 0) {
             entry.Status = TInputStatus::Skipped;
-            End(index, entry, FOptions.Quiet ? QString() : QStringLiteral("%1: the document has no pages; no text file written").arg(input.Input));
+            End(index, entry, FOptions.Quiet ? QString() : QStringLiteral("%1: the document has no pages; no text file written").arg(ShownName(input.Input)));
             return;
         }
         if (Result.FirstPage > Result.LastPage) {
@@ -244,7 +262,7 @@ private:
     void Fail(int Index, TReportEntry& Entry, const QString& Error) {
         Entry.Status = TInputStatus::Failed;
         Entry.Error = Error;
-        End(Index, Entry, QStringLiteral("%1: %2").arg(Entry.Input, Error));
+        End(Index, Entry, QStringLiteral("%1: %2").arg(ShownName(Entry.Input), Error));
     }
 
     // Input Index has ended: its report line now, its message line (if any)
@@ -281,7 +299,8 @@ private:
     QList<int> FJobInputs;  // the input of each job
     std::optional<TReport> FReport;
     bool FReportFailed = false;
-    TStandardInputCopy FStandardInput;
+    TDescriptor FStandardInput;   // standard input's PDF, spooled
+    TDescriptor FOutputFolder;    // --output-dir, once opened
     std::map<int, std::unique_ptr<TTextTarget>> FTargets;
     std::map<int, std::unique_ptr<TPageSink>> FSinks;
     QStringList FLines;

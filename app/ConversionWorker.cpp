@@ -1,16 +1,21 @@
 #include "app/ConversionWorker.h"
 
+#include <QBuffer>
 #include <QElapsedTimer>
 #include <QString>
 #include <cerrno>
 #include <csignal>
 #include <exception>
 #include <limits>
+#include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/Conversion.h"
+#include "app/SafeFiles.h"
 #include "app/WorkerProtocol.h"
+#include "component/FileError.h"
 #include <kestrune/FPdf.h>
 
 namespace kestrune {
@@ -19,12 +24,13 @@ using namespace worker;
 
 namespace {
 
-// The next frame from the parent; false when the parent has gone.
-bool Receive(TFrameBuffer& Buffer, TMessage& Type, QByteArray& Payload) {
+// The next frame from the parent, and the descriptors that came with it;
+// false when the parent has gone.
+bool Receive(TFrameBuffer& Buffer, TMessage& Type, QByteArray& Payload, std::deque<int>& Descriptors) {
     char chunk[4096];
     while (!Buffer.Next(Type, Payload)) {
         if (Buffer.Broken()) return false;
-        const ssize_t n = ::read(WorkerSocket, chunk, sizeof chunk);
+        const ssize_t n = ReceiveSome(WorkerSocket, chunk, sizeof chunk, Descriptors);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return false;
         Buffer.Append(chunk, n);
@@ -36,10 +42,11 @@ class TWorker {
 public:
     TWorker() { FPdf.SetName(QStringLiteral("FPdf1")); }
 
-    // Converts one range; false when the parent has gone.
-    bool Convert(const QString& File, const QString& Password, int First, int Last) {
+    // Converts one range of File, read through Descriptor when it is open
+    // (taken over); false when the parent has gone.
+    bool Convert(const QString& File, int Descriptor, const QString& Password, int First, int Last) {
         try {
-            Open(File, Password);
+            Open(File, Descriptor, Password);
         } catch (const std::exception&) {
             Close();
             return Send(TPayload().Int(0).Text(ErrorMessage(std::current_exception())).Frame(TMessage::Error), true);
@@ -83,15 +90,47 @@ private:
     QByteArray FOut;
     QElapsedTimer FOutSince;
 
-    void Open(const QString& File, const QString& Password) {
-        if (FPdf.GetActive() && File == FFile && Password == FPassword) return;
+    // The file a descriptor reads: the same node, unchanged, is the same document.
+    struct TIdentity {
+        dev_t Device = 0;
+        ino_t Node = 0;
+        off_t Size = -1;
+        timespec Modified{};
+        bool operator==(const TIdentity& o) const {
+            return Device == o.Device && Node == o.Node && Size == o.Size && Modified.tv_sec == o.Modified.tv_sec &&
+                   Modified.tv_nsec == o.Modified.tv_nsec;
+        }
+    };
+
+    void Open(const QString& File, int Descriptor, const QString& Password) {
+        const TDescriptor received(Descriptor);
+        TIdentity identity;
+        struct stat status {};
+        if (Descriptor >= 0 && ::fstat(Descriptor, &status) == 0)
+            identity = {status.st_dev, status.st_ino, status.st_size, status.st_mtim};
+        if (FPdf.GetActive() && File == FFile && Password == FPassword && identity == FIdentity) return;
         Close();
         FFile = File;
         FPassword = Password;
-        FPdf.SetFileName(File);
+        FIdentity = identity;
         FPdf.SetPassword(Password);
         FPdf.SetPageNumber(0);
-        FPdf.SetActive(true);
+        if (Descriptor < 0) {
+            FPdf.SetFileName(File);
+            FPdf.SetActive(true);
+            return;
+        }
+        // Mapped, not read: the pages of the file are the system's cache, and
+        // the name, whatever bytes it holds, is never needed.
+        if (identity.Size > 0) {
+            void* mapped = ::mmap(nullptr, size_t(identity.Size), PROT_READ, MAP_SHARED, Descriptor, 0);
+            if (mapped == MAP_FAILED)
+                throw EFileError(QStringLiteral("Cannot read the file. %1").arg(QString::fromLocal8Bit(strerror(errno))));
+            FMapped = {mapped, size_t(identity.Size)};
+        }
+        FBytes = QByteArray::fromRawData(static_cast<const char*>(FMapped.first), qsizetype(FMapped.second));
+        FBuffer.setBuffer(&FBytes);
+        FPdf.LoadDocument(&FBuffer);
     }
 
     void Close() {
@@ -99,11 +138,19 @@ private:
             FPdf.SetActive(false);
         } catch (const std::exception&) {
         }
+        FBuffer.setBuffer(nullptr);
+        FBytes.clear();
+        if (FMapped.first) ::munmap(FMapped.first, FMapped.second);
+        FMapped = {nullptr, 0};
     }
 
     TFPdf FPdf;
     QString FFile;
     QString FPassword;
+    TIdentity FIdentity;
+    std::pair<void*, size_t> FMapped{nullptr, 0};
+    QByteArray FBytes;
+    QBuffer FBuffer;
 };
 
 }  // namespace
@@ -117,7 +164,8 @@ int RunConversionWorker() {
     TFrameBuffer buffer;
     TMessage type;
     QByteArray payload;
-    while (Receive(buffer, type, payload)) {
+    std::deque<int> descriptors;
+    while (Receive(buffer, type, payload, descriptors)) {
         if (type != TMessage::Convert) return 1;
         TPayloadReader r(payload);
         const QString file = r.Text();
@@ -125,7 +173,9 @@ int RunConversionWorker() {
         const int first = r.Int();
         const int last = r.Int();
         if (r.Failed()) return 1;
-        if (!worker.Convert(file, password, first, last)) return 1;
+        const int descriptor = descriptors.empty() ? -1 : descriptors.front();
+        if (!descriptors.empty()) descriptors.pop_front();
+        if (!worker.Convert(file, descriptor, password, first, last)) return 1;
     }
     return buffer.Broken() ? 1 : 0;
 }

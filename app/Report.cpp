@@ -2,7 +2,15 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/FileNames.h"
+#include "app/SafeFiles.h"
 
 #include "component/FileError.h"
 
@@ -11,9 +19,36 @@ namespace kestrune {
 namespace {
 
 QByteArray JsonString(const QString& Text) {
-    // A one-element array is the shortest way to Qt's string escaping.
-    const QByteArray array = QJsonDocument(QJsonArray{Text}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
+    // A one-element array is the shortest way to Qt's string escaping. A name
+    // that holds bytes that are not UTF-8 (U+DC80..U+DCFF, see FileNames.h)
+    // is the exception: Qt's writer would not keep them apart from U+FFFD, so
+    // each such unit is written as the escape \udcXX that JSON allows, which
+    // readers such as Python's json and os.fsencode turn back into the byte.
+    const bool escapedBytes = std::any_of(Text.begin(), Text.end(), [](QChar c) {
+        return c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF;
+    });
+    if (!escapedBytes) {
+        const QByteArray array = QJsonDocument(QJsonArray{Text}).toJson(QJsonDocument::Compact);
+        return array.mid(1, array.size() - 2);
+    }
+    QByteArray out = "\"";
+    QString run;
+    const auto flush = [&] {
+        if (run.isEmpty()) return;
+        const QByteArray part = JsonString(run);
+        out += part.mid(1, part.size() - 2);
+        run.clear();
+    };
+    for (const QChar c : Text) {
+        if (c.unicode() >= 0xDC80 && c.unicode() <= 0xDCFF) {
+            flush();
+            out += "\\u" + QByteArray::number(c.unicode(), 16);
+        } else {
+            run += c;
+        }
+    }
+    flush();
+    return out + '"';
 }
 
 const char* StatusName(TInputStatus Status) {
@@ -36,16 +71,33 @@ QByteArray ReportLine(const TReportEntry& Entry) {
     return line + "}\n";
 }
 
-TReport::TReport(const QString& Path) : FFile(Path) {
+TReport::TReport(const QString& Path) {
+    // Created in its folder without following a link at its own place, so
+    // that a link planted there cannot send the report over another file.
+    const qsizetype slash = Path.lastIndexOf(QLatin1Char('/'));
+    const TDescriptor folder =
+        OpenFolder(slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : EncodeName(Path.left(slash)), Path);
+    const QByteArray name = EncodeName(Path.mid(slash + 1));
+    const int fd = ::openat(folder.Get(), name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        const int error = errno;
+        struct stat place {};
+        if (::fstatat(folder.Get(), name.constData(), &place, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(place.st_mode))
+            throw EFileError::CannotCreate(Path, QStringLiteral("It is a symbolic link, which is not followed"));
+        throw EFileError::CannotCreate(Path, SystemMessage(error));
+    }
     // Unbuffered: each line is one write(2), so a killed run leaves whole lines.
-    if (!FFile.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered))
+    if (!FFile.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+        ::close(fd);
         throw EFileError::CannotCreate(Path, FFile.errorString());
+    }
+    FPath = Path;
 }
 
 void TReport::Add(const TReportEntry& Entry) {
     const QByteArray line = ReportLine(Entry);
     if (FFile.write(line) != line.size())
-        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FFile.fileName(), FFile.errorString()));
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FPath, FFile.errorString()));
 }
 
 }  // namespace kestrune

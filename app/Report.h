@@ -29,13 +29,15 @@ QByteArray ReportLine(const TReportEntry& Entry);
 
 class TReport {
 public:
-    // Creates (or empties) the report file Path. Raises EFileError.
+    // Creates (or empties) the report file Path; a link at its place is
+    // refused. Raises EFileError.
     explicit TReport(const QString& Path);
     // Appends the entry's line in one write. Raises EFileError.
     void Add(const TReportEntry& Entry);
 
 private:
     QFile FFile;
+    QString FPath;
 };
 
 }  // namespace kestrune

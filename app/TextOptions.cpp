@@ -78,13 +78,15 @@ struct TDeclaredOptions {
                                  "DIR"};
     QCommandLineOption Update{"update", "Skip a PDF file whose text file exists and is newer than it."};
     QCommandLineOption Report{"report", "Write one JSON line per input file to FILE as each file ends.", "FILE"};
+    QCommandLineOption SkipHidden{"skip-hidden",
+                                  "In folders, pass over files and folders whose name begins with a dot."};
     QCommandLineOption Quiet{{"q", "quiet"}, "No progress display, notes or summary; errors are still shown."};
     QCommandLineOption Help{{"h", "help"}, "Show this help and exit."};
     QCommandLineOption Version{"version", "Show the version and exit."};
 
     void AddTo(QCommandLineParser& Parser) const {
         for (const QCommandLineOption* o : {&Output, &Password, &FirstPage, &LastPage, &Jobs, &Timeout, &FilesFrom,
-                                            &Nul, &OutputDir, &Update, &Report, &Quiet, &Help, &Version})
+                                            &Nul, &OutputDir, &Update, &Report, &SkipHidden, &Quiet, &Help, &Version})
             Parser.addOption(*o);
         Parser.addPositionalArgument(
             "FILE.pdf",
@@ -206,6 +208,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.OutputDir = check.Path(declared.OutputDir, "a folder");
     o.Update = parser.isSet(declared.Update);
     o.Report = check.Path(declared.Report, "a file");
+    o.SkipHidden = parser.isSet(declared.SkipHidden);
 
     const qsizetype standardInputs = o.Files.count(QStringLiteral("-")) + (o.FilesFrom == QLatin1String("-") ? 1 : 0);
     check.Require(!o.Files.isEmpty() || !o.FilesFrom.isEmpty(), QStringLiteral("no input file given"));

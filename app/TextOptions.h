@@ -46,6 +46,8 @@ struct TOptions {
     bool Update = false;
     // --report: the JSON Lines report file; empty: no report.
     QString Report;
+    // --skip-hidden: a folder scan passes over names that begin with a dot.
+    bool SkipHidden = false;
 
     // Whether -f or -l was given.
     bool HasPageRange() const { return FirstPage || LastPage; }

@@ -5,16 +5,25 @@
 
 #include <QByteArray>
 #include <QString>
+#include <chrono>
 #include <map>
-#include <memory>
+#include <optional>
+#include <sys/stat.h>
 
-class QSaveFile;
+#include "app/SafeFiles.h"
 
 namespace kestrune {
 
 // An open target for one text file. Every write goes to the operating system
 // at once (nothing is buffered here), and a failure names its cause from the
 // failing call ("No space left on device", "File too large", ...).
+//
+// A link at the file's own place is never written through nor replaced: it is
+// refused (except that WriteIntoLinkedNodes follows one to a FIFO or device).
+// A replaced file keeps its mode, and its owner and group as far as this
+// process may give them. The temporary file has no name while it is written
+// where the file system allows that; otherwise it has a recognisable one
+// (TemporaryName), removed on failure, on a signal, or by a later run.
 class TTextTarget {
 public:
     enum class TMode {
@@ -24,10 +33,17 @@ public:
         // another kind (FIFO, device, socket) is written into and stays, "-"
         // and /dev/stdout are standard output, /dev/fd/N the descriptor N.
         WriteIntoNodes,
+        // The same, and a link at Path to a FIFO or device is followed (-o).
+        WriteIntoLinkedNodes,
     };
+    using TClock = std::chrono::steady_clock;
 
-    // Opens Path for writing. Raises EFileError ("Cannot create file ...").
+    // Opens Path for writing; its folder is opened as it is named. Raises
+    // EFileError ("Cannot create file ...").
     explicit TTextTarget(const QString& Path, TMode Mode = TMode::WriteIntoNodes);
+    // Opens the file Name in the open folder Folder; Path is the whole path
+    // as shown in messages.
+    TTextTarget(TDescriptor Folder, const QByteArray& Name, const QString& Path, TMode Mode = TMode::WriteIntoNodes);
     // Without Commit, a temporary file is removed and Path stays as it was.
     ~TTextTarget();
     TTextTarget(const TTextTarget&) = delete;
@@ -40,20 +56,41 @@ public:
     // closed. Raises EFileError when that fails (Path then stays as it was).
     void Commit();
 
+    // Writes that wait for a reader (a FIFO, a pipe, a device) wait until
+    // Deadline at most, then fail with Reason; unset: as long as it takes.
+    void SetDeadline(std::optional<TClock::time_point> Deadline, const QString& Reason);
+
     // The path as given.
     const QString& Path() const { return FPath; }
     // Whether Path is replaced by a temporary file on Commit (false: written directly).
-    bool IsReplaced() const { return FSaveFile != nullptr; }
+    bool IsReplaced() const { return FReplacing; }
     // The bytes written so far.
     qint64 BytesWritten() const { return FBytesWritten; }
 
 private:
+    void Open(TMode Mode);
+    void OpenNode(int Flags);
+    void CheckNode();
+    void OpenWaitingNode();
+    void OpenTemporary();
+    void NameTemporary();
+    void RemoveTemporary();
+    void WaitUntilWritable();
     [[noreturn]] void RaiseWriteError(int Error) const;
 
     QString FPath;
-    std::unique_ptr<QSaveFile> FSaveFile;
+    TDescriptor FFolder;
+    QByteArray FName;
     int FDescriptor = -1;
     bool FOwnsDescriptor = false;
+    bool FReplacing = false;
+    int FNodeFlags = 0;             // how a FIFO or device is opened
+    bool FWaits = false;            // a pipe, FIFO, socket or device: writes may wait
+    std::optional<struct stat> FReplaced;  // the file replaced, when there is one
+    QByteArray FTemporaryName;      // empty while the temporary file has no name
+    int FTemporarySlot = -1;
+    std::optional<TClock::time_point> FDeadline;
+    QString FDeadlineReason;
     qint64 FBytesWritten = 0;
 };
 

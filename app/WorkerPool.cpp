@@ -1,7 +1,10 @@
 #include "app/WorkerPool.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -15,12 +18,18 @@
 #include <list>
 #include <map>
 #include <poll.h>
+#include <optional>
 #include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "app/Conversion.h"
+#include "app/FileNames.h"
+#include "app/SafeFiles.h"
 #include "app/WorkerProtocol.h"
 
 extern char** environ;
@@ -45,8 +54,47 @@ constexpr int MaxRangePages = 64;
 // come, rather than taking its start-up time then. Smaller documents start
 // no worker of their own beyond the first.
 constexpr qint64 BytesPerEarlyWorker = 256 * 1024;
+// A time limit beyond this (some 30 years) is no limit: the clock's
+// nanoseconds would overflow before it.
+constexpr double LongestTimeLimit = 1e9;
+// A refused start (the process limit, memory) is tried again after a pause
+// that doubles from the first, up to the last; with no worker running, the
+// documents fail after this many attempts.
+constexpr auto FirstStartPause = std::chrono::milliseconds(100);
+constexpr auto LastStartPause = std::chrono::seconds(5);
+constexpr int StartAttempts = 5;
+// Idle workers left at the end are given this long to end on their own.
+constexpr auto EndingGrace = std::chrono::seconds(2);
+
+// The identity of an open file, to tell whether it changed while it was read.
+struct TFileIdentity {
+    dev_t Device = 0;
+    ino_t Node = 0;
+    off_t Size = 0;
+    timespec Modified{};
+    bool operator==(const TFileIdentity& o) const {
+        return Device == o.Device && Node == o.Node && Size == o.Size && Modified.tv_sec == o.Modified.tv_sec &&
+               Modified.tv_nsec == o.Modified.tv_nsec;
+    }
+};
+
+std::optional<TFileIdentity> IdentityOf(const struct stat& Status) {
+    return TFileIdentity{Status.st_dev, Status.st_ino, Status.st_size, Status.st_mtim};
+}
 
 }  // namespace
+
+QString TimeLimitMessage(double Seconds) {
+    return QStringLiteral("time limit reached (%1 s)").arg(QString::number(Seconds, 'g', 6));
+}
+
+QString OwnProgramPath() {
+    if (::access("/proc/self/exe", X_OK) == 0) return QStringLiteral("/proc/self/exe");
+    const QString started = QCoreApplication::arguments().value(0);
+    if (started.contains(QLatin1Char('/'))) return QDir::current().absoluteFilePath(started);
+    const QString found = QStandardPaths::findExecutable(started);
+    return found.isEmpty() ? started : found;
+}
 
 QString SignalName(int Signal) {
     const char* abbreviation = sigabbrev_np(Signal);
@@ -67,6 +115,11 @@ struct TWorkerPool::TState {
         enum { Waiting, Running, Finished } State = Waiting;
         TJobResult Result;
         QList<TRange> Ranges;     // in page order
+        int NextRange = 0;        // the ranges before it are no longer waiting
+        int CurrentRange = 0;     // the range that holds NextPage
+        std::shared_ptr<TDescriptor> File;  // the file, open while the document runs (when the pool opened it)
+        int Fd = -1;              // what the workers are given: File, or the caller's descriptor
+        std::optional<TFileIdentity> Opened;  // the file as it was when opened
         int NextPage = 1;         // the next page to hand on
         std::map<int, QByteArray> Early;  // pages received before NextPage came
         int PagesDone = 0;
@@ -88,6 +141,7 @@ struct TWorkerPool::TState {
         int PagesInRange = 0;
         bool Counted = false;     // the page count of its range's document arrived
         int OpenDocument = -1;    // the document it has open
+        Clock::time_point Heard;  // when it last sent something, or was given a range
     };
 
     int Jobs = 1;
@@ -100,7 +154,11 @@ struct TWorkerPool::TState {
     int Unfinished = 0;
     int FirstActive = 0;          // the documents before it have finished
     int NextWaiting = 0;          // the first document not started yet
-    QString StartError;           // why no worker could be started
+    QString StartError;           // why the last start failed
+    int StartFailures = 0;        // starts refused in a row
+    Clock::time_point NextStart;  // no start before this, after a refused one
+    double SilenceLimit = TWorkerPool::DefaultSilenceLimit;
+    qint64 MemoryLimit = 0;
     // Cancel's flag, and the pipe that wakes the loop from its wait for it.
     std::atomic<bool> Cancelled{false};
     int Wake[2] = {-1, -1};
@@ -112,16 +170,29 @@ struct TWorkerPool::TState {
     ~TState() {
         for (const int fd : Wake)
             if (fd >= 0) ::close(fd);
-        // Idle workers end when their socket closes; the others are killed.
+        // Idle workers end when their socket closes (woken first, should one
+        // be stopped); the others are killed, and so is an idle one that has
+        // not ended after a grace period.
         for (TWorker& w : Workers) {
             if (w.Fd >= 0) ::close(w.Fd);
             w.Fd = -1;
-            if (w.Pid > 0 && (!w.Ready || w.Killed || w.Document >= 0)) ::kill(w.Pid, SIGKILL);
+            if (w.Pid <= 0) continue;
+            if (!w.Ready || w.Killed || w.Document >= 0) ::kill(w.Pid, SIGKILL);
+            else ::kill(w.Pid, SIGCONT);
         }
-        for (TWorker& w : Workers)
-            if (w.Pid > 0)
-                while (::waitpid(w.Pid, nullptr, 0) < 0 && errno == EINTR) {
+        const Clock::time_point giveUp = Clock::now() + EndingGrace;
+        for (TWorker& w : Workers) {
+            if (w.Pid <= 0) continue;
+            while (::waitpid(w.Pid, nullptr, WNOHANG) == 0) {
+                if (Clock::now() >= giveUp) {
+                    ::kill(w.Pid, SIGKILL);
+                    while (::waitpid(w.Pid, nullptr, 0) < 0 && errno == EINTR) {
+                    }
+                    break;
                 }
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
     }
 
     // Ranges running ahead of the first unfinished one, at most; a bound on the
@@ -130,14 +201,31 @@ struct TWorkerPool::TState {
 
     // --- documents ------------------------------------------------------
 
-    // Whether range r of d may be given to a worker now.
-    bool Assignable(const TDocument& d, int r) const {
-        if (d.State == TDocument::Finished || d.Ranges[r].State != TRange::Waiting) return false;
-        if (d.Ranges[r].First > d.ErrorPage) return false;  // past a failure: never needed
-        // The range that holds NextPage, and the few after it.
-        int current = 0;
-        while (current + 1 < d.Ranges.size() && d.Ranges[current].Last < d.NextPage) ++current;
-        return r <= current + Window();
+    // Ranges are given out in page order and never return to waiting, and
+    // NextPage only grows: both indices move forward, so that finding a
+    // document's next range costs the same however many it has.
+    void Advance(TDocument& d) const {
+        while (d.NextRange < d.Ranges.size() && d.Ranges[d.NextRange].State != TRange::Waiting) ++d.NextRange;
+        while (d.CurrentRange + 1 < d.Ranges.size() && d.Ranges[d.CurrentRange].Last < d.NextPage) ++d.CurrentRange;
+    }
+
+    // The range of d that may be given to a worker now (the first waiting one,
+    // if it lies within the window after the range that holds NextPage); -1
+    // when none.
+    int Assignable(TDocument& d) const {
+        if (d.State == TDocument::Finished) return -1;
+        Advance(d);
+        const int r = d.NextRange;
+        if (r >= d.Ranges.size() || d.Ranges[r].First > d.ErrorPage) return -1;  // past a failure: never needed
+        return r <= d.CurrentRange + Window() ? r : -1;
+    }
+
+    // The number of d's ranges that may be given out now.
+    int AssignableCount(TDocument& d) const {
+        if (Assignable(d) < 0) return 0;
+        int last = std::min(int(d.Ranges.size()) - 1, d.CurrentRange + Window());
+        while (last >= d.NextRange && d.Ranges[last].First > d.ErrorPage) --last;
+        return std::max(0, last - d.NextRange + 1);
     }
 
     void Finish(int doc) {
@@ -146,8 +234,14 @@ struct TWorkerPool::TState {
         const bool started = d.State == TDocument::Running;
         d.State = TDocument::Finished;
         d.Early.clear();
+        if (d.ErrorPage == INT_MAX && Changed(d)) {
+            d.ErrorPage = 0;
+            d.Error = ChangedMessage();
+        }
         d.Result.Failed = d.ErrorPage != INT_MAX;
         d.Result.Error = d.Error;
+        d.File.reset();
+        d.Fd = -1;
         if (started)
             d.Result.Seconds = std::chrono::duration<double>(Clock::now() - d.Started).count();
         --Unfinished;
@@ -173,12 +267,65 @@ struct TWorkerPool::TState {
         if (d.NextPage >= d.ErrorPage || (d.Result.PageCount >= 0 && d.NextPage > d.Result.LastPage)) Finish(doc);
     }
 
+    static QString ChangedMessage() { return QStringLiteral("the file changed while it was read"); }
+
+    // Whether d's file is no longer what it was when opened: written to, or
+    // its name now given to another file.
+    static bool Changed(const TDocument& d) {
+        if (!d.Opened || d.Fd < 0) return false;
+        struct stat now {};
+        if (::fstat(d.Fd, &now) != 0 || !(IdentityOf(now) == d.Opened)) return true;
+        if (d.Job.Descriptor >= 0) return false;  // the caller's file has no name to check
+        struct stat named {};
+        return ::stat(EncodeName(d.Job.FileName).constData(), &named) != 0 || named.st_dev != now.st_dev ||
+               named.st_ino != now.st_ino;
+    }
+
+    // Opens d's file for the workers, once; a failure fails the document.
+    bool OpenFile(int doc) {
+        TDocument& d = Documents[doc];
+        if (d.Fd >= 0) return true;
+        int fd = d.Job.Descriptor;
+        if (fd < 0) {
+            d.File = std::make_shared<TDescriptor>(::open(EncodeName(d.Job.FileName).constData(), O_RDONLY | O_NOCTTY | O_CLOEXEC));
+            if (!d.File->IsOpen()) {
+                Fail(doc, 0, errno == ENOENT ? QStringLiteral("No such file") : SystemMessage(errno), true);
+                return false;
+            }
+            fd = d.File->Get();
+        }
+        struct stat status {};
+        if (::fstat(fd, &status) != 0) {
+            Fail(doc, 0, SystemMessage(errno), true);
+            return false;
+        }
+        if (!S_ISREG(status.st_mode)) {
+            // A pipe or device cannot be read by several workers: read once into a file.
+            try {
+                d.File = std::make_shared<TDescriptor>(SpoolToUnnamedFile(fd, ShownName(d.Job.FileName)));
+            } catch (const std::exception&) {
+                Fail(doc, 0, Raised(), true);
+                return false;
+            }
+            fd = d.File->Get();
+            ::fstat(fd, &status);
+        }
+        d.Fd = fd;
+        d.Opened = IdentityOf(status);
+        return true;
+    }
+
     // The message of the exception that an event raised.
     static QString Raised() { return ErrorMessage(std::current_exception()); }
 
     void PageCountArrived(int doc, int Count) {
         TDocument& d = Documents[doc];
-        if (d.State == TDocument::Finished || d.Result.PageCount >= 0) return;
+        if (d.State == TDocument::Finished) return;
+        if (d.Result.PageCount >= 0) {
+            // Workers that see different documents: the file was replaced or rewritten.
+            if (Count != d.Result.PageCount) Fail(doc, 0, ChangedMessage(), true);
+            return;
+        }
         d.Result.PageCount = Count;
         d.Result.FirstPage = std::max(d.Job.FirstPage, 1);
         d.Result.LastPage = std::min(d.Job.LastPage, Count);
@@ -196,12 +343,12 @@ struct TWorkerPool::TState {
         }
         TRange& first = d.Ranges[0];
         first.Last = std::min(first.Last, d.Result.LastPage);
-        for (int page = first.Last + 1; page <= d.Result.LastPage;) {
-            const int rest = d.Result.LastPage - page + 1;
-            const int size = Jobs == 1 ? rest
-                                       : std::clamp((rest + Jobs * RangeShare - 1) / (Jobs * RangeShare),
-                                                    MinRangePages, MaxRangePages);
-            d.Ranges.append({page, std::min(d.Result.LastPage, page + size - 1)});
+        for (qint64 page = qint64(first.Last) + 1; page <= d.Result.LastPage;) {
+            const qint64 rest = d.Result.LastPage - page + 1;
+            const qint64 size = Jobs == 1 ? rest
+                                          : std::clamp<qint64>((rest + Jobs * RangeShare - 1) / (Jobs * RangeShare),
+                                                               MinRangePages, MaxRangePages);
+            d.Ranges.append({int(page), int(std::min<qint64>(d.Result.LastPage, page + size - 1))});
             page += size;
         }
     }
@@ -264,13 +411,21 @@ struct TWorkerPool::TState {
             return false;
         }
         ::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK);
+        // Set before the worker is given anything to read.
+        if (MemoryLimit > 0) {
+            const rlimit limit{rlim_t(MemoryLimit), rlim_t(MemoryLimit)};
+            ::prlimit(pid, RLIMIT_DATA, &limit, nullptr);
+        }
         TWorker& w = Workers.emplace_back();
         w.Pid = pid;
         w.Fd = pair[0];
+        w.Heard = Clock::now();
         return true;
     }
 
-    void Assign(TWorker& w, int doc, int range) {
+    // Gives range of doc to w; false when the document's file cannot be opened (it has then failed).
+    bool Assign(TWorker& w, int doc, int range) {
+        if (!OpenFile(doc)) return false;
         TDocument& d = Documents[doc];
         TRange& r = d.Ranges[range];
         r.State = TRange::Running;
@@ -279,17 +434,19 @@ struct TWorkerPool::TState {
             d.Started = Clock::now();
             if (TimeLimit > 0)
                 d.Deadline = d.Started + std::chrono::duration_cast<Clock::duration>(
-                                                std::chrono::duration<double>(TimeLimit));
+                                                std::chrono::duration<double>(std::min(TimeLimit, LongestTimeLimit)));
         }
         w.Document = doc;
         w.Range = range;
         w.PagesInRange = 0;
         w.Counted = false;
         w.OpenDocument = doc;
+        w.Heard = Clock::now();
         const QByteArray frame =
             TPayload().Text(d.Job.FileName).Text(d.Job.Password).Int(r.First).Int(r.Last).Frame(TMessage::Convert);
         // A worker that is gone shows as the end of its socket in the loop.
-        SendAll(w.Fd, frame);
+        SendWithDescriptor(w.Fd, frame, d.Fd);
+        return true;
     }
 
     // Gives each idle worker a range, the next one of its open document first;
@@ -299,20 +456,18 @@ struct TWorkerPool::TState {
             if (!w.Ready || w.Killed || w.Document >= 0) continue;
             bool given = false;
             if (w.OpenDocument >= 0) {
-                const TDocument& d = Documents[w.OpenDocument];
-                for (int r = 0; r < d.Ranges.size() && !given; ++r)
-                    if (Assignable(d, r)) {
-                        Assign(w, w.OpenDocument, r);
-                        given = true;
-                    }
+                const int r = Assignable(Documents[w.OpenDocument]);
+                if (r >= 0) given = Assign(w, w.OpenDocument, r);
             }
-            for (int doc = FirstActive; doc < NextWaiting && !given; ++doc)
-                for (int r = 0; r < Documents[doc].Ranges.size() && !given; ++r)
-                    if (Assignable(Documents[doc], r)) {
-                        Assign(w, doc, r);
-                        given = true;
-                    }
-            if (!given && NextWaiting < Documents.size()) Assign(w, NextWaiting, 0);
+            for (int doc = FirstActive; doc < NextWaiting && !given; ++doc) {
+                const int r = Assignable(Documents[doc]);
+                if (r >= 0) given = Assign(w, doc, r);
+            }
+            // A document whose file cannot be opened has failed; the next one is tried.
+            while (!given && NextWaiting < Documents.size()) {
+                given = Assign(w, NextWaiting, 0);
+                SkipPast();
+            }
             SkipPast();
         }
         // What is waiting, as far as it may want another worker: the ranges of
@@ -324,10 +479,8 @@ struct TWorkerPool::TState {
         };
         int waiting = 0;
         for (int doc = FirstActive; doc < NextWaiting; ++doc) {
-            const TDocument& d = Documents[doc];
-            for (int r = 0; r < d.Ranges.size(); ++r)
-                if (Assignable(d, r)) ++waiting;
-            waiting += early(d);
+            TDocument& d = Documents[doc];
+            waiting += AssignableCount(d) + early(d);
         }
         for (int doc = NextWaiting; doc < std::min(int(Documents.size()), NextWaiting + Jobs); ++doc)
             waiting += 1 + early(Documents[doc]);
@@ -343,14 +496,23 @@ struct TWorkerPool::TState {
     }
 
     void StartWorkers(int Waiting) {
-        // After a failed start, the workers there are must do.
-        if (!StartError.isEmpty()) return;
+        // After a refused start, the workers there are must do for a while.
+        if (Clock::now() < NextStart) return;
         int starting = 0;
         for (const TWorker& w : Workers)
             if (!w.Ready) ++starting;
         int wanted = std::min(Waiting - starting, Jobs - int(Workers.size()));
         while (wanted-- > 0)
-            if (!Start()) break;
+            if (!Start()) {
+                StartRefused();
+                break;
+            }
+    }
+
+    void StartRefused() {
+        ++StartFailures;
+        const auto pause = std::min<Clock::duration>(FirstStartPause * (1 << std::min(StartFailures - 1, 16)), LastStartPause);
+        NextStart = Clock::now() + pause;
     }
 
     // A frame from worker w.
@@ -359,6 +521,8 @@ struct TWorkerPool::TState {
         switch (Type) {
         case TMessage::Ready:
             w.Ready = true;
+            StartFailures = 0;
+            StartError.clear();
             return;
         case TMessage::PageCount: {
             const int count = r.Int();
@@ -381,13 +545,17 @@ struct TWorkerPool::TState {
             const int doc = w.Document;
             const int range = w.Range;
             w.Document = w.Range = -1;
-            Documents[doc].Ranges[range].State = TRange::Done;
+            TDocument& d = Documents[doc];
+            d.Ranges[range].State = TRange::Done;
             if (Type == TMessage::Error) {
                 const int page = r.Int();
                 const QString message = r.Text();
                 if (r.Failed()) break;
                 w.OpenDocument = -1;  // the worker has closed it
                 Fail(doc, page, message);
+            } else if (ShortOf(d, d.Ranges[range], w)) {
+                // Done without all its pages: the worker saw another document than the others.
+                Fail(doc, 0, ChangedMessage(), true);
             } else {
                 Check(doc);
             }
@@ -398,6 +566,13 @@ struct TWorkerPool::TState {
         }
         // Out of step with the protocol: this worker cannot be trusted further.
         Ended(w, QStringLiteral("broke the protocol"));
+    }
+
+    // Whether w's range ended with fewer pages than the document's count promised.
+    static bool ShortOf(const TDocument& d, const TRange& Range, const TWorker& w) {
+        if (!w.Counted || d.Result.PageCount < 0 || d.State == TDocument::Finished) return false;
+        const qint64 expected = qint64(std::min(Range.Last, d.Result.LastPage)) - std::max(Range.First, 1) + 1;
+        return w.PagesInRange < std::max<qint64>(expected, 0);
     }
 
     // Worker w is gone (or to be dropped, for What it did): its range's
@@ -416,13 +591,17 @@ struct TWorkerPool::TState {
             else
                 What = QStringLiteral("ended with exit status %1").arg(WEXITSTATUS(status));
         }
-        if (!w.Ready && !w.Killed) StartError = QStringLiteral("it ") + What;
+        if (!w.Ready && !w.Killed) {
+            StartError = QStringLiteral("it ") + What;
+            StartRefused();
+        }
         if (w.Document >= 0 && !w.Killed) {
             TDocument& d = Documents[w.Document];
             TRange& range = d.Ranges[w.Range];
             range.State = TRange::Done;
+            // A file cut short under a worker's mapping ends it with SIGBUS: the change is the news.
             Fail(w.Document, w.Counted ? std::max(range.First, 1) + w.PagesInRange : 0,
-                 QStringLiteral("its worker process ") + What);
+                 Changed(d) ? ChangedMessage() : QStringLiteral("its worker process ") + What);
         }
         w.Killed = true;
     }
@@ -438,6 +617,7 @@ struct TWorkerPool::TState {
                 Ended(w);
                 return;
             }
+            w.Heard = Clock::now();
             w.Buffer.Append(chunk, n);
             TMessage type;
             QByteArray payload;
@@ -450,8 +630,21 @@ struct TWorkerPool::TState {
         }
     }
 
+    // A busy worker silent past the silence limit is ended, failing its document.
+    void CheckSilence() {
+        const Clock::time_point now = Clock::now();
+        for (TWorker& w : Workers)
+            if (w.Fd >= 0 && w.Document >= 0 && !w.Killed && now - w.Heard >= Silence())
+                Ended(w, QStringLiteral("stopped answering (%1 s without a word)").arg(QString::number(SilenceLimit, 'g', 6)));
+    }
+
+    Clock::duration Silence() const {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(std::min(SilenceLimit, LongestTimeLimit)));
+    }
+
     // Documents past their time limit fail, and their workers are killed.
     void CheckDeadlines() {
+        CheckSilence();
         if (TimeLimit <= 0) return;
         const Clock::time_point now = Clock::now();
         for (int doc = FirstActive; doc < NextWaiting; ++doc) {
@@ -463,17 +656,20 @@ struct TWorkerPool::TState {
                     ::kill(w.Pid, SIGKILL);
                 }
             d.ErrorPage = -1;  // before everything else
-            d.Error = QStringLiteral("time limit reached (%1 s)").arg(QString::number(TimeLimit, 'g', 6));
+            d.Error = TimeLimitMessage(TimeLimit);
             Finish(doc);
         }
     }
 
     int PollTimeout() const {
-        if (TimeLimit <= 0) return -1;
         const Clock::time_point now = Clock::now();
         Clock::duration least = Clock::duration::max();
-        for (int doc = FirstActive; doc < NextWaiting; ++doc)
-            if (Documents[doc].State == TDocument::Running) least = std::min(least, Documents[doc].Deadline - now);
+        for (const TWorker& w : Workers)
+            if (w.Fd >= 0 && w.Document >= 0 && !w.Killed) least = std::min(least, w.Heard + Silence() - now);
+        if (now < NextStart) least = std::min(least, NextStart - now);
+        if (TimeLimit > 0)
+            for (int doc = FirstActive; doc < NextWaiting; ++doc)
+                if (Documents[doc].State == TDocument::Running) least = std::min(least, Documents[doc].Deadline - now);
         if (least == Clock::duration::max()) return -1;
         const auto ms = std::chrono::ceil<std::chrono::milliseconds>(least).count();
         return int(std::clamp<long long>(ms, 0, INT_MAX));
@@ -499,8 +695,14 @@ struct TWorkerPool::TState {
             Workers.remove_if([](const TWorker& w) { return w.Fd < 0 && w.Pid < 0; });
             const int waiting = AssignAll();
             if (waiting > 0) StartWorkers(waiting);
+            if (Unfinished == 0) break;  // the last documents failed to open
             if (Workers.empty()) {
-                // Nothing runs and nothing can start: the documents cannot be done.
+                // Nothing runs: wait for the next attempt to start one, or,
+                // after the last, fail what is left.
+                if (StartFailures > 0 && StartFailures < StartAttempts) {
+                    std::this_thread::sleep_until(NextStart);
+                    continue;
+                }
                 if (StartError.isEmpty()) StartError = QStringLiteral("no worker process");
                 for (int doc = 0; doc < Documents.size(); ++doc)
                     Fail(doc, 0, QStringLiteral("cannot start a worker process: %1").arg(StartError), true);
@@ -527,26 +729,35 @@ struct TWorkerPool::TState {
 
 TWorkerPool::TWorkerPool(int Jobs, double TimeLimit, const QString& Program) : F(std::make_unique<TState>()) {
     F->Jobs = std::max(Jobs, 1);
-    F->TimeLimit = TimeLimit > 0 ? TimeLimit : 0;
-    F->Program = QFile::encodeName(Program);
-    F->ProgramName = QFile::encodeName(QFileInfo(Program).canonicalFilePath());
+    F->TimeLimit = TimeLimit > 0 && TimeLimit < LongestTimeLimit ? TimeLimit : 0;
+    const QString program = Program == QLatin1String("/proc/self/exe") ? OwnProgramPath() : Program;
+    F->Program = EncodeName(program);
+    F->ProgramName = QFile::encodeName(QFileInfo(program).canonicalFilePath());
     if (F->ProgramName.isEmpty()) F->ProgramName = F->Program;
 }
 
 TWorkerPool::~TWorkerPool() = default;
+
+void TWorkerPool::SetSilenceLimit(double Seconds) { F->SilenceLimit = Seconds > 0 ? Seconds : DefaultSilenceLimit; }
+
+void TWorkerPool::SetMemoryLimit(qint64 Bytes) { F->MemoryLimit = std::max<qint64>(Bytes, 0); }
 
 void TWorkerPool::Run(const QList<TDocumentJob>& Jobs, const TEvents& Events) {
     F->Documents.clear();
     F->Events = &Events;
     F->Unfinished = int(Jobs.size());
     F->StartError.clear();
+    F->StartFailures = 0;
     F->FirstActive = F->NextWaiting = 0;
     for (const TDocumentJob& job : Jobs) {
         TState::TDocument& d = F->Documents.emplace_back();
         d.Job = job;
-        d.Size = QFileInfo(job.FileName).size();
+        struct stat status {};
+        if (job.Descriptor >= 0 ? ::fstat(job.Descriptor, &status) == 0
+                                : ::stat(EncodeName(job.FileName).constData(), &status) == 0)
+            d.Size = status.st_size;
         const int first = std::max(job.FirstPage, 1);
-        const int last = std::min(job.LastPage, first + FirstRangePages - 1);
+        const int last = int(std::min<qint64>(job.LastPage, qint64(first) + FirstRangePages - 1));
         d.Ranges.append({first, last});
     }
     for (TState::TWorker& w : F->Workers) w.OpenDocument = -1;

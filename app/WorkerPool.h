@@ -31,7 +31,13 @@ namespace kestrune {
 
 // One document to convert.
 struct TDocumentJob {
-    QString FileName;  // opened by each worker that takes a range of it
+    // Opened by the pool once (a name as DecodeName makes it, so that any
+    // bytes the system allows name the file) and passed open to each worker
+    // that takes a range of it; a file that changes meanwhile fails.
+    QString FileName;
+    // An open file to read instead of opening FileName (standard input's
+    // copy, say); the caller keeps it open until Run returns.
+    int Descriptor = -1;
     QString Password;
     // The pages wanted, counted from 1; clipped to the document.
     int FirstPage = 1;
@@ -65,9 +71,10 @@ public:
         std::function<void(int Job, const TJobResult& Result)> Finished;
     };
 
-    // Program: kestrune-text (by default the running program itself); at most
-    // Jobs workers at a time (at least 1); TimeLimit in seconds per document,
-    // 0 for none.
+    // Program: kestrune-text (by default the running program itself, also
+    // where /proc is missing); at most Jobs workers at a time (at least 1);
+    // TimeLimit in seconds per document, 0 for none (a limit beyond decades
+    // is none).
     explicit TWorkerPool(int Jobs, double TimeLimit = 0, const QString& Program = QStringLiteral("/proc/self/exe"));
     // Stops the workers that are left.
     ~TWorkerPool();
@@ -85,6 +92,14 @@ public:
     // The process ids of the running workers.
     QList<pid_t> WorkerProcesses() const;
 
+    // A worker busy with a range that sends nothing for this long (stopped,
+    // or stuck) is ended and its document fails. Default: DefaultSilenceLimit.
+    static constexpr double DefaultSilenceLimit = 600;
+    void SetSilenceLimit(double Seconds);
+    // The memory each worker may take (its data segment, RLIMIT_DATA), in
+    // bytes; 0 (the default) for no limit. A document that needs more fails.
+    void SetMemoryLimit(qint64 Bytes);
+
 private:
     struct TState;
     std::unique_ptr<TState> F;
@@ -92,5 +107,12 @@ private:
 
 // "SIGSEGV (Segmentation fault)": a signal's name and description.
 QString SignalName(int Signal);
+
+// "time limit reached (30 s)": the error of a document past its time limit.
+QString TimeLimitMessage(double Seconds);
+
+// The path the running program was started from, for starting copies of it:
+// /proc/self/exe where /proc is mounted, else argv[0] as found then.
+QString OwnProgramPath();
 
 }  // namespace kestrune

@@ -1,6 +1,7 @@
 #include "app/WorkerProtocol.h"
 
 #include <cerrno>
+#include <cstring>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -109,6 +110,57 @@ bool SendAll(int Fd, QByteArrayView Data) {
         }
     }
     return true;
+}
+
+bool SendWithDescriptor(int Fd, QByteArrayView Data, int Descriptor) {
+    if (Descriptor < 0 || Data.isEmpty()) return SendAll(Fd, Data);
+    // The descriptor rides on the frame's first byte; the rest follows as usual.
+    char control[CMSG_SPACE(sizeof(int))] = {};
+    iovec first{const_cast<char*>(Data.data()), 1};
+    msghdr message{};
+    message.msg_iov = &first;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* header = CMSG_FIRSTHDR(&message);
+    header->cmsg_level = SOL_SOCKET;
+    header->cmsg_type = SCM_RIGHTS;
+    header->cmsg_len = CMSG_LEN(sizeof(int));
+    std::memcpy(CMSG_DATA(header), &Descriptor, sizeof(int));
+    for (;;) {
+        const ssize_t n = ::sendmsg(Fd, &message, MSG_NOSIGNAL);
+        if (n == 1) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd wait{Fd, POLLOUT, 0};
+            ::poll(&wait, 1, -1);
+            continue;
+        }
+        return false;
+    }
+    return SendAll(Fd, Data.sliced(1));
+}
+
+ssize_t ReceiveSome(int Fd, char* Buffer, size_t Size, std::deque<int>& Descriptors) {
+    char control[CMSG_SPACE(sizeof(int) * 8)];
+    iovec into{Buffer, Size};
+    msghdr message{};
+    message.msg_iov = &into;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    const ssize_t n = ::recvmsg(Fd, &message, MSG_CMSG_CLOEXEC);
+    if (n < 0) return n;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS) continue;
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count; ++i) {
+            int fd = -1;
+            std::memcpy(&fd, CMSG_DATA(header) + i * sizeof(int), sizeof(int));
+            Descriptors.push_back(fd);
+        }
+    }
+    return n;
 }
 
 }  // namespace kestrune::worker

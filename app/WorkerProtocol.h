@@ -6,7 +6,10 @@
 // byte strings are their size as such an integer, then the bytes.
 //
 //   worker -> parent  Ready                       once, when the worker is up
-//   parent -> worker  Convert(file, password, first page, last page)
+//   parent -> worker  Convert(file, password, first page, last page), with
+//                     the open file itself passed along (SCM_RIGHTS on the
+//                     frame's first byte), so that a worker needs neither the
+//                     file's name nor /proc to read it
 //   worker -> parent  PageCount(count)            the document is open
 //                     Page(number, bytes)*        each page of the range that
 //                                                 exists, in order
@@ -22,6 +25,8 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
+#include <deque>
+#include <sys/types.h>
 
 namespace kestrune::worker {
 
@@ -79,5 +84,10 @@ private:
 // Writes all of Data to the socket Fd, waiting when it is full; false when the
 // peer is gone. Never raises SIGPIPE.
 bool SendAll(int Fd, QByteArrayView Data);
+// The same, passing the open descriptor Descriptor along with Data's first byte.
+bool SendWithDescriptor(int Fd, QByteArrayView Data, int Descriptor);
+// Reads what is there (as read(2) does) from the socket Fd, appending the
+// descriptors that came along to Descriptors (close-on-exec).
+ssize_t ReceiveSome(int Fd, char* Buffer, size_t Size, std::deque<int>& Descriptors);
 
 }  // namespace kestrune::worker

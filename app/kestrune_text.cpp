@@ -2,12 +2,17 @@
 // same text file that the converter window writes for it, written page by page
 // as the pages are read.
 #include <QCoreApplication>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "app/BatchRun.h"
 #include "app/ConversionWorker.h"
+#include "app/FileNames.h"
+#include "app/SafeFiles.h"
 #include "app/TextOptions.h"
 #include "app/WorkerProtocol.h"
 
@@ -16,18 +21,38 @@ using namespace kestrune;
 namespace {
 
 void PrintError(const QString& Text) {
-    std::fprintf(stderr, "kestrune-text: %s\n", Text.toLocal8Bit().constData());
+    std::fprintf(stderr, "kestrune-text: %s\n", Text.toUtf8().constData());
+}
+
+// Descriptors 0, 1 and 2 that the caller left closed are opened on /dev/null,
+// so that no file this program opens takes their place (error lines would
+// otherwise go into a text file, the report or a worker's socket).
+void OpenClosedStandardDescriptors() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
+            const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            if (opened >= 0 && opened != fd) ::close(opened);  // cannot happen: the lowest free descriptor is fd
+        }
+}
+
+// The arguments as the system gave them: a file name that is not UTF-8 keeps
+// its bytes (Qt's own decoding would replace them).
+QStringList Arguments(int argc, char** argv) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments.append(DecodeName(argv[i]));
+    return arguments;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    OpenClosedStandardDescriptors();
     // A file size limit that is reached makes write(2) fail with EFBIG, which
     // becomes that file's error line, instead of killing the process.
     std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication application(argc, argv);
     if (argc == 2 && std::strcmp(argv[1], worker::WorkerArgument) == 0) return RunConversionWorker();
-    const TCommandLine commandLine = ParseCommandLine(QCoreApplication::arguments());
+    const TCommandLine commandLine = ParseCommandLine(Arguments(argc, argv));
     switch (commandLine.Action) {
     case TCommandLine::TAction::Error:
         PrintError(commandLine.Error);
@@ -42,5 +67,6 @@ int main(int argc, char** argv) {
     case TCommandLine::TAction::Convert:
         break;
     }
+    InstallCleanupOnSignals();
     return ConvertInputs(commandLine.Options);
 }

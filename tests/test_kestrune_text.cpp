@@ -172,9 +172,9 @@ TEST_F(KestruneText, TheInputIsNeverItsOwnTarget) {
         const char* line;
     };
     const Case cases[] = {
-        {{"doc.txt"}, "kestrune-text: doc.txt: Cannot write file \"doc.txt\". It is the PDF file being converted\n"},
+        {{"doc.txt"}, "kestrune-text: doc.txt: its text file doc.txt is the input doc.txt; nothing written\n"},
         {{"-o", "./same.pdf", "same.pdf"},
-         "kestrune-text: same.pdf: Cannot write file \"./same.pdf\". It is the PDF file being converted\n"},
+         "kestrune-text: same.pdf: its text file ./same.pdf is the input same.pdf; nothing written\n"},
     };
     for (const Case& c : cases) {
         const Result r = Run(c.arguments);
