@@ -42,8 +42,14 @@ const char* const Epilogue =
     "The report's status is converted, skipped (up to date, or no pages) or\n"
     "failed.\n"
     "\n"
+    "No output replaces an input, the list or another output: -o with more than\n"
+    "one input, or a report that would, is refused (exit status 2); of two inputs\n"
+    "with one text file the later fails. Nothing is written through a symbolic\n"
+    "link (-o may name one to a FIFO or device). SIGINT, SIGTERM, SIGHUP and\n"
+    "SIGPIPE end the run with 128 + the signal, leaving no temporary file.\n"
+    "\n"
     "Exit status: 0 when every file converted, 1 when any file failed, 2 when the\n"
-    "command line is wrong.\n";
+    "command line is wrong or an output would replace an input.\n";
 
 int OnlineProcessors() {
     const long count = sysconf(_SC_NPROCESSORS_ONLN);
