@@ -35,13 +35,13 @@ struct TDocumentJob {
     // bytes the system allows name the file) and passed open to each worker
     // that takes a range of it; a file that changes meanwhile fails.
     QString FileName;
-    // An open file to read instead of opening FileName (standard input's
-    // copy, say); the caller keeps it open until Run returns.
-    int Descriptor = -1;
     QString Password;
     // The pages wanted, counted from 1; clipped to the document.
     int FirstPage = 1;
     int LastPage = std::numeric_limits<int>::max();
+    // An open file to read instead of opening FileName (standard input's
+    // copy, say); the caller keeps it open until Run returns.
+    int Descriptor = -1;
 };
 
 // How a document ended.
