@@ -145,6 +145,7 @@ public:
             job.Password = FOptions.Password;
             job.FirstPage = FOptions.FirstPage.value_or(1);
             job.LastPage = FOptions.LastPage.value_or(std::numeric_limits<int>::max());
+            job.Ocr = FOptions.Ocr;
             job.FileName = input.Input;
             if (input.Input == QLatin1String("-")) {
                 try {
@@ -178,11 +179,13 @@ public:
 
         FProgress.Clear();
         if (IsBatch(FOptions) && !FOptions.Quiet)
-            PrintError(QStringLiteral("%1 converted, %2 skipped, %3 failed, %4 in %5 s")
+            PrintError(QStringLiteral("%1 converted, %2 skipped, %3 failed, %4%5 in %6 s")
                            .arg(FCounts[int(TInputStatus::Converted)])
                            .arg(FCounts[int(TInputStatus::Skipped)])
                            .arg(FCounts[int(TInputStatus::Failed)])
                            .arg(PageCountText(FPages))
+                           .arg(FOptions.Ocr.Mode == TOcrMode::Never ? QString()
+                                                                     : QStringLiteral(" (%1 recognised)").arg(FPagesRecognized))
                            .arg(QString::number(FClock.nsecsElapsed() / 1e9, 'f', 1)));
         return FCounts[int(TInputStatus::Failed)] > 0 || FReportFailed ? 1 : 0;
     }
@@ -254,9 +257,32 @@ private:
             return;
         }
         entry.Pages = Result.PagesWritten;
+        entry.PagesRecognized = Result.PagesRecognized;
         entry.Bytes = target->BytesWritten();
         FPages += entry.Pages;
-        End(index, entry);
+        FPagesRecognized += entry.PagesRecognized;
+        End(index, entry, FOptions.Quiet ? QString() : RecognitionNote(input.Input, Result));
+    }
+
+    // The note on a converted document's recognition: its pages without text
+    // when none were recognised, its pages read at a lower resolution when
+    // they were too large; empty when there is nothing to say.
+    QString RecognitionNote(const QString& Input, const TJobResult& Result) const {
+        if (FOptions.Ocr.Mode == TOcrMode::Never) {
+            if (Result.PagesWithoutText == 0) return {};
+            return QStringLiteral("%1: no text on %2 of %3 (scanned pages?); --ocr auto reads them")
+                .arg(Input)
+                .arg(Result.PagesWithoutText)
+                .arg(PageCountText(Result.PagesWritten));
+        }
+        if (Result.PagesLowered.isEmpty()) return {};
+        const auto [page, dpi] = Result.PagesLowered.first();
+        return QStringLiteral("%1: %2 too large to recognise at %3 dpi, read at the highest resolution within the "
+                              "pixel limit (page %4 at %5 dpi)")
+            .arg(Input, PageCountText(int(Result.PagesLowered.size())))
+            .arg(FOptions.Ocr.Dpi)
+            .arg(page)
+            .arg(dpi);
     }
 
     void Fail(int Index, TReportEntry& Entry, const QString& Error) {
@@ -308,6 +334,7 @@ private:
     int FNextLine = 0;
     int FCounts[3] = {0, 0, 0};
     int FPages = 0;
+    int FPagesRecognized = 0;
 };
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "app/Conversion.h"
 #include "app/SafeFiles.h"
+#include "app/PageReader.h"
 #include "app/WorkerProtocol.h"
 #include "component/FileError.h"
 #include <kestrune/FPdf.h>
@@ -44,7 +45,9 @@ public:
 
     // Converts one range of File, read through Descriptor when it is open
     // (taken over); false when the parent has gone.
-    bool Convert(const QString& File, int Descriptor, const QString& Password, int First, int Last) {
+    bool Convert(const QString& File, int Descriptor, const QString& Password, int First, int Last,
+                 const TOcrSettings& Ocr) {
+        FReader.SetSettings(Ocr);
         try {
             Open(File, Descriptor, Password);
         } catch (const std::exception&) {
@@ -56,17 +59,18 @@ public:
         if (!Send(TPayload().Int(count).Frame(TMessage::PageCount), true)) return false;
         for (int page = qMax(First, 1); page <= qMin(Last, count); ++page) {
             QByteArray bytes;
+            TPageFacts facts;
             try {
-                FPdf.SetPageNumber(page);
-                AppendUtf8(bytes, FPdf.Text(0, std::numeric_limits<int>::max()));
-                bytes += "\r\n";
+                facts = FReader.Read(FPdf, page, bytes);
             } catch (const std::exception&) {
                 // Opened afresh for the next range, as a single run would never go on after this.
                 const QString message = ErrorMessage(std::current_exception());
                 Close();
                 return Send(TPayload().Int(page).Text(message).Frame(TMessage::Error), true);
             }
-            if (!Send(TPayload().Int(page).Bytes(bytes).Frame(TMessage::Page), false)) return false;
+            if (!Send(TPayload().Int(page).Bytes(bytes).Int(facts.Textless).Int(facts.RecognizedDpi).Frame(TMessage::Page),
+                      false))
+                return false;
         }
         return Send(TPayload().Frame(TMessage::Done), true);
     }
@@ -145,6 +149,7 @@ private:
     }
 
     TFPdf FPdf;
+    TPageReader FReader;
     QString FFile;
     QString FPassword;
     TIdentity FIdentity;
@@ -172,10 +177,14 @@ int RunConversionWorker() {
         const QString password = r.Text();
         const int first = r.Int();
         const int last = r.Int();
+        TOcrSettings ocr;
+        ocr.Mode = TOcrMode(r.Int());
+        ocr.Languages = r.Text();
+        ocr.Dpi = r.Int();
         if (r.Failed()) return 1;
         const int descriptor = descriptors.empty() ? -1 : descriptors.front();
         if (!descriptors.empty()) descriptors.pop_front();
-        if (!worker.Convert(file, descriptor, password, first, last)) return 1;
+        if (!worker.Convert(file, descriptor, password, first, last, ocr)) return 1;
     }
     return buffer.Broken() ? 1 : 0;
 }

@@ -65,7 +65,7 @@ const char* StatusName(TInputStatus Status) {
 QByteArray ReportLine(const TReportEntry& Entry) {
     QByteArray line = "{\"input\":" + JsonString(Entry.Input) + ",\"output\":" + JsonString(Entry.Output) +
                       ",\"status\":\"" + StatusName(Entry.Status) + "\",\"pages\":" + QByteArray::number(Entry.Pages) +
-                      ",\"bytes\":" + QByteArray::number(Entry.Bytes) + ",\"seconds\":" +
+                      ",\"recognized\":" + QByteArray::number(Entry.PagesRecognized) + ",\"bytes\":" + QByteArray::number(Entry.Bytes) + ",\"seconds\":" +
                       QByteArray::number(std::round(Entry.Seconds * 1000) / 1000, 'f', 3);
     if (Entry.Status == TInputStatus::Failed) line += ",\"error\":" + JsonString(Entry.Error);
     return line + "}\n";

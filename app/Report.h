@@ -17,14 +17,15 @@ struct TReportEntry {
     QString Output;       // the text file (or "-"), also when nothing was written there
     TInputStatus Status = TInputStatus::Converted;
     int Pages = 0;        // pages written to the text file
+    int PagesRecognized = 0;  // of those, pages whose text was recognised on their pixels
     qint64 Bytes = 0;     // bytes written to the text file
     double Seconds = 0;   // time spent converting
     QString Error;        // for a failure: the error text
 };
 
 // The entry as one line of JSON (with its line end): input, output, status
-// ("converted", "skipped", "failed"), pages, bytes, seconds, and error for a
-// failure, in that order.
+// ("converted", "skipped", "failed"), pages, recognized, bytes, seconds, and
+// error for a failure, in that order.
 QByteArray ReportLine(const TReportEntry& Entry);
 
 class TReport {

@@ -48,8 +48,18 @@ const char* const Epilogue =
     "link (-o may name one to a FIFO or device). SIGINT, SIGTERM, SIGHUP and\n"
     "SIGPIPE end the run with 128 + the signal, leaving no temporary file.\n"
     "\n"
+    "Scanned pages hold pictures, not text. --ocr auto recognises the pages that\n"
+    "hold no text character (through Tesseract, one page at a time in each worker)\n"
+    "and keeps every other page's text as it is; --ocr always recognises every\n"
+    "page. A recognised page's lines end with CR LF like any page's. Without\n"
+    "--ocr, a document with pages without text gets a note saying how many. A\n"
+    "page too large for --ocr-dpi is read at the highest resolution within the\n"
+    "recognition's pixel limit, with a note. The summary and the report count the\n"
+    "recognised pages.\n"
+    "\n"
     "Exit status: 0 when every file converted, 1 when any file failed, 2 when the\n"
-    "command line is wrong or an output would replace an input.\n";
+    "command line is wrong, an output would replace an input, or a recognition\n"
+    "language is not installed.\n";
 
 int OnlineProcessors() {
     const long count = sysconf(_SC_NPROCESSORS_ONLN);
@@ -86,13 +96,23 @@ struct TDeclaredOptions {
     QCommandLineOption Report{"report", "Write one JSON line per input file to FILE as each file ends.", "FILE"};
     QCommandLineOption SkipHidden{"skip-hidden",
                                   "In folders, pass over files and folders whose name begins with a dot."};
+    QCommandLineOption Ocr{"ocr",
+                           "Read scanned pages by text recognition: never (the default), auto (pages without any "
+                           "text character), always (every page; its text is ignored).",
+                           "MODE"};
+    QCommandLineOption OcrLanguages{"ocr-lang",
+                                    "Recognition languages, Tesseract's codes joined by + (default: eng); each "
+                                    "needs its data installed (Debian: tesseract-ocr-CODE).",
+                                    "LANGS"};
+    QCommandLineOption OcrDpi{"ocr-dpi", "Recognise pages rendered at N dots per inch (default: 300).", "N"};
     QCommandLineOption Quiet{{"q", "quiet"}, "No progress display, notes or summary; errors are still shown."};
     QCommandLineOption Help{{"h", "help"}, "Show this help and exit."};
     QCommandLineOption Version{"version", "Show the version and exit."};
 
     void AddTo(QCommandLineParser& Parser) const {
         for (const QCommandLineOption* o : {&Output, &Password, &FirstPage, &LastPage, &Jobs, &Timeout, &FilesFrom,
-                                            &Nul, &OutputDir, &Update, &Report, &SkipHidden, &Quiet, &Help, &Version})
+                                            &Nul, &OutputDir, &Update, &Report, &SkipHidden, &Ocr, &OcrLanguages,
+                                            &OcrDpi, &Quiet, &Help, &Version})
             Parser.addOption(*o);
         Parser.addPositionalArgument(
             "FILE.pdf",
@@ -149,6 +169,15 @@ public:
         if (ok && std::isfinite(seconds) && seconds > 0) return seconds;
         Fail(QStringLiteral("option %1 needs a number of seconds above 0, not '%2'").arg(Shown(Option), value));
         return std::nullopt;
+    }
+
+    // The value of Option as one of Choices (by position), or Default when it is not given.
+    int Choice(const QCommandLineOption& Option, const QStringList& Choices, int Default) {
+        if (!FParser.isSet(Option)) return Default;
+        const QString value = FParser.value(Option);
+        if (Choices.contains(value)) return int(Choices.indexOf(value));
+        Fail(QStringLiteral("option %1 needs one of %2, not '%3'").arg(Shown(Option), Choices.join(QStringLiteral(", ")), value));
+        return Default;
     }
 
     void Require(bool Condition, const QString& Message) {
@@ -215,6 +244,10 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.Update = parser.isSet(declared.Update);
     o.Report = check.Path(declared.Report, "a file");
     o.SkipHidden = parser.isSet(declared.SkipHidden);
+    o.Ocr.Mode = TOcrMode(check.Choice(declared.Ocr, {QStringLiteral("never"), QStringLiteral("auto"), QStringLiteral("always")},
+                                       int(TOcrMode::Never)));
+    if (parser.isSet(declared.OcrLanguages)) o.Ocr.Languages = check.Path(declared.OcrLanguages, "language codes");
+    o.Ocr.Dpi = check.Count(declared.OcrDpi, "a resolution").value_or(o.Ocr.Dpi);
 
     const qsizetype standardInputs = o.Files.count(QStringLiteral("-")) + (o.FilesFrom == QLatin1String("-") ? 1 : 0);
     check.Require(!o.Files.isEmpty() || !o.FilesFrom.isEmpty(), QStringLiteral("no input file given"));

@@ -6,6 +6,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "app/PageReader.h"
+
 namespace kestrune {
 
 // The first and last page to convert, counted from 1; empty when First > Last.
@@ -48,6 +50,8 @@ struct TOptions {
     QString Report;
     // --skip-hidden: a folder scan passes over names that begin with a dot.
     bool SkipHidden = false;
+    // --ocr, --ocr-lang, --ocr-dpi: which pages are recognised, how.
+    TOcrSettings Ocr;
 
     // Whether -f or -l was given.
     bool HasPageRange() const { return FirstPage || LastPage; }

@@ -26,6 +26,7 @@
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <vector>
 
 #include "app/Conversion.h"
 #include "app/FileNames.h"
@@ -82,6 +83,37 @@ std::optional<TFileIdentity> IdentityOf(const struct stat& Status) {
     return TFileIdentity{Status.st_dev, Status.st_ino, Status.st_size, Status.st_mtim};
 }
 
+// The page counts of a document's ranges: the first, and the bounds of the later ones.
+struct TRangeSizes {
+    int First, Min, Max;
+};
+
+// Recognising a page takes a second or more, against a millisecond for its
+// text: where pages may be recognised, ranges are short so that the workers
+// share even a short scanned document; where all are, one page each.
+TRangeSizes RangeSizes(TOcrMode Mode) {
+    switch (Mode) {
+    case TOcrMode::Never:
+        break;
+    case TOcrMode::Auto:
+        return {1, 1, 16};
+    case TOcrMode::Always:
+        return {1, 1, 1};
+    }
+    return {FirstRangePages, MinRangePages, MaxRangePages};
+}
+
+// The environment of the workers: the parent's, with Tesseract's OpenMP
+// threads limited to one, as the workers themselves are the parallel part.
+QByteArrayList WorkerEnvironment() {
+    static constexpr char Limit[] = "OMP_THREAD_LIMIT=";
+    QByteArrayList entries;
+    for (char** e = environ; *e; ++e)
+        if (std::strncmp(*e, Limit, sizeof Limit - 1) != 0) entries.append(*e);
+    entries.append(QByteArray(Limit) + "1");
+    return entries;
+}
+
 }  // namespace
 
 QString TimeLimitMessage(double Seconds) {
@@ -120,6 +152,7 @@ struct TWorkerPool::TState {
         std::shared_ptr<TDescriptor> File;  // the file, open while the document runs (when the pool opened it)
         int Fd = -1;              // what the workers are given: File, or the caller's descriptor
         std::optional<TFileIdentity> Opened;  // the file as it was when opened
+        TRangeSizes Sizes;
         int NextPage = 1;         // the next page to hand on
         std::map<int, QByteArray> Early;  // pages received before NextPage came
         int PagesDone = 0;
@@ -148,6 +181,7 @@ struct TWorkerPool::TState {
     double TimeLimit = 0;
     QByteArray Program;
     QByteArray ProgramName;
+    QByteArrayList Environment;   // the workers' (see WorkerEnvironment)
     QList<TDocument> Documents;
     std::list<TWorker> Workers;
     const TEvents* Events = nullptr;
@@ -347,16 +381,22 @@ struct TWorkerPool::TState {
             const qint64 rest = d.Result.LastPage - page + 1;
             const qint64 size = Jobs == 1 ? rest
                                           : std::clamp<qint64>((rest + Jobs * RangeShare - 1) / (Jobs * RangeShare),
-                                                               MinRangePages, MaxRangePages);
+                                                               d.Sizes.Min, d.Sizes.Max);
             d.Ranges.append({int(page), int(std::min<qint64>(d.Result.LastPage, page + size - 1))});
             page += size;
         }
     }
 
-    void PageArrived(int doc, int Page, QByteArray Bytes) {
+    void PageArrived(int doc, int Page, QByteArray Bytes, const TPageFacts& Facts) {
         TDocument& d = Documents[doc];
         if (d.State == TDocument::Finished) return;
         ++d.PagesDone;
+        // Counted on arrival: a document that fails reports none of them.
+        d.Result.PagesWithoutText += Facts.Textless;
+        if (Facts.RecognizedDpi > 0) {
+            ++d.Result.PagesRecognized;
+            if (Facts.RecognizedDpi < d.Job.Ocr.Dpi) d.Result.PagesLowered.append({Page, Facts.RecognizedDpi});
+        }
         if (Events->Progress) Events->Progress(doc, d.PagesDone);
         if (Page != d.NextPage) {
             d.Early.emplace(Page, std::move(Bytes));
@@ -401,8 +441,11 @@ struct TWorkerPool::TState {
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
         // Named as the program itself in process lists, whatever path started it.
         char* argv[] = {ProgramName.data(), const_cast<char*>(WorkerArgument), nullptr};
+        std::vector<char*> envp;
+        for (QByteArray& entry : Environment) envp.push_back(entry.data());
+        envp.push_back(nullptr);
         pid_t pid = -1;
-        const int error = pair[1] < 0 ? errno : posix_spawn(&pid, Program.constData(), &actions, nullptr, argv, environ);
+        const int error = pair[1] < 0 ? errno : posix_spawn(&pid, Program.constData(), &actions, nullptr, argv, envp.data());
         posix_spawn_file_actions_destroy(&actions);
         if (pair[1] >= 0) ::close(pair[1]);
         if (error != 0) {
@@ -443,7 +486,8 @@ struct TWorkerPool::TState {
         w.OpenDocument = doc;
         w.Heard = Clock::now();
         const QByteArray frame =
-            TPayload().Text(d.Job.FileName).Text(d.Job.Password).Int(r.First).Int(r.Last).Frame(TMessage::Convert);
+            TPayload().Text(d.Job.FileName).Text(d.Job.Password).Int(r.First).Int(r.Last)
+                .Int(int(d.Job.Ocr.Mode)).Text(d.Job.Ocr.Languages).Int(d.Job.Ocr.Dpi).Frame(TMessage::Convert);
         // A worker that is gone shows as the end of its socket in the loop.
         SendWithDescriptor(w.Fd, frame, d.Fd);
         return true;
@@ -534,9 +578,12 @@ struct TWorkerPool::TState {
         case TMessage::Page: {
             const int page = r.Int();
             QByteArray bytes = r.Bytes();
+            TPageFacts facts;
+            facts.Textless = r.Int() != 0;
+            facts.RecognizedDpi = r.Int();
             if (w.Document < 0 || r.Failed()) break;
             ++w.PagesInRange;
-            PageArrived(w.Document, page, std::move(bytes));
+            PageArrived(w.Document, page, std::move(bytes), facts);
             return;
         }
         case TMessage::Done:
@@ -734,6 +781,7 @@ TWorkerPool::TWorkerPool(int Jobs, double TimeLimit, const QString& Program) : F
     F->Program = EncodeName(program);
     F->ProgramName = QFile::encodeName(QFileInfo(program).canonicalFilePath());
     if (F->ProgramName.isEmpty()) F->ProgramName = F->Program;
+    F->Environment = WorkerEnvironment();
 }
 
 TWorkerPool::~TWorkerPool() = default;
@@ -752,12 +800,13 @@ void TWorkerPool::Run(const QList<TDocumentJob>& Jobs, const TEvents& Events) {
     for (const TDocumentJob& job : Jobs) {
         TState::TDocument& d = F->Documents.emplace_back();
         d.Job = job;
+        d.Sizes = RangeSizes(job.Ocr.Mode);
         struct stat status {};
         if (job.Descriptor >= 0 ? ::fstat(job.Descriptor, &status) == 0
                                 : ::stat(EncodeName(job.FileName).constData(), &status) == 0)
             d.Size = status.st_size;
         const int first = std::max(job.FirstPage, 1);
-        const int last = int(std::min<qint64>(job.LastPage, qint64(first) + FirstRangePages - 1));
+        const int last = int(std::min<qint64>(job.LastPage, qint64(first) + d.Sizes.First - 1));
         d.Ranges.append({first, last});
     }
     for (TState::TWorker& w : F->Workers) w.OpenDocument = -1;

@@ -26,6 +26,9 @@
 #include <limits>
 #include <memory>
 #include <sys/types.h>
+#include <utility>
+
+#include "app/PageReader.h"
 
 namespace kestrune {
 
@@ -39,6 +42,8 @@ struct TDocumentJob {
     // The pages wanted, counted from 1; clipped to the document.
     int FirstPage = 1;
     int LastPage = std::numeric_limits<int>::max();
+    // Which pages are recognised rather than read from their text layer.
+    TOcrSettings Ocr;
     // An open file to read instead of opening FileName (standard input's
     // copy, say); the caller keeps it open until Run returns.
     int Descriptor = -1;
@@ -53,6 +58,12 @@ struct TJobResult {
     int LastPage = 0;
     int PagesWritten = 0; // pages handed to the Page event
     double Seconds = 0;   // from the first range's start to the end
+    // Of the pages handed to the Page event: those recognised, those without
+    // any text character (recognised or not), and the (page, resolution) of
+    // each recognised at a lower resolution than asked, as it was too large.
+    int PagesRecognized = 0;
+    int PagesWithoutText = 0;
+    QList<std::pair<int, int>> PagesLowered;
 };
 
 class TWorkerPool {

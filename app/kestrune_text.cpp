@@ -15,6 +15,8 @@
 #include "app/SafeFiles.h"
 #include "app/TextOptions.h"
 #include "app/WorkerProtocol.h"
+#include <kestrune/PageRecognizer.h>
+#include <kestrune/PdfError.h>
 
 using namespace kestrune;
 
@@ -66,6 +68,15 @@ int main(int argc, char** argv) {
         return 0;
     case TCommandLine::TAction::Convert:
         break;
+    }
+    // Before any work: a missing language would otherwise fail every document.
+    if (commandLine.Options.Ocr.Mode != TOcrMode::Never) {
+        try {
+            TPageRecognizer::CheckLanguages(commandLine.Options.Ocr.Languages);
+        } catch (const EPdfError& e) {
+            PrintError(e.Message());
+            return 2;
+        }
     }
     InstallCleanupOnSignals();
     return ConvertInputs(commandLine.Options);

@@ -59,15 +59,20 @@ struct TPageRecognizer::TState {
     QImage Rendered;  // the engine's rendering, reused from page to page
 };
 
-TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<TState>()) {
-    F->Languages = Languages;
-    const QStringList codes = LanguageCodes(Languages);
+void TPageRecognizer::CheckLanguages(const QString& Languages) {
     const QString folder = DataFolder();
-    for (const QString& code : codes)
+    for (const QString& code : LanguageCodes(Languages))
         if (!QFileInfo(DataFile(folder, code)).isFile())
             throw EPdfError(QStringLiteral("The recognition data for language \"%1\" is not installed (no %2); "
                                            "the Debian package %3 has it")
                                 .arg(code, DataFile(folder, code), DebianPackage(code)));
+}
+
+TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<TState>()) {
+    F->Languages = Languages;
+    CheckLanguages(Languages);
+    const QStringList codes = LanguageCodes(Languages);
+    const QString folder = DataFolder();
     // The settings the tesseract command reads a page with: its default engine,
     // automatic page segmentation.
     const QByteArray path = QFile::encodeName(folder);

@@ -90,6 +90,10 @@ public:
     // keeps its image within MaxPagePixels and MaxPageSide.
     static int PageDpi(double Width, double Height, int Dpi);
 
+    // Raises the constructor's error for Languages without loading Tesseract:
+    // for a quick check before any work.
+    static void CheckLanguages(const QString& Languages);
+
     // The language codes whose data Tesseract finds, sorted.
     static QStringList InstalledLanguages();
 

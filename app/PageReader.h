@@ -1,0 +1,54 @@
+// Reading one page's bytes for a text file: the engine's text, or, for a
+// scanned page, the text Tesseract recognises on its pixels.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <memory>
+
+namespace kestrune {
+
+class TFPdf;
+class TPageRecognizer;
+
+// When pages are recognised rather than taken from their text layer.
+enum class TOcrMode {
+    Never,   // the engine's text only
+    Auto,    // pages without any text character are recognised
+    Always,  // every page is recognised; its text layer is ignored
+};
+
+struct TOcrSettings {
+    TOcrMode Mode = TOcrMode::Never;
+    QString Languages = QStringLiteral("eng");  // Tesseract's codes joined by "+"
+    int Dpi = 300;
+};
+
+// How a page's bytes were had.
+struct TPageFacts {
+    bool Textless = false;   // the page holds no text character
+    int RecognizedDpi = 0;   // recognised at this resolution; 0: the engine's text
+};
+
+class TPageReader {
+public:
+    TPageReader();
+    ~TPageReader();
+    TPageReader(const TPageReader&) = delete;
+    TPageReader& operator=(const TPageReader&) = delete;
+
+    // The settings for the pages that follow. Tesseract is loaded at the first
+    // page that needs it, and again only when the languages change.
+    void SetSettings(const TOcrSettings& Settings);
+
+    // Appends page Page's bytes (its text in UTF-8, then CR LF) of the document
+    // open in Pdf to Bytes; Pdf's current page becomes Page. A recognised page's
+    // lines are separated by CR LF like an engine page's. Raises EPdfError.
+    TPageFacts Read(TFPdf& Pdf, int Page, QByteArray& Bytes);
+
+private:
+    TOcrSettings FSettings;
+    std::unique_ptr<TPageRecognizer> FRecognizer;
+};
+
+}  // namespace kestrune
