@@ -73,6 +73,9 @@ TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<
     CheckLanguages(Languages);
     const QStringList codes = LanguageCodes(Languages);
     const QString folder = DataFolder();
+    // Tesseract's own messages (on stderr, from any thread) would mix with the
+    // program's; what matters of them reaches the caller as an EPdfError.
+    F->Api.SetVariable("debug_file", "/dev/null");
     // The settings the tesseract command reads a page with: its default engine,
     // automatic page segmentation.
     const QByteArray path = QFile::encodeName(folder);

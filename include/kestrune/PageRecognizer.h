@@ -13,7 +13,9 @@
 // One recognizer holds one Tesseract instance with its language data loaded;
 // it serves one thread at a time. How many threads Tesseract itself uses is
 // up to its OpenMP runtime: OMP_THREAD_LIMIT=1 in the environment when the
-// process starts keeps it to one.
+// process starts keeps it to one. Tesseract's own messages are silenced (its
+// debug_file becomes /dev/null, for the whole process): its failures arrive as
+// EPdfError.
 #pragma once
 
 #include <QImage>

@@ -1,0 +1,139 @@
+// kestrune-text reading scanned pages (--ocr): the built program, with real
+// Tesseract in its worker processes, on documents of scanned and text pages.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <kestrune/PageRecognizer.h>
+#include "support/PdfBuilder.h"
+#include "support/ScannedPdf.h"
+#include "support/TestHelpers.h"
+
+using namespace kestrune;
+using namespace testing_support;
+
+namespace {
+
+struct Result {
+    int ExitCode = -1;
+    QByteArray Err;
+};
+
+constexpr char Bom[] = "\xEF\xBB\xBF";
+const QStringList kScannedWords = {"The quick brown fox"};
+
+class KestruneTextOcr : public testing::Test {
+protected:
+    QString Path(const QString& Name) const { return FDir.filePath(Name); }
+
+    Result Run(const QStringList& Arguments, const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) {
+        QProcess p;
+        p.setWorkingDirectory(FDir.path());
+        p.setProcessEnvironment(Environment);
+        p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments);
+        EXPECT_TRUE(p.waitForFinished(120000));
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        return {p.exitCode(), p.readAllStandardError()};
+    }
+
+    // The report's one line as an object.
+    QJsonObject ReportOf(const QString& Name) {
+        return QJsonDocument::fromJson(ReadAll(Path(Name)).trimmed()).object();
+    }
+
+    QTemporaryDir FDir;
+};
+
+// Text page, scanned page, text page: auto leaves the text pages' bytes as
+// they are and puts the recognised words in the scanned page's place, in two
+// workers; the default mode leaves the scanned page empty and says so.
+TEST_F(KestruneTextOcr, AutoRecognisesOnlyThePagesWithoutText) {
+    const QString pdf = WriteFile(Path("mixed.pdf"), ScannedPdf({{"Alpha"}, kScannedWords, {"Omega"}}, {2}, 200));
+
+    const Result never = Run({"--report", "never.jsonl", "-o", "never.txt", pdf});
+    EXPECT_EQ(never.ExitCode, 0) << never.Err.toStdString();
+    EXPECT_EQ(ReadAll(Path("never.txt")), QByteArray(Bom) + "Alpha\r\n\r\nOmega\r\n");
+    EXPECT_TRUE(never.Err.contains(": no text on 1 of 3 pages (scanned pages?); --ocr auto reads them\n"))
+        << never.Err.toStdString();
+    EXPECT_EQ(ReportOf("never.jsonl")["recognized"].toInt(-1), 0);
+    EXPECT_FALSE(never.Err.contains("recognised")) << "the summary counts recognised pages only when asked to recognise";
+    EXPECT_EQ(Run({"-q", "-o", "quiet.txt", pdf}).Err, "") << "no note under -q";
+
+    const Result autoRun = Run({"--ocr", "auto", "--ocr-dpi", "200", "-j", "2", "--report", "auto.jsonl", "-o", "auto.txt", pdf});
+    EXPECT_EQ(autoRun.ExitCode, 0) << autoRun.Err.toStdString();
+    const QByteArray text = ReadAll(Path("auto.txt"));
+    ASSERT_TRUE(text.startsWith(QByteArray(Bom) + "Alpha\r\n")) << text.toStdString();
+    ASSERT_TRUE(text.endsWith("\r\nOmega\r\n")) << text.toStdString();
+    const QByteArray recognised = text.mid(3 + 7, text.size() - 3 - 7 - 9);
+    EXPECT_EQ(WordsOf(QString::fromUtf8(recognised)), WordsOf(kScannedWords.join(' ')));
+    EXPECT_EQ(ReportOf("auto.jsonl")["recognized"].toInt(), 1);
+    EXPECT_EQ(ReportOf("auto.jsonl")["pages"].toInt(), 3);
+    EXPECT_TRUE(autoRun.Err.contains("1 converted, 0 skipped, 0 failed, 3 pages (1 recognised) in ")) << autoRun.Err.toStdString();
+    EXPECT_FALSE(autoRun.Err.contains("no text on"));
+}
+
+// always reads every page from its pixels, the text pages too.
+TEST_F(KestruneTextOcr, AlwaysRecognisesEveryPage) {
+    const QString pdf = WriteFile(Path("two.pdf"), ScannedPdf({{"Seven ships"}, kScannedWords}, {2}, 200));
+    const Result r = Run({"--ocr", "always", "--ocr-dpi", "200", "--report", "r.jsonl", "-o", "two.txt", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    const QByteArray text = ReadAll(Path("two.txt"));
+    EXPECT_TRUE(text.startsWith(QByteArray(Bom) + "Seven ships\r\n")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith("\r\n"));
+    EXPECT_EQ(WordsOf(QString::fromUtf8(text.mid(3))), WordsOf("Seven ships " + kScannedWords.join(' ')));
+    EXPECT_EQ(ReportOf("r.jsonl")["recognized"].toInt(), 2);
+}
+
+// A language without data stops the run before any work, naming its package.
+TEST_F(KestruneTextOcr, AMissingLanguageStopsBeforeAnyWork) {
+    QString absent;
+    const QStringList installed = TPageRecognizer::InstalledLanguages();
+    for (const QString code : {"deu", "fra", "spa", "ita", "nld", "pol"})
+        if (!installed.contains(code) && absent.isEmpty()) absent = code;
+    ASSERT_FALSE(absent.isEmpty()) << "every candidate language is installed";
+    const QString pdf = WriteFile(Path("a.pdf"), SimpleTextPdf({{"A"}}));
+    const Result r = Run({"--ocr", "auto", "--ocr-lang", "eng+" + absent, pdf});
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: The recognition data for language \"" + absent.toUtf8() + "\""))
+        << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("tesseract-ocr-" + absent.toUtf8()));
+    EXPECT_EQ(r.Err.count('\n'), 1);
+    EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList{"a.pdf"});
+}
+
+// A page 200 inches wide cannot be read at 300 dpi; it is read at less, with a note.
+TEST_F(KestruneTextOcr, AnOversizedPageIsReadAtALowerResolution) {
+    const QString pdf = WriteFile(Path("strip.pdf"), ScannedPdf({{"Seven ships"}}, {}, 0, QSizeF(14400, 144)));
+    const Result r = Run({"--ocr", "always", "-o", "strip.txt", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReadAll(Path("strip.txt")), QByteArray(Bom) + "Seven ships\r\n");
+    const QByteArray note = QStringLiteral("strip.pdf: 1 page too large to recognise at 300 dpi, read at the highest "
+                                           "resolution within the pixel limit (page 1 at %1 dpi)\n")
+                                .arg(TPageRecognizer::PageDpi(14400, 144, 300))
+                                .toUtf8();
+    EXPECT_TRUE(r.Err.endsWith(note)) << r.Err.toStdString();
+}
+
+// Recognition that cannot work (here: damaged language data) fails the
+// documents that need it, each with a line; the others convert.
+TEST_F(KestruneTextOcr, AFailedRecognitionFailsOnlyItsDocument) {
+    QDir(FDir.path()).mkdir("tessdata");
+    WriteFile(Path("tessdata/eng.traineddata"), QByteArray(4096, 'x'));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TESSDATA_PREFIX", Path("tessdata"));
+    const QString scanned = WriteFile(Path("scanned.pdf"), ScannedPdf({kScannedWords}, {1}, 100));
+    const QString text = WriteFile(Path("text.pdf"), SimpleTextPdf({{"Plain"}}));
+    const Result r = Run({"--ocr", "auto", "-j", "1", scanned, text}, environment);
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: " + scanned.toUtf8() + ": Text recognition could not start"))
+        << r.Err.toStdString();
+    EXPECT_EQ(r.Err.count('\n'), 1);
+    EXPECT_FALSE(QFile::exists(Path("scanned.txt")));
+    EXPECT_EQ(ReadAll(Path("text.txt")), QByteArray(Bom) + "Plain\r\n");
+}
+
+}  // namespace
