@@ -19,7 +19,8 @@ void TPageReader::SetSettings(const TOcrSettings& Settings) {
 TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     Pdf.SetPageNumber(Page);
     TPageFacts facts;
-    facts.Textless = Pdf.GetCharacterCount() == 0;
+    // A page that shows nothing (a blank page of a book) has nothing to read either.
+    facts.Textless = Pdf.GetCharacterCount() == 0 && Pdf.GetObjectCount() > 0;
     const bool recognize = FSettings.Mode == TOcrMode::Always || (FSettings.Mode == TOcrMode::Auto && facts.Textless);
     if (!recognize) {
         AppendUtf8(Bytes, Pdf.Text(0, std::numeric_limits<int>::max()));

@@ -14,7 +14,7 @@ class TPageRecognizer;
 // When pages are recognised rather than taken from their text layer.
 enum class TOcrMode {
     Never,   // the engine's text only
-    Auto,    // pages without any text character are recognised
+    Auto,    // pages that show something but hold no text character are recognised
     Always,  // every page is recognised; its text layer is ignored
 };
 
@@ -26,7 +26,7 @@ struct TOcrSettings {
 
 // How a page's bytes were had.
 struct TPageFacts {
-    bool Textless = false;   // the page holds no text character
+    bool Textless = false;   // the page shows something (page objects) but holds no text character
     int RecognizedDpi = 0;   // recognised at this resolution; 0: the engine's text
 };
 

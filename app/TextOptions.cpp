@@ -49,9 +49,9 @@ const char* const Epilogue =
     "SIGPIPE end the run with 128 + the signal, leaving no temporary file.\n"
     "\n"
     "Scanned pages hold pictures, not text. --ocr auto recognises the pages that\n"
-    "hold no text character (through Tesseract, one page at a time in each worker)\n"
-    "and keeps every other page's text as it is; --ocr always recognises every\n"
-    "page. A recognised page's lines end with CR LF like any page's. Without\n"
+    "show something but hold no text character (through Tesseract, one page at a\n"
+    "time in each worker) and keeps every other page's text as it is; --ocr\n"
+    "always recognises every page. A recognised page's lines end with CR LF like any page's. Without\n"
     "--ocr, a document with pages without text gets a note saying how many. A\n"
     "page too large for --ocr-dpi is read at the highest resolution within the\n"
     "recognition's pixel limit, with a note. The summary and the report count the\n"
@@ -97,8 +97,8 @@ struct TDeclaredOptions {
     QCommandLineOption SkipHidden{"skip-hidden",
                                   "In folders, pass over files and folders whose name begins with a dot."};
     QCommandLineOption Ocr{"ocr",
-                           "Read scanned pages by text recognition: never (the default), auto (pages without any "
-                           "text character), always (every page; its text is ignored).",
+                           "Read scanned pages by text recognition: never (the default), auto (pages that show "
+                           "something but hold no text character), always (every page; its text is ignored).",
                            "MODE"};
     QCommandLineOption OcrLanguages{"ocr-lang",
                                     "Recognition languages, Tesseract's codes joined by + (default: eng); each "
