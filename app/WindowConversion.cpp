@@ -83,7 +83,10 @@ void TWindowConversion::Run(QString FileName, QString Password, QString Target) 
             result.Error = ErrorMessage(std::current_exception());
         }
     };
-    pool.Run({TDocumentJob{FileName, Password}}, events);
+    TDocumentJob job;
+    job.FileName = FileName;
+    job.Password = Password;
+    pool.Run({job}, events);
     {
         const std::lock_guard lock(FLock);
         FPool = nullptr;
