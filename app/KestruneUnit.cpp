@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -34,6 +35,17 @@ constexpr int LabelHeight = 20;
 constexpr int ClientHeight = 77 + LabelHeight;
 constexpr int ProgressBarHeight = 20;
 
+// The family of the font the program carries for its own caption (the glyphs
+// of "PDF ファイル選択" and basic Latin), loaded once; empty if it cannot load.
+QString CaptionFontFamily() {
+    static const QString family = [] {
+        const QStringList families =
+            QFontDatabase::applicationFontFamilies(QFontDatabase::addApplicationFont(QStringLiteral(":/kestrune/KestruneCaption.otf")));
+        return families.isEmpty() ? QString() : families.constFirst();
+    }();
+    return family;
+}
+
 }  // namespace
 
 TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
@@ -48,6 +60,15 @@ TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
     Button1 = new QPushButton(QStringLiteral("PDF ファイル選択"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     Button1->setGeometry(6, 4, 105, 22);
+    // The desktop's font first; the carried glyphs where it has none (a
+    // machine without a CJK font would otherwise show boxes).
+    if (const QString caption = CaptionFontFamily(); !caption.isEmpty()) {
+        QFont font = Button1->font();
+        QStringList families = font.families();
+        if (families.isEmpty()) families << font.family();
+        font.setFamilies(families << caption);
+        Button1->setFont(font);
+    }
     connect(Button1, &QPushButton::clicked, this, [this] { Handle([this] { Button1Click(Button1); }); });
 
     Edit1 = new QLineEdit(this);

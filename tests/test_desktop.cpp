@@ -4,12 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QFontDatabase>
+#include <QGlyphRun>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextLayout>
 #include <QIcon>
 #include <QImage>
 #include <QMap>
 #include <QProcess>
 #include <QStandardPaths>
 
+#include "app/KestruneUnit.h"
 #include "support/ApplicationEnvironment.h"
 
 namespace {
@@ -69,4 +75,71 @@ TEST(Desktop, IconDrawsFromTheCompiledResource) {
         EXPECT_GT(opaque, size * size / 3) << size;
         EXPECT_GT(rust, size * size / 50) << size;
     }
+}
+
+// ---- The caption's own glyphs ---------------------------------------------------
+
+namespace {
+
+// Set in the child process that sees no installed font at all.
+constexpr char OnlyEmbeddedFont[] = "KESTRUNE_TEST_ONLY_EMBEDDED_FONT";
+
+// The glyph indexes of the button's caption as laid out in its font, with the
+// family each came from.
+QList<std::pair<quint32, QString>> CaptionGlyphs(const QPushButton& Button) {
+    QTextLayout layout(Button.text(), Button.font());
+    layout.beginLayout();
+    layout.createLine();
+    layout.endLayout();
+    QList<std::pair<quint32, QString>> glyphs;
+    for (const QGlyphRun& run : layout.glyphRuns())
+        for (const quint32 index : run.glyphIndexes()) glyphs.append({index, run.rawFont().familyName()});
+    return glyphs;
+}
+
+}  // namespace
+
+// The button's caption on a machine without any font of its own (fontconfig
+// given a configuration without font folders): every character is drawn from
+// the glyphs the program carries, none is missing.
+TEST(CaptionFont, EveryGlyphIsThereWithOnlyTheEmbeddedFont) {
+    if (!qEnvironmentVariableIsSet(OnlyEmbeddedFont)) {
+        QTemporaryDir dir;
+        const QString config = dir.filePath("fonts.conf");
+        QFile file(config);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig><cachedir>" +
+                   dir.filePath("cache").toUtf8() + "</cachedir></fontconfig>\n");
+        file.close();
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("FONTCONFIG_FILE", config);
+        environment.insert(OnlyEmbeddedFont, "1");
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        child.setProcessEnvironment(environment);
+        child.setProcessChannelMode(QProcess::MergedChannels);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {"--gtest_filter=CaptionFont.EveryGlyphIsThereWithOnlyTheEmbeddedFont"});
+        ASSERT_TRUE(child.waitForFinished(60000));
+        const QByteArray output = child.readAll();
+        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        return;
+    }
+    // The child: no installed family at all, so the caption can come only from the program.
+    kestrune::TKestruneForm form;
+    EXPECT_EQ(QFontDatabase::families(QFontDatabase::Japanese).join(", ").toStdString(), "");
+    const auto glyphs = CaptionGlyphs(*form.Button1);
+    ASSERT_EQ(glyphs.size(), form.Button1->text().size());
+    for (const auto& [index, family] : glyphs) {
+        EXPECT_NE(index, 0u) << "a character of the caption has no glyph in " << family.toStdString();
+        EXPECT_EQ(family, "Kestrune Caption");
+    }
+    // Drawn: the label area holds dark pixels of the caption.
+    form.show();
+    const QImage image = form.Button1->grab().toImage();
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 20; x < image.width() - 20; ++x) dark += qGray(image.pixel(x, y)) < 96;
+    EXPECT_GT(dark, 40);
 }
