@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -164,6 +165,16 @@ void TKestruneForm::Handle(const std::function<void()>& Work) {
     } catch (...) {
         if (ShowException) ShowException(ExceptionMessage(std::current_exception()));
     }
+}
+
+QIcon TKestruneForm::Icon() {
+    // Pixmaps per size: an SVG icon engine would take one drawing for all sizes.
+    QIcon icon;
+    for (const int size : {16, 24})
+        icon.addPixmap(QIcon(QStringLiteral(":/kestrune/kestrune-%1.svg").arg(size)).pixmap(size, size));
+    const QIcon drawing(QStringLiteral(":/kestrune/kestrune.svg"));
+    for (const int size : {32, 48, 64, 128, 256}) icon.addPixmap(drawing.pixmap(size, size));
+    return icon;
 }
 
 QString TKestruneForm::ExceptionMessage(std::exception_ptr Error) { return ErrorMessage(Error); }

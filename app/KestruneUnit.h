@@ -15,6 +15,7 @@
 #include <optional>
 
 class QFileDialog;
+class QIcon;
 class QLabel;
 class QLineEdit;
 class QMimeData;
@@ -86,6 +87,10 @@ public:
     // Asks for the password of FileName (Retry: the last one was wrong) with
     // hidden input; nothing when cancelled.
     std::function<std::optional<QString>(const QString& FileName, bool Retry)> AskPassword;
+
+    // The program's icon: the versions drawn for 16 and 24 pixels at those
+    // sizes, the large drawing at the others.
+    static QIcon Icon();
 
     // The message of the exception that left a handler, as ShowException shows it.
     static QString ExceptionMessage(std::exception_ptr Error);

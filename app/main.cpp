@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
-#include <QIcon>
 #include <csignal>
 #include <cstring>
 
@@ -58,7 +57,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
-    QApplication::setWindowIcon(QIcon(QStringLiteral(":/kestrune/kestrune.svg")));
+    QApplication::setWindowIcon(kestrune::TKestruneForm::Icon());
     QCommandLineParser parser;
     DeclareCommandLine(parser);
     parser.process(application);

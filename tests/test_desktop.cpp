@@ -77,6 +77,36 @@ TEST(Desktop, IconDrawsFromTheCompiledResource) {
     }
 }
 
+// At 16 and 24 pixels the icon is the version drawn for that size, whose
+// badge keeps its white "K" legible: many pure white pixels in the badge's
+// corner, half as many again as the large drawing scaled down keeps (it
+// blurs the K into pale pixels).
+TEST(Desktop, SmallIconsAreDrawnForTheirSize) {
+    const QIcon icon = kestrune::TKestruneForm::Icon();
+    const QIcon large(QStringLiteral(":/kestrune/kestrune.svg"));
+    for (const int size : {16, 24}) {
+        SCOPED_TRACE(size);
+        const QImage image = icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32);
+        ASSERT_EQ(image.size(), QSize(size, size));
+        EXPECT_EQ(image, QIcon(QStringLiteral(":/kestrune/kestrune-%1.svg").arg(size)).pixmap(size, size).toImage()
+                             .convertToFormat(QImage::Format_ARGB32));
+        // The badge fills the lower left: count its pure white pixels (the K).
+        const auto whiteInBadge = [size](const QImage& Image) {
+            int white = 0;
+            for (int y = size / 2; y < size; ++y)
+                for (int x = 0; x < size / 2; ++x) {
+                    const QColor c = Image.pixelColor(x, y);
+                    white += c.alpha() == 255 && c.red() > 235 && c.green() > 235 && c.blue() > 235;
+                }
+            return white;
+        };
+        const int white = whiteInBadge(image);
+        const int whiteScaled = whiteInBadge(large.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32));
+        EXPECT_GE(white, size / 2);
+        EXPECT_GT(white * 2, whiteScaled * 3) << white << " against " << whiteScaled;
+    }
+}
+
 // ---- The caption's own glyphs ---------------------------------------------------
 
 namespace {
