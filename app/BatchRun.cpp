@@ -169,7 +169,12 @@ public:
             jobs.append(job);
         }
 
+        if (FOptions.JobsAsked && !FOptions.Quiet)
+            PrintError(QStringLiteral("note: -j %1 lowered to %2 (what the processors and the open-file limit allow)")
+                           .arg(*FOptions.JobsAsked)
+                           .arg(FOptions.Jobs));
         TWorkerPool pool(FOptions.Jobs, FOptions.TimeoutSeconds.value_or(0));
+        if (FOptions.MemoryLimitMiB) pool.SetMemoryLimit(qint64(*FOptions.MemoryLimitMiB) << 20);
         TWorkerPool::TEvents events;
         events.Started = [&](int Job, int, int First, int Last) { Started(Job, First, Last); };
         events.Page = [&](int Job, int Page, const QByteArray& Bytes) { FSinks[Job]->Add(Page, Bytes); };

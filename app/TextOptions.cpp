@@ -1,8 +1,12 @@
 #include "app/TextOptions.h"
 
 #include <QCommandLineParser>
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <limits>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include "app/Conversion.h"
@@ -34,7 +38,9 @@ const char* const Epilogue =
     "a target written directly keeps the pages written before the failure), and\n"
     "the run goes on with the next file. Error lines come in the order of the\n"
     "inputs. The files are converted in worker processes; a worker ended by a\n"
-    "signal, or a document past --timeout, fails only that document.\n"
+    "signal, a document past --timeout (waiting for an output counts), a worker\n"
+    "silent for 600 s, or a file that changes while it is read fails only that\n"
+    "document. The password may also come from KESTRUNE_PASSWORD.\n"
     "\n"
     "A folder stands for every .pdf file below it (a folder without one fails).\n"
     "A batch (a list, a folder, --output-dir, --update or --report) ends with a\n"
@@ -63,7 +69,28 @@ const char* const Epilogue =
 
 int OnlineProcessors() {
     const long count = sysconf(_SC_NPROCESSORS_ONLN);
-    return count > 0 ? int(qMin<long>(count, std::numeric_limits<int>::max())) : 1;
+    return count > 0 ? int(qMin<long>(count, 1 << 16)) : 1;
+}
+
+// Descriptors kept free for the run itself (standard streams, the report, the
+// list, the output folder, the engine's own files).
+constexpr rlim_t ReservedDescriptors = 24;
+constexpr rlim_t DescriptorsPerJob = 4;
+
+// A password read from descriptor Fd, up to its first line end (as gpg's
+// --passphrase-fd reads it); nullopt with errno set when it cannot be read.
+std::optional<QString> ReadPassword(int Fd) {
+    QByteArray bytes;
+    char c;
+    for (;;) {
+        const ssize_t n = ::read(Fd, &c, 1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return std::nullopt;
+        if (n == 0 || c == '\n') break;
+        bytes += c;
+    }
+    if (bytes.endsWith('\r')) bytes.chop(1);
+    return QString::fromUtf8(bytes);
 }
 
 // The options, declared once for the parser and the help text.
@@ -71,7 +98,11 @@ struct TDeclaredOptions {
     QCommandLineOption Output{{"o", "output"},
                               "Write the text to PATH instead (one input file only); - writes it to standard output.",
                               "PATH"};
-    QCommandLineOption Password{"password", "Open password-protected files with PASSWORD.", "PASSWORD"};
+    QCommandLineOption Password{"password",
+                                "Open password-protected files with PASSWORD (visible to other users in process "
+                                "lists: --password-fd or KESTRUNE_PASSWORD are not).",
+                                "PASSWORD"};
+    QCommandLineOption PasswordFd{"password-fd", "Read the password from file descriptor N, up to its first line end.", "N"};
     QCommandLineOption FirstPage{{"f", "first-page"}, "First page to convert (default: 1).", "N"};
     QCommandLineOption LastPage{{"l", "last-page"}, "Last page to convert (default: the document's last page).", "N"};
     QCommandLineOption Jobs{{"j", "jobs"},
@@ -79,6 +110,10 @@ struct TDeclaredOptions {
                                            "here %1).")
                                 .arg(OnlineProcessors()),
                             "N"};
+    QCommandLineOption MemoryLimit{"memory-limit",
+                                   "Let each worker process take at most MB mebibytes of memory; a document that needs "
+                                   "more fails (default: no limit).",
+                                   "MB"};
     QCommandLineOption Timeout{"timeout",
                                "Stop a document that takes longer than SECONDS (decimals allowed; default: no "
                                "limit); it counts as failed.",
@@ -110,9 +145,9 @@ struct TDeclaredOptions {
     QCommandLineOption Version{"version", "Show the version and exit."};
 
     void AddTo(QCommandLineParser& Parser) const {
-        for (const QCommandLineOption* o : {&Output, &Password, &FirstPage, &LastPage, &Jobs, &Timeout, &FilesFrom,
-                                            &Nul, &OutputDir, &Update, &Report, &SkipHidden, &Ocr, &OcrLanguages,
-                                            &OcrDpi, &Quiet, &Help, &Version})
+        for (const QCommandLineOption* o :
+             {&Output, &Password, &PasswordFd, &FirstPage, &LastPage, &Jobs, &MemoryLimit, &Timeout, &FilesFrom, &Nul,
+              &OutputDir, &Update, &Report, &SkipHidden, &Ocr, &OcrLanguages, &OcrDpi, &Quiet, &Help, &Version})
             Parser.addOption(*o);
         Parser.addPositionalArgument(
             "FILE.pdf",
@@ -149,15 +184,25 @@ public:
         return value;
     }
 
-    // The value of Option as a whole number of at least 1.
-    std::optional<int> Count(const QCommandLineOption& Option, const char* What) {
+    // The value of Option as a whole number from Least to Most.
+    std::optional<long long> Number(const QCommandLineOption& Option, const char* What, long long Least, long long Most) {
         if (!FParser.isSet(Option)) return std::nullopt;
         const QString value = FParser.value(Option);
         bool ok = false;
-        const int n = value.trimmed().toInt(&ok);
-        if (ok && n >= 1) return n;
-        Fail(QStringLiteral("option %1 needs %2 of 1 or more, not '%3'").arg(Shown(Option), What, value));
+        const long long n = value.trimmed().toLongLong(&ok);
+        if (ok && n >= Least && n <= Most) return n;
+        Fail(QStringLiteral("option %1 needs %2 from %3 to %4, not '%5'")
+                 .arg(Shown(Option), What)
+                 .arg(Least)
+                 .arg(Most)
+                 .arg(value));
         return std::nullopt;
+    }
+
+    // The value of Option as a whole number of at least 1 that an int holds.
+    std::optional<int> Count(const QCommandLineOption& Option, const char* What) {
+        const auto n = Number(Option, What, 1, std::numeric_limits<int>::max());
+        return n ? std::optional<int>(int(*n)) : std::nullopt;
     }
 
     // The value of Option as a number of seconds above 0.
@@ -166,6 +211,7 @@ public:
         const QString value = FParser.value(Option);
         bool ok = false;
         const double seconds = value.trimmed().toDouble(&ok);
+        // Past some 30 years a limit is no limit; it is still a valid one.
         if (ok && std::isfinite(seconds) && seconds > 0) return seconds;
         Fail(QStringLiteral("option %1 needs a number of seconds above 0, not '%2'").arg(Shown(Option), value));
         return std::nullopt;
@@ -204,6 +250,16 @@ QString TOptions::TargetOf(const QString& File) const {
     return TextFileName(File);
 }
 
+int MaxJobs() {
+    int most = std::max(4, 2 * OnlineProcessors());
+    rlimit files{};
+    if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur != RLIM_INFINITY) {
+        const rlim_t room = files.rlim_cur > ReservedDescriptors ? (files.rlim_cur - ReservedDescriptors) / DescriptorsPerJob : 1;
+        most = int(std::clamp<rlim_t>(room, 1, rlim_t(most)));
+    }
+    return most;
+}
+
 qint64 TOptions::TimeoutMilliseconds() const {
     if (!TimeoutSeconds) return -1;
     constexpr double limit = 1e15;  // some 30,000 years
@@ -233,10 +289,25 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.Files = parser.positionalArguments();
     o.Output = check.Path(declared.Output);
     o.Password = parser.value(declared.Password);
+    const auto passwordFd = check.Number(declared.PasswordFd, "a descriptor", 0, std::numeric_limits<int>::max());
+    check.Require(!passwordFd || !parser.isSet(declared.Password),
+                  QStringLiteral("options --password and --password-fd exclude each other"));
+    if (passwordFd && check.Error.isEmpty()) {
+        const std::optional<QString> read = ReadPassword(int(*passwordFd));
+        check.Require(read.has_value(), QStringLiteral("cannot read the password from descriptor %1: %2")
+                                            .arg(*passwordFd)
+                                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        o.Password = read.value_or(QString());
+    } else if (!parser.isSet(declared.Password)) {
+        o.Password = qEnvironmentVariable("KESTRUNE_PASSWORD");
+    }
     o.Quiet = parser.isSet(declared.Quiet);
     o.FirstPage = check.Count(declared.FirstPage, "a page number");
     o.LastPage = check.Count(declared.LastPage, "a page number");
-    o.Jobs = check.Count(declared.Jobs, "a number").value_or(OnlineProcessors());
+    const long long jobs = check.Number(declared.Jobs, "a number", 1, std::numeric_limits<int>::max()).value_or(OnlineProcessors());
+    o.Jobs = int(std::min<long long>(jobs, MaxJobs()));
+    if (jobs > o.Jobs && parser.isSet(declared.Jobs)) o.JobsAsked = jobs;
+    if (const auto mib = check.Number(declared.MemoryLimit, "a number of MB", 16, 1 << 24)) o.MemoryLimitMiB = int(*mib);
     o.TimeoutSeconds = check.Seconds(declared.Timeout);
     o.FilesFrom = check.Path(declared.FilesFrom, "a file");
     o.NulSeparated = parser.isSet(declared.Nul);

@@ -27,15 +27,21 @@ struct TOptions {
     // -o: where the single input's text goes; "-" is standard output. Empty:
     // beside each input (standard output for the input "-").
     QString Output;
-    // --password: used to open every input.
+    // --password, else what --password-fd reads, else $KESTRUNE_PASSWORD:
+    // used to open every input.
     QString Password;
     // -q: no progress, no notes, no summary; error lines still appear.
     bool Quiet = false;
     // -f / -l: the pages to convert; unset means from the first / to the last page.
     std::optional<int> FirstPage;
     std::optional<int> LastPage;
-    // -j: the number of worker processes (default: the online processors, at least 1).
+    // -j: the number of worker processes (default: the online processors, at
+    // least 1), at most MaxJobs().
     int Jobs = 1;
+    // The -j asked for, when it was more than MaxJobs() allows; the run notes it.
+    std::optional<long long> JobsAsked;
+    // --memory-limit: the memory each worker may take, in MiB; unset: no limit.
+    std::optional<int> MemoryLimitMiB;
     // --timeout: the time one document may take, in seconds (> 0); unset: no limit.
     std::optional<double> TimeoutSeconds;
     // --files-from: a file listing further inputs ("-": standard input); empty: none.
@@ -73,6 +79,11 @@ struct TCommandLine {
     // For Error: the line to show, without the program name (exit status 2).
     QString Error;
 };
+
+// The most worker processes a run starts: twice the online processors (at
+// least 4), and no more than the open-file limit leaves room for (each worker
+// takes descriptors in this process: its socket, its document, its output).
+int MaxJobs();
 
 // Reads Arguments (the program name first, as QCoreApplication::arguments()
 // gives them). Needs a QCoreApplication.

@@ -638,6 +638,9 @@ struct TWorkerPool::TState {
             else
                 What = QStringLiteral("ended with exit status %1").arg(WEXITSTATUS(status));
         }
+        // The engine ends the process when an allocation fails; under a limit that is the likely cause.
+        if (WIFSIGNALED(status) && MemoryLimit > 0 && WTERMSIG(status) != SIGKILL)
+            What += QStringLiteral(", perhaps at its memory limit (%1 MiB)").arg(MemoryLimit >> 20);
         if (!w.Ready && !w.Killed) {
             StartError = QStringLiteral("it ") + What;
             StartRefused();

@@ -136,7 +136,7 @@ TEST_F(Workers, AKilledWorkerCostsOnlyItsDocument) {
         }
     });
     EXPECT_TRUE(outcomes[0].Result.Failed);
-    EXPECT_EQ(outcomes[0].Result.Error, "its worker process was ended by signal SIGKILL (Killed)");
+    EXPECT_EQ(outcomes[0].Result.Error, "its worker process was ended by signal SIGKILL (Killed)") << outcomes[0].Result.Error.toStdString();
     EXPECT_FALSE(outcomes[1].Result.Failed);
     EXPECT_EQ(outcomes[1].Bytes, SingleProcessBytes(small));
 }

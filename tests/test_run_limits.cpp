@@ -1,0 +1,329 @@
+// kestrune-text never hangs and holds within the machine's limits: stalled
+// outputs and silent workers meet a time limit, a file that changes under a
+// run fails, option values are checked for range, scheduling stays linear in
+// the pages, refused starts are retried, and closed standard descriptors,
+// a missing /proc, a file-descriptor limit and a memory limit are met.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "app/WorkerPool.h"
+#include "support/PdfBuilder.h"
+#include "support/TestHelpers.h"
+
+using namespace kestrune;
+using testing_support::PdfBuilder;
+using testing_support::ReadAll;
+using testing_support::SimpleTextPdf;
+using testing_support::VariedTextPdf;
+using testing_support::WriteFile;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    QByteArray out;
+    QByteArray err;
+    qint64 milliseconds = 0;
+};
+
+QByteArray TextOf(const QByteArray& Word) { return "\xEF\xBB\xBF" + Word + "\r\n"; }
+
+// A document of 2^Levels pages, each the same page, through a tree whose
+// every node lists one shared child twice: a few hundred bytes for any count.
+QByteArray SharedPagesPdf(int Levels) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int content = b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td (Same) Tj ET");
+    int node = b.Add("<< /Type /Page /MediaBox [0 0 612 792] /Contents " + testing_support::Ref(content) +
+                     " /Resources << /Font << /F1 " + testing_support::Ref(font) + " >> >> >>");
+    for (int level = 1; level <= Levels; ++level)
+        node = b.Add("<< /Type /Pages /Kids [" + testing_support::Ref(node) + " " + testing_support::Ref(node) +
+                     "] /Count " + QByteArray::number(1 << level) + " >>");
+    b.Set(catalog, "<< /Type /Catalog /Pages " + testing_support::Ref(node) + " >>");
+    return b.Build(catalog);
+}
+
+class RunLimits : public testing::Test {
+protected:
+    QString Path(const QString& Name) const { return FDir.filePath(Name); }
+    QString Write(const QString& Name, const QByteArray& Content) const { return WriteFile(Path(Name), Content); }
+
+    Result Run(const QString& Program, const QStringList& Arguments,
+               const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) {
+        QProcess p;
+        p.setWorkingDirectory(FDir.path());
+        p.setProcessEnvironment(Environment);
+        QElapsedTimer clock;
+        clock.start();
+        p.start(Program, Arguments);
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(120000));
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+                p.readAllStandardError(), clock.elapsed()};
+    }
+    Result Run(const QStringList& Arguments) { return Run(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments); }
+    // Through the shell, for what QProcess cannot arrange (closed descriptors, limits, namespaces).
+    Result Shell(const QString& Script, const QStringList& Arguments) {
+        return Run("sh", QStringList{"-c", Script, QStringLiteral(KESTRUNE_TEXT_PROGRAM)} + Arguments);
+    }
+
+    QTemporaryDir FDir;
+};
+
+// A FIFO without a reader, and one whose reader never reads, count against
+// --timeout and fail their document; one whose reader goes fails with the
+// reason; the batch goes on each time.
+TEST_F(RunLimits, StalledOutputsMeetTheTimeLimit) {
+    const QByteArray big = VariedTextPdf(400);  // more text than a pipe holds
+    Write("a.pdf", big);
+    Write("b.pdf", SimpleTextPdf({{"B"}}));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Path("a.txt")).constData(), 0644), 0);
+
+    Result r = Run({"-q", "--timeout", "2", "a.pdf", "b.pdf"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kestrune-text: a.pdf: time limit reached (2 s)\n");
+    EXPECT_GE(r.milliseconds, 1900);
+    EXPECT_EQ(ReadAll(Path("b.txt")), TextOf("B"));
+
+    // A reader that holds the FIFO open and never reads.
+    const int reader = ::open(QFile::encodeName(Path("a.txt")).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(reader, 0);
+    r = Run({"-q", "--timeout", "2", "a.pdf", "b.pdf"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kestrune-text: a.pdf: time limit reached (2 s)\n");
+
+    // A reader that goes away once the pipe is full: that document fails, the run goes on.
+    char drain[1 << 16];
+    while (::read(reader, drain, sizeof drain) > 0) {
+    }
+    QProcess p;
+    p.setWorkingDirectory(FDir.path());
+    p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), {"-q", "a.pdf", "b.pdf"});
+    // Until the pipe is full: what it holds stops growing.
+    for (int queued = 0, before = -1, i = 0; i < 600 && (queued == 0 || queued != before); ++i) {
+        before = queued;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        ::ioctl(reader, FIONREAD, &queued);
+    }
+    ::close(reader);
+    ASSERT_TRUE(p.waitForFinished(60000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_EQ(p.readAllStandardError(), "kestrune-text: a.pdf: Cannot write file \"a.txt\". Broken pipe\n");
+    EXPECT_EQ(ReadAll(Path("b.txt")), TextOf("B"));
+}
+
+// What the pool reports for each document.
+QMap<int, TJobResult> RunPool(TWorkerPool& Pool, const QList<TDocumentJob>& Jobs,
+                              const std::function<void(int Job, int PagesDone)>& Progress = {}) {
+    QMap<int, TJobResult> results;
+    TWorkerPool::TEvents events;
+    events.Progress = Progress;
+    events.Finished = [&](int job, const TJobResult& result) { results[job] = result; };
+    Pool.Run(Jobs, events);
+    return results;
+}
+
+TDocumentJob Job(const QString& File) {
+    TDocumentJob job;
+    job.FileName = File;
+    return job;
+}
+
+// A file rewritten in place, or replaced under its name, while two workers
+// read it: the document fails with a line, and the run ends.
+TEST_F(RunLimits, AFileChangedDuringTheRunFails) {
+    const QByteArray big = VariedTextPdf(400);
+    const QByteArray small = VariedTextPdf(5);
+    for (const bool inPlace : {true, false}) {
+        const QString file = Write("changing.pdf", big);
+        const QString other = Write("other.pdf", small);
+        TWorkerPool pool(2, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        bool changed = false;
+        const auto results = RunPool(pool, {Job(file), Job(other)}, [&](int job, int done) {
+            if (job != 0 || done < 40 || changed) return;
+            changed = true;
+            if (inPlace) {
+                WriteFile(file, small);  // truncated and rewritten: the same inode
+            } else {
+                WriteFile(Path("new.pdf"), small);
+                ASSERT_EQ(::rename(QFile::encodeName(Path("new.pdf")).constData(), QFile::encodeName(file).constData()), 0);
+            }
+        });
+        ASSERT_TRUE(changed);
+        EXPECT_TRUE(results[0].Failed) << inPlace;
+        EXPECT_EQ(results[0].Error, "the file changed while it was read") << inPlace;
+        EXPECT_FALSE(results[1].Failed) << results[1].Error.toStdString();
+    }
+}
+
+// A worker that stops answering (here: stopped) fails its document after the
+// silence limit, with no --timeout; a stopped idle worker does not hold the end.
+TEST_F(RunLimits, AStoppedWorkerFailsItsDocument) {
+    const QString big = Write("big.pdf", testing_support::SlowTextPdf(200));
+    const QString small = Write("small.pdf", VariedTextPdf(3));
+    auto pool = std::make_unique<TWorkerPool>(1, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    pool->SetSilenceLimit(1);
+    const auto results = RunPool(*pool, {Job(big), Job(small)}, [&](int job, int done) {
+        if (job == 0 && done == 2) ::kill(pool->WorkerProcesses().value(0), SIGSTOP);
+    });
+    EXPECT_EQ(results[0].Error, "its worker process stopped answering (1 s without a word)");
+    EXPECT_FALSE(results[1].Failed) << results[1].Error.toStdString();
+    for (const pid_t worker : pool->WorkerProcesses()) ::kill(worker, SIGSTOP);
+    pool.reset();  // returns: the idle stopped worker is woken, then killed if need be
+}
+
+// Option values are checked for range, and values at the edge of the range
+// neither overflow nor fail every document.
+TEST_F(RunLimits, OptionValuesAtTheirLimits) {
+    Write("a.pdf", SimpleTextPdf({{"A"}}));
+    struct Case {
+        QStringList arguments;
+        int exitCode;
+        QByteArray err;
+    };
+    const Case cases[] = {
+        {{"--timeout", "1e10", "a.pdf"}, 0, ""},
+        {{"-f", "2147483633", "a.pdf"}, 1, "kestrune-text: a.pdf: no page in the range 2147483633 to the end; the document has 1 page\n"},
+        {{"-f", "2147483648", "a.pdf"}, 2, "kestrune-text: option -f needs a page number from 1 to 2147483647, not '2147483648'\n"},
+        {{"-j", "0", "a.pdf"}, 2, "kestrune-text: option -j needs a number from 1 to 2147483647, not '0'\n"},
+        {{"--memory-limit", "1", "a.pdf"}, 2, "kestrune-text: option --memory-limit needs a number of MB from 16 to 16777216, not '1'\n"},
+    };
+    for (const Case& c : cases) {
+        const Result r = Run(c.arguments);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(r.err.startsWith(c.err)) << r.err.data();
+    }
+    const Result r = Run({"-j", "2147483647", "a.pdf"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_TRUE(r.err.startsWith("kestrune-text: note: -j 2147483647 lowered to ")) << r.err.data();
+    EXPECT_EQ(ReadAll(Path("a.txt")), TextOf("A"));
+}
+
+// A document of 2^16 shared pages, split into thousands of ranges by two
+// workers, gives the bytes of one worker (the scheduling cost per range is
+// constant; conversion_bench --jobs measures the time).
+TEST_F(RunLimits, ManyPagesInManyRanges) {
+    Write("many.pdf", SharedPagesPdf(16));
+    const Result one = Run({"-j", "1", "-o", "-", "many.pdf"});
+    const Result two = Run({"-j", "2", "-o", "-", "many.pdf"});
+    EXPECT_EQ(one.exitCode, 0) << one.err.data();
+    EXPECT_EQ(one.out.size(), 3 + (1 << 16) * qsizetype(sizeof "Same\r\n" - 1));
+    EXPECT_TRUE(two.out == one.out);
+}
+
+// A start that is refused is tried again; when later starts keep failing,
+// the workers already running do the work.
+TEST_F(RunLimits, RefusedStartsAreRetried) {
+    const QString counter = Path("starts");
+    // A worker program that fails its Nth start when N is in the list of failing starts.
+    const auto script = [&](const QString& Failing) {
+        const QString path = Write("worker-" + Failing + ".sh",
+                                   ("#!/bin/sh\nn=$(($(cat '" + counter + "' 2>/dev/null || echo 0) + 1))\necho $n > '" +
+                                    counter + "'\ncase \" " + Failing + " \" in *\" $n \"*) exit 1;; esac\nexec '" +
+                                    KESTRUNE_TEXT_PROGRAM + "' \"$@\"\n")
+                                       .toUtf8());
+        ::chmod(QFile::encodeName(path).constData(), 0755);
+        QFile::remove(counter);
+        return path;
+    };
+    QList<TDocumentJob> jobs;
+    for (int i = 0; i < 4; ++i) jobs << Job(Write(QStringLiteral("%1.pdf").arg(i), VariedTextPdf(40)));
+    for (const QString failing : {"1", "2 3 4 5 6 7 8 9 10 11 12"}) {
+        TWorkerPool pool(3, 0, script(failing));
+        const auto results = RunPool(pool, jobs);
+        for (int i = 0; i < 4; ++i) EXPECT_FALSE(results[i].Failed) << failing.toStdString() << ": " << results[i].Error.toStdString();
+    }
+}
+
+// Closed standard descriptors: the program's own files do not take their
+// numbers, so that the report and the text files hold only what is theirs.
+TEST_F(RunLimits, ClosedStandardDescriptors) {
+    Write("a.pdf", SimpleTextPdf({{"A"}}));
+    Write("broken.pdf", "junk");
+    const Result r = Shell("exec \"$0\" \"$@\" <&- >&- 2>&-", {"--report", "report.jsonl", "a.pdf", "broken.pdf"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(ReadAll(Path("a.txt")), TextOf("A"));
+    // One line per input, in the order they ended, and nothing else.
+    QList<QByteArray> lines = ReadAll(Path("report.jsonl")).trimmed().split('\n');
+    std::sort(lines.begin(), lines.end());
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_TRUE(lines[0].startsWith("{\"input\":\"a.pdf\",\"output\":\"a.txt\",\"status\":\"converted\"")) << lines[0].data();
+    EXPECT_TRUE(lines[1].startsWith("{\"input\":\"broken.pdf\",\"output\":\"broken.txt\",\"status\":\"failed\"")) << lines[1].data();
+}
+
+// Under a low open-file limit, -j is lowered with a note and every file converts.
+TEST_F(RunLimits, JobsWithinTheOpenFileLimit) {
+    for (int i = 0; i < 30; ++i) Write(QStringLiteral("many/%1.pdf").arg(i), SimpleTextPdf({{"M"}}));
+    const Result r = Shell("ulimit -n 16 && exec \"$0\" \"$@\"", {"-j", "1000", "many"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.data();
+    EXPECT_TRUE(r.err.startsWith("kestrune-text: note: -j 1000 lowered to 1 ")) << r.err.data();
+    EXPECT_TRUE(r.err.contains("30 converted, 0 skipped, 0 failed")) << r.err.data();
+}
+
+// Without /proc the workers start from the program's own path, and standard
+// input still reaches them.
+TEST_F(RunLimits, WithoutProc) {
+    Write("a.pdf", SimpleTextPdf({{"A"}}));
+    if (Run("unshare", {"-m", "sh", "-c", "mount -t tmpfs none /proc"}).exitCode != 0)
+        GTEST_SKIP() << "no mount namespace here";
+    const Result r = Shell("unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\" \"$@\" < a.pdf' \"$0\" \"$@\"",
+                           {"-o", "-", "-"});
+    EXPECT_EQ(r.exitCode, 0) << r.err.data();
+    EXPECT_EQ(r.out, TextOf("A"));
+}
+
+// Standard input goes to a temporary file without a name, or where the file
+// system has none, to a named one removed at once: nothing is left.
+TEST_F(RunLimits, StandardInputIsSpooledToAFile) {
+    const QByteArray pdf = VariedTextPdf(30);
+    Write("in.pdf", pdf);
+    const QByteArray expected = Run({"-o", "-", "in.pdf"}).out;
+    QDir().mkpath(Path("tmp"));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TMPDIR", Path("tmp"));
+    for (const bool shim : {false, true}) {
+        if (shim) {
+            environment.insert("LD_PRELOAD", KESTRUNE_NO_TMPFILE_SHIM);
+            environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        }
+        const Result r = Run("sh", {"-c", "exec \"$0\" -j 2 - < in.pdf", KESTRUNE_TEXT_PROGRAM}, environment);
+        EXPECT_EQ(r.exitCode, 0) << r.err.data();
+        EXPECT_TRUE(r.out == expected) << shim;
+        EXPECT_TRUE(QDir(Path("tmp")).isEmpty());
+    }
+}
+
+// A worker that needs more memory than --memory-limit fails its document
+// alone: a content stream that inflates to 64 MiB of blanks.
+TEST_F(RunLimits, AMemoryLimitCostsOnlyItsDocument) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under a data limit";
+#endif
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const QByteArray zlib = qCompress(QByteArray("BT /F1 12 Tf 72 720 Td (Hi) Tj ET\n") + QByteArray(64 << 20, ' '), 9).mid(4);
+    const int content = b.AddStream("<< /Filter /FlateDecode >>", zlib);
+    b.SetPageTree(catalog, pages, {b.AddTextPage(pages, font, content)});
+    Write("hungry.pdf", b.Build(catalog));
+    Write("small.pdf", SimpleTextPdf({{"Small"}}));
+    const Result r = Run({"-q", "--memory-limit", "100", "hungry.pdf", "small.pdf"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.err.startsWith("kestrune-text: hungry.pdf: its worker process was ended by signal ")) << r.err.data();
+    EXPECT_TRUE(r.err.endsWith(", perhaps at its memory limit (100 MiB)\n")) << r.err.data();
+    EXPECT_EQ(ReadAll(Path("small.txt")), TextOf("Small"));
+}
+
+}  // namespace
