@@ -251,7 +251,7 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
         {{"--files-from", "-", "-"}, "kestrune-text: standard input can be read only once"},
         {{"--output-dir", Path("out"), "-"}, "kestrune-text: standard input has no file name to place under --output-dir; use -o"},
         {{"--ocr", "sometimes", pdf}, "kestrune-text: option --ocr needs one of never, auto, always, not 'sometimes'"},
-        {{"--ocr-dpi", "0", pdf}, "kestrune-text: option --ocr-dpi needs a resolution of 1 or more, not '0'"},
+        {{"--ocr-dpi", "0", pdf}, "kestrune-text: option --ocr-dpi needs a resolution from 1 to 2147483647, not '0'"},
         {{"--ocr-lang", "", pdf}, "kestrune-text: option --ocr-lang needs language codes"},
     };
     for (const Case& c : cases) {
