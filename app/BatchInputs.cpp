@@ -149,7 +149,7 @@ private:
             input.Refusal = QStringLiteral("the text file would lie outside the output folder; a path under the "
                                            "current folder is needed");
         } else {
-            input.TargetBeneath = TextFileName(Relative);
+            input.TargetBeneath = TextFileName(Relative, FOptions.Format.Extension());
             input.Target = QDir::cleanPath(QDir(FOptions.OutputDir).filePath(input.TargetBeneath));
         }
         Inputs.append(input);

@@ -143,6 +143,7 @@ public:
             }
             TDocumentJob job;
             job.Password = FOptions.Password;
+            job.Format = FOptions.Format;
             job.FirstPage = FOptions.FirstPage.value_or(1);
             job.LastPage = FOptions.LastPage.value_or(std::numeric_limits<int>::max());
             job.Ocr = FOptions.Ocr;
@@ -204,7 +205,10 @@ private:
         if (FOptions.TimeoutSeconds)
             FTargets[Job]->SetDeadline(TTextTarget::TClock::now() + std::chrono::milliseconds(FOptions.TimeoutMilliseconds()),
                                        TimeLimitMessage(*FOptions.TimeoutSeconds));
-        FSinks[Job] = std::make_unique<TPageSink>(*FTargets[Job], First, Last);
+        const QString title = input.Input == QLatin1String("-") ? QStringLiteral("standard input")
+                                                                : QFileInfo(input.Input).fileName();
+        FSinks[Job] = std::make_unique<TPageSink>(*FTargets[Job], First, Last, FOptions.Format.Header(title),
+                                                  FOptions.Format.Footer());
         FProgress.Started(Job, input.Input, Last - First + 1);
     }
 

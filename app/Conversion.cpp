@@ -98,12 +98,12 @@ QString ErrorMessage(std::exception_ptr Error) {
     }
 }
 
-QString TextFileName(const QString& PdfFileName) {
+QString TextFileName(const QString& PdfFileName, const QString& Extension) {
     // Only the file name part counts: a dot in a folder name is no extension.
     const qsizetype slash = PdfFileName.lastIndexOf(QLatin1Char('/'));
     const qsizetype dot = PdfFileName.lastIndexOf(QLatin1Char('.'));
     const QString base = dot > slash ? PdfFileName.left(dot) : PdfFileName;
-    return base + QStringLiteral(".txt");
+    return base + Extension;
 }
 
 void CheckTargetIsNotInput(const QString& PdfFileName, const QString& Target) {

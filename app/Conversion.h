@@ -34,8 +34,8 @@ qsizetype Utf8Length(QStringView Text);
 QString ErrorMessage(std::exception_ptr Error);
 
 // The text file beside a PDF: same folder and base name, the last extension of
-// the file name part replaced by ".txt" (appended when there is none).
-QString TextFileName(const QString& PdfFileName);
+// the file name part replaced by Extension (appended when there is none).
+QString TextFileName(const QString& PdfFileName, const QString& Extension = QStringLiteral(".txt"));
 
 // Raises EFileError when Target is the PDF file itself (a PDF named like its
 // own text file, doc.txt, or an output path naming the input), which writing

@@ -15,6 +15,7 @@
 #include "app/Conversion.h"
 #include "app/SafeFiles.h"
 #include "app/PageReader.h"
+#include "app/PageFormat.h"
 #include "app/WorkerProtocol.h"
 #include "component/FileError.h"
 #include <kestrune/FPdf.h>
@@ -46,8 +47,8 @@ public:
     // Converts one range of File, read through Descriptor when it is open
     // (taken over); false when the parent has gone.
     bool Convert(const QString& File, int Descriptor, const QString& Password, int First, int Last,
-                 const TOcrSettings& Ocr) {
-        FReader.SetSettings(Ocr);
+                 const TOcrSettings& Ocr, const TPageFormat& Format) {
+        FReader.SetSettings(Ocr, Format);
         try {
             Open(File, Descriptor, Password);
         } catch (const std::exception&) {
@@ -181,10 +182,17 @@ int RunConversionWorker() {
         ocr.Mode = TOcrMode(r.Int());
         ocr.Languages = r.Text();
         ocr.Dpi = r.Int();
+        TPageFormat format;
+        const int kind = r.Int();
+        format.Layout = r.Int() != 0;
+        format.CrLf = r.Int() != 0;
+        format.ByteOrderMark = r.Int() != 0;
+        if (kind < int(TOutputFormat::Text) || kind > int(TOutputFormat::Hocr)) return 1;
+        format.Format = TOutputFormat(kind);
         if (r.Failed()) return 1;
         const int descriptor = descriptors.empty() ? -1 : descriptors.front();
         if (!descriptors.empty()) descriptors.pop_front();
-        if (!worker.Convert(file, descriptor, password, first, last, ocr)) return 1;
+        if (!worker.Convert(file, descriptor, password, first, last, ocr, format)) return 1;
     }
     return buffer.Broken() ? 1 : 0;
 }

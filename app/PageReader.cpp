@@ -3,6 +3,7 @@
 #include <limits>
 
 #include <kestrune/FPdf.h>
+#include <kestrune/PageLayout.h>
 #include <kestrune/PageRecognizer.h>
 #include "app/Conversion.h"
 
@@ -11,9 +12,35 @@ namespace kestrune {
 TPageReader::TPageReader() = default;
 TPageReader::~TPageReader() = default;
 
-void TPageReader::SetSettings(const TOcrSettings& Settings) {
+namespace {
+
+// A recognised page as a page layout: each of Tesseract's paragraphs a block,
+// its lines and words as they are.
+TPageLayout RecognizedLayout(TFPdf& Pdf, int Page, const QList<TRecognizedWord>& Words) {
+    TPageLayout layout;
+    layout.PageNumber = Page;
+    // The page was recognised as it is shown, so are its boxes.
+    layout.Size = QSizeF(Pdf.GetPageWidth(), Pdf.GetPageHeight());
+    layout.Rotation = Pdf.GetPageRotation();
+    const TRecognizedWord* previous = nullptr;
+    for (const TRecognizedWord& word : Words) {
+        const bool newBlock = !previous || word.Block != previous->Block || word.Paragraph != previous->Paragraph;
+        if (newBlock) layout.Blocks.append(TLayoutBlock{});
+        TLayoutBlock& block = layout.Blocks.last();
+        if (newBlock || word.Line != previous->Line) block.Lines.append(TLayoutLine{});
+        block.Lines.last().Words.append(TLayoutWord{word.Text, word.Box, {}, 0, word.Confidence});
+        previous = &word;
+    }
+    UniteBoxes(layout);
+    return layout;
+}
+
+}  // namespace
+
+void TPageReader::SetSettings(const TOcrSettings& Settings, const TPageFormat& Format) {
     if (FRecognizer && Settings.Languages != FSettings.Languages) FRecognizer.reset();
     FSettings = Settings;
+    FFormat = Format;
 }
 
 TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
@@ -23,14 +50,14 @@ TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     facts.Textless = Pdf.GetCharacterCount() == 0 && Pdf.GetObjectCount() > 0;
     const bool recognize = FSettings.Mode == TOcrMode::Always || (FSettings.Mode == TOcrMode::Auto && facts.Textless);
     if (!recognize) {
-        AppendUtf8(Bytes, Pdf.Text(0, std::numeric_limits<int>::max()));
+        Bytes += FFormat.PageBytes(Pdf);
     } else {
         if (!FRecognizer) FRecognizer = std::make_unique<TPageRecognizer>(FSettings.Languages);
         const TRecognizedPage page = FRecognizer->RecognizePage(Pdf, Page, FSettings.Dpi);
-        AppendUtf8(Bytes, page.Text);
+        Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
+                                      : FFormat.TextBytes(page.Text);
         facts.RecognizedDpi = int(page.Dpi);
     }
-    Bytes += "\r\n";
     return facts;
 }
 

@@ -6,6 +6,8 @@
 #include <QString>
 #include <memory>
 
+#include "app/PageFormat.h"
+
 namespace kestrune {
 
 class TFPdf;
@@ -39,15 +41,18 @@ public:
 
     // The settings for the pages that follow. Tesseract is loaded at the first
     // page that needs it, and again only when the languages change.
-    void SetSettings(const TOcrSettings& Settings);
+    void SetSettings(const TOcrSettings& Settings, const TPageFormat& Format = {});
 
-    // Appends page Page's bytes (its text in UTF-8, then CR LF) of the document
-    // open in Pdf to Bytes; Pdf's current page becomes Page. A recognised page's
-    // lines are separated by CR LF like an engine page's. Raises EPdfError.
+    // Appends page Page's bytes in the format (by default its text in UTF-8,
+    // then CR LF) of the document open in Pdf to Bytes; Pdf's current page
+    // becomes Page. A recognised page's lines end like an engine page's, and
+    // its words, with Tesseract's blocks, lines and confidences, fill the word
+    // formats and the layout text. Raises EPdfError.
     TPageFacts Read(TFPdf& Pdf, int Page, QByteArray& Bytes);
 
 private:
     TOcrSettings FSettings;
+    TPageFormat FFormat;
     std::unique_ptr<TPageRecognizer> FRecognizer;
 };
 

@@ -63,6 +63,13 @@ const char* const Epilogue =
     "recognition's pixel limit, with a note. The summary and the report count the\n"
     "recognised pages.\n"
     "\n"
+    "--format tsv, json and hocr write each word with its box (points from the top\n"
+    "left of the page as shown) instead: for search indexes, highlighting,\n"
+    "redaction and tools written for Tesseract's or pdftotext's word output.\n"
+    "--layout keeps tables and columns side by side. --eol lf --no-bom gives the\n"
+    "line ends and start that Linux and macOS tools expect (pdftotext's); the\n"
+    "defaults, CR LF and the byte-order mark, suit Windows programs.\n"
+    "\n"
     "Exit status: 0 when every file converted, 1 when any file failed, 2 when the\n"
     "command line is wrong, an output would replace an input, or a recognition\n"
     "language is not installed.\n";
@@ -140,6 +147,21 @@ struct TDeclaredOptions {
                                     "needs its data installed (Debian: tesseract-ocr-CODE).",
                                     "LANGS"};
     QCommandLineOption OcrDpi{"ocr-dpi", "Recognise pages rendered at N dots per inch (default: 300).", "N"};
+    QCommandLineOption Format{"format",
+                              "Write FORMAT: text (the default: each page's text), tsv (each word with its box, in "
+                              "Tesseract's columns; .tsv), json (one JSON object per page, one per line; .jsonl) or "
+                              "hocr (an hOCR document; .hocr).",
+                              "FORMAT"};
+    QCommandLineOption Layout{"layout",
+                              "Text that keeps each page's arrangement: each line of the page one line, columns and "
+                              "table cells side by side where they stand; each page ends with a form feed."};
+    QCommandLineOption Eol{"eol",
+                           "End the text's lines with LF (lf: Linux and macOS tools, as pdftotext) or CR LF (crlf, the "
+                           "default: Windows programs and the Kestrune window's files).",
+                           "lf|crlf"};
+    QCommandLineOption Bom{"bom", "Start the text with the UTF-8 byte-order mark (the default; Windows programs use it "
+                                  "to recognise UTF-8)."};
+    QCommandLineOption NoBom{"no-bom", "No byte-order mark (for Unix tools, which take it for text)."};
     QCommandLineOption Quiet{{"q", "quiet"}, "No progress display, notes or summary; errors are still shown."};
     QCommandLineOption Help{{"h", "help"}, "Show this help and exit."};
     QCommandLineOption Version{"version", "Show the version and exit."};
@@ -147,7 +169,8 @@ struct TDeclaredOptions {
     void AddTo(QCommandLineParser& Parser) const {
         for (const QCommandLineOption* o :
              {&Output, &Password, &PasswordFd, &FirstPage, &LastPage, &Jobs, &MemoryLimit, &Timeout, &FilesFrom, &Nul,
-              &OutputDir, &Update, &Report, &SkipHidden, &Ocr, &OcrLanguages, &OcrDpi, &Quiet, &Help, &Version})
+              &OutputDir, &Update, &Report, &SkipHidden, &Ocr, &OcrLanguages, &OcrDpi, &Format,
+              &Layout, &Eol, &Bom, &NoBom, &Quiet, &Help, &Version})
             Parser.addOption(*o);
         Parser.addPositionalArgument(
             "FILE.pdf",
@@ -247,7 +270,7 @@ TPageRange TOptions::PageRange(int PageCount) const {
 QString TOptions::TargetOf(const QString& File) const {
     if (!Output.isEmpty()) return Output;
     if (File == QLatin1String("-")) return File;
-    return TextFileName(File);
+    return TextFileName(File, Format.Extension());
 }
 
 int MaxJobs() {
@@ -319,6 +342,10 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
                                        int(TOcrMode::Never)));
     if (parser.isSet(declared.OcrLanguages)) o.Ocr.Languages = check.Path(declared.OcrLanguages, "language codes");
     o.Ocr.Dpi = check.Count(declared.OcrDpi, "a resolution").value_or(o.Ocr.Dpi);
+    o.Format.Format = TOutputFormat(check.Choice(declared.Format, {"text", "tsv", "json", "hocr"}, 0));
+    o.Format.Layout = parser.isSet(declared.Layout);
+    o.Format.CrLf = check.Choice(declared.Eol, {"lf", "crlf"}, 1) == 1;
+    o.Format.ByteOrderMark = !parser.isSet(declared.NoBom);
 
     const qsizetype standardInputs = o.Files.count(QStringLiteral("-")) + (o.FilesFrom == QLatin1String("-") ? 1 : 0);
     check.Require(!o.Files.isEmpty() || !o.FilesFrom.isEmpty(), QStringLiteral("no input file given"));
@@ -330,6 +357,13 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     check.Require(standardInputs <= 1, QStringLiteral("standard input can be read only once"));
     check.Require(o.OutputDir.isEmpty() || !o.Files.contains(QStringLiteral("-")),
                   QStringLiteral("standard input has no file name to place under --output-dir; use -o"));
+    check.Require(!parser.isSet(declared.Bom) || !parser.isSet(declared.NoBom),
+                  QStringLiteral("options --bom and --no-bom exclude each other"));
+    // The word formats have fixed line ends (LF) and no byte-order mark.
+    const bool text = o.Format.Format == TOutputFormat::Text;
+    for (const QCommandLineOption* option : {&declared.Layout, &declared.Eol, &declared.Bom, &declared.NoBom})
+        check.Require(text || !parser.isSet(*option),
+                      QStringLiteral("option %1 applies to --format text only").arg(Shown(*option)));
     if (!check.Error.isEmpty()) {
         result.Error = check.Error;
         return result;

@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/PageReader.h"
+#include "app/PageFormat.h"
 
 namespace kestrune {
 
@@ -58,13 +59,16 @@ struct TOptions {
     bool SkipHidden = false;
     // --ocr, --ocr-lang, --ocr-dpi: which pages are recognised, how.
     TOcrSettings Ocr;
+    // --format, --layout, --eol, --bom / --no-bom: what each page becomes.
+    TPageFormat Format;
 
     // Whether -f or -l was given.
     bool HasPageRange() const { return FirstPage || LastPage; }
     // The pages of a document of PageCount pages that -f and -l choose, clipped to it.
     TPageRange PageRange(int PageCount) const;
     // The target of the input File: -o, standard output for "-", else the text
-    // file beside it (--output-dir is applied by the batch, not here).
+    // file beside it, with the format's extension (--output-dir is applied by
+    // the batch, not here).
     QString TargetOf(const QString& File) const;
     // --timeout in whole milliseconds, rounded up (a limit beyond any real run
     // saturates); -1 when there is no limit.

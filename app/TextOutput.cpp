@@ -343,8 +343,8 @@ void TTextTarget::Commit() {
     }
 }
 
-TPageSink::TPageSink(TTextTarget& Target, int First, int Last)
-    : FTarget(Target), FFirst(First), FLast(Last), FNext(First) {}
+TPageSink::TPageSink(TTextTarget& Target, int First, int Last, const QByteArray& Header, const QByteArray& Footer)
+    : FTarget(Target), FFirst(First), FLast(Last), FNext(First), FHeader(Header), FFooter(Footer) {}
 
 void TPageSink::Add(int Page, const QByteArray& Bytes) {
     if (Page < FNext || Page > FLast || FWaiting.count(Page))
@@ -359,13 +359,14 @@ void TPageSink::Add(int Page, const QByteArray& Bytes) {
 }
 
 void TPageSink::WritePage(const QByteArray& Bytes) {
-    if (FNext == FFirst) FTarget.Write(ByteOrderMark, 3);
+    if (FNext == FFirst) FTarget.Write(FHeader);
     FTarget.Write(Bytes);
     ++FNext;
 }
 
 void TPageSink::Finish() {
     if (!IsComplete()) throw std::logic_error("page " + std::to_string(FNext) + " of the text file is missing");
+    FTarget.Write(FFooter);
     FTarget.Commit();
 }
 

@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+
+#include "app/Conversion.h"
 #include <map>
 #include <optional>
 #include <sys/stat.h>
@@ -95,14 +97,15 @@ private:
 };
 
 // Writes the pages First..Last of one document into a target in page order,
-// whatever order they are added in: the byte-order mark goes first, and each
-// page's bytes are written as soon as every page before it is; a page that
-// arrives early is held until then. The bytes are those of a whole-document
-// run for the same pages.
+// whatever order they are added in: the file's header (by default the
+// byte-order mark) goes first, and each page's bytes are written as soon as
+// every page before it is; a page that arrives early is held until then; the
+// footer goes last. The bytes are those of a whole-document run for the same pages.
 class TPageSink {
 public:
     // Target must outlive the sink. Nothing is written before the first page.
-    TPageSink(TTextTarget& Target, int First, int Last);
+    TPageSink(TTextTarget& Target, int First, int Last, const QByteArray& Header = ByteOrderMark,
+              const QByteArray& Footer = {});
 
     // Takes the bytes of Page (its text in UTF-8, then CR LF). Raises
     // EFileError when a write fails, std::invalid_argument for a page outside
@@ -111,7 +114,7 @@ public:
     // The first page not yet written (Last + 1 once every page is).
     int NextPage() const { return FNext; }
     bool IsComplete() const { return FNext > FLast; }
-    // Commits the target once every page is written. Raises EFileError;
+    // Writes the footer and commits the target once every page is written. Raises EFileError;
     // std::logic_error when pages are missing (the target is then not committed).
     void Finish();
 
@@ -122,6 +125,8 @@ private:
     int FFirst;
     int FLast;
     int FNext;
+    QByteArray FHeader;
+    QByteArray FFooter;
     std::map<int, QByteArray> FWaiting;
 };
 

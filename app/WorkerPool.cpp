@@ -485,9 +485,12 @@ struct TWorkerPool::TState {
         w.Counted = false;
         w.OpenDocument = doc;
         w.Heard = Clock::now();
-        const QByteArray frame =
-            TPayload().Text(d.Job.FileName).Text(d.Job.Password).Int(r.First).Int(r.Last)
-                .Int(int(d.Job.Ocr.Mode)).Text(d.Job.Ocr.Languages).Int(d.Job.Ocr.Dpi).Frame(TMessage::Convert);
+        TPayload convert;
+        convert.Text(d.Job.FileName).Text(d.Job.Password).Int(r.First).Int(r.Last);
+        convert.Int(int(d.Job.Ocr.Mode)).Text(d.Job.Ocr.Languages).Int(d.Job.Ocr.Dpi);
+        const TPageFormat& format = d.Job.Format;
+        convert.Int(int(format.Format)).Int(format.Layout).Int(format.CrLf).Int(format.ByteOrderMark);
+        const QByteArray frame = convert.Frame(TMessage::Convert);
         // A worker that is gone shows as the end of its socket in the loop.
         SendWithDescriptor(w.Fd, frame, d.Fd);
         return true;

@@ -30,6 +30,8 @@
 
 #include "app/PageReader.h"
 
+#include "app/PageFormat.h"
+
 namespace kestrune {
 
 // One document to convert.
@@ -47,6 +49,8 @@ struct TDocumentJob {
     // An open file to read instead of opening FileName (standard input's
     // copy, say); the caller keeps it open until Run returns.
     int Descriptor = -1;
+    // What each page becomes.
+    TPageFormat Format = {};
 };
 
 // How a document ended.
@@ -73,7 +77,7 @@ public:
         // The document opened; [First, Last] (not empty) are the pages that follow.
         // May raise: the document then fails with the exception's message.
         std::function<void(int Job, int PageCount, int First, int Last)> Started;
-        // A page's bytes (its text in UTF-8 and CR LF), in page order. May
+        // A page's bytes (in the job's format), in page order. May
         // raise, with the same effect.
         std::function<void(int Job, int Page, const QByteArray& Bytes)> Page;
         // Pages converted so far for the document, by all workers, in any order.

@@ -7,7 +7,8 @@
 //
 //   worker -> parent  Ready                       once, when the worker is up
 //   parent -> worker  Convert(file, password, first page, last page,
-//                             recognition mode, languages, resolution), with
+//                             recognition mode, languages, resolution,
+//                             format, layout, CR LF, byte-order mark), with
 //                     the open file itself passed along (SCM_RIGHTS on the
 //                     frame's first byte), so that a worker needs neither the
 //                     file's name nor /proc to read it

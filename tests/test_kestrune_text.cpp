@@ -23,9 +23,12 @@
 
 #include "app/KestruneUnit.h"
 #include "support/ApplicationEnvironment.h"
+#include "support/LayoutFixtures.h"
 #include "support/PdfBuilder.h"
 #include "support/TestHelpers.h"
+#include "app/PageFormat.h"
 #include "app/TextOutput.h"
+#include <kestrune/LayoutFormats.h>
 
 using namespace kestrune;
 using testing_support::PdfBuilder;
@@ -253,6 +256,12 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
         {{"--ocr", "sometimes", pdf}, "kestrune-text: option --ocr needs one of never, auto, always, not 'sometimes'"},
         {{"--ocr-dpi", "0", pdf}, "kestrune-text: option --ocr-dpi needs a resolution from 1 to 2147483647, not '0'"},
         {{"--ocr-lang", "", pdf}, "kestrune-text: option --ocr-lang needs language codes"},
+        {{"--format", "xml", pdf}, "kestrune-text: option --format needs one of text, tsv, json, hocr, not 'xml'"},
+        {{"--eol", "cr", pdf}, "kestrune-text: option --eol needs one of lf, crlf, not 'cr'"},
+        {{"--bom", "--no-bom", pdf}, "kestrune-text: options --bom and --no-bom exclude each other"},
+        {{"--format", "json", "--layout", pdf}, "kestrune-text: option --layout applies to --format text only"},
+        {{"--format", "tsv", "--eol", "lf", pdf}, "kestrune-text: option --eol applies to --format text only"},
+        {{"--format=hocr", "--no-bom", pdf}, "kestrune-text: option --no-bom applies to --format text only"},
     };
     for (const Case& c : cases) {
         const Result r = Run(c.arguments);
@@ -544,4 +553,100 @@ TEST_F(KestruneText, APageThatCannotBeOpenedFailsTheFile) {
     EXPECT_EQ(r.err, "kestrune-text: " + gap.toUtf8() + ": Cannot open page 2\n");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(Entries(), QStringList{"gap.pdf"});
+}
+
+// ---- Formats -----------------------------------------------------------------
+
+// The bytes of pages First..Last of Pdf in Format, made in this process page
+// by page: what the workers and the parent must add up to, in whatever ranges
+// and order the pages were done.
+QByteArray FormatBytes(const QByteArray& Pdf, const TPageFormat& Format, const QString& Title, int First, int Last) {
+    TFPdf pdf;
+    pdf.SetPageNumber(0);
+    pdf.LoadDocument(Pdf, true);
+    QByteArray bytes = Format.Header(Title);
+    for (int page = First; page <= Last; ++page) {
+        pdf.SetPageNumber(page);
+        bytes += Format.PageBytes(pdf);
+    }
+    return bytes + Format.Footer();
+}
+
+// Each word format in its own file beside the PDF, with -j, page ranges and
+// standard output: the same bytes as one process writes.
+TEST_F(KestruneText, WordFormatsStreamLikeTheText) {
+    const QByteArray document = testing_support::LayoutFixturePdf();
+    const int pages = testing_support::LayoutFixturePageCount;
+    const QString pdf = Write("fix.pdf", document);
+    const struct {
+        const char* Name;
+        TOutputFormat Format;
+        const char* File;
+    } formats[] = {{"tsv", TOutputFormat::Tsv, "fix.tsv"},
+                   {"json", TOutputFormat::Json, "fix.jsonl"},
+                   {"hocr", TOutputFormat::Hocr, "fix.hocr"}};
+    for (const auto& f : formats) {
+        SCOPED_TRACE(f.Name);
+        TPageFormat format;
+        format.Format = f.Format;
+        const Result whole = Run({"--format", f.Name, pdf});
+        EXPECT_EQ(whole.exitCode, 0) << whole.err.toStdString();
+        EXPECT_EQ(ReadAll(Path(f.File)), FormatBytes(document, format, "fix.pdf", 1, pages));
+        EXPECT_FALSE(QFile::exists(Path("fix.txt")));
+
+        const Result shared = Run({"--format", f.Name, "-j", "3", "-f", "2", "-l", "6", "-o", "-", pdf});
+        EXPECT_EQ(shared.exitCode, 0) << shared.err.toStdString();
+        EXPECT_EQ(shared.out, FormatBytes(document, format, "fix.pdf", 2, 6));
+    }
+    const Result fromStdin = Run({"--format", "hocr", "-"}, document);
+    EXPECT_EQ(fromStdin.exitCode, 0);
+    EXPECT_TRUE(fromStdin.out.contains("<title>standard input</title>"));
+}
+
+// --layout, --eol and --bom shape the text; without them the bytes stay the window's.
+TEST_F(KestruneText, TextLineEndsByteOrderMarkAndLayout) {
+    const QByteArray document = testing_support::LayoutFixturePdf();
+    const int pages = testing_support::LayoutFixturePageCount;
+    const QString pdf = Write("fix.pdf", document);
+    const QByteArray windows = FormatBytes(document, {}, {}, 1, pages);
+    ASSERT_TRUE(windows.startsWith("\xEF\xBB\xBF"));
+    QByteArray lf = windows.mid(3);
+    lf.replace("\r\n", "\n");
+    const struct {
+        QStringList Options;
+        QByteArray Bytes;
+    } cases[] = {
+        {{}, windows},
+        {{"--eol", "crlf", "--bom"}, windows},
+        {{"--eol", "lf", "--no-bom"}, lf},
+        {{"--eol=lf"}, "\xEF\xBB\xBF" + lf},
+        {{"--layout"}, FormatBytes(document, {TOutputFormat::Text, true, true, true}, {}, 1, pages)},
+        {{"--layout", "--eol", "lf", "--no-bom"}, FormatBytes(document, {TOutputFormat::Text, true, false, false}, {}, 1, pages)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Options.join(' ').toStdString());
+        const Result r = Run(c.Options + QStringList{"-j", "2", pdf});
+        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        EXPECT_EQ(ReadAll(Path("fix.txt")), c.Bytes);
+    }
+    // The layout text: each page's lines, then a form feed.
+    const QByteArray layout = Run({"--layout", "--no-bom", "--eol", "lf", "-o", "-", "-l", "2", pdf}).out;
+    EXPECT_EQ(layout.count('\f'), 2);
+    EXPECT_TRUE(layout.startsWith("alpha beta gamma") && layout.contains("one two three\n")) << layout.constData();
+}
+
+// Batches keep their folders and take the format's extension, also for --update.
+TEST_F(KestruneText, WordFormatsInBatches) {
+    Write("in/a.pdf", testing_support::LayoutFixturePdf());
+    Write("in/sub/b.pdf", SimpleTextPdf({{"B"}}));
+    const QStringList arguments{"-q", "--format", "tsv", "--update", "--output-dir", "out", "in"};
+    const Result first = Run(arguments);
+    EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
+    EXPECT_TRUE(ReadAll(Path("out/a.tsv")).startsWith(TsvHeader()));
+    EXPECT_TRUE(ReadAll(Path("out/sub/b.tsv")).endsWith("\t100\tB\n"));
+    EXPECT_FALSE(QFile::exists(Path("out/a.txt")));
+    // Up to date now: nothing is converted again, and the report says so.
+    const Result second = Run(arguments + QStringList{"--report", "report.jsonl"});
+    EXPECT_EQ(second.exitCode, 0);
+    EXPECT_EQ(ReadAll(Path("report.jsonl")).count("\"status\":\"skipped\""), 2);
 }

@@ -136,4 +136,33 @@ TEST_F(KestruneTextOcr, AFailedRecognitionFailsOnlyItsDocument) {
     EXPECT_EQ(ReadAll(Path("text.txt")), QByteArray(Bom) + "Plain\r\n");
 }
 
+// Recognised words fill the word formats and the layout text like a text
+// layer's: Tesseract's blocks and lines, its confidences, boxes on the page.
+TEST_F(KestruneTextOcr, RecognisedWordsFillTheWordFormats) {
+    const QString pdf = WriteFile(Path("mixed.pdf"), ScannedPdf({{"Alpha"}, kScannedWords}, {2}, 200));
+    const Result tsv = Run({"--ocr", "auto", "--ocr-dpi", "200", "--format", "tsv", "-j", "2", pdf});
+    EXPECT_EQ(tsv.ExitCode, 0) << tsv.Err.toStdString();
+    QStringList words;
+    for (const QByteArray& row : ReadAll(Path("mixed.tsv")).split('\n')) {
+        const QList<QByteArray> f = row.split('\t');
+        if (f.size() != 12 || f[0] != "5") continue;
+        const double conf = f[10].toDouble();
+        const QRectF box(f[6].toDouble(), f[7].toDouble(), f[8].toDouble(), f[9].toDouble());
+        SCOPED_TRACE(row.toStdString());
+        EXPECT_TRUE(QRectF(QPointF(0, 0), kWordsPageSize).contains(box));
+        if (f[1] == "1") {
+            EXPECT_EQ(conf, 100);  // the text layer's page
+        } else {
+            EXPECT_GT(conf, 0);
+            EXPECT_LE(conf, 100);
+            words << QString::fromUtf8(f[11]);
+        }
+    }
+    EXPECT_EQ(words, WordsOf(kScannedWords.join(' ')));
+
+    const Result layout = Run({"--ocr", "auto", "--ocr-dpi", "200", "--layout", "--no-bom", "--eol", "lf", pdf});
+    EXPECT_EQ(layout.ExitCode, 0) << layout.Err.toStdString();
+    EXPECT_EQ(ReadAll(Path("mixed.txt")), "Alpha\n\f" + kScannedWords.join(' ').toUtf8() + "\n\f");
+}
+
 }  // namespace

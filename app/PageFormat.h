@@ -1,0 +1,47 @@
+// What kestrune-text writes for each page: the page's text as the window
+// writes it (the default), the text laid out as on the page, or its words with
+// their boxes as TSV, JSON Lines or hOCR. The workers make each page's bytes;
+// the parent writes the file's header before the first page and its footer
+// after the last.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace kestrune {
+
+class TFPdf;
+struct TPageLayout;
+
+enum class TOutputFormat { Text, Tsv, Json, Hocr };
+
+struct TPageFormat {
+    TOutputFormat Format = TOutputFormat::Text;
+    // Text only: each line of the page one line of text, in the page's arrangement.
+    bool Layout = false;
+    // Text only: lines end with CR LF (else LF), and the file starts with the
+    // byte-order mark. The defaults are the window's bytes.
+    bool CrLf = true;
+    bool ByteOrderMark = true;
+
+    // The extension of the file written beside a PDF: ".txt", ".tsv", ".jsonl", ".hocr".
+    QString Extension() const;
+    // What goes before the first page: the byte-order mark, the TSV header
+    // line, the hOCR prologue (its title naming Title); empty for JSON Lines.
+    QByteArray Header(const QString& Title) const;
+    // What goes after the last page: the hOCR epilogue; else nothing.
+    QByteArray Footer() const;
+    // The bytes of Pdf's current page, from its text layer. Raises EPdfError.
+    QByteArray PageBytes(TFPdf& Pdf) const;
+    // Whether a page's bytes come from its words (its layout) rather than its text.
+    bool NeedsWords() const { return Format != TOutputFormat::Text || Layout; }
+    // The bytes of a page whose text is Text (lines separated by CR LF) or
+    // whose words are Page, as NeedsWords says: for pages read otherwise
+    // than from their text layer.
+    QByteArray TextBytes(const QString& Text) const;
+    QByteArray LayoutBytes(const TPageLayout& Page) const;
+
+    bool operator==(const TPageFormat&) const = default;
+};
+
+}  // namespace kestrune
