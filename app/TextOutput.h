@@ -6,12 +6,11 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
-
-#include "app/Conversion.h"
 #include <map>
 #include <optional>
 #include <sys/stat.h>
 
+#include "app/Conversion.h"
 #include "app/SafeFiles.h"
 
 namespace kestrune {
