@@ -245,8 +245,8 @@ TEST_F(Batches, GnuParallelRecipe) {
     environment.insert("PATH", QFileInfo(KESTRUNE_TEXT_PROGRAM).path() + ":" + environment.value("PATH"));
     environment.insert("HOME", FDir.path());  // parallel keeps its state there
     const Result r = Run(parallel,
-                         {"--will-cite", "-0", "--sshlogin", ":", "--workdir", ".", "-n", "2", "kestrune-text", "-q",
-                          "-j", "1", "--output-dir", "text", "--report", "reports/{#}.jsonl", "--", "{}", "::::", "list"},
+                         {"--will-cite", "-0", "-j", "1", "--sshlogin", ":", "--workdir", ".", "-n", "2", "kestrune-text",
+                          "-q", "--output-dir", "text", "--report", "reports/{#}.jsonl", "--", "{}", "::::", "list"},
                          {}, environment);
     EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     EXPECT_EQ(Tree("reports"), (QStringList{"1.jsonl", "2.jsonl", "3.jsonl"}));
@@ -258,29 +258,85 @@ TEST_F(Batches, GnuParallelRecipe) {
             << name.toStdString();
 }
 
+// The share of each task of an array, for ranges, steps and lists; an array
+// whose ids are not evenly spaced is refused rather than half converted.
+TEST_F(Batches, SlurmArrayShares) {
+    const QString script = QStringLiteral(KESTRUNE_SOURCE_DIR "/examples/slurm/kestrune-array.sbatch");
+    struct Case {
+        const char* id;
+        const char* count;
+        const char* min;
+        const char* max;
+        const char* step;  // empty: not set, as for a list
+        QByteArray share;  // empty: refused
+    };
+    const Case cases[] = {
+        {"0", "16", "0", "15", "1", "0 16\n"},       // --array=0-15
+        {"15", "16", "0", "15", "1", "15 16\n"},
+        {"9", "8", "1", "15", "2", "4 8\n"},         // --array=1-15:2
+        {"14", "8", "0", "14", "2", "7 8\n"},        // --array=0-15:2
+        {"7", "3", "3", "7", "", "2 3\n"},           // --array=3,5,7
+        {"5", "3", "0", "7", "", ""},                // --array=0,5,7
+        {"5", "3", "0", "7", "1", ""},
+    };
+    for (const Case& c : cases) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("SLURM_ARRAY_TASK_ID", c.id);
+        environment.insert("SLURM_ARRAY_TASK_COUNT", c.count);
+        environment.insert("SLURM_ARRAY_TASK_MIN", c.min);
+        environment.insert("SLURM_ARRAY_TASK_MAX", c.max);
+        if (*c.step) environment.insert("SLURM_ARRAY_TASK_STEP", c.step);
+        const Result r = Run("bash", {"-c", "source \"$1\" && array_share", "bash", script}, {}, environment);
+        EXPECT_EQ(r.out, c.share) << c.id << " of " << c.min << "-" << c.max;
+        EXPECT_EQ(r.exitCode, c.share.isEmpty() ? 1 : 0);
+        if (c.share.isEmpty()) {
+            EXPECT_TRUE(r.err.startsWith("kestrune-array: the array's task ids (0 to 7, 3 tasks) are not evenly spaced"))
+                << r.err.toStdString();
+        }
+    }
+}
+
+// --array=0-15:2 on a 2-processor node, run as its eight tasks would be:
+// every file converted exactly once; a task run again keeps its first report.
 TEST_F(Batches, SlurmArrayScript) {
     const QString script = QStringLiteral(KESTRUNE_SOURCE_DIR "/examples/slurm/kestrune-array.sbatch");
     ASSERT_EQ(QProcess::execute("bash", {"-n", script}), 0);
-
-    // Run as two array tasks would be, one after the other, on this machine.
     QByteArray list;
-    for (const char* name : {"a", "b", "c"}) {
-        Write(QStringLiteral("pdf/%1.pdf").arg(name), SimpleTextPdf({{name}}));
-        list += QByteArray("pdf/") + name + ".pdf\n";
+    for (int i = 0; i < 19; ++i) {
+        const QString name = QStringLiteral("pdf/%1.pdf").arg(i);
+        Write(name, SimpleTextPdf({{QString::number(i)}}));
+        list += name.toUtf8() + '\n';
     }
     Write("list.txt", list);
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("PATH", QFileInfo(KESTRUNE_TEXT_PROGRAM).path() + ":" + environment.value("PATH"));
-    environment.insert("SLURM_ARRAY_TASK_COUNT", "2");
+    environment.insert("SLURM_ARRAY_JOB_ID", "77");
+    environment.insert("SLURM_ARRAY_TASK_COUNT", "8");
     environment.insert("SLURM_ARRAY_TASK_MIN", "0");
-    for (const char* task : {"0", "1"}) {
-        environment.insert("SLURM_ARRAY_TASK_ID", task);
+    environment.insert("SLURM_ARRAY_TASK_MAX", "14");
+    environment.insert("SLURM_ARRAY_TASK_STEP", "2");
+    environment.insert("SLURM_CPUS_ON_NODE", "2");
+    for (int task = 0; task <= 14; task += 2) {
+        environment.insert("SLURM_ARRAY_TASK_ID", QString::number(task));
         const Result r = Run("bash", {script, "list.txt", "text", "reports"}, {}, environment);
         EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
     }
-    EXPECT_EQ(Report("reports/report-0.jsonl").size(), 2);
-    EXPECT_EQ(Report("reports/report-1.jsonl").size(), 1);
-    EXPECT_EQ(ReadAll(Path("text/pdf/c.txt")), TextOf("c"));
+    QMap<QString, int> converted;
+    for (const QString& report : Tree("reports"))
+        for (const QJsonObject& line : Report("reports/" + report)) {
+            EXPECT_EQ(line["status"].toString(), "converted");
+            ++converted[line["input"].toString()];
+        }
+    EXPECT_EQ(converted.size(), 19);
+    for (auto it = converted.begin(); it != converted.end(); ++it) EXPECT_EQ(it.value(), 1) << it.key().toStdString();
+    EXPECT_EQ(ReadAll(Path("text/pdf/18.txt")), TextOf("18"));
+
+    // Task 4 again (requeued): a second report beside the first, all skipped as up to date.
+    environment.insert("SLURM_ARRAY_TASK_ID", "4");
+    EXPECT_EQ(Run("bash", {script, "list.txt", "text", "reports"}, {}, environment).exitCode, 0);
+    EXPECT_EQ(Report("reports/report-4-77.jsonl").size(), 3);
+    EXPECT_EQ(Report("reports/report-4-77-2.jsonl").size(), 3);
+    EXPECT_EQ(Tree("reports").size(), 9);
 }
 
 }  // namespace

@@ -228,6 +228,26 @@ TEST_F(KestruneText, PasswordOpensProtectedFiles) {
 
     EXPECT_EQ(Run({"--password", "user-pw", locked}).exitCode, 0);
     EXPECT_EQ(ReadAll(Path("locked.txt")), "\xEF\xBB\xBFSecret\r\n");
+
+    // Kept out of process lists: from a descriptor, or from the environment.
+    Write("secret", "user-pw\nrest");
+    QProcess p;
+    p.setWorkingDirectory(FDir.path());
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("KESTRUNE_PASSWORD", "wrong");
+    p.setProcessEnvironment(environment);
+    const auto run = [&](const QString& Script) {
+        QFile::remove(Path("locked.txt"));
+        p.start("sh", {"-c", Script, QStringLiteral(KESTRUNE_TEXT_PROGRAM), locked});
+        EXPECT_TRUE(p.waitForFinished(60000));
+        return p.exitCode();
+    };
+    EXPECT_EQ(run("exec \"$0\" --password-fd 3 \"$1\" 3< secret"), 0) << p.readAllStandardError().data();
+    EXPECT_EQ(ReadAll(Path("locked.txt")), "\xEF\xBB\xBFSecret\r\n");
+    EXPECT_EQ(run("exec \"$0\" \"$1\""), 1);  // the environment's wrong password
+    EXPECT_EQ(run("KESTRUNE_PASSWORD=user-pw exec \"$0\" \"$1\""), 0) << p.readAllStandardError().data();
+    EXPECT_EQ(run("exec \"$0\" --password-fd 9 \"$1\""), 2);
+    EXPECT_TRUE(p.readAllStandardError().startsWith("kestrune-text: cannot read the password from descriptor 9: Bad file descriptor\n"));
 }
 
 TEST_F(KestruneText, CommandLineErrorsAndHelp) {

@@ -299,4 +299,18 @@ TEST_F(OutputSafety, SignalsLeaveNoTemporaryFile) {
     EXPECT_EQ(Temporaries(Path("out")), (QStringList{QString::fromUtf8(live), "other.tmp"}));
 }
 
+// Names in messages cannot forge lines or reach the terminal as commands:
+// control characters are escaped inside quotes; a plain name stays as it is.
+// A link loop says so.
+TEST_F(OutputSafety, MessagesQuoteNamesWithControlCharacters) {
+    Write("evil\n kestrune-text: forged.pdf", "junk");
+    Write("\x1B[31mred.pdf", "junk");
+    ASSERT_TRUE(QFile::link(Path("loop.pdf"), Path("loop.pdf")));
+    const Result r = Run({"-q", "evil\n kestrune-text: forged.pdf", "\x1B[31mred.pdf", "loop.pdf"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "kestrune-text: 'evil\\n kestrune-text: forged.pdf': File not in PDF format or corrupted\n"
+                     "kestrune-text: '\\x1b[31mred.pdf': File not in PDF format or corrupted\n"
+                     "kestrune-text: loop.pdf: Too many levels of symbolic links\n");
+}
+
 }  // namespace
