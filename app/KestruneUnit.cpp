@@ -182,7 +182,7 @@ QString TKestruneForm::ExceptionMessage(std::exception_ptr Error) { return Error
 void TKestruneForm::Button1Click(QObject*) {
     const std::optional<QString> chosen = ExecuteOpenDialog ? ExecuteOpenDialog() : std::nullopt;
     if (!chosen) return;
-    // One run at a time; the choice waits for the run in progress, as a drop does.
+    // Behind the files already waiting, if any.
     if (IsBusy()) {
         FPending.append({*chosen, false});
         PostPendingFiles();
@@ -192,6 +192,12 @@ void TKestruneForm::Button1Click(QObject*) {
 }
 
 void TKestruneForm::ConvertFile(const QString& FileName) {
+    // One run at a time: a second one would end the first. It waits its turn.
+    if (FRunning) {
+        FPending.append({FileName, false});
+        PostPendingFiles();
+        return;
+    }
     Edit1->setText(FileName);
     Edit1->setToolTip(FileName);  // the whole path, when the box is too narrow for it
     ProgressBar1->setValue(0);
@@ -259,7 +265,9 @@ void TKestruneForm::ConversionFinished(const TConversionResult& Result) {
     // dropped meanwhile wait until it has been read.
     unsetCursor();
     ProgressBar1->setValue(0);
-    if (Result.Failed && ShowException)
+    // Not after the window was closed (during the password prompt): the
+    // program is ending.
+    if (Result.Failed && ShowException && !FClosed)
         ShowException(FFromOutside ? QStringLiteral("%1: %2").arg(FFileName, Result.Error) : Result.Error);
     CleanUp();
 }

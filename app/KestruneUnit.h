@@ -40,11 +40,12 @@ public:
     void Button1Click(QObject* Sender);
 
     // Starts the conversion run for FileName, from showing it in Edit1 on: what
-    // Button1Click does once a file is chosen, when no run is in progress. A
-    // name that is not an existing file, or a folder, raises EFileError naming
-    // it after the clean-up (cursor, progress bar); so does a PDF named like
-    // its own text file. The run itself goes on from the event loop; its end
-    // shows in Label1, and its error, if any, through ShowException.
+    // Button1Click does once a file is chosen (during a run, FileName waits for
+    // it instead, as in ConvertFilesLater). A name that is not an existing
+    // file, or a folder, raises EFileError naming it after the clean-up
+    // (cursor, progress bar); so does a PDF named like its own text file. The
+    // run itself goes on from the event loop; its end shows in Label1, and its
+    // error, if any, through ShowException.
     void ConvertFile(const QString& FileName);
 
     // Queues Files for conversion, each as ConvertFile does, one after another

@@ -556,6 +556,7 @@ protected:
         EXPECT_TRUE(dialog->isModal());
         EXPECT_EQ(dialog->textEchoMode(), QLineEdit::Password);
         FPrompts.append(dialog->labelText());
+        if (FCloseAtPrompt) FForm.close();
         ASSERT_FALSE(FAnswers.empty());
         const std::optional<QString> answer = FAnswers.front();
         FAnswers.pop_front();
@@ -572,6 +573,7 @@ protected:
     std::function<std::optional<QString>(const QString&, bool)> FRealAskPassword;
     std::deque<std::optional<QString>> FAnswers;
     QStringList FPrompts;
+    bool FCloseAtPrompt = false;  // the window is closed while the prompt shows
 };
 
 TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
@@ -608,6 +610,20 @@ TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
         EXPECT_EQ(FForm.Label1->text(), c.written ? "locked.txt written: 2 pages" : "Nothing written for locked.pdf");
         ExpectCleanedUp();
     }
+}
+
+// The window closed while the prompt shows: the run ends there, whatever the
+// answer, without a message or a text file.
+TEST_F(PasswordPrompt, ClosingTheWindowAtThePromptEndsTheRun) {
+    const QString pdf = Write("locked.pdf", testing_support::PasswordTextPdf("secret", {"Hidden words"}));
+    FForm.show();
+    FCloseAtPrompt = true;
+    FAnswers = {"secret"};
+    Run({pdf});
+    EXPECT_EQ(FPrompts.size(), 1);
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(Entries(), QStringList{"locked.pdf"});
+    ExpectCleanedUp();
 }
 
 // ---- The worker processes ----------------------------------------------------
