@@ -37,6 +37,8 @@ void TWindowConversion::Stop() {
 
 void TWindowConversion::Run(QString FileName, QString Password, QString Target) {
     // As many workers as kestrune-text takes by default: one per processor.
+    // The pool lives and ends on this thread: a worker's parent-death signal
+    // follows the thread that started it, so none may outlive its pool here.
     TWorkerPool pool(QThread::idealThreadCount(), 0, FProgram);
     {
         const std::lock_guard lock(FLock);
