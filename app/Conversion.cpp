@@ -87,9 +87,7 @@ QByteArray EncodeUtf8(QStringView Text) {
 QString ErrorMessage(std::exception_ptr Error) {
     try {
         std::rethrow_exception(Error);
-    } catch (const EPdfError& e) {
-        return e.Message();
-    } catch (const EFileError& e) {
+    } catch (const EPdfError& e) {  // file errors (EFileError) included
         return e.Message();
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());

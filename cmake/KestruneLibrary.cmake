@@ -18,6 +18,7 @@ target_sources(kestrune_pdf PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_D
     ${PROJECT_SOURCE_DIR}/include/kestrune/EngineTypes.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/FpuMask.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/PdfError.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/FileError.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/EntryPoints.def)
 target_include_directories(kestrune_pdf PRIVATE ${PROJECT_SOURCE_DIR})
 # The public headers need C++20, so every consumer compiles with it.

@@ -26,6 +26,13 @@ void UnsupportedFeatureHandler(UNSUPPORT_INFO* Record, int Code) {
     if (info->Pdf) ReportUnsupportedFeature(info->Pdf, Code);
 }
 
+// The generations of documents and page visits, shared by every instance so
+// that no two documents or visits in the process ever get the same number.
+quint64 NextGeneration() {
+    static std::atomic<quint64> last = 0;
+    return last.fetch_add(1, std::memory_order_relaxed) + 1;
+}
+
 QString InactiveMessage(const QString& name) {
     return QStringLiteral("Cannot perform this operation on an inactive ") + name + QStringLiteral(" component");
 }
@@ -165,7 +172,7 @@ void TFPdf::OpenDocument() {
     const QByteArray fileName = FFileName.toUtf8();
     const QByteArray password = FPassword.toUtf8();
     FDocument = FPDF_LoadDocument(fileName.constData(), password.constData());
-    CheckEngineResult(FDocument != nullptr, QStringLiteral("Cannot load PDF document ") + FFileName);
+    CheckEngineResult(FDocument != nullptr, QStringLiteral("Cannot load PDF document ") + FFileName, FFileName);
     InitFormFill();
     ReloadPage();
 }
@@ -234,6 +241,7 @@ void TFPdf::CloseDocument() {
     ExitFormFill();
     FPDF_CloseDocument(FDocument);
     FDocument = nullptr;
+    FDocumentGeneration = 0;
     FBuffer.clear();
 }
 
@@ -250,6 +258,18 @@ int TFPdf::GetPageCount() {
     return FPDF_GetPageCount(FDocument);
 }
 
+// ---- Generations of handle-carrying records -----------------------------------
+
+quint64 TFPdf::DocumentGeneration() {
+    if (FDocumentGeneration == 0) FDocumentGeneration = NextGeneration();
+    return FDocumentGeneration;
+}
+
+quint64 TFPdf::PageGeneration() {
+    if (FPageGeneration == 0) FPageGeneration = NextGeneration();
+    return FPageGeneration;
+}
+
 // ---- The current page -------------------------------------------------------
 
 void TFPdf::ReloadPage() {
@@ -261,7 +281,8 @@ void TFPdf::ReloadPage() {
         // No page has a number below 1; the engine is not asked for one (and the
         // index of the lowest number could not be formed).
         if (FPageNumber > 0) FPage = FPDF_LoadPage(FDocument, FPageNumber - 1);
-        CheckResult(FPage != nullptr, QStringLiteral("Cannot open page ") + QString::number(FPageNumber));
+        CheckResult(FPage != nullptr, QStringLiteral("Cannot open page ") + QString::number(FPageNumber),
+                    TPdfErrorKind::ekPage);
     }
     if (OnPageChange) OnPageChange(this);
 }
@@ -277,6 +298,7 @@ void TFPdf::ClosePage() {
         WithdrawPage();
         FPDF_ClosePage(FPage);
         FPage = nullptr;
+        FPageGeneration = 0;
         FLinkAnnotations.clear();
     }
 }

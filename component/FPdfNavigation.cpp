@@ -134,6 +134,7 @@ void TFPdf::ReadBookmark(FPDF_BOOKMARK Handle, TBookmark& Bookmark) {
     Bookmark = TBookmark{};
     Bookmark.Handle = Handle;
     if (!Handle) return;
+    Bookmark.Generation = DocumentGeneration();
     Bookmark.Title = strings::ReadUtf16Bytes(
         [&](void* buffer, unsigned long length) { return FPDFBookmark_GetTitle(Handle, buffer, length); });
     Bookmark.PageNumber = DestinationPage(FDocument, FPDFBookmark_GetDest(FDocument, Handle));
@@ -164,9 +165,18 @@ TBookmark TFPdf::GetBookmark(const QString& Title) {
     return result;
 }
 
+// A handle kept past its document points into freed engine memory, and one
+// from another component into another document: either would crash the
+// engine, so both are refused before it sees them.
+void TFPdf::CheckBookmark(const TBookmark& Bookmark) const {
+    CheckActive();
+    CheckResult(Owns(Bookmark), QStringLiteral("Bookmark does not belong to the open document"));
+}
+
 TBookmarks TFPdf::GetBookmarkChildren(const TBookmark& Bookmark) {
     const EngineLock lock;
     if (!Bookmark.Handle) return {};
+    CheckBookmark(Bookmark);
     return ReadBookmarkList(static_cast<FPDF_BOOKMARK>(Bookmark.Handle));
 }
 
@@ -174,7 +184,23 @@ bool TFPdf::GetHasBookmarkChildren(const TBookmark& Bookmark) {
     const EngineLock lock;
     CheckActive();
     if (!Bookmark.Handle) return false;
+    CheckBookmark(Bookmark);
     return FPDFBookmark_GetFirstChild(FDocument, static_cast<FPDF_BOOKMARK>(Bookmark.Handle)) != nullptr;
+}
+
+// A record's generation is never 0, and the component's is 0 while nothing
+// of that document or page visit has been handed out, so a record made by
+// hand or kept past a close never matches.
+bool TFPdf::Owns(const TBookmark& Bookmark) const {
+    return Bookmark.Handle && Bookmark.Generation != 0 && Bookmark.Generation == FDocumentGeneration;
+}
+
+bool TFPdf::Owns(const TLinkAnnotation& Link) const {
+    return Link.Handle && Link.Generation != 0 && Link.Generation == FPageGeneration;
+}
+
+bool TFPdf::Owns(const TDestination& Destination) const {
+    return Destination.Handle && Destination.Generation != 0 && Destination.Generation == FDocumentGeneration;
 }
 
 // ---- Link annotations and web links -------------------------------------------
@@ -186,6 +212,8 @@ const TLinkAnnotations& TFPdf::CachedLinkAnnotations() {
         CheckPageActive();
         TLinkAnnotations links;
         ReadLinkAnnotations(FDocument, FPage, links);
+        for (TLinkAnnotation& link : links)
+            if (link.Handle) link.Generation = PageGeneration();
         FLinkAnnotations = std::move(links);
     }
     return FLinkAnnotations;
@@ -269,6 +297,7 @@ void TFPdf::ReadDestination(FPDF_DEST Handle, const QString& Name, TDestination&
     Destination = TDestination{};
     if (!Handle) return;
     Destination.Handle = Handle;
+    Destination.Generation = DocumentGeneration();
     Destination.Name = Name;
     Destination.PageNumber = DestinationPage(FDocument, Handle);
     FPDF_BOOL hasX = 0, hasY = 0, hasZoom = 0;

@@ -82,7 +82,8 @@ bool TFPdf::GetIsTagged() {
 QString TFPdf::GetPageLabel(int PageNumber) {
     const EngineLock lock;
     CheckActive();
-    CheckResult(PageNumber >= 1 && PageNumber <= GetPageCount(), QStringLiteral("Incorrect page number"));
+    CheckResult(PageNumber >= 1 && PageNumber <= GetPageCount(), QStringLiteral("Incorrect page number"),
+                TPdfErrorKind::ekPage);
     return strings::ReadUtf16Bytes([&](void* buffer, unsigned long length) {
         return FPDF_GetPageLabel(FDocument, PageNumber - 1, buffer, length);
     });

@@ -141,7 +141,8 @@ void OpenEngineLibrary(const QString& Name) {
         handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     }
     EngineLibrary = handle;
-    if (!EngineLibrary) throw EPdfError(SystemErrorText() + QStringLiteral(": ") + Name);
+    if (!EngineLibrary)
+        throw EPdfError(SystemErrorText() + QStringLiteral(": ") + Name, TPdfErrorKind::ekEngineMissing, Name);
 }
 
 void* BindEntryPoint(const QString& Name) {
@@ -153,7 +154,7 @@ void* BindEntryPoint(const QString& Name) {
     const QString message = SystemErrorText() + QStringLiteral(": ") + Name;
     if (void* own = SupplementedEntry(name.constData())) return own;
     UnloadEngine();
-    throw EPdfError(message);
+    throw EPdfError(message, TPdfErrorKind::ekEngineMissing, EngineLibraryName);
 }
 
 void UnloadEngine() {
@@ -178,14 +179,27 @@ void LoadEngine() {
     engine::FPDF_InitLibrary();
 }
 
-void CheckResult(bool Condition, const QString& Message) {
-    if (!Condition) throw EPdfError(Message);
+void CheckResult(bool Condition, const QString& Message, TPdfErrorKind Kind) {
+    if (!Condition) throw EPdfError(Message, Kind);
 }
 
-void CheckEngineResult(bool Condition, const QString& Message) {
+void CheckEngineResult(bool Condition, const QString& Message, const QString& FileName) {
     if (Condition) return;
     const QString text = EngineErrorText();
-    throw EPdfError(text.isEmpty() ? Message : text);
+    if (text.isEmpty()) throw EPdfError(Message, TPdfErrorKind::ekOther, FileName);
+    throw EPdfError(text, EngineErrorKind(), FileName);
+}
+
+TPdfErrorKind EngineErrorKind() {
+    const EngineLock lock;
+    switch (engine::FPDF_GetLastError()) {
+        case 2: return TPdfErrorKind::ekFileNotFound;
+        case 3: return TPdfErrorKind::ekNotPdf;
+        case 4: return TPdfErrorKind::ekPassword;
+        case 5: return TPdfErrorKind::ekSecurity;
+        case 6: return TPdfErrorKind::ekPage;
+        default: return TPdfErrorKind::ekOther;
+    }
 }
 
 QString EngineErrorText() {

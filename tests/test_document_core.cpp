@@ -394,14 +394,17 @@ TEST_F(DocumentCore, LoadFailuresCarryTheEnginesTextAndLeaveNothingOpen) {
     const QString locked = Encrypted(ThreePages());
     const struct {
         QString File, Password, Expected;
+        TPdfErrorKind Kind;
     } cases[] = {
-        {FDir.filePath(QStringLiteral("missing.pdf")), {}, QStringLiteral("File not found or could not be opened")},
+        {FDir.filePath(QStringLiteral("missing.pdf")), {}, QStringLiteral("File not found or could not be opened"),
+         TPdfErrorKind::ekFileNotFound},
         {Write(QStringLiteral("damaged.pdf"), "%PDF-1.7\nthis is not a PDF file at all\n"), {},
-         QStringLiteral("File not in PDF format or corrupted")},
-        {locked, {}, QStringLiteral("Password required or incorrect password")},
-        {locked, QStringLiteral("wrong"), QStringLiteral("Password required or incorrect password")},
+         QStringLiteral("File not in PDF format or corrupted"), TPdfErrorKind::ekNotPdf},
+        {locked, {}, QStringLiteral("Password required or incorrect password"), TPdfErrorKind::ekPassword},
+        {locked, QStringLiteral("wrong"), QStringLiteral("Password required or incorrect password"),
+         TPdfErrorKind::ekPassword},
         {Write(QStringLiteral("unknown-handler.pdf"), UnknownSecurityHandlerPdf()), {},
-         QStringLiteral("Unsupported security scheme")},
+         QStringLiteral("Unsupported security scheme"), TPdfErrorKind::ekSecurity},
     };
     for (const auto& c : cases) {
         TFPdf pdf;
@@ -410,7 +413,10 @@ TEST_F(DocumentCore, LoadFailuresCarryTheEnginesTextAndLeaveNothingOpen) {
         pdf.SetPageNumber(1);
         pdf.SetFileName(c.File);
         pdf.SetPassword(c.Password);
-        EXPECT_EQ(ErrorOf([&] { pdf.SetActive(true); }), c.Expected) << c.File.toStdString();
+        const EPdfError error = RaisedError([&] { pdf.SetActive(true); });
+        EXPECT_EQ(error.Message(), c.Expected) << c.File.toStdString();
+        EXPECT_EQ(error.Kind(), c.Kind) << c.File.toStdString();
+        EXPECT_EQ(error.FileName(), c.File);
         EXPECT_FALSE(pdf.GetActive());
         EXPECT_EQ(pdf.GetDocument(), nullptr);
         EXPECT_EQ(pdf.GetFormHandle(), nullptr);
@@ -421,7 +427,10 @@ TEST_F(DocumentCore, LoadFailuresCarryTheEnginesTextAndLeaveNothingOpen) {
         if (file.open(QIODevice::ReadOnly)) {
             const QByteArray bytes = file.readAll();
             pdf.SetPassword(c.Password);
-            EXPECT_EQ(ErrorOf([&] { pdf.LoadDocument(bytes); }), c.Expected);
+            const EPdfError fromMemory = RaisedError([&] { pdf.LoadDocument(bytes); });
+            EXPECT_EQ(fromMemory.Message(), c.Expected);
+            EXPECT_EQ(fromMemory.Kind(), c.Kind);
+            EXPECT_TRUE(fromMemory.FileName().isEmpty()) << "a document in memory has no file name";
             EXPECT_FALSE(pdf.GetActive());
         }
     }
@@ -461,7 +470,9 @@ TEST_F(DocumentCore, PagePastTheEndKeepsItsNumberWithNoPageEvenAfterAFailedLoad)
     pdf.LoadDocument(ThreePages());
     pdf.OnPageChange = [&](QObject*) { ++changes; };
     (void)pdf.Text();
-    EXPECT_EQ(ErrorOf([&] { pdf.SetPageNumber(9); }), QStringLiteral("Cannot open page 9"));
+    const EPdfError page = RaisedError([&] { pdf.SetPageNumber(9); });
+    EXPECT_EQ(page.Message(), QStringLiteral("Cannot open page 9"));
+    EXPECT_EQ(page.Kind(), TPdfErrorKind::ekPage);
     EXPECT_EQ(pdf.GetPageNumber(), 9);
     EXPECT_EQ(pdf.GetPage(), nullptr);
     EXPECT_EQ(pdf.GetTextPage(), nullptr);

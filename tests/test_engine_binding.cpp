@@ -17,6 +17,7 @@
 
 using namespace kestrune;
 using testing_support::ErrorOf;
+using testing_support::RaisedError;
 
 namespace {
 
@@ -51,7 +52,10 @@ TEST(EngineBinding, MissingLibraryFailsEveryOpenAndEachOpenTriesAgain) {
     EngineLibraryName = path;
     TFPdf pdf;
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const QString message = ErrorOf([&] { pdf.CreateDocument(); });
+        const EPdfError error = RaisedError([&] { pdf.CreateDocument(); });
+        EXPECT_EQ(error.Kind(), TPdfErrorKind::ekEngineMissing);
+        EXPECT_EQ(error.FileName(), path);
+        const QString message = error.Message();
         // The platform's text for the failed load, then ": ", then the name.
         EXPECT_TRUE(message.endsWith(QStringLiteral(": ") + path)) << message.toStdString();
         EXPECT_TRUE(message.contains(QStringLiteral("No such file"))) << message.toStdString();
@@ -75,7 +79,9 @@ TEST(EngineBinding, LibraryLackingEntriesIsRefusedWithTheFirstMissingName) {
     TFPdf pdf;
     pdf.SetFileName(QStringLiteral("/nonexistent.pdf"));
     for (int attempt = 0; attempt < 2; ++attempt) {
-        const QString message = ErrorOf([&] { pdf.SetActive(true); });
+        const EPdfError error = RaisedError([&] { pdf.SetActive(true); });
+        EXPECT_EQ(error.Kind(), TPdfErrorKind::ekEngineMissing);
+        const QString message = error.Message();
         EXPECT_TRUE(message.endsWith(QStringLiteral(": FPDF_LoadPage"))) << message.toStdString();
         EXPECT_TRUE(message.contains(QStringLiteral("undefined symbol"))) << message.toStdString();
         EXPECT_FALSE(message.contains(QStringLiteral("FPDFText_GetText")));
@@ -99,23 +105,28 @@ TEST(EngineBinding, EngineErrorCodesReplaceTheLoadersMessage) {
     ASSERT_TRUE(EngineLoaded());
     pdf.SetFileName(QStringLiteral("/some/file.pdf"));
 
+    using enum TPdfErrorKind;
     const struct {
         unsigned long Code;
         const char* Message;
+        TPdfErrorKind Kind;
     } cases[] = {
-        {0, "Cannot load PDF document /some/file.pdf"},  // no code: the operation's own message
-        {1, "Unknown error"},
-        {2, "File not found or could not be opened"},
-        {3, "File not in PDF format or corrupted"},
-        {4, "Password required or incorrect password"},
+        {0, "Cannot load PDF document /some/file.pdf", ekOther},  // no code: the operation's own message
+        {1, "Unknown error", ekOther},
+        {2, "File not found or could not be opened", ekFileNotFound},
+        {3, "File not in PDF format or corrupted", ekNotPdf},
+        {4, "Password required or incorrect password", ekPassword},
         // 5, "Unsupported security scheme", comes from a real document: see the document-core suite.
-        {6, "Page not found or content error"},
-        {7, "Unknown error"},
-        {1000, "Unknown error"},
+        {6, "Page not found or content error", ekPage},
+        {7, "Unknown error", ekOther},
+        {1000, "Unknown error", ekOther},
     };
     for (const auto& c : cases) {
         SetDoubleLastError(c.Code);
-        EXPECT_EQ(ErrorOf([&] { pdf.SetActive(true); }), QString::fromUtf8(c.Message)) << "code " << c.Code;
+        const EPdfError error = RaisedError([&] { pdf.SetActive(true); });
+        EXPECT_EQ(error.Message(), QString::fromUtf8(c.Message)) << "code " << c.Code;
+        EXPECT_EQ(error.Kind(), c.Kind) << "code " << c.Code;
+        EXPECT_EQ(error.FileName(), QStringLiteral("/some/file.pdf"));
         EXPECT_FALSE(pdf.GetActive());
     }
     // The memory loader's own message has no file name and no trailing blank.

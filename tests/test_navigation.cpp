@@ -215,6 +215,63 @@ TEST(NavigationOutline, Guards) {
     EXPECT_FALSE(pdf.GetHasBookmarkChildren(TBookmark{}));
 }
 
+// ---- Records kept past their document --------------------------------------------
+
+const QString kForeignBookmark = QStringLiteral("Bookmark does not belong to the open document");
+
+// A bookmark's handle points into its document's engine memory: kept past the
+// close of that document (another one open now) it is refused, never handed to
+// the engine, as is one from another component or one made by hand.
+TEST_F(Navigation, BookmarkOfAnotherDocumentIsRefused) {
+    const TBookmark chapter = Pdf.GetBookmarks()[0];
+    ASSERT_TRUE(Pdf.Owns(chapter));
+
+    TBookmark byHand;
+    byHand.Handle = chapter.Handle;
+    TFPdf other;
+    other.LoadDocument(Bytes);
+    const TBookmark foreign = other.GetBookmarks()[0];
+
+    const QList<std::pair<const char*, TBookmark>> refused = {{"made by hand", byHand}, {"another component's", foreign}};
+    for (const auto& [what, record] : refused) {
+        SCOPED_TRACE(what);
+        EXPECT_FALSE(Pdf.Owns(record));
+        EXPECT_EQ(ErrorOf([&] { Pdf.GetBookmarkChildren(record); }), kForeignBookmark);
+        EXPECT_EQ(ErrorOf([&] { Pdf.GetHasBookmarkChildren(record); }), kForeignBookmark);
+    }
+
+    // The same document closed and opened again: the old handles are freed.
+    Pdf.SetActive(false);
+    EXPECT_FALSE(Pdf.Owns(chapter));
+    Pdf.LoadDocument(testing_support::SimpleTextPdf({{"Another document"}}));
+    EXPECT_EQ(ErrorOf([&] { Pdf.GetBookmarkChildren(chapter); }), kForeignBookmark);
+    EXPECT_EQ(ErrorOf([&] { Pdf.GetHasBookmarkChildren(chapter); }), kForeignBookmark);
+    Pdf.SetActive(false);
+    Pdf.LoadDocument(Bytes);
+    EXPECT_FALSE(Pdf.Owns(chapter));
+    EXPECT_EQ(ErrorOf([&] { Pdf.GetBookmarkChildren(chapter); }), kForeignBookmark);
+    // Fresh records of the reopened document are served as ever.
+    EXPECT_EQ(Pdf.GetBookmarkChildren(Pdf.GetBookmarks()[0]).size(), 2);
+}
+
+// Links live with their page visit, destinations with their document.
+TEST_F(Navigation, LinkAndDestinationRecordsKnowTheirOwner) {
+    const TLinkAnnotation link = Pdf.GetLinkAnnotation(0);
+    const TDestination destination = Pdf.GetDestinationByName(QStringLiteral("alpha"));
+    EXPECT_TRUE(Pdf.Owns(link));
+    EXPECT_TRUE(Pdf.Owns(destination));
+    EXPECT_FALSE(Pdf.Owns(Pdf.GetDestinationByName(QStringLiteral("no such name"))));
+
+    Pdf.SetPageNumber(2);
+    Pdf.SetPageNumber(1);
+    EXPECT_FALSE(Pdf.Owns(link));
+    EXPECT_TRUE(Pdf.Owns(Pdf.GetLinkAnnotation(0)));
+    EXPECT_TRUE(Pdf.Owns(destination));
+
+    Pdf.SetActive(false);
+    EXPECT_FALSE(Pdf.Owns(destination));
+}
+
 // ---- Link annotations ------------------------------------------------------------
 
 TEST_F(Navigation, LinkAnnotationRecords) {

@@ -293,11 +293,15 @@ TEST(SaveToFile, AFileThatCannotBeCreatedRaisesTheFileError) {
     TFPdf pdf;
     pdf.LoadDocument(NumberedPdf(1));
     const QString target = dir.filePath("no/such/folder/out.pdf");
+    // Caught as the one error type, as every failure of the library is.
     try {
         pdf.SaveAs(target);
         FAIL() << "no error";
-    } catch (const EFileError& e) {
+    } catch (const EPdfError& e) {
         EXPECT_TRUE(e.Message().startsWith(QStringLiteral("Cannot create file \"%1\"").arg(target))) << e.what();
+        EXPECT_EQ(e.Kind(), TPdfErrorKind::ekFileWrite);
+        EXPECT_EQ(e.FileName(), target);
+        EXPECT_NE(dynamic_cast<const EFileError*>(&e), nullptr);
     }
     EXPECT_FALSE(QFile::exists(target));
 }

@@ -238,6 +238,7 @@ enum class TPdfAction { acUnsupported, acGoto, acGotoRemote, acUri, acLaunch };
 // One link annotation of the current page.
 struct TLinkAnnotation {
     void* Handle = nullptr;                // the engine's link handle; valid while the page is open
+    quint64 Generation = 0;                // the page visit the handle belongs to (TFPdf::Owns)
     TPdfRectangle Rectangle;               // in page units; all 0 when the engine gives none
     int PageNumber = 0;                    // page of the link's own destination; 0 when none
     TPdfAction Action = TPdfAction::acUnsupported;
@@ -257,6 +258,7 @@ using TWebLinks = QList<TWebLink>;
 // One outline (bookmark) item.
 struct TBookmark {
     void* Handle = nullptr;                // the engine's outline-item handle; valid while the document is open
+    quint64 Generation = 0;                // the document the handle belongs to (TFPdf::Owns)
     QString Title;                         // empty when the item has none
     int PageNumber = 0;                    // page of the item's own destination; 0 when none
     TPdfAction Action = TPdfAction::acUnsupported;  // acUnsupported also when the item has no action
@@ -267,6 +269,7 @@ using TBookmarks = QList<TBookmark>;
 // One named destination of the document.
 struct TDestination {
     void* Handle = nullptr;                // the engine's destination handle; null when not found
+    quint64 Generation = 0;                // the document the handle belongs to (TFPdf::Owns)
     QString Name;
     int PageNumber = 0;                    // 0 when the destination names no page
     bool HasX = false;                     // the destination fixes X
@@ -720,11 +723,23 @@ public:
     // Raises when inactive.
     TBookmark GetBookmark(const QString& Title);
     // The children of an outline item, one level; an empty list for an item
-    // without a handle (no check then). Raises when inactive otherwise.
+    // without a handle (no check then). Raises when inactive otherwise, and
+    // "Bookmark does not belong to the open document" for an item this
+    // component did not read from its open document (see Owns).
     TBookmarks GetBookmarkChildren(const TBookmark& Bookmark);
     // Whether the item has children (false for an item without a handle).
-    // Raises when inactive.
+    // Raises when inactive, and as GetBookmarkChildren for another document's item.
     bool GetHasBookmarkChildren(const TBookmark& Bookmark);
+
+    // Whether a record's engine handle is one this component handed out and
+    // still holds open: an outline item or named destination of the open
+    // document, a link of the current page visit. False for a record without
+    // a handle, one kept past its document's close or its page's, one from
+    // another component, or one made by hand. Asks nothing of the engine;
+    // check it before passing a kept record's Handle to an entry point.
+    bool Owns(const TBookmark& Bookmark) const;
+    bool Owns(const TLinkAnnotation& Link) const;
+    bool Owns(const TDestination& Destination) const;
 
     // The number of link annotations of the current page; read once per page
     // visit. Raises when no page is open and the page's links are not read yet.
@@ -894,6 +909,9 @@ private:
 
     // ---- Bookmarks, links and destinations ---------------------------------
     void ReadBookmark(FPDF_BOOKMARK Handle, TBookmark& Bookmark);
+    void CheckBookmark(const TBookmark& Bookmark) const;
+    quint64 DocumentGeneration();
+    quint64 PageGeneration();
     TBookmarks ReadBookmarkList(FPDF_BOOKMARK Parent);
     const TLinkAnnotations& CachedLinkAnnotations();
     const TWebLinks& CachedWebLinks();
@@ -907,6 +925,12 @@ private:
     bool FActive = false;
     QByteArray FBuffer;
     FPDF_DOCUMENT FDocument = nullptr;
+    // Numbers stamped on the records that carry engine handles, so that a
+    // record can be checked without the engine: given out once the open
+    // document (or the current page visit) hands out its first record, unique
+    // in the process, and 0 again when the document (or page) closes.
+    quint64 FDocumentGeneration = 0;
+    quint64 FPageGeneration = 0;
     QString FFileName;
     FPDF_SCHHANDLE FFind = nullptr;
     bool FFormFill = true;

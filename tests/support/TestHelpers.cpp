@@ -21,6 +21,16 @@ QString ErrorOf(const std::function<void()>& Action) {
     return {};
 }
 
+kestrune::EPdfError RaisedError(const std::function<void()>& Action) {
+    try {
+        Action();
+    } catch (const kestrune::EPdfError& e) {
+        return e;
+    }
+    ADD_FAILURE() << "no error raised";
+    return kestrune::EPdfError(QString());
+}
+
 void ExpectError(const std::function<void()>& Action, const QString& Message) {
     try {
         Action();

@@ -17,6 +17,10 @@ namespace testing_support {
 // string when it raised nothing.
 QString ErrorOf(const std::function<void()>& Action);
 
+// Runs Action and returns the EPdfError it raised (message, kind, file name);
+// a test failure and an empty error of kind ekOther when it raised nothing.
+kestrune::EPdfError RaisedError(const std::function<void()>& Action);
+
 // Runs Action and expects it to raise an EPdfError with exactly Message.
 void ExpectError(const std::function<void()>& Action, const QString& Message);
 
