@@ -5,6 +5,7 @@
 
 #include "component/UnsupportedReports.h"
 #include <kestrune/FPdf.h>
+#include "engine/ScopedHandle.h"
 
 namespace kestrune {
 
@@ -300,6 +301,24 @@ void TFPdf::ClosePage() {
         FPage = nullptr;
         FPageGeneration = 0;
         FLinkAnnotations.clear();
+    }
+}
+
+// For the members that look at every page (document-wide search, fields by
+// name): the current page is visited as it is open, so that its state (text
+// page, search, form view) stays untouched; every other page is opened for the
+// visit and closed right after, so that no more than one extra page is held.
+void TFPdf::ForEachPage(const std::function<bool(FPDF_PAGE Page, int Number)>& Visit) {
+    CheckActive();
+    const int count = FPDF_GetPageCount(FDocument);
+    for (int number = 1; number <= count; ++number) {
+        if (FPage && number == FPageNumber) {
+            if (!Visit(FPage, number)) return;
+            continue;
+        }
+        const ScopedPage page(FPDF_LoadPage(FDocument, number - 1));
+        CheckResult(bool(page), QStringLiteral("Cannot open page ") + QString::number(number), TPdfErrorKind::ekPage);
+        if (!Visit(page.Get(), number)) return;
     }
 }
 

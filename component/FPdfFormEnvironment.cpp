@@ -124,6 +124,7 @@ void TFPdf::TimerTick() {
 }
 
 void TFPdf::FormFieldFocus(FPDF_WIDESTRING Value, FPDF_DWORD ValueLen, FPDF_BOOL IsFocus) {
+    if (FQuietFocus) return;
     if (IsFocus != 0) {
         if (!OnFormFieldEnter) return;
         QString text;

@@ -1,7 +1,13 @@
 // Form-field values and descriptions of the current page, by annotation index
 // or by a point on the page. Point look-ups and descriptions go through the
 // form environment; a value is the "V" entry of the widget annotation.
+// Fields by full name, on any page, are read and filled in through the form
+// environment, which knows the field tree (inherited values) and rebuilds
+// the widgets' appearances.
+#include <QScopeGuard>
+
 #include "component/AnnotationHandle.h"
+#include "component/UnsupportedReports.h"
 #include <kestrune/FPdf.h>
 #include <kestrune/PdfError.h>
 
@@ -72,6 +78,44 @@ void ReadFieldInfo(FPDF_FORMHANDLE Form, FPDF_ANNOTATION Annot, TPdfFormFieldInf
     Info.GroupCount = FPDFAnnot_GetFormControlCount(Form, Annot);
     Info.GroupIndex = FPDFAnnot_GetFormControlIndex(Form, Annot);
 }
+
+// A field's full name and its value as the form environment reads them (the
+// value inherited from a parent field where the field has none of its own;
+// for a check box or radio button, the export value of the checked widget or "Off").
+QString FieldName(FPDF_FORMHANDLE Form, FPDF_ANNOTATION Annot) {
+    return ReadFormString([&](FPDF_WCHAR* b, unsigned long n) { return FPDFAnnot_GetFormFieldName(Form, Annot, b, n); });
+}
+
+QString FieldValue(FPDF_FORMHANDLE Form, FPDF_ANNOTATION Annot) {
+    return ReadFormString([&](FPDF_WCHAR* b, unsigned long n) { return FPDFAnnot_GetFormFieldValue(Form, Annot, b, n); });
+}
+
+QString ExportValue(FPDF_FORMHANDLE Form, FPDF_ANNOTATION Annot) {
+    return ReadFormString(
+        [&](FPDF_WCHAR* b, unsigned long n) { return FPDFAnnot_GetFormFieldExportValue(Form, Annot, b, n); });
+}
+
+// The index of the option labelled Label, or -1.
+int OptionIndex(FPDF_FORMHANDLE Form, FPDF_ANNOTATION Annot, const QString& Label) {
+    const int count = FPDFAnnot_GetOptionCount(Form, Annot);
+    for (int i = 0; i < count; ++i)
+        if (ReadFormString([&](FPDF_WCHAR* b, unsigned long n) { return FPDFAnnot_GetOptionLabel(Form, Annot, i, b, n); }) ==
+            Label)
+            return i;
+    return -1;
+}
+
+const QString kUnknownField = QStringLiteral("Unknown form field");
+const QString kCannotSetField = QStringLiteral("Cannot set form field value");
+const QString kOff = QStringLiteral("Off");
+
+// What the form environment is sent to fill in a focused field: the engine's
+// widget subtype, its control-key flag (FWL_EVENTFLAG_ControlKey) and the
+// characters Ctrl+A (select all) and the blank (toggle a check box).
+constexpr int kWidgetSubtype = static_cast<int>(TPdfAnnotationSubtype::anWidget);
+constexpr int kControlKey = 1 << 1;
+constexpr int kSelectAll = 1;
+constexpr int kToggle = ' ';
 
 void WriteFieldValue(FPDF_ANNOTATION Annot, const QString& Value) {
     CheckResult(FPDFAnnot_SetStringValue(Annot, kValueKey, AnnotationTextArg(Value)) != 0,
@@ -155,6 +199,154 @@ TPdfFormFieldInfo TFPdf::GetFormFieldInfoAt(float X, float Y) {
     TPdfFormFieldInfo info;
     ReadFieldInfo(PageForm(), annot.Get(), info);
     return info;
+}
+
+// ---- Fields by full name ----------------------------------------------------
+
+FPDF_FORMHANDLE TFPdf::RequireFormEnvironment() const {
+    CheckActive();
+    CheckResult(FFormHandle != nullptr, QStringLiteral("Cannot perform this operation without a form environment"));
+    return FFormHandle;
+}
+
+// Finds the first widget, in page and annotation order, of field FullName
+// that Accept takes (any, without Accept) and hands it to Use with its page
+// while both are open. False when there is none.
+//
+// A page holding a widget of the field is announced to the form environment
+// first: the engine answers for a widget's state (checked, export value) and
+// takes the focus only on a page it knows. The current page stays announced,
+// as after any form operation; any other page is withdrawn before it closes.
+bool TFPdf::WithFieldWidget(const QString& FullName, const std::function<bool(FPDF_ANNOTATION Annot)>& Accept,
+                            const std::function<void(FPDF_PAGE Page, FPDF_ANNOTATION Annot)>& Use) {
+    bool found = false;
+    ForEachPage([&](FPDF_PAGE Page, int) {
+        QList<int> named;
+        const int count = FPDFPage_GetAnnotCount(Page);
+        for (int i = 0; i < count; ++i) {
+            const TAnnotationHandle annot(FPDFPage_GetAnnot(Page, i));
+            if (annot && FPDFAnnot_GetSubtype(annot.Get()) == kWidgetSubtype &&
+                FieldName(FFormHandle, annot.Get()) == FullName)
+                named.append(i);
+        }
+        if (named.isEmpty()) return true;
+        if (Page == FPage) {
+            PageForm();
+        } else {
+            const TReportScope reports(this);
+            FORM_OnAfterLoadPage(Page, FFormHandle);
+        }
+        const auto withdraw = qScopeGuard([&] {
+            if (Page != FPage) FORM_OnBeforeClosePage(Page, FFormHandle);
+        });
+        for (int i : named) {
+            const TAnnotationHandle annot(FPDFPage_GetAnnot(Page, i));
+            if (!annot || (Accept && !Accept(annot.Get()))) continue;
+            found = true;
+            Use(Page, annot.Get());
+            break;
+        }
+        return !found;
+    });
+    return found;
+}
+
+// Focuses the widget, runs Entry (the keys or selection sent to it) and takes
+// the focus away again, which makes the form environment store the value and
+// rebuild the appearance of every widget of the field.
+void TFPdf::EnterFieldValue(FPDF_ANNOTATION Annot, const std::function<void()>& Entry) {
+    FQuietFocus = true;
+    const auto speak = qScopeGuard([&] { FQuietFocus = false; });
+    // A field hidden from the user takes no focus.
+    CheckResult(FORM_SetFocusedAnnot(FFormHandle, Annot) != 0, kCannotSetField);
+    const auto leave = qScopeGuard([&] { FORM_ForceToKillFocus(FFormHandle); });
+    Entry();
+}
+
+QString TFPdf::GetFieldValue(const QString& FullName) {
+    const EngineLock lock;
+    const FPDF_FORMHANDLE form = RequireFormEnvironment();
+    QString value;
+    const bool found = WithFieldWidget(FullName, {}, [&](FPDF_PAGE, FPDF_ANNOTATION Annot) { value = FieldValue(form, Annot); });
+    CheckResult(found, kUnknownField);
+    return value;
+}
+
+void TFPdf::SetFieldValue(const QString& FullName, const QString& Value) {
+    const EngineLock lock;
+    const FPDF_FORMHANDLE form = RequireFormEnvironment();
+    TPdfFormFieldType type = TPdfFormFieldType::fiUnknown;
+    TPdfFormFieldFlags flags;
+    QString before;
+    CheckResult(WithFieldWidget(FullName, {},
+                                [&](FPDF_PAGE, FPDF_ANNOTATION Annot) {
+                                    type = FieldTypeFromEngine(FPDFAnnot_GetFormFieldType(form, Annot));
+                                    flags = FieldFlagsFromEngine(FPDFAnnot_GetFormFieldFlags(form, Annot));
+                                    before = FieldValue(form, Annot);
+                                }),
+                kUnknownField);
+    // The form environment would let text be typed into a read-only field.
+    CheckResult(!flags.Contains(TPdfFormFieldFlag::ffReadOnly), kCannotSetField);
+    const bool editable = flags.Contains(TPdfFormFieldFlag::ffChoiceEdit);
+
+    // Typing into the field: everything selected, then replaced by Text.
+    const auto typeText = [&](FPDF_PAGE Page, FPDF_ANNOTATION Annot, const QString& Text) {
+        EnterFieldValue(Annot, [&] {
+            FORM_OnChar(form, Page, kSelectAll, kControlKey);
+            FORM_ReplaceSelection(form, Page, strings::WideArg(Text));
+        });
+    };
+    bool taken = false;
+    switch (type) {
+        case TPdfFormFieldType::fiTextField:
+            WithFieldWidget(FullName, {}, [&](FPDF_PAGE Page, FPDF_ANNOTATION Annot) {
+                typeText(Page, Annot, Value);
+                taken = FieldValue(form, Annot) == Value;
+                // A value the field cut (its maximum length) or its own
+                // formatting changed is not what was asked: the old one returns.
+                if (!taken) typeText(Page, Annot, before);
+            });
+            break;
+        case TPdfFormFieldType::fiComboBox:
+        case TPdfFormFieldType::fiListBox:
+            WithFieldWidget(FullName, {}, [&](FPDF_PAGE Page, FPDF_ANNOTATION Annot) {
+                const int option = OptionIndex(form, Annot, Value);
+                if (option >= 0) {
+                    EnterFieldValue(Annot, [&] { FORM_SetIndexSelected(form, Page, option, 1); });
+                    taken = FPDFAnnot_IsOptionSelected(form, Annot, option) != 0;
+                } else if (editable) {
+                    typeText(Page, Annot, Value);
+                    taken = FieldValue(form, Annot) == Value;
+                    if (!taken) typeText(Page, Annot, before);
+                }
+            });
+            break;
+        case TPdfFormFieldType::fiCheckBox:
+        case TPdfFormFieldType::fiRadioButton: {
+            // The widget to toggle: the one whose export value is Value, when
+            // it is off; for "Off", the check box that is on. Nothing to do
+            // when the field already has the value.
+            if (before == Value) {
+                taken = true;
+                break;
+            }
+            const bool off = Value == kOff && type == TPdfFormFieldType::fiCheckBox;
+            WithFieldWidget(
+                FullName,
+                [&](FPDF_ANNOTATION Annot) {
+                    const bool checked = FPDFAnnot_IsChecked(form, Annot) != 0;
+                    return off ? checked : !checked && ExportValue(form, Annot) == Value;
+                },
+                [&](FPDF_PAGE Page, FPDF_ANNOTATION Annot) {
+                    EnterFieldValue(Annot, [&] { FORM_OnChar(form, Page, kToggle, 0); });
+                    taken = FieldValue(form, Annot) == Value;
+                });
+            break;
+        }
+        default:  // push buttons and signatures hold no value to set
+            break;
+    }
+    CheckResult(taken, kCannotSetField);
 }
 
 }  // namespace kestrune

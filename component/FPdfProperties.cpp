@@ -1,5 +1,8 @@
 // Document and page properties: version, permissions, viewer preferences, page
 // mode, page labels, document information, page size, bounds and rotation.
+#include <QRegularExpression>
+#include <QTimeZone>
+
 #include "component/EngineStrings.h"
 #include "component/EngineRecords.h"
 #include <kestrune/FPdf.h>
@@ -24,6 +27,27 @@ TPageMode PageModeFromEngine(int Value) {
     // anything else the engine might report count as unknown.
     if (Value >= 0 && Value <= 5) return static_cast<TPageMode>(Value);
     return TPageMode::pmUnknown;
+}
+
+QDateTime DateTimeFromPdfDate(const QString& Date) {
+    // Year, then month, day, hour, minute, second, each of two digits and each
+    // only after the one before; then the offset, its minutes optional, with
+    // or without the apostrophes.
+    static const QRegularExpression form(QStringLiteral(
+        R"(^\s*(?:D:)?(\d{4})(\d{2})?(\d{2})?(\d{2})?(\d{2})?(\d{2})?(?:([Zz+-])(?:(\d{2})'?(?:(\d{2})'?)?)?)?\s*$)"));
+    const QRegularExpressionMatch m = form.match(Date);
+    if (!m.hasMatch()) return {};
+    const auto part = [&](int n, int absent) { return m.capturedLength(n) ? m.captured(n).toInt() : absent; };
+    const QDate date(part(1, 0), part(2, 1), part(3, 1));
+    const QTime time(part(4, 0), part(5, 0), part(6, 0));
+    if (!date.isValid() || !time.isValid()) return {};
+    if (!m.capturedLength(7)) return QDateTime(date, time);
+    const int hours = part(8, 0), minutes = part(9, 0);
+    if (hours > 23 || minutes > 59) return {};
+    const QChar sign = m.captured(7).at(0);
+    if (sign.toUpper() == u'Z') return QDateTime(date, time, Qt::UTC);
+    const int offset = (hours * 3600 + minutes * 60) * (sign == u'-' ? -1 : 1);
+    return QDateTime(date, time, QTimeZone(offset));
 }
 
 // ---- Document properties ----------------------------------------------------
@@ -106,6 +130,8 @@ QString TFPdf::GetCreator() { return GetMetaText(QStringLiteral("Creator")); }
 QString TFPdf::GetProducer() { return GetMetaText(QStringLiteral("Producer")); }
 QString TFPdf::GetCreationDate() { return GetMetaText(QStringLiteral("CreationDate")); }
 QString TFPdf::GetModifiedDate() { return GetMetaText(QStringLiteral("ModDate")); }
+QDateTime TFPdf::GetCreationDateTime() { return DateTimeFromPdfDate(GetCreationDate()); }
+QDateTime TFPdf::GetModifiedDateTime() { return DateTimeFromPdfDate(GetModifiedDate()); }
 
 QString TFPdf::GetViewerPreference(const QString& Key) {
     const EngineLock lock;

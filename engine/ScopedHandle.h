@@ -38,5 +38,8 @@ using ScopedBitmap = ScopedHandle<FPDF_BITMAP, engine::FPDFBitmap_Destroy>;
 using ScopedPageObject = ScopedHandle<FPDF_PAGEOBJECT, engine::FPDFPageObj_Destroy>;
 using ScopedAnnotation = ScopedHandle<FPDF_ANNOTATION, engine::FPDFPage_CloseAnnot>;
 using ScopedWebLinks = ScopedHandle<FPDF_PAGELINK, engine::FPDFLink_CloseWebLinks>;
+using ScopedPage = ScopedHandle<FPDF_PAGE, engine::FPDF_ClosePage>;
+using ScopedTextPage = ScopedHandle<FPDF_TEXTPAGE, engine::FPDFText_ClosePage>;
+using ScopedFind = ScopedHandle<FPDF_SCHHANDLE, engine::FPDFText_FindClose>;
 
 }  // namespace kestrune

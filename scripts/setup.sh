@@ -12,10 +12,12 @@ ENGINE_LIB="$ENGINE_DIR/libpdfium.so"
 
 # Debian packages the build, the tests and the window need (Tesseract and its
 # English data for reading scanned pages; clang-14 and its
-# runtime libraries, libFuzzer among them, for scripts/fuzz.sh).
+# runtime libraries, libFuzzer among them, for scripts/fuzz.sh; poppler-utils,
+# whose pdftoppm the form tests compare against).
 REQUIRED_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
                    libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils
-                   groff-base parallel clang-14 libclang-rt-14-dev libtesseract-dev tesseract-ocr-eng)
+                   groff-base parallel clang-14 libclang-rt-14-dev libtesseract-dev tesseract-ocr-eng
+                   poppler-utils)
 
 install_packages() {
     local missing=()

@@ -4,6 +4,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QProcess>
+#include <QTemporaryDir>
+#include <functional>
+
 #include <kestrune/FPdf.h>
 #include "support/EngineSpy.h"
 #include "support/PdfBuilder.h"
@@ -11,6 +15,7 @@
 
 using namespace kestrune;
 using testing_support::EngineSpy;
+using testing_support::ErrorOf;
 using testing_support::ExpectError;
 using testing_support::PdfBuilder;
 using testing_support::Ref;
@@ -344,4 +349,170 @@ TEST(FormAnnouncement, TextOfAPageWithAnEndlessAppearanceIsReadAtOnce) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status)) << "ended by signal " << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
     EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 0);
+}
+
+// ---- Fields by full name ---------------------------------------------------------
+
+namespace {
+
+// Where the "Name" widget of FieldsByNamePdf sits on its page, in pixels of a
+// 72 dpi rendering (page units turned upside down).
+const QRect kNameWidgetPixels(100, 792 - 630, 200, 30);
+
+// Two pages; the fields are on the second. "Name" keeps its value, "Alice", on
+// the parent field, whose one widget has none of its own and an appearance
+// that shows nothing (as a form written by a program that never drew it).
+// "person.first" is a field under a parent that is no field itself.
+QByteArray FieldsByNamePdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve(), pages = b.Reserve(), page1 = b.Reserve(), page2 = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    const int blank = b.AddStream("<< /Type /XObject /Subtype /Form /BBox [0 0 200 30] >>", "");
+    const int name = b.Reserve(), widget = b.Reserve(), person = b.Reserve(), first = b.Reserve();
+    b.Set(name, "<< /FT /Tx /T (Name) /V (Alice) /DA (/Helv 12 Tf 0 g) /Kids [" + Ref(widget) + "] >>");
+    b.Set(widget, "<< /Type /Annot /Subtype /Widget /F 4 /P " + Ref(page2) + " /Parent " + Ref(name) +
+                      " /Rect [100 600 300 630] /AP << /N " + Ref(blank) + " >> >>");
+    b.Set(person, "<< /T (person) /Kids [" + Ref(first) + "] >>");
+    b.Set(first, "<< /Type /Annot /Subtype /Widget /F 4 /P " + Ref(page2) + " /Parent " + Ref(person) +
+                     " /FT /Tx /T (first) /V (Ada) /DA (/Helv 12 Tf 0 g) /Rect [100 500 300 530] >>");
+    const QByteArray resources = " /Resources << /Font << /Helv " + Ref(font) + " >> >>";
+    const int text1 = b.AddStream("<< >>", "BT /Helv 12 Tf 50 750 Td (Page one) Tj ET");
+    const int text2 = b.AddStream("<< >>", "BT /Helv 12 Tf 50 750 Td (Page two) Tj ET");
+    b.Set(page1, "<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792]" + resources + " /Contents " +
+                     Ref(text1) + " >>");
+    b.Set(page2, "<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792]" + resources + " /Contents " +
+                     Ref(text2) + " /Annots [" + Ref(widget) + " " + Ref(first) + "] >>");
+    b.SetPageTree(catalog, pages, {page1, page2},
+                  "/AcroForm << /Fields [" + Ref(name) + " " + Ref(person) + "] /DA (/Helv 0 Tf 0 g) /DR << /Font << /Helv " +
+                      Ref(font) + " >> >> >>");
+    return b.Build(catalog);
+}
+
+// The pixels of Area in Image that are not white.
+int InkIn(const QImage& Image, const QRect& Area) {
+    int ink = 0;
+    for (int y = Area.top(); y <= Area.bottom(); ++y)
+        for (int x = Area.left(); x <= Area.right(); ++x)
+            if (QColor(Image.pixel(x, y)).lightness() < 200) ++ink;
+    return ink;
+}
+
+// Page 2 of the file as the component shows it, fields drawn by the form
+// environment from their stored appearances, at 72 dpi.
+QImage RenderedPage2(const QString& File) {
+    TFPdf pdf;
+    pdf.SetFileName(File);
+    pdf.SetPageNumber(2);
+    pdf.SetActive(true);
+    return pdf.RenderPage(0, 0, 612, 792);
+}
+
+// Page 2 of the file as poppler's pdftoppm shows it, at 72 dpi; a null image
+// when the tool fails.
+QImage PopplerShows(const QString& File) {
+    const QString prefix = File + QStringLiteral(".poppler");
+    QProcess tool;
+    tool.start(QStringLiteral("pdftoppm"), {"-f", "2", "-l", "2", "-r", "72", "-png", "-singlefile", File, prefix});
+    if (!tool.waitForFinished(60000) || tool.exitCode() != 0) return {};
+    return QImage(prefix + QStringLiteral(".png"));
+}
+
+}  // namespace
+
+TEST(FieldsByName, ValuesAreReadWhereverTheDocumentKeepsThem) {
+    TFPdf pdf;
+    Open(pdf, FieldsByNamePdf());
+    // The widget itself has no value: read by index it is empty.
+    pdf.SetPageNumber(2);
+    EXPECT_EQ(pdf.GetFormField(0), QString());
+    pdf.SetPageNumber(1);
+    void* const page = pdf.GetPage();
+
+    EXPECT_EQ(pdf.GetFieldValue(QStringLiteral("Name")), QStringLiteral("Alice"));
+    EXPECT_EQ(pdf.GetFieldValue(QStringLiteral("person.first")), QStringLiteral("Ada"));
+    EXPECT_EQ(pdf.GetPage(), page) << "the current page stays open as it was";
+    for (const char* unknown : {"first", "person", "name", "Nobody"})
+        ExpectError([&] { pdf.GetFieldValue(QString::fromLatin1(unknown)); }, QStringLiteral("Unknown form field"));
+    ExpectError([&] { pdf.SetFieldValue(QStringLiteral("Nobody"), QStringLiteral("x")); },
+                QStringLiteral("Unknown form field"));
+
+    TFPdf plain;
+    plain.SetName(QStringLiteral("FPdf1"));
+    ExpectError([&] { plain.GetFieldValue(QStringLiteral("Name")); },
+                QStringLiteral("Cannot perform this operation on an inactive FPdf1 component"));
+    Open(plain, FieldsByNamePdf(), false);
+    for (const auto& call : {std::function<void()>([&] { plain.GetFieldValue(QStringLiteral("Name")); }),
+                             std::function<void()>([&] { plain.SetFieldValue(QStringLiteral("Name"), "x"); })})
+        ExpectError(call, QStringLiteral("Cannot perform this operation without a form environment"));
+}
+
+// The value set is the field's (the parent's, not the widget's), and its
+// appearance is drawn anew: the saved file shows it, where the original's
+// stored appearance showed nothing.
+TEST(FieldsByName, ASetValueIsShownInTheSavedFile) {
+    QTemporaryDir dir;
+    const QString original = testing_support::WriteFile(dir.filePath("form.pdf"), FieldsByNamePdf());
+    const QString saved = dir.filePath("filled.pdf");
+    {
+        TFPdf pdf;
+        pdf.SetFileName(original);
+        pdf.SetPageNumber(1);
+        pdf.SetActive(true);
+        pdf.SetFieldValue(QStringLiteral("Name"), QStringLiteral("Bob Builder"));
+        EXPECT_EQ(pdf.GetFieldValue(QStringLiteral("Name")), QStringLiteral("Bob Builder"));
+        ASSERT_TRUE(pdf.SaveAs(saved));
+    }
+    TFPdf reopened;
+    reopened.SetFileName(saved);
+    reopened.SetActive(true);
+    EXPECT_EQ(reopened.GetFieldValue(QStringLiteral("Name")), QStringLiteral("Bob Builder"));
+    EXPECT_EQ(reopened.GetFieldValue(QStringLiteral("person.first")), QStringLiteral("Ada"));
+
+    EXPECT_EQ(InkIn(RenderedPage2(original), kNameWidgetPixels), 0);
+    EXPECT_GT(InkIn(RenderedPage2(saved), kNameWidgetPixels), 50);
+    // And as another reader shows it.
+    const QImage before = PopplerShows(original), after = PopplerShows(saved);
+    ASSERT_FALSE(before.isNull() || after.isNull()) << "pdftoppm failed";
+    EXPECT_EQ(InkIn(before, kNameWidgetPixels), 0);
+    EXPECT_GT(InkIn(after, kNameWidgetPixels), 50);
+}
+
+TEST(FieldsByName, EachKindOfFieldTakesItsKindOfValue) {
+    const struct {
+        const char* Field;
+        const char* Value;
+        const char* After;  // the field's value afterwards; null when the value is refused
+    } cases[] = {
+        {"Name", "Replaced text", "Replaced text"},
+        {"Name", "", ""},
+        {"Size", "Large", "Large"},               // a combo box's option
+        {"Size", "Extra large", "Extra large"},   // typed into the editable combo box
+        {"Fruits", "Cherry", "Cherry"},           // a list box's option
+        {"Fruits", "Durian", nullptr},            // no such option
+        {"Agree", "Off", "Off"},                  // a check box cleared
+        {"Agree", "Yes", "Yes"},                  // already so
+        {"Color", "Red", "Red"},                  // the other radio button
+        {"Color", "Green", nullptr},              // no button exports it
+        {"Id", "7", nullptr},                     // read only
+        {"Submit", "x", nullptr},                 // a push button holds no value
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.Field) + " = " + c.Value);
+        TFPdf pdf;
+        Open(pdf, FormPdf());
+        int focusEvents = 0;
+        pdf.OnFormFieldEnter = [&](QObject*, const QString&) { ++focusEvents; };
+        pdf.OnFormFieldExit = [&](QObject*) { ++focusEvents; };
+        const QString field = QString::fromLatin1(c.Field);
+        const QString before = pdf.GetFieldValue(field);
+        if (c.After) {
+            EXPECT_EQ(ErrorOf([&] { pdf.SetFieldValue(field, QString::fromUtf8(c.Value)); }), QString());
+            EXPECT_EQ(pdf.GetFieldValue(field), QString::fromUtf8(c.After));
+        } else {
+            ExpectError([&] { pdf.SetFieldValue(field, QString::fromUtf8(c.Value)); },
+                        QStringLiteral("Cannot set form field value"));
+            EXPECT_EQ(pdf.GetFieldValue(field), before) << "a refused value changes nothing";
+        }
+        EXPECT_EQ(focusEvents, 0);
+    }
 }

@@ -2,6 +2,8 @@
 // mode, labels, information entries, tagging, page size, bounds and rotation.
 #include <gtest/gtest.h>
 
+#include <QTimeZone>
+
 #include <functional>
 
 #include <kestrune/FPdf.h>
@@ -131,6 +133,48 @@ TEST_F(Properties, InformationEntries) {
     EXPECT_EQ(Pdf.GetMetaText(QStringLiteral("Empty")), QString());
     EXPECT_EQ(Pdf.GetMetaText(QStringLiteral("Missing")), QString());
     EXPECT_EQ(Pdf.GetMetaText(QStringLiteral("ModDate")), Pdf.GetModifiedDate());
+}
+
+TEST_F(Properties, DatesWithTheirTimeZone) {
+    Open(PropertiesPdf());
+    const QDateTime created = Pdf.GetCreationDateTime();
+    EXPECT_EQ(created.toString(Qt::ISODate), QStringLiteral("2024-01-02T03:04:05+01:00"));
+    EXPECT_EQ(created.toUTC(), QDateTime(QDate(2024, 1, 2), QTime(2, 4, 5), Qt::UTC));
+    EXPECT_EQ(Pdf.GetModifiedDateTime().toString(Qt::ISODate), QStringLiteral("2025-06-07T08:09:10Z"));
+    TFPdf plain;
+    plain.LoadDocument(SimpleTextPdf({{"No information"}}));
+    EXPECT_FALSE(plain.GetCreationDateTime().isValid());
+}
+
+TEST(PdfDates, TheFormAndItsShortenedForms) {
+    const struct {
+        const char* Text;
+        const char* Expected;  // ISO 8601; empty for an invalid result
+    } cases[] = {
+        {"D:20240102030405+01'00'", "2024-01-02T03:04:05+01:00"},
+        {"D:19981223195200-08'00'", "1998-12-23T19:52:00-08:00"},
+        {"D:20240102030405+0530", "2024-01-02T03:04:05+05:30"},  // without apostrophes
+        {"D:20240102030405-03'", "2024-01-02T03:04:05-03:00"},   // hours only
+        {"D:20240102030405Z00'00'", "2024-01-02T03:04:05Z"},
+        {"D:20240102030405z", "2024-01-02T03:04:05Z"},
+        {"20240102030405Z", "2024-01-02T03:04:05Z"},  // without "D:"
+        {"D:2024", "2024-01-01T00:00:00"},            // later parts default, local time
+        {"D:202402291230", "2024-02-29T12:30:00"},
+        {"D:20230229", ""},  // no such day
+        {"D:20241301", ""},
+        {"D:20240102250000", ""},
+        {"D:20240102030405+24'00'", ""},
+        {"D:24", ""},
+        {"2024-01-02", ""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Text);
+        const QDateTime value = DateTimeFromPdfDate(QString::fromLatin1(c.Text));
+        EXPECT_EQ(value.isValid() ? value.toString(Qt::ISODate) : QString(), QString::fromLatin1(c.Expected));
+    }
+    // Without an offset the time is local.
+    EXPECT_EQ(DateTimeFromPdfDate(QStringLiteral("D:2024")).timeSpec(), Qt::LocalTime);
 }
 
 TEST_F(Properties, ViewerPreferencesAreLatin1Names) {

@@ -209,4 +209,131 @@ TEST(SearchFailureOrder, InactiveComponentThenNoPage) {
     }
 }
 
+// ---- Search over the whole document ------------------------------------------
+
+// Page 1: "optional argument" across a line break, then on one line written by
+// two text operators in two fonts ("Argument" capitalised). Page 2: once more,
+// on a page turned a quarter and cropped away from the media box's corner.
+// Page 3: no match.
+QByteArray FindAllPdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve(), pages = b.Reserve();
+    const int regular = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int bold = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica-Bold >>");
+    const QByteArray resources =
+        "/Resources << /Font << /F1 " + Ref(regular) + " /F2 " + Ref(bold) + " >> >>";
+    const QList<std::pair<QByteArray, QByteArray>> content = {
+        {"/MediaBox [0 0 612 792]",
+         "BT /F1 12 Tf 72 700 Td (We give an optional) Tj 0 -14 Td (argument here.) Tj ET\n"
+         "BT /F1 12 Tf 72 600 Td (One optional ) Tj /F2 12 Tf (Argument) Tj ET"},
+        {"/MediaBox [0 0 612 792] /CropBox [50 100 550 700] /Rotate 90",
+         "BT /F1 12 Tf 100 500 Td (Turned: an optional argument) Tj ET"},
+        {"/MediaBox [0 0 612 792]", "BT /F1 12 Tf 72 700 Td (Nothing to find) Tj ET"},
+    };
+    QList<int> kids;
+    for (const auto& [boxes, stream] : content) {
+        const int contents = b.AddStream("<< >>", stream);
+        kids << b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + boxes + " " + resources + " /Contents " +
+                      Ref(contents) + " >>");
+    }
+    b.SetPageTree(catalog, pages, kids);
+    return b.Build(catalog);
+}
+
+// Where the engine itself shows a point of the current page, in points from
+// the top left corner of the page as shown (its own transformation, at ten
+// pixels a point for precision).
+QPointF EngineShows(TFPdf& Pdf, double X, double Y) {
+    const double w = Pdf.GetPageWidth(), h = Pdf.GetPageHeight();
+    int dx = 0, dy = 0;
+    EXPECT_TRUE(Pdf.PageToDevice(X, Y, 0, 0, int(w * 10), int(h * 10), TRotation::ro0, dx, dy));
+    return {dx / 10.0, dy / 10.0};
+}
+
+// Whether Inner lies within Outer, give or take Slack points on each side.
+bool Within(const QRectF& Inner, const QRectF& Outer, double Slack = 0.5) {
+    return Outer.adjusted(-Slack, -Slack, Slack, Slack).contains(Inner);
+}
+
+// A character's box as the engine shows it (see EngineShows).
+QRectF ShownCharacter(TFPdf& Pdf, int Index) {
+    const TPdfRectangle r = Pdf.GetCharacterRectangle(Index);
+    return QRectF(EngineShows(Pdf, r.Left, r.Top), EngineShows(Pdf, r.Right, r.Bottom)).normalized();
+}
+
+TEST(FindAll, HitsCarryPageRangeAndOneRectanglePerLine) {
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(FindAllPdf());
+    const QList<TPdfSearchHit> hits = pdf.FindAll("optional argument", {});
+    ASSERT_EQ(hits.size(), 3);
+    const int lines[] = {2, 1, 1};
+    const int pagesOf[] = {1, 1, 2};
+    for (int h = 0; h < hits.size(); ++h) {
+        SCOPED_TRACE(h);
+        const TPdfSearchHit& hit = hits[h];
+        EXPECT_EQ(hit.PageNumber, pagesOf[h]);
+        pdf.SetPageNumber(hit.PageNumber);
+        // Index and Length are the match's range of the page text: across the
+        // line break it covers the engine's CR LF in place of the blank.
+        EXPECT_EQ(pdf.Text(hit.Index, hit.Length).toLower(),
+                  h == 0 ? QString("optional\r\nargument") : QString("optional argument"));
+        ASSERT_EQ(hit.Rects.size(), lines[h]);
+        // Each rectangle holds its line's characters where the engine shows
+        // them: the first character in the first, the last in the last.
+        // (The engine's rectangles reach from the font's descent to its ascent,
+        // so only the character boxes' extent along the line is matched.)
+        EXPECT_TRUE(Within(ShownCharacter(pdf, hit.Index), hit.Rects.first()));
+        EXPECT_TRUE(Within(ShownCharacter(pdf, hit.Index + hit.Length - 1), hit.Rects.last()));
+    }
+    // The second line lies below the first, starting at the left margin, and
+    // a line ends with its last character.
+    EXPECT_GT(hits[0].Rects[1].top(), hits[0].Rects[0].bottom());
+    EXPECT_NEAR(hits[0].Rects[1].left(), 72, 0.5);
+    pdf.SetPageNumber(1);
+    EXPECT_NEAR(hits[1].Rects[0].right(), ShownCharacter(pdf, hits[1].Index + hits[1].Length - 1).right(), 0.5);
+    // On the turned page the line runs down the page: taller than wide.
+    EXPECT_GT(hits[2].Rects[0].height(), hits[2].Rects[0].width());
+
+    // Case matters when asked: "Argument" is then no match.
+    EXPECT_EQ(pdf.FindAll("optional argument", {TSearchOption::seCaseSensitive}).size(), 2);
+    EXPECT_TRUE(pdf.FindAll("", {}).isEmpty());
+    EXPECT_TRUE(pdf.FindAll("absent words", {}).isEmpty());
+}
+
+TEST(FindAll, LeavesTheCurrentPageAndItsSearchAsTheyWere) {
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(FindAllPdf());
+    const int first = pdf.FindFirst("optional");
+    void* const page = pdf.GetPage();
+    void* const textPage = pdf.GetTextPage();
+    void* const find = pdf.GetFind();
+    int changes = 0;
+    pdf.OnPageChange = [&](QObject*) { ++changes; };
+
+    EXPECT_EQ(pdf.FindAll("optional", {}).size(), 3);
+    EXPECT_EQ(pdf.GetPageNumber(), 1);
+    EXPECT_EQ(pdf.GetPage(), page);
+    EXPECT_EQ(pdf.GetTextPage(), textPage);
+    EXPECT_EQ(pdf.GetFind(), find);
+    EXPECT_EQ(changes, 0);
+    // The running search goes on from where it stood.
+    const int second = pdf.FindNext();
+    EXPECT_GT(second, first);
+    EXPECT_EQ(pdf.Text(second, 8), "optional");
+    EXPECT_EQ(pdf.FindNext(), -1);
+}
+
+TEST(FindAll, Failures) {
+    TFPdf pdf;
+    pdf.SetName("FPdf1");
+    EXPECT_EQ(ErrorOf([&] { pdf.FindAll("x", {}); }), "Cannot perform this operation on an inactive FPdf1 component");
+    // A page the engine cannot open fails the search, as opening it would.
+    pdf.LoadDocument(MissingSecondPagePdf());
+    const EPdfError error = RaisedError([&] { pdf.FindAll("First", {}); });
+    EXPECT_EQ(error.Message(), "Cannot open page 2");
+    EXPECT_EQ(error.Kind(), TPdfErrorKind::ekPage);
+}
+
 }  // namespace

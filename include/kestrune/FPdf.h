@@ -12,12 +12,28 @@
 // of the call that raised them, with the lock held (so a handler must not wait
 // for engine work on another thread); its form timer ticks on the thread that
 // made the call in which the engine asked for it, through that thread's event loop.
+//
+// Coordinates come in three systems, and each member below names its own:
+// - page space: points (1/72 inch) in the page's own coordinates as its
+//   content stream uses them (PDF user space): y grows upwards, the origin is
+//   where the document puts it (usually the bottom left corner of the media
+//   box), and the page's rotation is not applied. TPdfPoint, TPdfRectangle and
+//   TQuadrilateralPoint are in page space.
+// - shown space: points with the origin at the top left corner of the page's
+//   crop box as the page is shown (its rotation applied), y growing
+//   downwards: the page as a Qt program draws it at 72 dpi. Every QPointF and
+//   QRectF the component returns is in shown space.
+// - device pixels: the pixels of a rendering, from the top left corner of the
+//   image or painter drawn on.
 #pragma once
 
 #include <QBuffer>
 #include <QByteArray>
 #include <QImage>
+#include <QDateTime>
 #include <QList>
+#include <QPointF>
+#include <QRectF>
 #include <QString>
 #include <array>
 #include <functional>
@@ -38,13 +54,14 @@ class TFPdf;
 // Shared records
 // ---------------------------------------------------------------------------
 
-// A point in page units.
+// A point in page space.
 struct TPdfPoint {
     double X = 0;
     double Y = 0;
 };
 
-// A rectangle in page units.
+// A rectangle in page space. Top is the edge with the larger y for records the
+// engine fills; a caller's rectangle goes to the engine as it is.
 struct TPdfRectangle {
     double Left = 0;
     double Top = 0;
@@ -53,7 +70,7 @@ struct TPdfRectangle {
 };
 using TPdfRectangles = QList<TPdfRectangle>;
 
-// The four corners of one quadrilateral, in the engine's order (x1, y1 .. x4, y4).
+// The four corners of one quadrilateral in page space, in the engine's order (x1, y1 .. x4, y4).
 using TQuadrilateralPoint = std::array<TPdfPoint, 4>;
 
 // Page rotation, exchanged with the engine as its ordinal 0 to 3.
@@ -119,6 +136,20 @@ using TSearchOptions = TSet<TSearchOption>;
 // 2, consecutive 4; no options give 0.
 unsigned long SearchOptionsToFlags(TSearchOptions Options);
 
+// One match of a search over the whole document (TFPdf::FindAll).
+struct TPdfSearchHit {
+    int PageNumber = 0;   // the match's page, from 1
+    int Index = 0;        // its first character on that page, counted from 0 as in TFPdf::Text
+    // The page-text characters it covers, as the engine counts them: a match
+    // across a line break covers the break's generated characters (CR LF) in
+    // place of the search text's one blank, so Text(Index, Length) is the
+    // match as the page reads.
+    int Length = 0;
+    // One rectangle per line of the match, in shown space (points from the top
+    // left corner of the page's crop box as the page is shown, y downwards).
+    QList<QRectF> Rects;
+};
+
 // ---------------------------------------------------------------------------
 // Properties and rendering
 // ---------------------------------------------------------------------------
@@ -146,6 +177,12 @@ TPdfVersion VersionFromEngine(int Value);
 int VersionToEngine(TPdfVersion Version);
 // The engine's page mode as a TPageMode; pmUnknown for -1 and any value outside 0 .. 5.
 TPageMode PageModeFromEngine(int Value);
+// A PDF date string, D:YYYYMMDDHHmmSSOHH'mm' (every part after the year may
+// be left out, and so may "D:"), as a date and time in its own time zone: the
+// offset O HH'mm' from UTC (+, - or Z for UTC itself), local time when the
+// string gives none, as the PDF format has it. An invalid QDateTime for an
+// empty string, one of another form, or a part out of its range.
+QDateTime DateTimeFromPdfDate(const QString& Date);
 
 // Options of a render; each adds one bit to the engine's render flags.
 enum class TRenderOption {
@@ -239,19 +276,19 @@ enum class TPdfAction { acUnsupported, acGoto, acGotoRemote, acUri, acLaunch };
 struct TLinkAnnotation {
     void* Handle = nullptr;                // the engine's link handle; valid while the page is open
     quint64 Generation = 0;                // the page visit the handle belongs to (TFPdf::Owns)
-    TPdfRectangle Rectangle;               // in page units; all 0 when the engine gives none
+    TPdfRectangle Rectangle;               // in page space; all 0 when the engine gives none
     int PageNumber = 0;                    // page of the link's own destination; 0 when none
     TPdfAction Action = TPdfAction::acUnsupported;
     int ActionPageNumber = 0;              // page of the action's destination; 0 when none
     QString ActionPath;                    // file path (acGotoRemote, acLaunch) or URI (acUri)
-    QList<TQuadrilateralPoint> Points;     // the link's quadrilaterals
+    QList<TQuadrilateralPoint> Points;     // the link's quadrilaterals, in page space
 };
 using TLinkAnnotations = QList<TLinkAnnotation>;
 
 // One web link detected in the text of the current page.
 struct TWebLink {
     QString Url;
-    TPdfRectangles Rectangles;
+    TPdfRectangles Rectangles;  // the boxes of its text, in page space
 };
 using TWebLinks = QList<TWebLink>;
 
@@ -272,6 +309,7 @@ struct TDestination {
     quint64 Generation = 0;                // the document the handle belongs to (TFPdf::Owns)
     QString Name;
     int PageNumber = 0;                    // 0 when the destination names no page
+    // The position on the page, in page space, and the zoom factor.
     bool HasX = false;                     // the destination fixes X
     float X = 0;
     bool HasY = false;                     // the destination fixes Y
@@ -357,8 +395,8 @@ struct TPdfAnnotation {
     bool HasInteriorColor = false;       // InteriorColor is meaningful
     TAlphaColor InteriorColor = 0;
     bool HasAttachmentPoints = false;    // AttachmentPoints is meaningful
-    TQuadrilateralPoint AttachmentPoints{};  // the first quadrilateral only
-    TPdfRectangle Rectangle;
+    TQuadrilateralPoint AttachmentPoints{};  // the first quadrilateral only, in page space
+    TPdfRectangle Rectangle;             // in page space
     QString ContentsText;                // the "Contents" entry
     QString AuthorText;                  // the "T" entry
 };
@@ -508,14 +546,14 @@ public:
     QChar GetCharcode(int Index);
     // The font size of character Index as the engine gives it.
     double GetFontSize(int Index);
-    // The origin of character Index in page units; (0, 0) when the engine
+    // The origin of character Index in page space; (0, 0) when the engine
     // rejects the index. Never raises for the index.
     TPdfPoint GetCharacterOrigin(int Index);
-    // The box of character Index in page units. Raises "Cannot retrieve
+    // The box of character Index in page space. Raises "Cannot retrieve
     // character rectangle" when the engine has none.
     TPdfRectangle GetCharacterRectangle(int Index);
     // The index of the character at or near (X, Y) within the tolerances, all
-    // in page units; the engine's negative value when there is none.
+    // in page space; the engine's negative value when there is none.
     int CharacterIndexAtPos(double X, double Y, double ToleranceX, double ToleranceY);
     // Whether the Unicode value of character Index failed to map. Raises
     // "Cannot retrieve unicode mapping" when the engine cannot tell.
@@ -525,12 +563,13 @@ public:
     // cannot tell.
     bool GetCharacterGenerated(int Index);
     // The number of rectangles covering Count characters from StartIndex on, as
-    // the engine gives it; GetRectangle then reads them, until the page changes.
+    // the engine gives it; GetRectangle then reads them (in page space), until
+    // the page changes.
     int RectangleCount(int StartIndex, int Count);
     // Rectangle Index of the list made by the last RectangleCount on this page.
     // Raises "Cannot retrieve rectangle" when the engine has none.
     TPdfRectangle GetRectangle(int Index);
-    // The text inside the rectangle (page units, passed to the engine as given);
+    // The text inside the rectangle (page space, passed to the engine as given);
     // empty when there is none.
     QString TextInRectangle(double Left, double Top, double Right, double Bottom);
     QString TextInRectangle(const TPdfRectangle& Rectangle);
@@ -547,6 +586,13 @@ public:
     // The next match backwards, or -1. Raises "Uninitialized search" when no
     // search runs on the current page.
     int FindPrevious();
+
+    // Every match of Text on every page, in page order and, on a page, in text
+    // order; an empty Text finds nothing. Leaves the current page, its text
+    // page and its running search as they were (other pages are opened for the
+    // call and closed again). Raises when inactive, "Cannot open page N" for a
+    // page the engine cannot open, "Cannot open text page", "Cannot start find".
+    QList<TPdfSearchHit> FindAll(const QString& Text, TSearchOptions Options = {});
 
     // ---- Properties and rendering ------------------------------------------
 
@@ -577,12 +623,18 @@ public:
     QString GetProducer();
     QString GetCreationDate();
     QString GetModifiedDate();
+    // The same dates read as DateTimeFromPdfDate reads them (with their time
+    // zone); an invalid QDateTime when the entry is absent or not a PDF date.
+    QDateTime GetCreationDateTime();
+    QDateTime GetModifiedDateTime();
     // The named viewer preference Key (a name value); empty when absent.
     QString GetViewerPreference(const QString& Key);
-    // The current page's width and height in page units.
+    // The current page's width and height in points, as the page is shown (its
+    // crop box, turned by its rotation): the extent of shown space.
     double GetPageWidth();
     double GetPageHeight();
-    // The current page's bounding box; raises "Cannot retrieve page bounds" on failure.
+    // The current page's bounding box (its crop box within its media box) in page
+    // space; raises "Cannot retrieve page bounds" on failure.
     TPdfRectangle GetPageBounds();
     // The current page's rotation. Setting it reloads the page (its text page and
     // search are closed) and fires OnPageChange once.
@@ -590,13 +642,13 @@ public:
     void SetPageRotation(TRotation Value);
 
     // Draws the current page onto DeviceContext (an active painter) with its top
-    // left corner at Left, Top and the size Width x Height, through one image of
+    // left corner at device pixel Left, Top and the size Width x Height pixels, through one image of
     // that size which the engine draws into. No background is filled and no form
     // fields are drawn.
     void RenderPage(QPainter* DeviceContext, int Left, int Top, int Width, int Height,
                     TRotation Rotation = TRotation::ro0, const TRenderOptions& Options = {});
     // Renders the current page into a new Width x Height image filled with Color
-    // first, with the page placed at Left, Top and drawn at Width x Height, and
+    // first, with the page placed at pixel Left, Top and drawn at Width x Height, and
     // the form fields drawn over it when there is a form environment; the engine
     // draws straight into the image's pixels. The caller owns the image; a null
     // image when Width or Height is below 1. Raises "Cannot create bitmap" when
@@ -624,10 +676,10 @@ public:
     // Whether the current page uses transparency.
     bool GetTransparent();
     // Converts device pixel X, Y of a page rendered at Left, Top, Width x Height
-    // with Rotation to page units; false (out values untouched) when the engine refuses.
+    // with Rotation to page space; false (out values untouched) when the engine refuses.
     bool DeviceToPage(int X, int Y, int Left, int Top, int Width, int Height, TRotation Rotation, double& PageX,
                       double& PageY);
-    // Converts page units to device pixels of such a rendering; false when refused.
+    // Converts page space to device pixels of such a rendering; false when refused.
     bool PageToDevice(double PageX, double PageY, int Left, int Top, int Width, int Height, TRotation Rotation,
                       int& X, int& Y);
     // The current page's embedded thumbnail as a new image the caller owns
@@ -654,7 +706,7 @@ public:
     // (the caller owns it); a null image when the engine gives none, and a
     // 0 x 0 image for engine bitmaps without four bytes per pixel.
     QImage GetObjectBitmap(int Index);
-    // The bounding box of object Index in page units; raises "Cannot retrieve data".
+    // The bounding box of object Index in page space; raises "Cannot retrieve data".
     TPdfRectangle GetObjectBounds(int Index);
     // Whether object Index has transparency.
     bool GetObjectTransparent(int Index);
@@ -674,19 +726,20 @@ public:
     QImage GetBitmap(int Index);
 
     // Places Bitmap (Format_ARGB32 only, else "Unsupported pixel format") with
-    // its lower left corner at (X, Y), one page unit per pixel, and regenerates
+    // its lower left corner at (X, Y) in page space, one point per pixel, and regenerates
     // the page content. Raises "Cannot create image object", "Cannot create
     // bitmap", "Cannot assign bitmap", "Cannot set matrix", "Cannot create page content".
     void AddPicture(const QImage& Bitmap, double X, double Y);
-    // The same, stretched over the rectangle (X, Y) to (X + Width, Y + Height).
+    // The same, stretched over the rectangle (X, Y) to (X + Width, Y + Height) in page space.
     void AddPicture(const QImage& Bitmap, double X, double Y, double Width, double Height);
     // Places the JPEG data of JpegImage (read from its start; the device must
-    // be open and seekable) over the rectangle (X, Y) to (X + Width, Y + Height)
+    // be open and seekable) over the page-space rectangle (X, Y) to (X + Width, Y + Height)
     // and regenerates the page content. Returns false, changing nothing, when
     // the data is no JPEG the engine can place or cannot be read.
     bool AddJpegImage(QIODevice* JpegImage, double X, double Y, double Width, double Height);
 
-    // Starts a new path at (X, Y) with its style; the path joins the page only
+    // Starts a new path at (X, Y) with its style (all coordinates of paths in
+    // page space, widths in points); the path joins the page only
     // at AddPath, and is dropped when the page closes. Raises "Path was already
     // created" while one is unfinished, "Cannot create path", "Cannot set stroke width".
     void CreatePath(float X, float Y, TPdfFillMode FillMode, TAlphaColor FillColor, bool Stroke,
@@ -707,7 +760,7 @@ public:
     // Raises "Path was not created" when there is none.
     void AddPath();
     // Places Text in the engine's standard font Font at FontSize with its origin
-    // at (X, Y), turned Angle degrees counter-clockwise, and regenerates the page
+    // at (X, Y) in page space, turned Angle degrees counter-clockwise, and regenerates the page
     // content. Raises "Cannot create text object", "Cannot set text", "Cannot set color".
     void AddText(const QString& Text, const QString& Font, float FontSize, double X, double Y, TAlphaColor Color,
                  double Angle);
@@ -763,7 +816,7 @@ public:
 
     // ---- Page management and saving ----------------------------------------
 
-    // Inserts a blank page of Width x Height page units before page PageNumber
+    // Inserts a blank page of Width x Height points before page PageNumber
     // (a number past the end appends it) and makes it the current page under the
     // number it got; OnPageChange is not raised. Raises "Cannot create PDF page".
     void AddPage(int PageNumber, double Width, double Height);
@@ -825,7 +878,8 @@ public:
     // Sets the "V" entry of annotation Index; raises "Incorrect index" or
     // "Cannot set form field value". Appearances are not rebuilt.
     void SetFormField(int Index, const QString& Value);
-    // The "V" text of the form field at a page point; raises "Incorrect position"
+    // The "V" text of the form field at a page point (X, Y in page space, as
+    // for every member below that takes them); raises "Incorrect position"
     // when there is none (always without a form environment).
     QString GetFormFieldAt(float X, float Y);
     // Sets the "V" entry of the form field at a page point; raises "Incorrect position".
@@ -836,6 +890,26 @@ public:
     TPdfFormFieldInfo GetFormFieldInfo(int Index);
     // Description of the form field at a page point; raises "Incorrect position".
     TPdfFormFieldInfo GetFormFieldInfoAt(float X, float Y);
+
+    // Form fields by their full name (the names from the root of the field
+    // tree, joined by "."), on any page; both need the form environment.
+    //
+    // The value of field FullName wherever the document keeps it: on the field
+    // or inherited from a parent field. Raises "Unknown form field" when no
+    // widget on any page belongs to such a field, and "Cannot perform this
+    // operation without a form environment" when FormFill was off at the open.
+    QString GetFieldValue(const QString& FullName);
+    // Sets field FullName to Value as a user filling in the form would: the
+    // field's value is stored and the appearance of each of its widgets is
+    // rebuilt, so that a saved copy shows the value in any viewer. A text
+    // field takes any text; a combo or list box the label of one of its
+    // options (an editable combo box any text); a check box or radio button
+    // the export value of one of its widgets, or "Off" to clear a check box.
+    // Raises as GetFieldValue, and "Cannot set form field value" when the field
+    // does not take Value (read only, a button, no such option, a value its
+    // own rules change or refuse), the field then keeping its value.
+    // OnFormFieldEnter and OnFormFieldExit do not fire.
+    void SetFieldValue(const QString& FullName, const QString& Value);
 
     // The number of signatures of the open document.
     int GetSignatureCount();
@@ -874,6 +948,7 @@ private:
     void OpenDocument();
     void CloseDocument();
     void PrepareOpen();
+    void ForEachPage(const std::function<bool(FPDF_PAGE Page, int Number)>& Visit);
     void LoadMemory(const void* Data, qint64 Size, bool Buffered, const QByteArray* Shared = nullptr);
     void InstallUnsupportedHandler();
     friend void ReportUnsupportedFeature(TFPdf* Pdf, int Code);
@@ -885,6 +960,9 @@ private:
     void WithdrawPage();
     void TimerTick();
     void FormFieldFocus(FPDF_WIDESTRING Value, FPDF_DWORD ValueLen, FPDF_BOOL IsFocus);
+    FPDF_FORMHANDLE RequireFormEnvironment() const;
+    // The component itself moves the focus (SetFieldValue): no focus events.
+    bool FQuietFocus = false;
     int TimerId() const;
     friend struct FormFillCallbacks;
 
@@ -920,6 +998,9 @@ private:
     // ---- Page management and saving ----------------------------------------
 
     // ---- Annotations, form fields and signatures ---------------------------
+    bool WithFieldWidget(const QString& FullName, const std::function<bool(FPDF_ANNOTATION Annot)>& Accept,
+                         const std::function<void(FPDF_PAGE Page, FPDF_ANNOTATION Annot)>& Use);
+    void EnterFieldValue(FPDF_ANNOTATION Annot, const std::function<void()>& Entry);
 
     // ---- Fields -------------------------------------------------------------
     bool FActive = false;
