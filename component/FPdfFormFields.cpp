@@ -296,16 +296,18 @@ void TFPdf::SetFieldValue(const QString& FullName, const QString& Value) {
             FORM_ReplaceSelection(form, Page, strings::WideArg(Text));
         });
     };
+    // Value typed in; a value the field cut (its maximum length) or its own
+    // formatting changed is not what was asked, and the old one returns.
+    const auto typeValue = [&](FPDF_PAGE Page, FPDF_ANNOTATION Annot) {
+        typeText(Page, Annot, Value);
+        if (FieldValue(form, Annot) == Value) return true;
+        typeText(Page, Annot, before);
+        return false;
+    };
     bool taken = false;
     switch (type) {
         case TPdfFormFieldType::fiTextField:
-            WithFieldWidget(FullName, {}, [&](FPDF_PAGE Page, FPDF_ANNOTATION Annot) {
-                typeText(Page, Annot, Value);
-                taken = FieldValue(form, Annot) == Value;
-                // A value the field cut (its maximum length) or its own
-                // formatting changed is not what was asked: the old one returns.
-                if (!taken) typeText(Page, Annot, before);
-            });
+            WithFieldWidget(FullName, {}, [&](FPDF_PAGE Page, FPDF_ANNOTATION Annot) { taken = typeValue(Page, Annot); });
             break;
         case TPdfFormFieldType::fiComboBox:
         case TPdfFormFieldType::fiListBox:
@@ -315,9 +317,7 @@ void TFPdf::SetFieldValue(const QString& FullName, const QString& Value) {
                     EnterFieldValue(Annot, [&] { FORM_SetIndexSelected(form, Page, option, 1); });
                     taken = FPDFAnnot_IsOptionSelected(form, Annot, option) != 0;
                 } else if (editable) {
-                    typeText(Page, Annot, Value);
-                    taken = FieldValue(form, Annot) == Value;
-                    if (!taken) typeText(Page, Annot, before);
+                    taken = typeValue(Page, Annot);
                 }
             });
             break;

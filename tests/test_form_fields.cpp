@@ -362,7 +362,8 @@ const QRect kNameWidgetPixels(100, 792 - 630, 200, 30);
 // Two pages; the fields are on the second. "Name" keeps its value, "Alice", on
 // the parent field, whose one widget has none of its own and an appearance
 // that shows nothing (as a form written by a program that never drew it).
-// "person.first" is a field under a parent that is no field itself.
+// "person.first" is a field under a parent that is no field itself, and takes
+// at most five characters.
 QByteArray FieldsByNamePdf() {
     PdfBuilder b;
     const int catalog = b.Reserve(), pages = b.Reserve(), page1 = b.Reserve(), page2 = b.Reserve();
@@ -374,7 +375,7 @@ QByteArray FieldsByNamePdf() {
                       " /Rect [100 600 300 630] /AP << /N " + Ref(blank) + " >> >>");
     b.Set(person, "<< /T (person) /Kids [" + Ref(first) + "] >>");
     b.Set(first, "<< /Type /Annot /Subtype /Widget /F 4 /P " + Ref(page2) + " /Parent " + Ref(person) +
-                     " /FT /Tx /T (first) /V (Ada) /DA (/Helv 12 Tf 0 g) /Rect [100 500 300 530] >>");
+                     " /FT /Tx /T (first) /V (Ada) /MaxLen 5 /DA (/Helv 12 Tf 0 g) /Rect [100 500 300 530] >>");
     const QByteArray resources = " /Resources << /Font << /Helv " + Ref(font) + " >> >>";
     const int text1 = b.AddStream("<< >>", "BT /Helv 12 Tf 50 750 Td (Page one) Tj ET");
     const int text2 = b.AddStream("<< >>", "BT /Helv 12 Tf 50 750 Td (Page two) Tj ET");
@@ -435,6 +436,12 @@ TEST(FieldsByName, ValuesAreReadWhereverTheDocumentKeepsThem) {
         ExpectError([&] { pdf.GetFieldValue(QString::fromLatin1(unknown)); }, QStringLiteral("Unknown form field"));
     ExpectError([&] { pdf.SetFieldValue(QStringLiteral("Nobody"), QStringLiteral("x")); },
                 QStringLiteral("Unknown form field"));
+    // A value the field would cut is refused whole.
+    ExpectError([&] { pdf.SetFieldValue(QStringLiteral("person.first"), QStringLiteral("Adalbert")); },
+                QStringLiteral("Cannot set form field value"));
+    EXPECT_EQ(pdf.GetFieldValue(QStringLiteral("person.first")), QStringLiteral("Ada"));
+    pdf.SetFieldValue(QStringLiteral("person.first"), QStringLiteral("Ida"));
+    EXPECT_EQ(pdf.GetFieldValue(QStringLiteral("person.first")), QStringLiteral("Ida"));
 
     TFPdf plain;
     plain.SetName(QStringLiteral("FPdf1"));
