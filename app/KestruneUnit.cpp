@@ -1,6 +1,7 @@
 #include "app/KestruneUnit.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QCloseEvent>
@@ -71,6 +72,12 @@ TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent) {
         Button1->setFont(font);
     }
     connect(Button1, &QPushButton::clicked, this, [this] { Handle([this] { Button1Click(Button1); }); });
+
+    // To the right of the button, in its row.
+    CheckBox1 = new QCheckBox(QStringLiteral("Read scanned pages (OCR)"), this);
+    CheckBox1->setObjectName(QStringLiteral("CheckBox1"));
+    CheckBox1->setGeometry(119, 4, 266, 22);
+    CheckBox1->setChecked(false);
 
     Edit1 = new QLineEdit(this);
     Edit1->setObjectName(QStringLiteral("Edit1"));
@@ -232,7 +239,8 @@ void TKestruneForm::StartConversion(const QString& Password) {
     connect(FConversion.get(), &TWindowConversion::Progress, ProgressBar1, &QProgressBar::setValue);
     connect(FConversion.get(), &TWindowConversion::Finished, this,
             [this](const TConversionResult& Result) { ConversionFinished(Result); });
-    FConversion->Start(FFileName, Password, TextFileName(FFileName));
+    FConversion->Start(FFileName, Password, TextFileName(FFileName),
+                       CheckBox1->isChecked() ? TOcrMode::Auto : TOcrMode::Never);
 }
 
 void TKestruneForm::ConversionFinished(const TConversionResult& Result) {

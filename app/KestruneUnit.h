@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+class QCheckBox;
 class QFileDialog;
 class QIcon;
 class QLabel;
@@ -64,6 +65,9 @@ public:
     static QStringList DroppedFiles(const QMimeData* Data);
 
     QPushButton* Button1 = nullptr;
+    // "Read scanned pages (OCR)", off at start: when on, a run recognises the
+    // pages that show something but hold no text character (--ocr auto).
+    QCheckBox* CheckBox1 = nullptr;
     QLineEdit* Edit1 = nullptr;
     // What the last run wrote (the text file's name and its pages), or that it
     // wrote nothing; empty during a run.

@@ -22,8 +22,9 @@ TWindowConversion::TWindowConversion(const QString& Program, QObject* Parent) : 
 
 TWindowConversion::~TWindowConversion() { Stop(); }
 
-void TWindowConversion::Start(const QString& FileName, const QString& Password, const QString& Target) {
-    FThread = std::thread([this, FileName, Password, Target] { Run(FileName, Password, Target); });
+void TWindowConversion::Start(const QString& FileName, const QString& Password, const QString& Target,
+                              TOcrMode Ocr) {
+    FThread = std::thread([this, FileName, Password, Target, Ocr] { Run(FileName, Password, Target, Ocr); });
 }
 
 void TWindowConversion::Stop() {
@@ -35,7 +36,7 @@ void TWindowConversion::Stop() {
     if (FThread.joinable()) FThread.join();
 }
 
-void TWindowConversion::Run(QString FileName, QString Password, QString Target) {
+void TWindowConversion::Run(QString FileName, QString Password, QString Target, TOcrMode Ocr) {
     // As many workers as kestrune-text takes by default: one per processor.
     // The pool lives and ends on this thread: a worker's parent-death signal
     // follows the thread that started it, so none may outlive its pool here.
@@ -88,6 +89,7 @@ void TWindowConversion::Run(QString FileName, QString Password, QString Target) 
     TDocumentJob job;
     job.FileName = FileName;
     job.Password = Password;
+    job.Ocr.Mode = Ocr;
     pool.Run({job}, events);
     {
         const std::lock_guard lock(FLock);

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include "app/PageReader.h"
+
 namespace kestrune {
 
 class TWorkerPool;
@@ -33,9 +35,10 @@ public:
     // Stops a conversion still running, as Stop does.
     ~TWindowConversion() override;
 
-    // Converts FileName with Password into the text file Target; the signals
-    // below report on it. Once per object.
-    void Start(const QString& FileName, const QString& Password, const QString& Target);
+    // Converts FileName with Password into the text file Target, recognising
+    // pages as Ocr says; the signals below report on it. Once per object.
+    void Start(const QString& FileName, const QString& Password, const QString& Target,
+               TOcrMode Ocr = TOcrMode::Never);
     // Ends the conversion at once and waits for its thread: the workers are
     // killed, no text file is written (an earlier one stays as it was), and no
     // signal comes any more.
@@ -50,7 +53,7 @@ signals:
     void Finished(const kestrune::TConversionResult& Result);
 
 private:
-    void Run(QString FileName, QString Password, QString Target);
+    void Run(QString FileName, QString Password, QString Target, TOcrMode Ocr);
 
     QString FProgram;
     std::thread FThread;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QCompleter>
 #include <QDialogButtonBox>
@@ -39,6 +40,7 @@
 #include <kestrune/PdfError.h>
 #include "support/ApplicationEnvironment.h"
 #include "support/PdfBuilder.h"
+#include "support/ScannedPdf.h"
 #include "support/PdfEncryption.h"
 #include "support/TestHelpers.h"
 
@@ -47,6 +49,7 @@ using testing_support::EmptyPdf;
 using testing_support::FileSizeLimit;
 using testing_support::PdfBuilder;
 using testing_support::ReadAll;
+using testing_support::ScannedPdf;
 using testing_support::SimpleTextPdf;
 using testing_support::WriteFile;
 
@@ -237,6 +240,9 @@ TEST_F(ConverterWindow, LayoutAndCaptions) {
     EXPECT_TRUE(FForm.testAttribute(Qt::WA_QuitOnClose));
     EXPECT_EQ(FForm.Button1->geometry(), QRect(6, 4, 105, 22));
     EXPECT_EQ(FForm.Button1->text(), "PDF ファイル選択");
+    EXPECT_EQ(FForm.CheckBox1->geometry(), QRect(119, 4, 266, 22));  // to the right of the button
+    EXPECT_EQ(FForm.CheckBox1->text(), "Read scanned pages (OCR)");
+    EXPECT_FALSE(FForm.CheckBox1->isChecked());
     EXPECT_EQ(FForm.Edit1->geometry(), QRect(8, 32, 377, 22));
     EXPECT_FALSE(FForm.Edit1->isReadOnly());
     EXPECT_EQ(FForm.Label1->geometry(), QRect(8, 56, 377, 20));
@@ -309,6 +315,21 @@ TEST_F(ConverterWindow, ConvertsEveryPageWithItsLineBreaks) {
     EXPECT_EQ(FForm.Edit1->toolTip(), pdf);
     EXPECT_EQ(FForm.ProgressBar1->maximum(), 3);
     EXPECT_EQ(FForm.Label1->text(), "doc.txt written: 3 pages");
+    ExpectCleanedUp();
+}
+
+// With the check box on, a scanned page gives its words; the text page keeps its bytes.
+TEST_F(ConverterWindow, TheCheckBoxReadsScannedPages) {
+    const QString pdf = Write("mixed.pdf", ScannedPdf({{"Alpha"}, {"Seven ships"}}, {2}, 300));
+    Run({pdf});
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("mixed.txt")), "\xEF\xBB\xBF" "Alpha\r\n\r\n");
+
+    FForm.CheckBox1->setChecked(true);
+    Run({pdf});
+    EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+    EXPECT_EQ(ReadAll(Path("mixed.txt")), "\xEF\xBB\xBF" "Alpha\r\nSeven ships\r\n");
+    EXPECT_EQ(FForm.Label1->text(), "mixed.txt written: 2 pages");
     ExpectCleanedUp();
 }
 
