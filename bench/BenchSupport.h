@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <functional>
 
 #include "support/PdfBuilder.h"
 
@@ -64,6 +66,22 @@ inline double Median(QList<double> Values) {
     const qsizetype n = Values.size();
     if (n == 0) return 0;
     return n % 2 ? Values[n / 2] : (Values[n / 2 - 1] + Values[n / 2]) / 2;
+}
+
+// The processor time of this process so far, all its threads.
+inline double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+// Runs A and B Rounds times each, alternating, with the order swapped every
+// round, so that drift of the machine falls on both alike.
+inline void TimeAlternately(int Rounds, const std::function<void()>& A, const std::function<void()>& B) {
+    for (int r = 0; r < Rounds; ++r) {
+        (r % 2 == 0 ? A : B)();
+        (r % 2 == 0 ? B : A)();
+    }
 }
 
 }  // namespace bench

@@ -239,27 +239,12 @@ double Seconds(const Conversion& convert, const QString& pdfPath, const QString&
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-double ProcessCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
 // The CPU time of one conversion (this process is single-threaded here, so
 // the process's time is the conversion's), unaffected by other work on the machine.
 double CpuSeconds(const Conversion& convert, const QString& pdfPath, const QString& textPath) {
-    const double start = ProcessCpuSeconds();
+    const double start = bench::ProcessCpuSeconds();
     convert(pdfPath, textPath);
-    return ProcessCpuSeconds() - start;
-}
-
-// Runs A and B Rounds times each, alternating, with the order swapped every
-// round, so that drift of the machine falls on both alike.
-void TimeAlternately(int Rounds, const std::function<void()>& A, const std::function<void()>& B) {
-    for (int r = 0; r < Rounds; ++r) {
-        (r % 2 == 0 ? A : B)();
-        (r % 2 == 0 ? B : A)();
-    }
+    return bench::ProcessCpuSeconds() - start;
 }
 
 // The --jobs mode: kestrune-text converting the document with -j Jobs (its
@@ -292,7 +277,7 @@ int CompareJobs(int Jobs, const QString& pdfPath, const QString& dirPath, int ro
         return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     };
     QList<double> jobs, plain, jobsCpu, plainCpu;
-    TimeAlternately(
+    bench::TimeAlternately(
         rounds,
         [&] {
             const double before = cpu(RUSAGE_CHILDREN);
@@ -374,7 +359,7 @@ int main(int argc, char** argv) {
         std::printf("text: %.1f MiB\n", a.size() / 1048576.0);
 
         QList<double> component, plain;
-        TimeAlternately(rounds, [&] { component.append(CpuSeconds(ConvertWithComponent, pdfPath, componentText)); },
+        bench::TimeAlternately(rounds, [&] { component.append(CpuSeconds(ConvertWithComponent, pdfPath, componentText)); },
                         [&] { plain.append(CpuSeconds(ConvertPlain, pdfPath, plainText)); });
         // The median of each round's ratio: the two runs of a round are
         // neighbours in time, so what other work on the machine slows them
