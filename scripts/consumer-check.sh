@@ -53,7 +53,7 @@ for f in include/kestrune/FPdf.h include/kestrune/EntryPoints.def bin/kestrune b
     [ -e "$PREFIX/$f" ] || fail "not installed: $f"
 done
 for f in kestrune/libpdfium.so cmake/Kestrune/KestruneConfig.cmake cmake/Kestrune/KestruneConfigVersion.cmake \
-         pkgconfig/kestrune.pc; do
+         pkgconfig/kestrune.pc pkgconfig/kestrune-ocr.pc; do
     [ -e "$LIBDIR/$f" ] || fail "not installed: ${LIBDIR#"$PREFIX"/}/$f"
 done
 # Only the public headers are installed.
@@ -78,6 +78,36 @@ mkdir -p "$WORK/pkg-config"
 quiet g++ -o "$WORK/pkg-config/page-texts" "$EXAMPLE/main.cpp" \
     $(PKG_CONFIG_PATH="$LIBDIR/pkgconfig" pkg-config --cflags --libs kestrune)
 run_example "$WORK/pkg-config/page-texts"
+
+step "a scanned page read in three lines (Kestrune::ocr), with find_package and with pkg-config"
+mkdir -p "$WORK/ocr"
+cat >"$WORK/ocr/main.cpp" <<'CPP'
+#include <kestrune/FPdf.h>
+#include <kestrune/PageRecognizer.h>
+#include <cstdio>
+int main(int, char** argv) {
+    kestrune::TFPdf pdf;
+    pdf.SetFileName(argv[1]);
+    pdf.SetActive(true);
+    std::puts(kestrune::TPageRecognizer("eng").RecognizePage(pdf, 1, 300).Text.toUtf8().constData());
+}
+CPP
+cat >"$WORK/ocr/CMakeLists.txt" <<'CMAKE'
+cmake_minimum_required(VERSION 3.25)
+project(read-scan LANGUAGES CXX)
+find_package(Kestrune REQUIRED)
+add_executable(read-scan main.cpp)
+target_link_libraries(read-scan PRIVATE Kestrune::ocr)
+CMAKE
+quiet cmake -S "$WORK/ocr" -B "$WORK/ocr/build" -DCMAKE_PREFIX_PATH="$PREFIX"
+quiet cmake --build "$WORK/ocr/build"
+# shellcheck disable=SC2046
+quiet g++ -o "$WORK/ocr/read-scan" "$WORK/ocr/main.cpp" \
+    $(PKG_CONFIG_PATH="$LIBDIR/pkgconfig" pkg-config --cflags --libs kestrune-ocr)
+for program in "$WORK/ocr/build/read-scan" "$WORK/ocr/read-scan"; do
+    (cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$program" sample.pdf) | grep -q "Hello from Kestrune" ||
+        fail "$program did not read the page's words"
+done
 
 step "every installed header on its own, with pkg-config's flags only"
 for header in "$PREFIX"/include/kestrune/*.h; do
