@@ -185,8 +185,10 @@ TRecognizedPage TPageRecognizer::RecognizePage(TFPdf& Pdf, int PageNumber, int D
     Pdf.SetPageNumber(PageNumber);
     const double width = Pdf.GetPageWidth(), height = Pdf.GetPageHeight();
     const int dpi = PageDpi(width, height, Dpi);
-    const int w = std::max(1, int(std::ceil(width * dpi / 72.0)));
-    const int h = std::max(1, int(std::ceil(height * dpi / 72.0)));
+    // Rounded, not raised: a scan's page is its image's size at its resolution,
+    // and a pixel more would make the engine resample the whole image.
+    const int w = std::max(1, int(std::lround(width * dpi / 72.0)));
+    const int h = std::max(1, int(std::lround(height * dpi / 72.0)));
     // What a scanner would see: the page with its annotations and form fields, on white.
     Pdf.RenderPage(&F->Rendered, 0, 0, w, h, TRotation::ro0,
                    TRenderOptions{TRenderOption::reGrayscale, TRenderOption::reAnnotations}, 0xFFFFFFFF);
