@@ -1,4 +1,5 @@
-// What the benchmarks share: their command line and the median of a run's times.
+// What the benchmarks share: their command line, the process's CPU time, the
+// alternation of the ways compared, and the median of a run's times.
 #pragma once
 
 #include <QList>
@@ -59,6 +60,22 @@ inline QByteArray AddThreeFonts(testing_support::PdfBuilder& b, int* First = nul
         resources += "/F" + QByteArray::number(f + 1) + " " + testing_support::Ref(font) + " ";
     }
     return resources;
+}
+
+// The CPU time this process has used, in seconds.
+inline double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+// Runs A and B Rounds times each, alternating, with the order swapped every
+// round, so that drift of the machine falls on both alike.
+inline void TimeAlternately(int Rounds, const std::function<void()>& A, const std::function<void()>& B) {
+    for (int r = 0; r < Rounds; ++r) {
+        (r % 2 == 0 ? A : B)();
+        (r % 2 == 0 ? B : A)();
+    }
 }
 
 inline double Median(QList<double> Values) {

@@ -9,42 +9,57 @@ namespace kestrune {
 
 namespace {
 
-void AppendNumber(QByteArray& Out, double Value, int Decimals) {
-    char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, Value, std::chars_format::fixed, Decimals);
-    Out.append(buffer, result.ptr - buffer);
-}
-
-void AppendInt(QByteArray& Out, qint64 Value) {
-    char buffer[24];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, Value);
-    Out.append(buffer, result.ptr - buffer);
-}
-
-// A confidence as Tesseract writes it: a whole number as such, else with its decimals.
-void AppendConfidence(QByteArray& Out, double Value) {
-    if (Value == std::floor(Value))
-        AppendInt(Out, qint64(Value));
-    else
-        AppendNumber(Out, Value, 6);
-}
-
-// One row up to its conf column: level, the numbers, the box.
-void AppendRow(QByteArray& Out, int Level, int Page, int Block, int Paragraph, int Line, int Word, const QRectF& Box) {
-    for (const int n : {Level, Page, Block, Paragraph, Line, Word}) {
-        AppendInt(Out, n);
-        Out += '\t';
+// A row is built in a buffer of its own and appended at once: a table of a
+// long document has hundreds of thousands of rows, and per-field appends to
+// the page's bytes cost more than the formatting itself.
+class TRow {
+public:
+    void Int(qint64 Value) { Put(std::to_chars(FAt, End(), Value).ptr); }
+    void Fixed(double Value, int Decimals) {
+        Put(std::to_chars(FAt, End(), Value, std::chars_format::fixed, Decimals).ptr);
     }
-    for (const double v : {Box.left(), Box.top(), Box.width(), Box.height()}) {
-        AppendNumber(Out, v, 2);
-        Out += '\t';
+    // A confidence as Tesseract writes it: a whole number as such, else with its decimals.
+    void Confidence(double Value) {
+        if (Value == std::floor(Value) && std::abs(Value) < 1e15)
+            Int(qint64(Value));
+        else
+            Fixed(Value, 6);
     }
-}
+    void Tab() { *FAt++ = '\t'; }
+    // Level, the numbers and the box, each followed by a tab.
+    void Start(int Level, int Page, int Block, int Paragraph, int Line, int Word, const QRectF& Box) {
+        for (const int n : {Level, Page, Block, Paragraph, Line, Word}) {
+            Int(n);
+            Tab();
+        }
+        for (const double v : {Box.left(), Box.top(), Box.width(), Box.height()}) {
+            Fixed(v, 2);
+            Tab();
+        }
+    }
+    void AppendTo(QByteArray& Out) const { Out.append(FBuffer, FAt - FBuffer); }
+
+private:
+    // Room for every number of a row with a margin (a box coordinate of 1e300 fits too).
+    char* End() { return FBuffer + sizeof FBuffer - 1; }
+    void Put(char* At) { FAt = At; }
+    char FBuffer[4096];
+    char* FAt = FBuffer;
+};
 
 // A word's text as one field: the table's own separators become spaces.
 void AppendField(QByteArray& Out, const QString& Text) {
     const qsizetype start = Out.size();
-    Out += Text.toUtf8();
+    // Most words are ASCII: those go over unit by unit, the others through Qt's encoder.
+    bool ascii = true;
+    for (const QChar c : Text) ascii = ascii && c.unicode() < 0x80;
+    if (ascii) {
+        Out.resize(start + Text.size());
+        char* d = Out.data() + start;
+        for (const QChar c : Text) *d++ = char(c.unicode());
+    } else {
+        Out += Text.toUtf8();
+    }
     for (qsizetype i = start; i < Out.size(); ++i)
         if (Out[i] == '\t' || Out[i] == '\n' || Out[i] == '\r') Out[i] = ' ';
 }
@@ -58,23 +73,28 @@ QByteArray TsvHeader() {
 
 void AppendTsvPage(QByteArray& Out, const TPageLayout& Page) {
     const int page = Page.PageNumber;
-    AppendRow(Out, 1, page, 0, 0, 0, 0, QRectF(QPointF(0, 0), Page.Size));
-    Out += "-1\t\n";
+    // Some 60 bytes a row: reserved once rather than grown row by row.
+    Out.reserve(Out.size() + 64 * (Page.WordCount() + 1));
+    const auto structural = [&](int Level, int Block, int Paragraph, int Line, const QRectF& Box) {
+        TRow row;
+        row.Start(Level, page, Block, Paragraph, Line, 0, Box);
+        row.AppendTo(Out);
+        Out += "-1\t\n";
+    };
+    structural(1, 0, 0, 0, QRectF(QPointF(0, 0), Page.Size));
     int blockNumber = 0;
     for (const TLayoutBlock& block : Page.Blocks) {
-        ++blockNumber;
-        AppendRow(Out, 2, page, blockNumber, 0, 0, 0, block.Box);
-        Out += "-1\t\n";
+        structural(2, ++blockNumber, 0, 0, block.Box);
         int lineNumber = 0;
         for (const TLayoutLine& line : block.Lines) {
-            ++lineNumber;
-            AppendRow(Out, 4, page, blockNumber, 1, lineNumber, 0, line.Box);
-            Out += "-1\t\n";
+            structural(4, blockNumber, 1, ++lineNumber, line.Box);
             int wordNumber = 0;
             for (const TLayoutWord& word : line.Words) {
-                AppendRow(Out, 5, page, blockNumber, 1, lineNumber, ++wordNumber, word.Box);
-                AppendConfidence(Out, word.Confidence);
-                Out += '\t';
+                TRow row;
+                row.Start(5, page, blockNumber, 1, lineNumber, ++wordNumber, word.Box);
+                row.Confidence(word.Confidence);
+                row.Tab();
+                row.AppendTo(Out);
                 AppendField(Out, word.Text);
                 Out += '\n';
             }
