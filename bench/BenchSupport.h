@@ -62,22 +62,6 @@ inline QByteArray AddThreeFonts(testing_support::PdfBuilder& b, int* First = nul
     return resources;
 }
 
-// The CPU time this process has used, in seconds.
-inline double ProcessCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return double(t.tv_sec) + t.tv_nsec / 1e9;
-}
-
-// Runs A and B Rounds times each, alternating, with the order swapped every
-// round, so that drift of the machine falls on both alike.
-inline void TimeAlternately(int Rounds, const std::function<void()>& A, const std::function<void()>& B) {
-    for (int r = 0; r < Rounds; ++r) {
-        (r % 2 == 0 ? A : B)();
-        (r % 2 == 0 ? B : A)();
-    }
-}
-
 inline double Median(QList<double> Values) {
     std::sort(Values.begin(), Values.end());
     const qsizetype n = Values.size();
