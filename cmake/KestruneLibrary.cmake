@@ -6,7 +6,8 @@
 file(GLOB KESTRUNE_ENGINE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/engine/*.cpp ${PROJECT_SOURCE_DIR}/engine/*.h)
 file(GLOB KESTRUNE_COMPONENT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/component/*.cpp ${PROJECT_SOURCE_DIR}/component/*.h)
 file(GLOB KESTRUNE_LAYOUT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/layout/*.cpp ${PROJECT_SOURCE_DIR}/layout/*.h)
-add_library(kestrune_pdf STATIC ${KESTRUNE_ENGINE_SOURCES} ${KESTRUNE_COMPONENT_SOURCES} ${KESTRUNE_LAYOUT_SOURCES})
+# Static by default; BUILD_SHARED_LIBS makes it a shared library.
+add_library(kestrune_pdf ${KESTRUNE_ENGINE_SOURCES} ${KESTRUNE_COMPONENT_SOURCES} ${KESTRUNE_LAYOUT_SOURCES})
 # The public headers, installed as they are; listed here so that moc sees the classes.
 target_sources(kestrune_pdf PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR}/include FILES
     ${PROJECT_SOURCE_DIR}/include/kestrune/FPdf.h
@@ -28,11 +29,26 @@ set_target_properties(kestrune_pdf PROPERTIES EXPORT_NAME pdf)
 add_library(Kestrune::pdf ALIAS kestrune_pdf)
 
 # Where the engine is looked for after the program's own folder (see
-# OpenEngineLibrary): only the binding's source needs them.
+# EngineSearchPath): relative to the program, and relative to the library
+# itself when it is a shared one. Only the binding's source needs them.
 set_property(SOURCE ${PROJECT_SOURCE_DIR}/engine/Engine.cpp APPEND PROPERTY COMPILE_DEFINITIONS
-    KESTRUNE_ENGINE_BUILD_DIR="${KESTRUNE_ENGINE_BUILD_DIR}"
-    KESTRUNE_ENGINE_INSTALL_DIR="${KESTRUNE_ENGINE_INSTALL_DIR}"
     KESTRUNE_ENGINE_FROM_PROGRAMS="${KESTRUNE_ENGINE_FROM_PROGRAMS}")
+get_target_property(KESTRUNE_PDF_TYPE kestrune_pdf TYPE)
+if(KESTRUNE_PDF_TYPE STREQUAL "SHARED_LIBRARY")
+    set_target_properties(kestrune_pdf PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
+    set_property(SOURCE ${PROJECT_SOURCE_DIR}/engine/Engine.cpp APPEND PROPERTY COMPILE_DEFINITIONS
+        KESTRUNE_ENGINE_FROM_LIBRARY="${KESTRUNE_ENGINE_FROM_LIBRARY}")
+    # The installed programs find the shared library relative to themselves.
+    file(RELATIVE_PATH KESTRUNE_LIBDIR_FROM_PROGRAMS ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
+    set(CMAKE_INSTALL_RPATH "$ORIGIN/${KESTRUNE_LIBDIR_FROM_PROGRAMS}")
+endif()
+
+# Programs built against this build tree (the project's own, and those of a
+# project that nests this one) get the build tree's engine folder in their
+# build-time run path, which the platform's library search consults last;
+# CMake takes it out when it installs them, so installed programs never look
+# into a build tree.
+target_link_directories(kestrune_pdf INTERFACE $<BUILD_INTERFACE:${KESTRUNE_ENGINE_BUILD_DIR}>)
 
 # The project's own programs, tests and benchmark also reach the
 # implementation's headers through the source root.

@@ -1,14 +1,15 @@
 # The recognition library kestrune_ocr (Kestrune::ocr): TPageRecognizer, which
 # reads scanned pages through Tesseract, found through pkg-config. A library
-# of its own, so that Kestrune::pdf needs no Tesseract. At top level it is
-# required (kestrune-text reads scanned pages); nested, it is built only when
+# of its own, so that Kestrune::pdf needs no Tesseract. With the programs or
+# tests it is required (kestrune-text reads scanned pages); for the library
+# alone (nested, or -DKESTRUNE_BUILD_PROGRAMS=OFF) it is built only when
 # Tesseract is found.
 find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
     pkg_check_modules(TESSERACT QUIET IMPORTED_TARGET tesseract)
 endif()
 if(NOT TESSERACT_FOUND)
-    if(PROJECT_IS_TOP_LEVEL)
+    if(KESTRUNE_BUILD_PROGRAMS OR KESTRUNE_BUILD_TESTS)
         message(FATAL_ERROR "Tesseract not found through pkg-config (tesseract.pc); on Debian: apt-get install libtesseract-dev tesseract-ocr-eng")
     endif()
     message(STATUS "Kestrune: Tesseract not found, Kestrune::ocr is not built")

@@ -67,17 +67,34 @@ QString ProgramDirectory() {
     return QFileInfo(exe.symLinkTarget()).absolutePath();
 }
 
-// The build system's placements of the engine (absent when this file is built
-// on its own, as by a fuzzing harness).
-#ifndef KESTRUNE_ENGINE_BUILD_DIR
-#define KESTRUNE_ENGINE_BUILD_DIR ""
-#endif
-#ifndef KESTRUNE_ENGINE_INSTALL_DIR
-#define KESTRUNE_ENGINE_INSTALL_DIR ""
-#endif
+// Where the engine lies relative to the installed programs, and relative to
+// the library's own folder when the library is shared (both set by the build
+// system; empty when this file is built on its own, as by a fuzzing harness).
+// Relative on purpose: a build-tree path compiled in would travel into every
+// installed file and let whoever can write to that tree supply the engine.
 #ifndef KESTRUNE_ENGINE_FROM_PROGRAMS
 #define KESTRUNE_ENGINE_FROM_PROGRAMS ""
 #endif
+#ifndef KESTRUNE_ENGINE_FROM_LIBRARY
+#define KESTRUNE_ENGINE_FROM_LIBRARY ""
+#endif
+
+// The folder of the file this code was loaded from: the shared library's
+// folder (when the library is static it is the program's, already searched).
+QString LibraryDirectory() {
+    Dl_info info{};
+    if (!dladdr(reinterpret_cast<void*>(&ProgramDirectory), &info) || !info.dli_fname) return {};
+    return QFileInfo(QFileInfo(QString::fromLocal8Bit(info.dli_fname)).canonicalFilePath()).absolutePath();
+}
+
+// The second sentence of the error for an engine found nowhere: the folders
+// searched and what to do about it.
+QString NotFoundAdvice(const QString& Name) {
+    return QStringLiteral(". Looked in %1 and the system's library path; "
+                          "put %2 (the PDFium engine) in one of these folders, "
+                          "or set kestrune::EngineLibraryName to its full path")
+        .arg(EngineSearchPath().join(QStringLiteral(", ")), Name);
+}
 
 // The x87 control word and MXCSR, saved and put back around a library load,
 // whose start-up code may change them.
@@ -105,15 +122,20 @@ bool EngineLoaded() {
 }
 
 QStringList EngineSearchPath() {
+    // Only places relative to the running program (its own folder, then the
+    // installed engine folder as seen from the program folder) and, for a
+    // shared library, relative to the library itself. The project's build tree
+    // keeps the installation's layout (bin/ beside lib/kestrune/), so its
+    // programs find the build tree's copy through the same relative folder.
     const QString program = ProgramDirectory();
     QStringList dirs{program};
-    // The copy in the build tree this library was built in, then the installed
-    // copy: where it was configured to go, then relative to the program, for
-    // an installation under another prefix.
-    for (const char* dir : {KESTRUNE_ENGINE_BUILD_DIR, KESTRUNE_ENGINE_INSTALL_DIR})
-        if (*dir) dirs << QString::fromLocal8Bit(dir);
     if (*KESTRUNE_ENGINE_FROM_PROGRAMS)
         dirs << QDir::cleanPath(program + u'/' + QString::fromLocal8Bit(KESTRUNE_ENGINE_FROM_PROGRAMS));
+    if (*KESTRUNE_ENGINE_FROM_LIBRARY) {
+        const QString library = LibraryDirectory();
+        if (!library.isEmpty())
+            dirs << QDir::cleanPath(library + u'/' + QString::fromLocal8Bit(KESTRUNE_ENGINE_FROM_LIBRARY));
+    }
     dirs.removeDuplicates();
     return dirs;
 }
@@ -121,6 +143,7 @@ QStringList EngineSearchPath() {
 void OpenEngineLibrary(const QString& Name) {
     const EngineLock lock;
     void* handle = nullptr;
+    bool searched = false;  // a bare name that no folder of the search path holds
     {
         ControlWordsKeeper keep;
         dlerror();
@@ -129,11 +152,13 @@ void OpenEngineLibrary(const QString& Name) {
         // search looks for it. A file found that fails to load is reported as
         // it is, not passed over for the next one.
         QString path = Name;
-        if (!Name.contains(u'/')) {
+        searched = !Name.contains(u'/');
+        if (searched) {
             for (const QString& dir : EngineSearchPath()) {
                 const QString candidate = dir + u'/' + Name;
                 if (QFileInfo::exists(candidate)) {
                     path = candidate;
+                    searched = false;  // found: its own load error says enough
                     break;
                 }
             }
@@ -141,8 +166,12 @@ void OpenEngineLibrary(const QString& Name) {
         handle = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
     }
     EngineLibrary = handle;
-    if (!EngineLibrary)
-        throw EPdfError(SystemErrorText() + QStringLiteral(": ") + Name, TPdfErrorKind::ekEngineMissing, Name);
+    if (!EngineLibrary) {
+        // The platform's text, ": ", the name; for a name searched in vain a
+        // second sentence says where and what to do.
+        const QString message = SystemErrorText() + QStringLiteral(": ") + Name;
+        throw EPdfError(searched ? message + NotFoundAdvice(Name) : message, TPdfErrorKind::ekEngineMissing, Name);
+    }
 }
 
 void* BindEntryPoint(const QString& Name) {

@@ -2,22 +2,33 @@
 # Shared set-up for run.sh and test.sh: installs what a fresh Debian 12 machine
 # lacks, fetches the pinned engine library into .deps/, and builds the project.
 # Sourced, not executed: it sets ROOT, ENGINE_LIB and build helpers.
+#
+# Run on its own, `scripts/setup.sh --library` installs only what building and
+# using the library needs (no test, fuzzing or window tools) and fetches the
+# engine; a project that nests or installs the library needs nothing more.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-ENGINE_PACKAGE="@craftlions/pdfium-rs-linux-x64-gnu@0.0.15"
-ENGINE_SHA256="246872bdd5e05843b70051e6378216cc584535a1f4a7248b9f88059715d70f7c"
 ENGINE_DIR="$ROOT/.deps/pdfium-0.0.15"
 ENGINE_LIB="$ENGINE_DIR/libpdfium.so"
 
-# Debian packages the build, the tests and the window need (Tesseract and its
-# English data for reading scanned pages; clang-14 and its
-# runtime libraries, libFuzzer among them, for scripts/fuzz.sh; poppler-utils,
-# whose pdftoppm the form tests compare against).
-REQUIRED_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
+# Debian packages the library needs: the compiler, CMake, pkg-config and Qt 6
+# (npm, for fetching the engine, is checked apart).
+LIBRARY_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev)
+# And what the programs, the tests, the window, the optional OCR library
+# (Tesseract and its English data, for reading scanned pages) and the fuzzing
+# need besides (clang-14 and its runtime libraries, libFuzzer among them, for
+# scripts/fuzz.sh; poppler-utils, whose pdftoppm the form tests compare against).
+REQUIRED_PACKAGES=("${LIBRARY_PACKAGES[@]}" libgtest-dev libgmock-dev
                    libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils
                    groff-base parallel clang-14 libclang-rt-14-dev libtesseract-dev tesseract-ocr-eng
                    poppler-utils)
+
+# Executed with --library (rather than sourced by run.sh or test.sh): the
+# library's packages only.
+if [ "${BASH_SOURCE[0]}" = "$0" ] && [ "${1:-}" = "--library" ]; then
+    REQUIRED_PACKAGES=("${LIBRARY_PACKAGES[@]}")
+fi
 
 install_packages() {
     local missing=()
@@ -39,33 +50,23 @@ install_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
+# The pinned package, its checksum and the fetching live in one place,
+# cmake/KestruneEnginePackage.cmake, which configuring also uses.
 fetch_engine() {
-    if [ -f "$ENGINE_LIB" ] && echo "$ENGINE_SHA256  $ENGINE_LIB" | sha256sum -c --status; then
-        return 0
-    fi
-    echo "setup: fetching the engine library ($ENGINE_PACKAGE)"
-    local tmp
-    tmp="$(mktemp -d)"
-    if ! (cd "$tmp" && npm pack --silent "$ENGINE_PACKAGE" >/dev/null) ||
-       ! tar -xzf "$tmp"/*.tgz -C "$tmp" package/libpdfium.so; then
-        echo "setup: could not fetch $ENGINE_PACKAGE with npm (no network?); the first run needs it once, later runs reuse $ENGINE_DIR" >&2
-        rm -rf "$tmp"
+    local log
+    if ! log="$(cmake -DKESTRUNE_ENGINE_DEST="$ENGINE_DIR" -P "$ROOT/cmake/KestruneEnginePackage.cmake" 2>&1)"; then
+        # CMake's own framing ("CMake Error at ...") is of no use here.
+        grep -v -e '^CMake Error' -e '^$' <<<"$log" | sed 's/^ */setup: /' >&2
+        echo "setup: could not fetch the engine into $ENGINE_DIR; the first run needs npm's registry once, later runs reuse it" >&2
         exit 1
     fi
-    if ! echo "$ENGINE_SHA256  $tmp/package/libpdfium.so" | sha256sum -c --status; then
-        echo "setup: checksum mismatch for libpdfium.so from $ENGINE_PACKAGE (expected sha256 $ENGINE_SHA256); not using it" >&2
-        rm -rf "$tmp"
-        exit 1
-    fi
-    mkdir -p "$ENGINE_DIR"
-    mv "$tmp/package/libpdfium.so" "$ENGINE_LIB"
-    rm -rf "$tmp"
 }
 
 # configure_tree DIR [extra cmake args...]
 configure_tree() {
     local dir="$1"; shift
-    cmake -S "$ROOT" -B "$dir" -DKESTRUNE_ENGINE_LIBRARY="$ENGINE_LIB" "$@" >/dev/null
+    # The project's own builds include the tests (an installation's does not).
+    cmake -S "$ROOT" -B "$dir" -DKESTRUNE_ENGINE_LIBRARY="$ENGINE_LIB" -DKESTRUNE_BUILD_TESTS=ON "$@" >/dev/null
 }
 
 # build_tree DIR [extra cmake args...]: configures and builds everything.

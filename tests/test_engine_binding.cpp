@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -168,30 +169,100 @@ TEST(EngineBinding, DefaultNameIsFoundBesideTheProgramAndLoadedOnce) {
     EXPECT_EQ(engine::EntryPointCount, 423);
 }
 
-TEST(EngineBinding, ProgramWithoutAnEngineBesideItFindsTheBuildTreesCopy) {
-    const QString buildCopy = QStringLiteral(KESTRUNE_ENGINE_BUILD_COPY);
-    if (buildCopy.isEmpty()) GTEST_SKIP() << "built without KESTRUNE_ENGINE_LIBRARY: no engine was placed";
+namespace {
 
-    // The search order: the program's folder, then the build tree's copy.
-    const QStringList path = EngineSearchPath();
-    const QString programDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
-    ASSERT_GE(path.size(), 2);
-    EXPECT_EQ(path[0], programDir);
-    EXPECT_EQ(path[1], QFileInfo(buildCopy).absolutePath());
+struct ProbeRun {
+    int ExitCode = -1;
+    QString Out;  // the engine file loaded
+    QString Err;  // the error line
+};
 
-    // A program linking only the library, run from an unrelated folder with no
-    // library path set, loads that copy.
+// Runs a copy of the probe program (or the built one) from an unrelated
+// folder, with no library path set: only the library's own look-up can serve.
+ProbeRun RunProbe(const QString& program) {
     QTemporaryDir elsewhere;
     QProcess probe;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.remove(QStringLiteral("LD_LIBRARY_PATH"));
     probe.setProcessEnvironment(env);
     probe.setWorkingDirectory(elsewhere.path());
-    probe.start(QStringLiteral(KESTRUNE_ENGINE_PROBE), {});
-    ASSERT_TRUE(probe.waitForFinished(60000));
-    ASSERT_EQ(probe.exitCode(), 0) << probe.readAllStandardError().toStdString();
-    EXPECT_EQ(QFileInfo(QString::fromLocal8Bit(probe.readAllStandardOutput().trimmed())).canonicalFilePath(),
-              QFileInfo(buildCopy).canonicalFilePath());
+    probe.start(program, {});
+    ProbeRun run;
+    if (!probe.waitForFinished(60000)) return run;
+    run.ExitCode = probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -1;
+    run.Out = QString::fromLocal8Bit(probe.readAllStandardOutput().trimmed());
+    run.Err = QString::fromLocal8Bit(probe.readAllStandardError().trimmed());
+    return run;
+}
+
+QString Canonical(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
+
+}  // namespace
+
+TEST(EngineBinding, ProgramWithoutAnEngineBesideItFindsTheBuildTreesCopy) {
+    const QString buildCopy = QStringLiteral(KESTRUNE_ENGINE_BUILD_COPY);
+
+    // The search order: the program's folder, then the engine folder relative
+    // to it, which in the build tree (laid out as installed) is the build's copy.
+    const QStringList path = EngineSearchPath();
+    const QString programDir = QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget()).absolutePath();
+    ASSERT_GE(path.size(), 2);
+    EXPECT_EQ(path[0], programDir);
+    EXPECT_EQ(Canonical(path[1]), Canonical(QFileInfo(buildCopy).absolutePath()));
+
+    // A program linking only the library, run from an unrelated folder, loads that copy.
+    const ProbeRun run = RunProbe(QStringLiteral(KESTRUNE_ENGINE_PROBE));
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    EXPECT_EQ(Canonical(run.Out), Canonical(buildCopy));
+}
+
+// An installed program looks only relative to itself: never into the build
+// tree it came from (where anyone able to write there could plant a file), and
+// a file it finds that is no engine is reported, not passed over.
+TEST(EngineBinding, InstalledProgramSearchesOnlyItsInstallation) {
+    const QString engine = QStringLiteral(KESTRUNE_ENGINE_BUILD_COPY);
+    const QString sharedLibrary = QStringLiteral(KESTRUNE_SHARED_LIBRARY);
+    QTemporaryDir prefix;
+    const QString bin = prefix.filePath(QStringLiteral("bin"));
+    const QString engineDir = prefix.filePath(QStringLiteral(KESTRUNE_ENGINE_SUBDIR));
+    ASSERT_TRUE(QDir().mkpath(bin) && QDir().mkpath(engineDir));
+    const QString program = bin + QStringLiteral("/engine_probe");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KESTRUNE_ENGINE_PROBE), program));
+    if (!sharedLibrary.isEmpty()) {  // the probe's run path is ../<libdir> when the library is shared
+        ASSERT_TRUE(QFile::copy(sharedLibrary, QFileInfo(engineDir).absolutePath() + u'/' +
+                                                   QFileInfo(sharedLibrary).fileName()));
+    }
+
+    // No engine in the installation: the build tree's copy, a real engine,
+    // must not stand in. The message keeps the platform's text and the name,
+    // then names the folders searched and what to do.
+    ProbeRun run = RunProbe(program);
+    ASSERT_EQ(run.ExitCode, 1) << "loaded " << run.Out.toStdString();
+    EXPECT_TRUE(run.Err.startsWith(QStringLiteral("libpdfium.so: cannot open shared object file: No such file or "
+                                                  "directory: libpdfium.so. Looked in ")))
+        << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QDir::cleanPath(bin) + QStringLiteral(", ") + QDir::cleanPath(engineDir)))
+        << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.contains(QStringLiteral("kestrune::EngineLibraryName"))) << run.Err.toStdString();
+    EXPECT_FALSE(run.Err.contains(QFileInfo(engine).absolutePath())) << run.Err.toStdString();
+
+    // A text file where the installed engine belongs is reported as it is.
+    const QString installed = engineDir + QStringLiteral("/libpdfium.so");
+    {
+        QFile planted(installed);
+        ASSERT_TRUE(planted.open(QIODevice::WriteOnly));
+        planted.write("not a library\n");
+    }
+    run = RunProbe(program);
+    ASSERT_EQ(run.ExitCode, 1);
+    EXPECT_TRUE(run.Err.startsWith(installed + QStringLiteral(": "))) << run.Err.toStdString();
+    EXPECT_TRUE(run.Err.endsWith(QStringLiteral(": libpdfium.so"))) << run.Err.toStdString();
+
+    // The installed engine is loaded from there.
+    ASSERT_TRUE(QFile::remove(installed) && QFile::copy(engine, installed));
+    run = RunProbe(program);
+    ASSERT_EQ(run.ExitCode, 0) << run.Err.toStdString();
+    EXPECT_EQ(Canonical(run.Out), Canonical(installed));
 }
 
 namespace {
