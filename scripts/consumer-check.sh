@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Takes Kestrune in as another project would: installs it into a temporary
-# prefix and builds examples/page-texts against the installation with
-# find_package and with pkg-config, and once more with Kestrune nested
-# (add_subdirectory). Every build's program runs on the example's PDF from an
-# unrelated folder without LD_LIBRARY_PATH, so it has to find the engine itself;
-# the installation's own build tree is gone by then, so only the installed
-# engine can serve. The installed kestrune-text converts the same file, also
-# once the installation has been moved elsewhere.
+# prefix (configured as the README says: no tests, Release) and builds
+# examples/page-texts against the installation with find_package and with
+# pkg-config, once more with Kestrune nested (add_subdirectory), and once with
+# FetchContent from a fresh checkout given no engine, as a shared library.
+# Every build's program runs on the example's PDF from an unrelated folder
+# without LD_LIBRARY_PATH, so it has to find the engine itself. No installed
+# file may name the build tree, and a text file planted as the build tree's
+# engine must not reach the installed programs. The installed kestrune-text
+# and fresh consumers (find_package, pkg-config) also run once the
+# installation has been moved elsewhere.
 #   scripts/consumer-check.sh ENGINE_LIBRARY
 set -euo pipefail
 
@@ -39,11 +42,23 @@ run_example() {
 }
 
 step "installing into a temporary prefix"
-quiet cmake -S "$ROOT" -B "$WORK/kestrune-build" -DCMAKE_BUILD_TYPE=Release -DKESTRUNE_BUILD_TESTS=OFF \
-    -DCMAKE_INSTALL_PREFIX="$PREFIX" -DKESTRUNE_ENGINE_LIBRARY="$ENGINE"
-quiet cmake --build "$WORK/kestrune-build" -j"$JOBS"
-quiet cmake --install "$WORK/kestrune-build"
-rm -rf "$WORK/kestrune-build"
+BUILD="$WORK/kestrune-build"
+quiet cmake -S "$ROOT" -B "$BUILD" -DCMAKE_INSTALL_PREFIX="$PREFIX" -DKESTRUNE_ENGINE_LIBRARY="$ENGINE"
+# Built for installation: optimised, and the library and programs only.
+grep -q '^CMAKE_BUILD_TYPE:STRING=Release$' "$BUILD/CMakeCache.txt" || fail "the installation's build is not Release"
+grep -q '^KESTRUNE_BUILD_TESTS:BOOL=OFF$' "$BUILD/CMakeCache.txt" || fail "the installation's build builds the tests"
+quiet cmake --build "$BUILD" -j"$JOBS"
+quiet cmake --install "$BUILD"
+[ ! -e "$BUILD/tests" ] || fail "the installation's build built the tests"
+
+# Nothing installed names the build tree (nor the source tree the build came
+# from): not the programs, not the library, not the package files.
+if grep -rlF -e "$BUILD" -e "$ROOT" "$PREFIX" >"$WORK/named"; then
+    fail "installed files naming the build or source tree: $(tr '\n' ' ' <"$WORK/named")"
+fi
+# A text file where the build tree kept its engine copy: whoever can write to
+# a build tree must not reach what was installed from it.
+echo "not an engine" >"$BUILD/lib/kestrune/libpdfium.so"
 
 LIBDIR="$(dirname "$(find "$PREFIX" -name libkestrune_pdf.a -print -quit)")"
 [ -d "$LIBDIR" ] || fail "the library was not installed"
@@ -52,8 +67,9 @@ for f in include/kestrune/FPdf.h include/kestrune/EntryPoints.def bin/kestrune b
          share/man/man1/kestrune-text.1; do
     [ -e "$PREFIX/$f" ] || fail "not installed: $f"
 done
-for f in kestrune/libpdfium.so cmake/Kestrune/KestruneConfig.cmake cmake/Kestrune/KestruneConfigVersion.cmake \
-         pkgconfig/kestrune.pc pkgconfig/kestrune-ocr.pc; do
+[ -e "$PREFIX/share/doc/kestrune/LICENSE" ] || fail "not installed: the project's licence"
+for f in kestrune/libpdfium.so kestrune/LICENSE.pdfium kestrune/NOTICES.pdfium cmake/Kestrune/KestruneConfig.cmake \
+         cmake/Kestrune/KestruneConfigVersion.cmake pkgconfig/kestrune.pc pkgconfig/kestrune-ocr.pc; do
     [ -e "$LIBDIR/$f" ] || fail "not installed: ${LIBDIR#"$PREFIX"/}/$f"
 done
 # Only the public headers are installed.
@@ -117,15 +133,31 @@ for header in "$PREFIX"/include/kestrune/*.h; do
 done
 
 step "the installation moved elsewhere"
-mv "$PREFIX" "$WORK/moved"
+MOVED="$WORK/moved"
+MOVED_LIBDIR="$MOVED/${LIBDIR#"$PREFIX"/}"
+mv "$PREFIX" "$MOVED"
 rm -f "$WORK/elsewhere/sample.txt"
-(cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$WORK/moved/bin/kestrune-text" sample.pdf) >/dev/null 2>"$WORK/log" ||
+(cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$MOVED/bin/kestrune-text" sample.pdf) >/dev/null 2>"$WORK/log" ||
     { cat "$WORK/log" >&2; fail "the moved kestrune-text failed"; }
 grep -q "Hello from Kestrune" "$WORK/elsewhere/sample.txt" || fail "the moved kestrune-text wrote no text"
-# Only the engine copied beside it serves the find_package build now.
+# Only the engine copied beside it serves the earlier find_package build now.
 run_example "$WORK/find-package/page-texts"
-[ "$(PKG_CONFIG_PATH="$WORK/moved/${LIBDIR#"$PREFIX"/}/pkgconfig" pkg-config --variable=libdir kestrune)" -ef \
-  "$WORK/moved/${LIBDIR#"$PREFIX"/}" ] || fail "kestrune.pc does not follow the moved installation"
+[ "$(PKG_CONFIG_PATH="$MOVED_LIBDIR/pkgconfig" pkg-config --variable=libdir kestrune)" -ef "$MOVED_LIBDIR" ] ||
+    fail "kestrune.pc does not follow the moved installation"
+[ "$(PKG_CONFIG_PATH="$MOVED_LIBDIR/pkgconfig" pkg-config --variable=enginedir kestrune)" -ef "$MOVED_LIBDIR/kestrune" ] ||
+    fail "kestrune.pc's enginedir does not follow the moved installation"
+# Consumers built against the moved installation find its engine by
+# themselves (no copy beside them).
+mkdir -p "$WORK/moved-pkg-config"
+# shellcheck disable=SC2046
+quiet g++ -o "$WORK/moved-pkg-config/page-texts" "$EXAMPLE/main.cpp" \
+    $(PKG_CONFIG_PATH="$MOVED_LIBDIR/pkgconfig" pkg-config --cflags --libs kestrune)
+run_example "$WORK/moved-pkg-config/page-texts"
+quiet cmake -S "$EXAMPLE" -B "$WORK/moved-find-package" -DCMAKE_PREFIX_PATH="$MOVED"
+quiet cmake --build "$WORK/moved-find-package" -j"$JOBS"
+[ ! -e "$WORK/moved-find-package/libpdfium.so" ] || fail "an engine was copied beside page-texts unasked"
+run_example "$WORK/moved-find-package/page-texts"
+rm -rf "$BUILD"
 
 step "the example with Kestrune nested (add_subdirectory)"
 quiet cmake -S "$EXAMPLE" -B "$WORK/nested" -DKESTRUNE_SOURCE_DIR="$ROOT" -DKESTRUNE_ENGINE_LIBRARY="$ENGINE"
@@ -137,5 +169,34 @@ run_example "$WORK/nested/page-texts"
     fail "the nested build built the programs or tests"
 ! grep -Eq "^(GTest_DIR|Qt6Widgets_DIR)" "$WORK/nested/CMakeCache.txt" ||
     fail "the nested build looked for GoogleTest or Qt Widgets"
+
+step "the example with FetchContent, from a fresh checkout, no engine given, as a shared library"
+# The checkout: the tracked and new files of this tree, without .deps/ or builds.
+CHECKOUT="$WORK/kestrune-checkout"
+mkdir -p "$CHECKOUT"
+git -C "$ROOT" ls-files -z --cached --others --exclude-standard |
+    (cd "$ROOT" && tar --null -T - -cf -) | tar -xf - -C "$CHECKOUT"
+tar -czf "$WORK/kestrune.tar.gz" -C "$WORK" kestrune-checkout
+if ! timeout 60 npm view --silent @craftlions/pdfium-rs-linux-x64-gnu@0.0.15 version >/dev/null 2>&1; then
+    echo "consumer-check: NOTE: npm's registry is unreachable, so the FetchContent check (which fetches the engine at configure time) is skipped"
+else
+    quiet cmake -S "$EXAMPLE" -B "$WORK/fetch" -DKESTRUNE_URL="$WORK/kestrune.tar.gz" -DBUILD_SHARED_LIBS=ON
+    quiet cmake --build "$WORK/fetch" -j"$JOBS"
+    SHARED="$(find "$WORK/fetch/_deps" -name 'libkestrune_pdf.so.*' -type f -print -quit)"
+    [ -n "$SHARED" ] || fail "BUILD_SHARED_LIBS gave no shared library"
+    # The component is exported; nothing named like an engine entry point is,
+    # which would stand in for the engine's own functions inside it.
+    nm -DC --defined-only "$SHARED" >"$WORK/exports"
+    grep -q 'kestrune::TFPdf::SetActive' "$WORK/exports" || fail "the shared library does not export TFPdf"
+    ! grep -Eq ' (FPDF|FORM_)[A-Za-z_]*$' "$WORK/exports" || fail "the shared library exports a name of the engine's"
+    # Found relative to the shared library itself, in the nested build tree.
+    run_example "$WORK/fetch/page-texts"
+fi
+
+step "a fresh checkout with no engine that cannot be fetched: a configure error"
+if cmake -S "$CHECKOUT" -B "$WORK/no-engine" -DKESTRUNE_NPM=/bin/false >"$WORK/log" 2>&1; then
+    fail "configuring without any engine succeeded"
+fi
+grep -q "no engine library" "$WORK/log" || { cat "$WORK/log" >&2; fail "the configure error does not say what is missing"; }
 
 step "all ways work"

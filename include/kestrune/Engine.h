@@ -19,13 +19,17 @@ namespace kestrune {
 
 // File name of the engine library. Empty until the first load, which sets it to
 // "libpdfium.so" when no other name was assigned. A bare name is looked for in
-// the folders of EngineSearchPath(), then by the platform's library search; a
-// path is used as it stands. Changing it after a successful load has no effect.
+// the folders of EngineSearchPath(), then by the platform's library search
+// (the program's run path, LD_LIBRARY_PATH, the system's folders); when it is
+// found nowhere, the error's second sentence names those folders. A path is
+// used as it stands. Changing it after a successful load has no effect.
 extern QString EngineLibraryName;
 
-// The folders searched, in order, for a bare library name: the running
-// program's folder, the build tree's copy of the engine, the installed copy
-// (the configured folder, then the same folder relative to the program).
+// The folders searched, in order, for a bare library name, all relative to the
+// running program or to the library itself: the program's folder, the
+// installed engine folder as seen from it (../lib/kestrune), and, when the
+// library is shared, the engine folder beside the library. No folder of the
+// tree the library was built in is ever searched.
 QStringList EngineSearchPath();
 
 // Handle of the loaded library (a dlopen handle); null while none is loaded.
