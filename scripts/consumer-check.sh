@@ -174,8 +174,12 @@ step "the example with FetchContent, from a fresh checkout, no engine given, as 
 # The checkout: the tracked and new files of this tree, without .deps/ or builds.
 CHECKOUT="$WORK/kestrune-checkout"
 mkdir -p "$CHECKOUT"
-git -C "$ROOT" ls-files -z --cached --others --exclude-standard |
-    (cd "$ROOT" && tar --null -T - -cf -) | tar -xf - -C "$CHECKOUT"
+if git -C "$ROOT" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+    git -C "$ROOT" ls-files -z --cached --others --exclude-standard |
+        (cd "$ROOT" && tar --null -T - -cf -) | tar -xf - -C "$CHECKOUT"
+else
+    tar -cf - -C "$ROOT" --exclude=./.deps --exclude='./build*' . | tar -xf - -C "$CHECKOUT"
+fi
 tar -czf "$WORK/kestrune.tar.gz" -C "$WORK" kestrune-checkout
 if ! timeout 60 npm view --silent @craftlions/pdfium-rs-linux-x64-gnu@0.0.15 version >/dev/null 2>&1; then
     echo "consumer-check: NOTE: npm's registry is unreachable, so the FetchContent check (which fetches the engine at configure time) is skipped"
