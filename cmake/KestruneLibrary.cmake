@@ -38,17 +38,23 @@ if(KESTRUNE_PDF_TYPE STREQUAL "SHARED_LIBRARY")
     set_target_properties(kestrune_pdf PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})
     set_property(SOURCE ${PROJECT_SOURCE_DIR}/engine/Engine.cpp APPEND PROPERTY COMPILE_DEFINITIONS
         KESTRUNE_ENGINE_FROM_LIBRARY="${KESTRUNE_ENGINE_FROM_LIBRARY}")
-    # The installed programs find the shared library relative to themselves.
+    # The programs find the shared library relative to themselves, in the
+    # build tree (laid out as installed) and installed alike. The same run
+    # path in both also spares CMake's build-time one, which it pads with an
+    # empty entry (the working folder, to the loader) to rewrite on install.
     file(RELATIVE_PATH KESTRUNE_LIBDIR_FROM_PROGRAMS ${CMAKE_INSTALL_FULL_BINDIR} ${CMAKE_INSTALL_FULL_LIBDIR})
     set(CMAKE_INSTALL_RPATH "$ORIGIN/${KESTRUNE_LIBDIR_FROM_PROGRAMS}")
+    set(CMAKE_BUILD_WITH_INSTALL_RPATH ON)
 endif()
 
-# Programs built against this build tree (the project's own, and those of a
-# project that nests this one) get the build tree's engine folder in their
-# build-time run path, which the platform's library search consults last;
-# CMake takes it out when it installs them, so installed programs never look
-# into a build tree.
-target_link_directories(kestrune_pdf INTERFACE $<BUILD_INTERFACE:${KESTRUNE_ENGINE_BUILD_DIR}>)
+# Nested, the other project's programs get the build tree's engine folder in
+# their build-time run path, which the platform's library search consults
+# after the library's own folders; CMake takes it out when it installs them, so
+# installed programs never look into a build tree. This project's own programs
+# need none: they find the engine beside them or in ../lib/kestrune.
+if(NOT PROJECT_IS_TOP_LEVEL)
+    target_link_directories(kestrune_pdf INTERFACE $<BUILD_INTERFACE:${KESTRUNE_ENGINE_BUILD_DIR}>)
+endif()
 
 # The project's own programs, tests and benchmark also reach the
 # implementation's headers through the source root.
