@@ -1,6 +1,7 @@
 #include <kestrune/Engine.h>
 
 #include <dlfcn.h>
+#include <sys/auxv.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -64,7 +65,14 @@ QString SystemErrorText() {
 
 QString ProgramDirectory() {
     const QFileInfo exe(QStringLiteral("/proc/self/exe"));
-    return QFileInfo(exe.symLinkTarget()).absolutePath();
+    QString path = exe.symLinkTarget();
+    // Without /proc (a sandbox), the path the program was started by, as the
+    // kernel handed it over; relative ones against the starting folder.
+    if (path.isEmpty()) {
+        if (const char* started = reinterpret_cast<const char*>(getauxval(AT_EXECFN)))
+            path = QFileInfo(QString::fromLocal8Bit(started)).canonicalFilePath();
+    }
+    return path.isEmpty() ? QString() : QFileInfo(path).absolutePath();
 }
 
 // Where the engine lies relative to the installed programs, and relative to
@@ -127,9 +135,12 @@ QStringList EngineSearchPath() {
     // shared library, relative to the library itself. The project's build tree
     // keeps the installation's layout (bin/ beside lib/kestrune/), so its
     // programs find the build tree's copy through the same relative folder.
+    // An unknown program folder gives no folder at all: never one made from an
+    // empty path (the root, or relative to the working folder).
     const QString program = ProgramDirectory();
-    QStringList dirs{program};
-    if (*KESTRUNE_ENGINE_FROM_PROGRAMS)
+    QStringList dirs;
+    if (!program.isEmpty()) dirs << program;
+    if (!program.isEmpty() && *KESTRUNE_ENGINE_FROM_PROGRAMS)
         dirs << QDir::cleanPath(program + u'/' + QString::fromLocal8Bit(KESTRUNE_ENGINE_FROM_PROGRAMS));
     if (*KESTRUNE_ENGINE_FROM_LIBRARY) {
         const QString library = LibraryDirectory();
