@@ -1,5 +1,7 @@
-// The TSV word table, in Tesseract's columns, so that tools written for
-// Tesseract's (and pdftotext's) tables read it unchanged.
+// The TSV word table, with the header line pdftotext writes (Tesseract's
+// columns, its paragraph and block numbers named the other way round); every
+// value stands under its own name, so tools that read the columns by name get
+// what the names say.
 #include <charconv>
 #include <cmath>
 
@@ -26,9 +28,10 @@ public:
             Fixed(Value, 6);
     }
     void Tab() { *FAt++ = '\t'; }
-    // Level, the numbers and the box, each followed by a tab.
+    // Level, the numbers and the box, each followed by a tab, in the header's
+    // order: the paragraph's number before the block's.
     void Start(int Level, int Page, int Block, int Paragraph, int Line, int Word, const QRectF& Box) {
-        for (const int n : {Level, Page, Block, Paragraph, Line, Word}) {
+        for (const int n : {Level, Page, Paragraph, Block, Line, Word}) {
             Int(n);
             Tab();
         }
@@ -68,7 +71,7 @@ void AppendField(QByteArray& Out, const QString& Text) {
 
 QByteArray TsvHeader() {
     return QByteArrayLiteral(
-        "level\tpage_num\tblock_num\tpar_num\tline_num\tword_num\tleft\ttop\twidth\theight\tconf\ttext\n");
+        "level\tpage_num\tpar_num\tblock_num\tline_num\tword_num\tleft\ttop\twidth\theight\tconf\ttext\n");
 }
 
 void AppendTsvPage(QByteArray& Out, const TPageLayout& Page) {

@@ -61,7 +61,7 @@ TEST(LayoutFormatsTest, TsvReadsBackAsTesseractsTable) {
     ASSERT_TRUE(tsv.endsWith('\n'));
     QList<QByteArray> rows = tsv.chopped(1).split('\n');
     EXPECT_EQ(rows.takeFirst(),
-              "level\tpage_num\tblock_num\tpar_num\tline_num\tword_num\tleft\ttop\twidth\theight\tconf\ttext");
+              "level\tpage_num\tpar_num\tblock_num\tline_num\tword_num\tleft\ttop\twidth\theight\tconf\ttext");
 
     const QList<FlatWord> words = Words(Pages());
     qsizetype w = 0;
@@ -71,7 +71,7 @@ TEST(LayoutFormatsTest, TsvReadsBackAsTesseractsTable) {
         const QList<QByteArray> f = row.split('\t');
         ASSERT_EQ(f.size(), 12) << row.constData();
         const int level = f[0].toInt();
-        const QList<int> ids = {f[2].toInt(), f[4].toInt(), f[5].toInt()};
+        const QList<int> ids = {f[3].toInt(), f[4].toInt(), f[5].toInt()};  // block, line, word
         if (level == 1) {
             ++pages;
             EXPECT_EQ(f[1].toInt(), pages);
@@ -80,7 +80,7 @@ TEST(LayoutFormatsTest, TsvReadsBackAsTesseractsTable) {
             EXPECT_EQ(ids, (QList<int>{numbers.value(0) + 1, 0, 0})) << row.constData();
         } else if (level == 4) {
             EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1) + 1, 0})) << row.constData();
-            EXPECT_EQ(f[3], "1");
+            EXPECT_EQ(f[2], "1");  // par_num: a block is one paragraph
         } else {
             ASSERT_EQ(level, 5) << row.constData();
             EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1), numbers.value(2) + 1})) << row.constData();

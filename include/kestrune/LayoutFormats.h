@@ -14,9 +14,10 @@
 
 namespace kestrune {
 
-// ---- TSV: Tesseract's tab-separated word table -----------------------------
-// Columns: level page_num block_num par_num line_num word_num left top width
-// height conf text. A page row (level 1), then for each block a block row
+// ---- TSV: the tab-separated word table of pdftotext and Tesseract -----------
+// Columns: level page_num par_num block_num line_num word_num left top width
+// height conf text (pdftotext's header; Tesseract names the same columns with
+// block_num before par_num, so read them by name). A page row (level 1), then for each block a block row
 // (level 2), and for each of its lines a line row (level 4) followed by its word
 // rows (level 5). Blocks, lines and words are numbered from 1 within what holds
 // them; a block is one paragraph (par_num 1). Boxes in points with two
