@@ -47,7 +47,8 @@ while IFS= read -r -d '' pdf; do
     err="$WORK/.stderr"
     timeout --kill-after=5 "$LIMIT" "$PROGRAM" "$pdf" 2>"$err" >/dev/null
     rc=$?
-    leftovers="$(find "$(dirname "$pdf")" -maxdepth 1 -name "$(basename "$txt")?*" | head -1)"
+    # Qt's old temporary names (NAME.txt.XXXXXX) and kestrune-text's own (.NAME.txt.kestrune-PID@HOST-XXXXXX.tmp).
+    leftovers="$(find "$(dirname "$pdf")" -maxdepth 1 \( -name "$(basename "$txt")?*" -o -name ".$(basename "$txt").kestrune-*" \) | head -1)"
     if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
         fault "$name: no result within $LIMIT s (hang)"
     elif [ "$rc" -ge 128 ]; then
