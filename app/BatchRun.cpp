@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -203,7 +204,9 @@ private:
         // a regular file is replaced only once the last page is (TTextTarget).
         FTargets[Job] = OpenTarget(input);
         if (FOptions.TimeoutSeconds)
-            FTargets[Job]->SetDeadline(TTextTarget::TClock::now() + std::chrono::milliseconds(FOptions.TimeoutMilliseconds()),
+            // Capped at some 30 years, within the clock's range of nanoseconds.
+            FTargets[Job]->SetDeadline(TTextTarget::TClock::now() +
+                                           std::chrono::milliseconds(std::min<qint64>(FOptions.TimeoutMilliseconds(), 1000000000000)),
                                        TimeLimitMessage(*FOptions.TimeoutSeconds));
         const QString title = input.Input == QLatin1String("-") ? QStringLiteral("standard input")
                                                                 : QFileInfo(input.Input).fileName();

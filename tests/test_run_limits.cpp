@@ -274,6 +274,9 @@ TEST_F(RunLimits, JobsWithinTheOpenFileLimit) {
 // Without /proc the workers start from the program's own path, and standard
 // input still reaches them.
 TEST_F(RunLimits, WithoutProc) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the leak checker needs /proc";
+#endif
     Write("a.pdf", SimpleTextPdf({{"A"}}));
     if (Run("unshare", {"-m", "sh", "-c", "mount -t tmpfs none /proc"}).exitCode != 0)
         GTEST_SKIP() << "no mount namespace here";
