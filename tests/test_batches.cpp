@@ -15,9 +15,12 @@
 #include <utime.h>
 
 #include "support/PdfBuilder.h"
+#include "support/ProgramRun.h"
 #include "support/TestHelpers.h"
 
 using testing_support::ReadAll;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 using testing_support::SimpleTextPdf;
 using testing_support::SlowTextPdf;
 using testing_support::VariedTextPdf;
@@ -25,31 +28,18 @@ using testing_support::WriteFile;
 
 namespace {
 
-struct Result {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
 class Batches : public testing::Test {
 protected:
     QString Path(const QString& Name) const { return FDir.filePath(Name); }
     QString Write(const QString& Name, const QByteArray& Bytes) const { return WriteFile(Path(Name), Bytes); }
 
-    Result Run(const QString& Program, const QStringList& Arguments, const QByteArray& Input = {},
-               const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) {
-        QProcess p;
-        p.setWorkingDirectory(FDir.path());
-        p.setProcessEnvironment(Environment);
-        p.start(Program, Arguments);
-        p.write(Input);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+    // Program, or kestrune-text, in the test's folder.
+    RunResult Run(const QString& Program, const QStringList& Arguments, const QProcessEnvironment& Environment) {
+        return RunProgram(Program, Arguments, {.WorkingDirectory = FDir.path(), .Environment = Environment});
     }
-    Result Run(const QStringList& Arguments, const QByteArray& Input = {}) {
-        return Run(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments, Input);
+    RunResult Run(const QStringList& Arguments, const QByteArray& Input = {}) {
+        return RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments,
+                          {.WorkingDirectory = FDir.path(), .Input = Input});
     }
 
     // The files below Folder, relative to it, sorted.
@@ -94,8 +84,8 @@ TEST_F(Batches, AFolderTreeIntoAnOutputFolder) {
     Write("docs/notes.txt", "not a PDF");
     Write("top.pdf", SimpleTextPdf({{"Top"}}));
 
-    const Result r = Run({"-j", "2", "--output-dir", "out", "docs", "top.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
+    const RunResult r = Run({"-j", "2", "--output-dir", "out", "docs", "top.pdf"});
+    EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(Tree("out"), (QStringList{"a.txt", "sub dir/b \xC3\xA9t\xC3\xA9.txt",
                                         "sub dir/deeper/-dash.txt", "top.txt"}));
     EXPECT_EQ(ReadAll(Path("out/a.txt")), TextOf("A"));
@@ -103,11 +93,11 @@ TEST_F(Batches, AFolderTreeIntoAnOutputFolder) {
     EXPECT_EQ(ReadAll(Path("out/sub dir/deeper/-dash.txt")), TextOf("Dash"));
     EXPECT_EQ(ReadAll(Path("out/top.txt")), TextOf("Top"));
     // One line for the damaged file, then the summary.
-    const QList<QByteArray> lines = r.err.trimmed().split('\n');
-    ASSERT_EQ(lines.size(), 2) << r.err.toStdString();
+    const QList<QByteArray> lines = r.Err.trimmed().split('\n');
+    ASSERT_EQ(lines.size(), 2) << r.Err.toStdString();
     EXPECT_EQ(lines[0], "kestrune-text: docs/damaged.pdf: File not in PDF format or corrupted");
     EXPECT_TRUE(lines[1].startsWith("kestrune-text: 4 converted, 0 skipped, 1 failed, 4 pages in ")) << lines[1].data();
-    EXPECT_EQ(Run({"-q", "--output-dir", "out", "docs"}).err, "kestrune-text: docs/damaged.pdf: File not in PDF format or corrupted\n");
+    EXPECT_EQ(Run({"-q", "--output-dir", "out", "docs"}).Err, "kestrune-text: docs/damaged.pdf: File not in PDF format or corrupted\n");
 }
 
 TEST_F(Batches, FileListsFromFilesAndStandardInput) {
@@ -115,20 +105,20 @@ TEST_F(Batches, FileListsFromFilesAndStandardInput) {
     Write("line\nbreak.pdf", SimpleTextPdf({{"N"}}));
     Write("folder/c.pdf", SimpleTextPdf({{"C"}}));
     Write("list.txt", "a.pdf\r\nfolder\n\n");
-    Result r = Run({"-q", "--files-from", "list.txt"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    RunResult r = Run({"-q", "--files-from", "list.txt"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
     EXPECT_EQ(ReadAll(Path("a.txt")), TextOf("A"));
     EXPECT_EQ(ReadAll(Path("folder/c.txt")), TextOf("C"));
 
     // NUL-separated from standard input, as find -print0 writes it, after an argument.
     r = Run({"-q", "--files-from", "-", "-0", "a.pdf"}, QByteArray("line\nbreak.pdf\0missing.pdf\0", 26));
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: missing.pdf: No such file\n");
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: missing.pdf: No such file\n");
     EXPECT_EQ(ReadAll(Path("line\nbreak.txt")), TextOf("N"));
 
     r = Run({"--files-from", "no-list.txt"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.startsWith("kestrune-text: Cannot read the list \"no-list.txt\".")) << r.err.toStdString();
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: Cannot read the list \"no-list.txt\".")) << r.Err.toStdString();
 }
 
 TEST_F(Batches, UpdateSkipsWhatIsUpToDateAndConvertsAfterATouch) {
@@ -137,7 +127,7 @@ TEST_F(Batches, UpdateSkipsWhatIsUpToDateAndConvertsAfterATouch) {
     SetAge(a, -100);
     SetAge(b, -100);
     const QStringList arguments{"--update", "--output-dir", "out", "--report", "report.jsonl", "in"};
-    ASSERT_EQ(Run(arguments).exitCode, 0);
+    ASSERT_EQ(Run(arguments).ExitCode, 0);
     // Each input's status, in input order (the report follows the order in which inputs end).
     const auto statuses = [&] {
         QMap<QString, QString> byInput;
@@ -147,10 +137,10 @@ TEST_F(Batches, UpdateSkipsWhatIsUpToDateAndConvertsAfterATouch) {
     EXPECT_EQ(statuses(), (QStringList{"converted", "converted"}));
 
     Write("out/a.txt", "kept");  // newer than its PDF: left alone
-    Result r = Run(arguments);
-    EXPECT_EQ(r.exitCode, 0);
+    RunResult r = Run(arguments);
+    EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(statuses(), (QStringList{"skipped", "skipped"}));
-    EXPECT_TRUE(r.err.startsWith("kestrune-text: 0 converted, 2 skipped, 0 failed, 0 pages in ")) << r.err.toStdString();
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: 0 converted, 2 skipped, 0 failed, 0 pages in ")) << r.Err.toStdString();
     EXPECT_EQ(ReadAll(Path("out/a.txt")), "kept");
 
     SetAge(a, 100);  // the PDF changed after its text was written
@@ -165,9 +155,9 @@ TEST_F(Batches, AReportLinePerInput) {
     Write("\xC3\xBC \"quoted\".pdf", SimpleTextPdf({{"U"}}));
     Write("damaged.pdf", "junk");
     Write("empty.pdf", testing_support::EmptyPdf());
-    const Result r = Run({"-q", "--report", "report.jsonl", "good.pdf", "missing.pdf", "damaged.pdf", "empty.pdf",
-                          "\xC3\xBC \"quoted\".pdf"});
-    EXPECT_EQ(r.exitCode, 1);
+    const RunResult r = Run({"-q", "--report", "report.jsonl", "good.pdf", "missing.pdf", "damaged.pdf", "empty.pdf",
+                             "\xC3\xBC \"quoted\".pdf"});
+    EXPECT_EQ(r.ExitCode, 1);
     const QList<QJsonObject> lines = Report("report.jsonl");
     ASSERT_EQ(lines.size(), 5);
     QMap<QString, QJsonObject> byInput;
@@ -190,9 +180,9 @@ TEST_F(Batches, AReportLinePerInput) {
 TEST_F(Batches, AFolderWithoutPdfFilesFailsWithItsOwnLine) {
     Write("none/notes.txt", "not a PDF");
     Write("one/a.pdf", SimpleTextPdf({{"A"}}));
-    const Result r = Run({"-q", "none", "one"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: none: the folder holds no PDF file\n");
+    const RunResult r = Run({"-q", "none", "one"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: none: the folder holds no PDF file\n");
     EXPECT_EQ(ReadAll(Path("one/a.txt")), TextOf("A"));
     EXPECT_EQ(Tree("none"), QStringList{"notes.txt"});
 }
@@ -200,14 +190,12 @@ TEST_F(Batches, AFolderWithoutPdfFilesFailsWithItsOwnLine) {
 TEST_F(Batches, APathThatWouldEscapeTheOutputFolderIsRefused) {
     Write("work/inside.pdf", SimpleTextPdf({{"In"}}));
     Write("outside.pdf", SimpleTextPdf({{"Out"}}));
-    QProcess p;
-    p.setWorkingDirectory(Path("work"));
-    p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM),
-            {"-q", "--output-dir", "out", "../outside.pdf", "inside.pdf", Path("outside.pdf")});
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 1);
+    const RunResult r = RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM),
+                                   {"-q", "--output-dir", "out", "../outside.pdf", "inside.pdf", Path("outside.pdf")},
+                                   {.WorkingDirectory = Path("work")});
+    EXPECT_EQ(r.ExitCode, 1);
     const QByteArray refused = ": the text file would lie outside the output folder; a path under the current folder is needed\n";
-    EXPECT_EQ(p.readAllStandardError(),
+    EXPECT_EQ(r.Err,
               "kestrune-text: ../outside.pdf" + refused + "kestrune-text: " + Path("outside.pdf").toUtf8() + refused);
     EXPECT_EQ(Tree("work"), (QStringList{"inside.pdf", "out/inside.txt"}));
     EXPECT_EQ(Tree(""), (QStringList{"outside.pdf", "work/inside.pdf", "work/out/inside.txt"}));
@@ -218,9 +206,9 @@ TEST_F(Batches, ATimeLimitCostsOnlyItsDocument) {
     Write("big.pdf", SlowTextPdf(200));
     Write("small.pdf", SimpleTextPdf({{"Small"}}));
     for (const char* jobs : {"1", "2"}) {
-        const Result r = Run({"-q", "-j", jobs, "--timeout", "0.5", "big.pdf", "small.pdf"});
-        EXPECT_EQ(r.exitCode, 1);
-        EXPECT_EQ(r.err, "kestrune-text: big.pdf: time limit reached (0.5 s)\n");
+        const RunResult r = Run({"-q", "-j", jobs, "--timeout", "0.5", "big.pdf", "small.pdf"});
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_EQ(r.Err, "kestrune-text: big.pdf: time limit reached (0.5 s)\n");
         EXPECT_FALSE(QFile::exists(Path("big.txt")));
         EXPECT_EQ(ReadAll(Path("small.txt")), TextOf("Small"));
         QFile::remove(Path("small.txt"));
@@ -244,11 +232,11 @@ TEST_F(Batches, GnuParallelRecipe) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("PATH", QFileInfo(KESTRUNE_TEXT_PROGRAM).path() + ":" + environment.value("PATH"));
     environment.insert("HOME", FDir.path());  // parallel keeps its state there
-    const Result r = Run(parallel,
-                         {"--will-cite", "-0", "-j", "1", "--sshlogin", ":", "--workdir", ".", "-n", "2", "kestrune-text",
-                          "-q", "--output-dir", "text", "--report", "reports/{#}.jsonl", "--", "{}", "::::", "list"},
-                         {}, environment);
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    const RunResult r = Run(parallel,
+                            {"--will-cite", "-0", "-j", "1", "--sshlogin", ":", "--workdir", ".", "-n", "2", "kestrune-text",
+                             "-q", "--output-dir", "text", "--report", "reports/{#}.jsonl", "--", "{}", "::::", "list"},
+                            environment);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
     EXPECT_EQ(Tree("reports"), (QStringList{"1.jsonl", "2.jsonl", "3.jsonl"}));
     QByteArray merged;
     for (const QString& report : Tree("reports")) merged += ReadAll(Path("reports/" + report));
@@ -286,12 +274,12 @@ TEST_F(Batches, SlurmArrayShares) {
         environment.insert("SLURM_ARRAY_TASK_MIN", c.min);
         environment.insert("SLURM_ARRAY_TASK_MAX", c.max);
         if (*c.step) environment.insert("SLURM_ARRAY_TASK_STEP", c.step);
-        const Result r = Run("bash", {"-c", "source \"$1\" && array_share", "bash", script}, {}, environment);
-        EXPECT_EQ(r.out, c.share) << c.id << " of " << c.min << "-" << c.max;
-        EXPECT_EQ(r.exitCode, c.share.isEmpty() ? 1 : 0);
+        const RunResult r = Run("bash", {"-c", "source \"$1\" && array_share", "bash", script}, environment);
+        EXPECT_EQ(r.Out, c.share) << c.id << " of " << c.min << "-" << c.max;
+        EXPECT_EQ(r.ExitCode, c.share.isEmpty() ? 1 : 0);
         if (c.share.isEmpty()) {
-            EXPECT_TRUE(r.err.startsWith("kestrune-array: the array's task ids (0 to 7, 3 tasks) are not evenly spaced"))
-                << r.err.toStdString();
+            EXPECT_TRUE(r.Err.startsWith("kestrune-array: the array's task ids (0 to 7, 3 tasks) are not evenly spaced"))
+                << r.Err.toStdString();
         }
     }
 }
@@ -318,8 +306,8 @@ TEST_F(Batches, SlurmArrayScript) {
     environment.insert("SLURM_CPUS_ON_NODE", "2");
     for (int task = 0; task <= 14; task += 2) {
         environment.insert("SLURM_ARRAY_TASK_ID", QString::number(task));
-        const Result r = Run("bash", {script, "list.txt", "text", "reports"}, {}, environment);
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const RunResult r = Run("bash", {script, "list.txt", "text", "reports"}, environment);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
     }
     QMap<QString, int> converted;
     for (const QString& report : Tree("reports"))
@@ -333,7 +321,7 @@ TEST_F(Batches, SlurmArrayScript) {
 
     // Task 4 again (requeued): a second report beside the first, all skipped as up to date.
     environment.insert("SLURM_ARRAY_TASK_ID", "4");
-    EXPECT_EQ(Run("bash", {script, "list.txt", "text", "reports"}, {}, environment).exitCode, 0);
+    EXPECT_EQ(Run("bash", {script, "list.txt", "text", "reports"}, environment).ExitCode, 0);
     EXPECT_EQ(Report("reports/report-4-77.jsonl").size(), 3);
     EXPECT_EQ(Report("reports/report-4-77-2.jsonl").size(), 3);
     EXPECT_EQ(Tree("reports").size(), 9);

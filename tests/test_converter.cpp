@@ -42,13 +42,18 @@
 #include "support/PdfBuilder.h"
 #include "support/ScannedPdf.h"
 #include "support/PdfEncryption.h"
+#include "support/ProgramRun.h"
 #include "support/TestHelpers.h"
 
 using namespace kestrune;
 using testing_support::EmptyPdf;
 using testing_support::FileSizeLimit;
 using testing_support::PdfBuilder;
+using testing_support::ProgramRun;
 using testing_support::ReadAll;
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 using testing_support::ScannedPdf;
 using testing_support::SimpleTextPdf;
 using testing_support::WriteFile;
@@ -656,10 +661,8 @@ TEST_F(ConverterWindow, WritesTheBytesOfKestruneText) {
     Run({Write("window.pdf", document)});
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     const QString cli = Write("cli.pdf", document);
-    QProcess text;
-    text.start(KESTRUNE_TEXT_PROGRAM, {"-j", "2", cli});
-    ASSERT_TRUE(text.waitForFinished(60000));
-    ASSERT_EQ(text.exitCode(), 0) << text.readAllStandardError().toStdString();
+    const RunResult text = RunProgram(KESTRUNE_TEXT_PROGRAM, {"-j", "2", cli});
+    ASSERT_EQ(text.ExitCode, 0) << text.Err.toStdString();
     const QByteArray expected = ReadAll(Path("cli.txt"));
     EXPECT_GT(expected.size(), 10000);
     EXPECT_EQ(ReadAll(Path("window.txt")), expected);
@@ -864,38 +867,31 @@ TEST_F(ConverterWindow, ADropDuringARunWaitsForIt) {
 // folder); the window then stays open until it is closed.
 TEST_F(ConverterWindow, TheProgramConvertsItsFileArgument) {
     Write("doc.pdf", SimpleTextPdf(ThreePages));
-    QProcess program;
-    program.setWorkingDirectory(FDir.path());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    program.setProcessEnvironment(environment);
-    program.start(KESTRUNE_PROGRAM, {"doc.pdf"});
-    ASSERT_TRUE(program.waitForStarted());
+    RunOptions options{.WorkingDirectory = FDir.path(), .Timeout = std::chrono::seconds(10)};
+    options.Environment.insert("QT_QPA_PLATFORM", "offscreen");
+    ProgramRun program(KESTRUNE_PROGRAM, {"doc.pdf"}, options);
+    ASSERT_TRUE(program.Started());
     const bool converted = ProcessEventsUntil([&] {
-        return ReadAll(Path("doc.txt")) == ThreePagesText || program.state() == QProcess::NotRunning;
+        return ReadAll(Path("doc.txt")) == ThreePagesText || program.Process().state() == QProcess::NotRunning;
     });
     EXPECT_TRUE(converted);
     EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
-    EXPECT_EQ(program.state(), QProcess::Running);
-    program.terminate();
-    EXPECT_TRUE(program.waitForFinished(10000));
+    EXPECT_EQ(program.Process().state(), QProcess::Running);
+    program.Process().terminate();
+    program.Finish();  // within the time limit: a window asked to close ends soon
 }
 
 // "kestrune --version" and "--help" print and end, also where no display is
 // reachable (the window's platform could not start there).
 TEST(Program, VersionAndHelpNeedNoDisplay) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove("DISPLAY");
-    environment.remove("WAYLAND_DISPLAY");
-    environment.insert("QT_QPA_PLATFORM", "xcb");
-    QProcess program;
-    program.setProcessEnvironment(environment);
-    program.start(KESTRUNE_PROGRAM, {"--version"});
-    ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitCode(), 0);
-    EXPECT_EQ(program.readAllStandardOutput(), "Kestrune " KESTRUNE_VERSION "\n");
-    program.start(KESTRUNE_PROGRAM, {"--help"});
-    ASSERT_TRUE(program.waitForFinished(30000));
-    EXPECT_EQ(program.exitCode(), 0);
-    EXPECT_TRUE(program.readAllStandardOutput().contains("[FILE...]"));
+    RunOptions options;
+    options.Environment.remove("DISPLAY");
+    options.Environment.remove("WAYLAND_DISPLAY");
+    options.Environment.insert("QT_QPA_PLATFORM", "xcb");
+    const RunResult version = RunProgram(KESTRUNE_PROGRAM, {"--version"}, options);
+    EXPECT_EQ(version.ExitCode, 0);
+    EXPECT_EQ(version.Out, "Kestrune " KESTRUNE_VERSION "\n");
+    const RunResult help = RunProgram(KESTRUNE_PROGRAM, {"--help"}, options);
+    EXPECT_EQ(help.ExitCode, 0);
+    EXPECT_TRUE(help.Out.contains("[FILE...]"));
 }

@@ -12,11 +12,15 @@
 #include <QIcon>
 #include <QImage>
 #include <QMap>
-#include <QProcess>
 #include <QStandardPaths>
 
 #include "app/KestruneUnit.h"
 #include "support/ApplicationEnvironment.h"
+#include "support/ProgramRun.h"
+
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 
 namespace {
 
@@ -43,13 +47,10 @@ TEST(Desktop, EntryIsValidAndOpensPdfFilesInTheWindow) {
     const QString entry = QStringLiteral(KESTRUNE_DESKTOP_ENTRY);
     const QString validator = QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate"));
     ASSERT_FALSE(validator.isEmpty()) << "desktop-file-validate is missing (Debian package desktop-file-utils)";
-    QProcess validate;
-    validate.setProcessChannelMode(QProcess::MergedChannels);
-    validate.start(validator, {entry});
-    ASSERT_TRUE(validate.waitForFinished(30000));
+    const RunResult validate = RunProgram(validator, {entry}, {.MergeChannels = true});
     // Errors and hints alike are printed; a clean entry prints nothing.
-    EXPECT_EQ(validate.exitCode(), 0);
-    EXPECT_EQ(validate.readAll().trimmed().toStdString(), "");
+    EXPECT_EQ(validate.ExitCode, 0);
+    EXPECT_EQ(validate.Out.trimmed().toStdString(), "");
 
     const auto keys = EntryKeys(entry);
     EXPECT_EQ(keys.value(QStringLiteral("Type")), QStringLiteral("Application"));
@@ -141,19 +142,14 @@ TEST(CaptionFont, EveryGlyphIsThereWithOnlyTheEmbeddedFont) {
         file.write("<?xml version=\"1.0\"?>\n<!DOCTYPE fontconfig SYSTEM \"fonts.dtd\">\n<fontconfig><cachedir>" +
                    dir.filePath("cache").toUtf8() + "</cachedir></fontconfig>\n");
         file.close();
-        QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("FONTCONFIG_FILE", config);
-        environment.insert(OnlyEmbeddedFont, "1");
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=CaptionFont.EveryGlyphIsThereWithOnlyTheEmbeddedFont"});
-        ASSERT_TRUE(child.waitForFinished(60000));
-        const QByteArray output = child.readAll();
-        EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
-        EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
+        RunOptions options{.MergeChannels = true};
+        options.Environment.insert("FONTCONFIG_FILE", config);
+        options.Environment.insert(OnlyEmbeddedFont, "1");
+        options.Environment.insert("QT_QPA_PLATFORM", "offscreen");
+        const RunResult child = RunProgram(QCoreApplication::applicationFilePath(),
+                                           {"--gtest_filter=CaptionFont.EveryGlyphIsThereWithOnlyTheEmbeddedFont"}, options);
+        EXPECT_EQ(child.ExitCode, 0) << child.Out.toStdString();
+        EXPECT_TRUE(child.Out.contains("[  PASSED  ] 1 test")) << child.Out.toStdString();
         return;
     }
     // The child: no installed family at all, so the caption can come only from the program.

@@ -10,10 +10,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <kestrune/FPdf.h>
+#include "support/ProgramRun.h"
 #include "support/TestHelpers.h"
 
 using namespace kestrune;
@@ -181,18 +181,10 @@ struct ProbeRun {
 // folder, with no library path set: only the library's own look-up can serve.
 ProbeRun RunProbe(const QString& program) {
     QTemporaryDir elsewhere;
-    QProcess probe;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("LD_LIBRARY_PATH"));
-    probe.setProcessEnvironment(env);
-    probe.setWorkingDirectory(elsewhere.path());
-    probe.start(program, {});
-    ProbeRun run;
-    if (!probe.waitForFinished(60000)) return run;
-    run.ExitCode = probe.exitStatus() == QProcess::NormalExit ? probe.exitCode() : -1;
-    run.Out = QString::fromLocal8Bit(probe.readAllStandardOutput().trimmed());
-    run.Err = QString::fromLocal8Bit(probe.readAllStandardError().trimmed());
-    return run;
+    testing_support::RunOptions options{.WorkingDirectory = elsewhere.path()};
+    options.Environment.remove(QStringLiteral("LD_LIBRARY_PATH"));
+    const testing_support::RunResult run = testing_support::RunProgram(program, {}, options);
+    return {run.ExitCode, QString::fromLocal8Bit(run.Out.trimmed()), QString::fromLocal8Bit(run.Err.trimmed())};
 }
 
 QString Canonical(const QString& path) { return QFileInfo(path).canonicalFilePath(); }

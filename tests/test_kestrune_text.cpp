@@ -25,6 +25,7 @@
 #include "support/ApplicationEnvironment.h"
 #include "support/LayoutFixtures.h"
 #include "support/PdfBuilder.h"
+#include "support/ProgramRun.h"
 #include "support/TestHelpers.h"
 #include "app/PageFormat.h"
 #include "app/TextOutput.h"
@@ -33,6 +34,9 @@
 using namespace kestrune;
 using testing_support::PdfBuilder;
 using testing_support::ReadAll;
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 using testing_support::SimpleTextPdf;
 using testing_support::WriteFile;
 
@@ -40,12 +44,6 @@ namespace {
 
 [[maybe_unused]] testing::Environment* const Environment =
     testing::AddGlobalTestEnvironment(new testing_support::ApplicationEnvironment("test_kestrune_text"));
-
-struct Result {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 class KestruneText : public testing::Test {
 protected:
@@ -56,23 +54,16 @@ protected:
     // Runs the program with Input on its standard input; FileSizeLimit, when
     // set, limits the size of the files it writes (SIGXFSZ left as it is, so
     // that the program itself must turn the limit into an error).
-    Result Run(const QStringList& arguments, const QByteArray& Input = {}) {
-        QProcess p;
-        p.setWorkingDirectory(FDir.path());
+    RunResult Run(const QStringList& arguments, const QByteArray& Input = {}) {
+        RunOptions options{.WorkingDirectory = FDir.path(), .Input = Input};
         if (FFileSizeLimit) {
-            const rlim_t limit = FFileSizeLimit;
-            p.setChildProcessModifier([limit] {
+            options.InChild = [limit = FFileSizeLimit] {
                 std::signal(SIGXFSZ, SIG_DFL);
                 rlimit r{limit, limit};
                 setrlimit(RLIMIT_FSIZE, &r);
-            });
+            };
         }
-        p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), arguments);
-        p.write(Input);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-        return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+        return RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM), arguments, options);
     }
 
     QTemporaryDir FDir;
@@ -86,10 +77,10 @@ const QByteArray TwoPagesText = "\xEF\xBB\xBF" "Hello\r\nWorld\r\n" "\r\n";
 TEST_F(KestruneText, ConvertsEachFileBesideIt) {
     const QString a = Write("a.pdf", SimpleTextPdf({{"Hello", "World"}, {}}));
     const QString b = Write("annual.report.PDF", SimpleTextPdf({{"B"}}));
-    const Result r = Run({a, b});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "");  // no progress when standard error is no terminal
-    EXPECT_EQ(r.out, "");
+    const RunResult r = Run({a, b});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Err, "");  // no progress when standard error is no terminal
+    EXPECT_EQ(r.Out, "");
     EXPECT_EQ(ReadAll(Path("a.txt")), TwoPagesText);
     EXPECT_EQ(ReadAll(Path("annual.report.txt")), "\xEF\xBB\xBF" "B\r\n");
 }
@@ -109,20 +100,20 @@ TEST_F(KestruneText, WritesTheWindowsBytes) {
     ASSERT_FALSE(windowBytes.isEmpty());
     ASSERT_TRUE(QFile::remove(Path("mixed.txt")));
 
-    EXPECT_EQ(Run({pdf}).exitCode, 0);
+    EXPECT_EQ(Run({pdf}).ExitCode, 0);
     EXPECT_EQ(ReadAll(Path("mixed.txt")), windowBytes);
-    const Result toStdout = Run({"-o", "-", pdf});
-    EXPECT_EQ(toStdout.exitCode, 0);
-    EXPECT_EQ(toStdout.out, windowBytes);
+    const RunResult toStdout = Run({"-o", "-", pdf});
+    EXPECT_EQ(toStdout.ExitCode, 0);
+    EXPECT_EQ(toStdout.Out, windowBytes);
 }
 
 TEST_F(KestruneText, FailuresGetOneLineEachAndTheRunGoesOn) {
     const QString broken = Write("broken.pdf", "no PDF");
     const QString good = Write("good.pdf", SimpleTextPdf({{"Good"}}));
     const QString missing = Path("missing.pdf");
-    const Result r = Run({broken, missing, good});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: " + broken.toUtf8() + ": File not in PDF format or corrupted\n" +
+    const RunResult r = Run({broken, missing, good});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: " + broken.toUtf8() + ": File not in PDF format or corrupted\n" +
                          "kestrune-text: " + missing.toUtf8() + ": No such file\n");
     EXPECT_EQ(ReadAll(Path("good.txt")), "\xEF\xBB\xBFGood\r\n");
     EXPECT_EQ(Entries(), (QStringList{"broken.pdf", "good.pdf", "good.txt"}));
@@ -130,24 +121,24 @@ TEST_F(KestruneText, FailuresGetOneLineEachAndTheRunGoesOn) {
 
 TEST_F(KestruneText, DocumentWithoutPagesWritesNothing) {
     const QString pdf = Write("empty.pdf", testing_support::EmptyPdf());
-    const Result r = Run({pdf});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "kestrune-text: " + pdf.toUtf8() + ": the document has no pages; no text file written\n");
+    const RunResult r = Run({pdf});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_EQ(r.Err, "kestrune-text: " + pdf.toUtf8() + ": the document has no pages; no text file written\n");
     EXPECT_EQ(Entries(), QStringList{"empty.pdf"});
-    EXPECT_EQ(Run({"-q", pdf}).err, "");
+    EXPECT_EQ(Run({"-q", pdf}).Err, "");
 }
 
 TEST_F(KestruneText, OutputPath) {
     const QString pdf = Write("a.pdf", SimpleTextPdf({{"Hello", "World"}, {}}));
-    const Result r = Run({"-o", Path("elsewhere.text"), pdf});
-    EXPECT_EQ(r.exitCode, 0);
+    const RunResult r = Run({"-o", Path("elsewhere.text"), pdf});
+    EXPECT_EQ(r.ExitCode, 0);
     EXPECT_EQ(ReadAll(Path("elsewhere.text")), TwoPagesText);
     EXPECT_FALSE(QFile::exists(Path("a.txt")));
 
     // A failed document writes nothing to standard output.
-    const Result failed = Run({"-o", "-", Write("bad.pdf", "junk")});
-    EXPECT_EQ(failed.exitCode, 1);
-    EXPECT_EQ(failed.out, "");
+    const RunResult failed = Run({"-o", "-", Write("bad.pdf", "junk")});
+    EXPECT_EQ(failed.ExitCode, 1);
+    EXPECT_EQ(failed.Out, "");
 }
 
 // A write that the file system refuses part-way (the file size limit: a short
@@ -156,9 +147,9 @@ TEST_F(KestruneText, AFailedWriteKeepsTheEarlierFile) {
     const QString pdf = Write("a.pdf", SimpleTextPdf({{"Hello", "World"}, {}}));
     Write("a.txt", "earlier");
     FFileSizeLimit = 8;  // below the new file's size
-    const Result r = Run({pdf});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: " + pdf.toUtf8() + ": Cannot write file \"" + Path("a.txt").toUtf8() +
+    const RunResult r = Run({pdf});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: " + pdf.toUtf8() + ": Cannot write file \"" + Path("a.txt").toUtf8() +
                          "\". File too large\n");
     EXPECT_EQ(ReadAll(Path("a.txt")), "earlier");
     EXPECT_EQ(Entries(), (QStringList{"a.pdf", "a.txt"}));
@@ -180,9 +171,9 @@ TEST_F(KestruneText, TheInputIsNeverItsOwnTarget) {
          "kestrune-text: same.pdf: its text file ./same.pdf is the input same.pdf; nothing written\n"},
     };
     for (const Case& c : cases) {
-        const Result r = Run(c.arguments);
-        EXPECT_EQ(r.exitCode, 1) << c.line;
-        EXPECT_EQ(r.err, c.line);
+        const RunResult r = Run(c.arguments);
+        EXPECT_EQ(r.ExitCode, 1) << c.line;
+        EXPECT_EQ(r.Err, c.line);
     }
     EXPECT_EQ(ReadAll(Path("doc.txt")), pdf);
     EXPECT_EQ(ReadAll(Path("same.pdf")), pdf);
@@ -204,14 +195,14 @@ TEST_F(KestruneText, AFailureWhileStreamingKeepsTheEarlierFile) {
     const QByteArray earlier = QByteArray("\xEF\xBB\xBF" "earlier text\r\n").repeated(1000);
     Write("a.txt", earlier);
 
-    const Result r = Run({pdf});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: " + pdf.toUtf8() + ": Cannot open page 3\n");
+    const RunResult r = Run({pdf});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: " + pdf.toUtf8() + ": Cannot open page 3\n");
     EXPECT_EQ(ReadAll(Path("a.txt")), earlier);
     EXPECT_EQ(Entries(), (QStringList{"a.pdf", "a.txt"}));
 
     // The pages before it are fine on their own.
-    EXPECT_EQ(Run({"-l", "2", "-o", "-", pdf}).out, "\xEF\xBB\xBF" "One\r\nTwo\r\n");
+    EXPECT_EQ(Run({"-l", "2", "-o", "-", pdf}).Out, "\xEF\xBB\xBF" "One\r\nTwo\r\n");
 }
 
 TEST_F(KestruneText, PasswordOpensProtectedFiles) {
@@ -221,33 +212,31 @@ TEST_F(KestruneText, PasswordOpensProtectedFiles) {
     const QString locked = Path("locked.pdf");
     ASSERT_EQ(QProcess::execute(qpdf, {"--encrypt", "user-pw", "owner-pw", "256", "--", plain, locked}), 0);
 
-    const Result without = Run({locked});
-    EXPECT_EQ(without.exitCode, 1);
-    EXPECT_EQ(without.err, "kestrune-text: " + locked.toUtf8() + ": Password required or incorrect password\n");
+    const RunResult without = Run({locked});
+    EXPECT_EQ(without.ExitCode, 1);
+    EXPECT_EQ(without.Err, "kestrune-text: " + locked.toUtf8() + ": Password required or incorrect password\n");
     EXPECT_FALSE(QFile::exists(Path("locked.txt")));
 
-    EXPECT_EQ(Run({"--password", "user-pw", locked}).exitCode, 0);
+    EXPECT_EQ(Run({"--password", "user-pw", locked}).ExitCode, 0);
     EXPECT_EQ(ReadAll(Path("locked.txt")), "\xEF\xBB\xBFSecret\r\n");
 
     // Kept out of process lists: from a descriptor, or from the environment.
     Write("secret", "user-pw\nrest");
-    QProcess p;
-    p.setWorkingDirectory(FDir.path());
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("KESTRUNE_PASSWORD", "wrong");
-    p.setProcessEnvironment(environment);
+    RunOptions options{.WorkingDirectory = FDir.path()};
+    options.Environment.insert("KESTRUNE_PASSWORD", "wrong");
     const auto run = [&](const QString& Script) {
         QFile::remove(Path("locked.txt"));
-        p.start("sh", {"-c", Script, QStringLiteral(KESTRUNE_TEXT_PROGRAM), locked});
-        EXPECT_TRUE(p.waitForFinished(60000));
-        return p.exitCode();
+        return RunProgram("sh", {"-c", Script, QStringLiteral(KESTRUNE_TEXT_PROGRAM), locked}, options);
     };
-    EXPECT_EQ(run("exec \"$0\" --password-fd 3 \"$1\" 3< secret"), 0) << p.readAllStandardError().data();
+    RunResult r = run("exec \"$0\" --password-fd 3 \"$1\" 3< secret");
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
     EXPECT_EQ(ReadAll(Path("locked.txt")), "\xEF\xBB\xBFSecret\r\n");
-    EXPECT_EQ(run("exec \"$0\" \"$1\""), 1);  // the environment's wrong password
-    EXPECT_EQ(run("KESTRUNE_PASSWORD=user-pw exec \"$0\" \"$1\""), 0) << p.readAllStandardError().data();
-    EXPECT_EQ(run("exec \"$0\" --password-fd 9 \"$1\""), 2);
-    EXPECT_TRUE(p.readAllStandardError().startsWith("kestrune-text: cannot read the password from descriptor 9: Bad file descriptor\n"));
+    EXPECT_EQ(run("exec \"$0\" \"$1\"").ExitCode, 1);  // the environment's wrong password
+    r = run("KESTRUNE_PASSWORD=user-pw exec \"$0\" \"$1\"");
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
+    r = run("exec \"$0\" --password-fd 9 \"$1\"");
+    EXPECT_EQ(r.ExitCode, 2);
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: cannot read the password from descriptor 9: Bad file descriptor\n"));
 }
 
 TEST_F(KestruneText, CommandLineErrorsAndHelp) {
@@ -284,35 +273,35 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
         {{"--format=hocr", "--no-bom", pdf}, "kestrune-text: option --no-bom applies to --format text only"},
     };
     for (const Case& c : cases) {
-        const Result r = Run(c.arguments);
-        EXPECT_EQ(r.exitCode, 2) << c.firstLine.constData();
-        EXPECT_EQ(r.err.split('\n').value(0), c.firstLine);
-        EXPECT_EQ(r.err.split('\n').value(1), "Try 'kestrune-text --help' for more information.");
+        const RunResult r = Run(c.arguments);
+        EXPECT_EQ(r.ExitCode, 2) << c.firstLine.constData();
+        EXPECT_EQ(r.Err.split('\n').value(0), c.firstLine);
+        EXPECT_EQ(r.Err.split('\n').value(1), "Try 'kestrune-text --help' for more information.");
     }
     EXPECT_EQ(Entries(), QStringList{"a.pdf"});
 
     // Options that take a value, in their other spellings; --timeout takes decimals.
     for (const QStringList& accepted : {QStringList{"-j3", "--timeout=0.25", "-qf1"}, QStringList{"--jobs", "1", "-l1"}}) {
-        const Result r = Run(accepted + QStringList{"--output=-", pdf});
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-        EXPECT_EQ(r.out, "\xEF\xBB\xBF" "A\r\n");
+        const RunResult r = Run(accepted + QStringList{"--output=-", pdf});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+        EXPECT_EQ(r.Out, "\xEF\xBB\xBF" "A\r\n");
     }
 
-    const Result help = Run({"--help"});
-    EXPECT_EQ(help.exitCode, 0);
+    const RunResult help = Run({"--help"});
+    EXPECT_EQ(help.ExitCode, 0);
     for (const char* word : {"Usage: kestrune-text", "-o, --output <PATH>", "standard output", "--password", "-q",
                              "Exit status"})
-        EXPECT_TRUE(help.out.contains(word)) << word;
+        EXPECT_TRUE(help.Out.contains(word)) << word;
 
-    const Result version = Run({"--version", pdf});
-    EXPECT_EQ(version.exitCode, 0);
-    EXPECT_EQ(version.out, "kestrune-text " KESTRUNE_VERSION "\n");
+    const RunResult version = Run({"--version", pdf});
+    EXPECT_EQ(version.ExitCode, 0);
+    EXPECT_EQ(version.Out, "kestrune-text " KESTRUNE_VERSION "\n");
     EXPECT_EQ(Entries(), QStringList{"a.pdf"});
 
     // After "--", an argument that looks like an option is a file.
-    const Result dashed = Run({"--", "-q"});
-    EXPECT_EQ(dashed.exitCode, 1);
-    EXPECT_EQ(dashed.err, "kestrune-text: -q: No such file\n");
+    const RunResult dashed = Run({"--", "-q"});
+    EXPECT_EQ(dashed.ExitCode, 1);
+    EXPECT_EQ(dashed.Err, "kestrune-text: -q: No such file\n");
 }
 
 // -f and -l choose pages: their bytes are exactly those of the whole run, the
@@ -321,7 +310,7 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
 TEST_F(KestruneText, PageRange) {
     const QList<QByteArray> pageBytes = {"First page\r\n", "\r\n", "Third\r\nwith two lines\r\n", "4\r\n"};
     const QString pdf = Write("a.pdf", SimpleTextPdf({{"First page"}, {}, {"Third", "with two lines"}, {"4"}}));
-    ASSERT_EQ(Run({pdf}).exitCode, 0);
+    ASSERT_EQ(Run({pdf}).ExitCode, 0);
     ASSERT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBF" + pageBytes.join());
     const auto pages = [&](int first, int last) {
         return "\xEF\xBB\xBF" + pageBytes.mid(first - 1, last - first + 1).join();
@@ -339,38 +328,38 @@ TEST_F(KestruneText, PageRange) {
         {{"--first-page", "1", "--last-page", "4"}, pages(1, 4)},
     };
     for (const Case& c : cases) {
-        const Result r = Run(c.range + QStringList{"-o", Path("range.txt"), pdf});
-        EXPECT_EQ(r.exitCode, 0) << c.range.join(' ').toStdString() << r.err.toStdString();
+        const RunResult r = Run(c.range + QStringList{"-o", Path("range.txt"), pdf});
+        EXPECT_EQ(r.ExitCode, 0) << c.range.join(' ').toStdString() << r.Err.toStdString();
         EXPECT_EQ(ReadAll(Path("range.txt")), c.bytes) << c.range.join(' ').toStdString();
     }
 
     ASSERT_TRUE(QFile::remove(Path("range.txt")));
-    const Result beyond = Run({"-f", "5", pdf, "-o", Path("range.txt")});
-    EXPECT_EQ(beyond.exitCode, 1);
-    EXPECT_EQ(beyond.err, "kestrune-text: " + pdf.toUtf8() + ": no page in the range 5 to the end; the document has 4 pages\n");
-    const Result reversed = Run({"-f", "3", "-l", "2", pdf, "-o", "-"});
-    EXPECT_EQ(reversed.exitCode, 1);
-    EXPECT_EQ(reversed.err, "kestrune-text: " + pdf.toUtf8() + ": no page in the range 3 to 2; the document has 4 pages\n");
-    EXPECT_EQ(reversed.out, "");
+    const RunResult beyond = Run({"-f", "5", pdf, "-o", Path("range.txt")});
+    EXPECT_EQ(beyond.ExitCode, 1);
+    EXPECT_EQ(beyond.Err, "kestrune-text: " + pdf.toUtf8() + ": no page in the range 5 to the end; the document has 4 pages\n");
+    const RunResult reversed = Run({"-f", "3", "-l", "2", pdf, "-o", "-"});
+    EXPECT_EQ(reversed.ExitCode, 1);
+    EXPECT_EQ(reversed.Err, "kestrune-text: " + pdf.toUtf8() + ": no page in the range 3 to 2; the document has 4 pages\n");
+    EXPECT_EQ(reversed.Out, "");
     EXPECT_EQ(Entries(), (QStringList{"a.pdf", "a.txt"}));
 }
 
 // "-" reads the PDF from standard input; its text goes to standard output, or to -o.
 TEST_F(KestruneText, StandardInput) {
     const QByteArray pdf = SimpleTextPdf({{"Hello", "World"}, {}});
-    const Result r = Run({"-"}, pdf);
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
-    EXPECT_EQ(r.out, TwoPagesText);
+    const RunResult r = Run({"-"}, pdf);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, TwoPagesText);
     EXPECT_EQ(Entries(), QStringList{});
 
-    EXPECT_EQ(Run({"-f", "2", "-o", Path("in.txt"), "-"}, pdf).out, "");
+    EXPECT_EQ(Run({"-f", "2", "-o", Path("in.txt"), "-"}, pdf).Out, "");
     EXPECT_EQ(ReadAll(Path("in.txt")), "\xEF\xBB\xBF\r\n");
 
     for (const QByteArray& bad : {QByteArray(), QByteArray("not a PDF")}) {
-        const Result failed = Run({"-"}, bad);
-        EXPECT_EQ(failed.exitCode, 1);
-        EXPECT_EQ(failed.err, "kestrune-text: -: File not in PDF format or corrupted\n");
-        EXPECT_EQ(failed.out, "");
+        const RunResult failed = Run({"-"}, bad);
+        EXPECT_EQ(failed.ExitCode, 1);
+        EXPECT_EQ(failed.Err, "kestrune-text: -: File not in PDF format or corrupted\n");
+        EXPECT_EQ(failed.Out, "");
     }
 }
 
@@ -395,7 +384,7 @@ TEST_F(KestruneText, TargetsThatAreNotRegularFiles) {
     ASSERT_EQ(::mkfifo(fifo.toLocal8Bit().constData(), 0600), 0);
     const int fifoEnd = ::open(fifo.toLocal8Bit().constData(), O_RDWR | O_NONBLOCK);
     ASSERT_GE(fifoEnd, 0);
-    EXPECT_EQ(Run({"-o", fifo, pdf}).exitCode, 0);
+    EXPECT_EQ(Run({"-o", fifo, pdf}).ExitCode, 0);
     EXPECT_EQ(readAvailable(fifoEnd), TwoPagesText);
     ::close(fifoEnd);
     EXPECT_EQ(kind(fifo), S_IFIFO);
@@ -409,7 +398,7 @@ TEST_F(KestruneText, TargetsThatAreNotRegularFiles) {
     std::strcpy(address.sun_path, socketPath.toLocal8Bit().constData());
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
     ASSERT_EQ(::listen(listener, 1), 0);
-    EXPECT_EQ(Run({"-o", socketPath, pdf}).exitCode, 0);
+    EXPECT_EQ(Run({"-o", socketPath, pdf}).ExitCode, 0);
     const int connection = ::accept(listener, nullptr, nullptr);
     ASSERT_GE(connection, 0);
     EXPECT_EQ(readAvailable(connection), TwoPagesText);
@@ -417,10 +406,10 @@ TEST_F(KestruneText, TargetsThatAreNotRegularFiles) {
     ::close(listener);
     EXPECT_EQ(kind(socketPath), S_IFSOCK);
 
-    const Result toStdout = Run({"-o", "/dev/stdout", pdf});
-    EXPECT_EQ(toStdout.exitCode, 0);
-    EXPECT_EQ(toStdout.out, TwoPagesText);
-    EXPECT_EQ(Run({"-o", "/dev/null", pdf}).exitCode, 0);
+    const RunResult toStdout = Run({"-o", "/dev/stdout", pdf});
+    EXPECT_EQ(toStdout.ExitCode, 0);
+    EXPECT_EQ(toStdout.Out, TwoPagesText);
+    EXPECT_EQ(Run({"-o", "/dev/null", pdf}).ExitCode, 0);
     EXPECT_EQ(kind("/dev/null"), S_IFCHR);
     EXPECT_EQ(Entries(), QStringList{"a.pdf"});
 }
@@ -435,10 +424,10 @@ TEST_F(KestruneText, AFullDeviceNamesTheCause) {
         if (::geteuid() == 0) GTEST_SKIP() << "no device node can be made here";
         full = "/dev/full";  // not replaceable without root
     }
-    const Result r = Run({"-o", full, pdf});
-    if (r.err.contains("Permission denied")) GTEST_SKIP() << "devices cannot be opened here";
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: " + pdf.toUtf8() + ": Cannot write file \"" + full.toUtf8() +
+    const RunResult r = Run({"-o", full, pdf});
+    if (r.Err.contains("Permission denied")) GTEST_SKIP() << "devices cannot be opened here";
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: " + pdf.toUtf8() + ": Cannot write file \"" + full.toUtf8() +
                          "\". No space left on device\n");
     struct stat s {};
     ASSERT_EQ(::stat(full.toLocal8Bit().constData(), &s), 0);
@@ -517,9 +506,9 @@ TEST_F(KestruneText, ManualAndHelpNameTheSameOptions) {
     };
 
     // --help: the lines of its option list that begin with an option.
-    const Result help = Run({"--help"});
+    const RunResult help = Run({"--help"});
     QStringList helpLines;
-    const QStringList allHelp = QString::fromUtf8(help.out).split('\n');
+    const QStringList allHelp = QString::fromUtf8(help.Out).split('\n');
     for (qsizetype i = allHelp.indexOf("Options:") + 1; i < allHelp.size() && !allHelp[i].isEmpty(); ++i)
         if (allHelp[i].startsWith("  -")) helpLines << allHelp[i].section("  ", 1, 1);  // before the description
 
@@ -536,11 +525,9 @@ TEST_F(KestruneText, ManualAndHelpNameTheSameOptions) {
 
     const QString groff = QStandardPaths::findExecutable("groff");
     if (groff.isEmpty()) GTEST_SKIP() << "groff is not installed";
-    QProcess render;
-    render.start(groff, {"-man", "-Tutf8", "-ww", "-z", KESTRUNE_MANUAL});
-    ASSERT_TRUE(render.waitForFinished(60000));
-    EXPECT_EQ(render.exitCode(), 0);
-    EXPECT_EQ(render.readAllStandardError(), "");
+    const RunResult render = RunProgram(groff, {"-man", "-Tutf8", "-ww", "-z", KESTRUNE_MANUAL});
+    EXPECT_EQ(render.ExitCode, 0);
+    EXPECT_EQ(render.Err, "");
 }
 
 // Progress page by page when standard error is a terminal (given here by
@@ -550,11 +537,10 @@ TEST_F(KestruneText, ProgressOnATerminal) {
     if (script.isEmpty()) GTEST_SKIP() << "script(1) is not installed";
     const QString pdf = Write("a.pdf", SimpleTextPdf({{"One"}, {"Two"}}));
     const auto onTerminal = [&](const QString& options) {
-        QProcess p;
-        p.start(script, {"-qec", QStringLiteral("'%1' %2 '%3'").arg(KESTRUNE_TEXT_PROGRAM, options, pdf), "/dev/null"});
-        EXPECT_TRUE(p.waitForFinished(60000));
-        EXPECT_EQ(p.exitCode(), 0);
-        return p.readAllStandardOutput();
+        const RunResult r =
+            RunProgram(script, {"-qec", QStringLiteral("'%1' %2 '%3'").arg(KESTRUNE_TEXT_PROGRAM, options, pdf), "/dev/null"});
+        EXPECT_EQ(r.ExitCode, 0);
+        return r.Out;
     };
     const QByteArray shown = onTerminal("");
     EXPECT_TRUE(shown.contains(pdf.toUtf8() + ": page 1 of 2")) << shown.toStdString();
@@ -568,10 +554,10 @@ TEST_F(KestruneText, ProgressOnATerminal) {
 // (A folder argument stands for the PDF files below it: see test_batches.)
 TEST_F(KestruneText, APageThatCannotBeOpenedFailsTheFile) {
     const QString gap = Write("gap.pdf", testing_support::MissingSecondPagePdf());
-    const Result r = Run({gap});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: " + gap.toUtf8() + ": Cannot open page 2\n");
-    EXPECT_EQ(r.out, "");
+    const RunResult r = Run({gap});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: " + gap.toUtf8() + ": Cannot open page 2\n");
+    EXPECT_EQ(r.Out, "");
     EXPECT_EQ(Entries(), QStringList{"gap.pdf"});
 }
 
@@ -609,18 +595,18 @@ TEST_F(KestruneText, WordFormatsStreamLikeTheText) {
         SCOPED_TRACE(f.Name);
         TPageFormat format;
         format.Format = f.Format;
-        const Result whole = Run({"--format", f.Name, pdf});
-        EXPECT_EQ(whole.exitCode, 0) << whole.err.toStdString();
+        const RunResult whole = Run({"--format", f.Name, pdf});
+        EXPECT_EQ(whole.ExitCode, 0) << whole.Err.toStdString();
         EXPECT_EQ(ReadAll(Path(f.File)), FormatBytes(document, format, "fix.pdf", 1, pages));
         EXPECT_FALSE(QFile::exists(Path("fix.txt")));
 
-        const Result shared = Run({"--format", f.Name, "-j", "3", "-f", "2", "-l", "6", "-o", "-", pdf});
-        EXPECT_EQ(shared.exitCode, 0) << shared.err.toStdString();
-        EXPECT_EQ(shared.out, FormatBytes(document, format, "fix.pdf", 2, 6));
+        const RunResult shared = Run({"--format", f.Name, "-j", "3", "-f", "2", "-l", "6", "-o", "-", pdf});
+        EXPECT_EQ(shared.ExitCode, 0) << shared.Err.toStdString();
+        EXPECT_EQ(shared.Out, FormatBytes(document, format, "fix.pdf", 2, 6));
     }
-    const Result fromStdin = Run({"--format", "hocr", "-"}, document);
-    EXPECT_EQ(fromStdin.exitCode, 0);
-    EXPECT_TRUE(fromStdin.out.contains("<title>standard input</title>"));
+    const RunResult fromStdin = Run({"--format", "hocr", "-"}, document);
+    EXPECT_EQ(fromStdin.ExitCode, 0);
+    EXPECT_TRUE(fromStdin.Out.contains("<title>standard input</title>"));
 }
 
 // --layout, --eol and --bom shape the text; without them the bytes stay the window's.
@@ -645,12 +631,12 @@ TEST_F(KestruneText, TextLineEndsByteOrderMarkAndLayout) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Options.join(' ').toStdString());
-        const Result r = Run(c.Options + QStringList{"-j", "2", pdf});
-        EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+        const RunResult r = Run(c.Options + QStringList{"-j", "2", pdf});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
         EXPECT_EQ(ReadAll(Path("fix.txt")), c.Bytes);
     }
     // The layout text: each page's lines, then a form feed.
-    const QByteArray layout = Run({"--layout", "--no-bom", "--eol", "lf", "-o", "-", "-l", "2", pdf}).out;
+    const QByteArray layout = Run({"--layout", "--no-bom", "--eol", "lf", "-o", "-", "-l", "2", pdf}).Out;
     EXPECT_EQ(layout.count('\f'), 2);
     EXPECT_TRUE(layout.startsWith("alpha beta gamma") && layout.contains("one two three\n")) << layout.constData();
 }
@@ -660,13 +646,13 @@ TEST_F(KestruneText, WordFormatsInBatches) {
     Write("in/a.pdf", testing_support::LayoutFixturePdf());
     Write("in/sub/b.pdf", SimpleTextPdf({{"B"}}));
     const QStringList arguments{"-q", "--format", "tsv", "--update", "--output-dir", "out", "in"};
-    const Result first = Run(arguments);
-    EXPECT_EQ(first.exitCode, 0) << first.err.toStdString();
+    const RunResult first = Run(arguments);
+    EXPECT_EQ(first.ExitCode, 0) << first.Err.toStdString();
     EXPECT_TRUE(ReadAll(Path("out/a.tsv")).startsWith(TsvHeader()));
     EXPECT_TRUE(ReadAll(Path("out/sub/b.tsv")).endsWith("\t100\tB\n"));
     EXPECT_FALSE(QFile::exists(Path("out/a.txt")));
     // Up to date now: nothing is converted again, and the report says so.
-    const Result second = Run(arguments + QStringList{"--report", "report.jsonl"});
-    EXPECT_EQ(second.exitCode, 0);
+    const RunResult second = Run(arguments + QStringList{"--report", "report.jsonl"});
+    EXPECT_EQ(second.ExitCode, 0);
     EXPECT_EQ(ReadAll(Path("report.jsonl")).count("\"status\":\"skipped\""), 2);
 }

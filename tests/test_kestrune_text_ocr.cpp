@@ -5,11 +5,11 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <kestrune/PageRecognizer.h>
 #include "support/PdfBuilder.h"
+#include "support/ProgramRun.h"
 #include "support/ScannedPdf.h"
 #include "support/TestHelpers.h"
 
@@ -18,10 +18,7 @@ using namespace testing_support;
 
 namespace {
 
-struct Result {
-    int ExitCode = -1;
-    QByteArray Err;
-};
+using Result = RunResult;
 
 constexpr char Bom[] = "\xEF\xBB\xBF";
 const QStringList kScannedWords = {"The quick brown fox"};
@@ -31,13 +28,8 @@ protected:
     QString Path(const QString& Name) const { return FDir.filePath(Name); }
 
     Result Run(const QStringList& Arguments, const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) {
-        QProcess p;
-        p.setWorkingDirectory(FDir.path());
-        p.setProcessEnvironment(Environment);
-        p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments);
-        EXPECT_TRUE(p.waitForFinished(120000));
-        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-        return {p.exitCode(), p.readAllStandardError()};
+        return RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments,
+                          {.WorkingDirectory = FDir.path(), .Environment = Environment});
     }
 
     // The report's one line as an object.

@@ -18,20 +18,19 @@
 #include <unistd.h>
 
 #include "support/PdfBuilder.h"
+#include "support/ProgramRun.h"
 #include "support/TestHelpers.h"
 
+using testing_support::ProgramRun;
 using testing_support::ReadAll;
+using testing_support::RunOptions;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 using testing_support::SimpleTextPdf;
 using testing_support::SlowTextPdf;
 using testing_support::WriteFile;
 
 namespace {
-
-struct Result {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
 
 QByteArray TextOf(const QByteArray& Word) { return "\xEF\xBB\xBF" + Word + "\r\n"; }
 
@@ -41,15 +40,12 @@ protected:
     QByteArray Bytes(const QByteArray& Name) const { return QFile::encodeName(FDir.path()) + '/' + Name; }
     QString Write(const QString& Name, const QByteArray& Content) const { return WriteFile(Path(Name), Content); }
 
-    Result Run(const QStringList& Arguments, const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) {
-        QProcess p;
-        p.setWorkingDirectory(FDir.path());
-        p.setProcessEnvironment(Environment);
-        p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(60000));
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-                p.readAllStandardError()};
+    // kestrune-text in the test's folder.
+    RunOptions Here(const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) const {
+        return {.WorkingDirectory = FDir.path(), .Environment = Environment};
+    }
+    RunResult Run(const QStringList& Arguments, const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) {
+        return RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments, Here(Environment));
     }
 
     // Every file and link below the folder with its content (a link: "-> target").
@@ -88,10 +84,10 @@ TEST_F(OutputSafety, OutputsThatHitInputsAreRefusedWithNothingTouched) {
     };
     const auto before = Snapshot();
     for (const Case& c : cases) {
-        const Result r = Run(c.arguments);
-        EXPECT_EQ(r.exitCode, 2) << c.line.data();
-        EXPECT_EQ(r.err, "kestrune-text: " + c.line + "\n");
-        EXPECT_TRUE(r.out.isEmpty());
+        const RunResult r = Run(c.arguments);
+        EXPECT_EQ(r.ExitCode, 2) << c.line.data();
+        EXPECT_EQ(r.Err, "kestrune-text: " + c.line + "\n");
+        EXPECT_TRUE(r.Out.isEmpty());
         EXPECT_EQ(Snapshot(), before) << c.line.data();
     }
 }
@@ -101,9 +97,9 @@ TEST_F(OutputSafety, OutputsThatHitInputsAreRefusedWithNothingTouched) {
 TEST_F(OutputSafety, TwoInputsWithOneTextFile) {
     Write("y2023/report.pdf", SimpleTextPdf({{"2023"}}));
     Write("y2024/report.pdf", SimpleTextPdf({{"2024"}}));
-    Result r = Run({"-q", "-j", "2", "--output-dir", "text", "y2023", "y2024"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: y2024/report.pdf: its text file text/report.txt is the text file of "
+    RunResult r = Run({"-q", "-j", "2", "--output-dir", "text", "y2023", "y2024"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: y2024/report.pdf: its text file text/report.txt is the text file of "
                      "y2023/report.pdf; nothing written\n");
     EXPECT_EQ(ReadAll(Path("text/report.txt")), TextOf("2023"));
 
@@ -111,9 +107,9 @@ TEST_F(OutputSafety, TwoInputsWithOneTextFile) {
     Write("same/a.PDF", SimpleTextPdf({{"upper"}}));
     Write("same/a.pdF", SimpleTextPdf({{"mixed"}}));
     r = Run({"-q", "same"});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.ExitCode, 1);
     const QByteArray shared = ": its text file same/a.txt is the text file of same/a.PDF; nothing written\n";
-    EXPECT_EQ(r.err, "kestrune-text: same/a.pdF" + shared + "kestrune-text: same/a.pdf" + shared);
+    EXPECT_EQ(r.Err, "kestrune-text: same/a.pdF" + shared + "kestrune-text: same/a.pdf" + shared);
     EXPECT_EQ(ReadAll(Path("same/a.txt")), TextOf("upper"));
 
     // A PDF named like a text file, given before the PDF whose text file it would be.
@@ -121,9 +117,9 @@ TEST_F(OutputSafety, TwoInputsWithOneTextFile) {
     Write("x.txt", pdf);
     Write("x.pdf", SimpleTextPdf({{"X"}}));
     r = Run({"-q", "x.txt", "x.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.ExitCode, 1);
     const QByteArray isInput = ": its text file x.txt is the input x.txt; nothing written\n";
-    EXPECT_EQ(r.err, "kestrune-text: x.txt" + isInput + "kestrune-text: x.pdf" + isInput);
+    EXPECT_EQ(r.Err, "kestrune-text: x.txt" + isInput + "kestrune-text: x.pdf" + isInput);
     EXPECT_EQ(ReadAll(Path("x.txt")), pdf);
 }
 
@@ -146,32 +142,32 @@ TEST_F(OutputSafety, LinksAreNeverWrittenThrough) {
     ASSERT_TRUE(QFile::link(Path("nowhere"), Path("dangling")));
     ASSERT_TRUE(QFile::link("/dev/null", Path("null-link")));
 
-    Result r = Run({"-q", "shared/a.pdf", "shared/b.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: shared/a.pdf: Cannot create file \"shared/a.txt\". It is a symbolic link, which "
+    RunResult r = Run({"-q", "shared/a.pdf", "shared/b.pdf"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: shared/a.pdf: Cannot create file \"shared/a.txt\". It is a symbolic link, which "
                      "is not followed\n");
     EXPECT_EQ(ReadAll(Path("shared/b.txt")), TextOf("B"));
 
     r = Run({"-q", "--output-dir", "out", "in"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: in/sub/c.pdf: Cannot create file \"out/sub/c.txt\". A symbolic link lies on its "
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: in/sub/c.pdf: Cannot create file \"out/sub/c.txt\". A symbolic link lies on its "
                      "path, which is not followed\n");
     EXPECT_EQ(ReadAll(Path("out/d.txt")), TextOf("D"));
     EXPECT_TRUE(QDir(Path("elsewhere")).isEmpty());
 
     r = Run({"-q", "--report", "linked-report", "shared/b.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: Cannot create file \"linked-report\". It is a symbolic link, which is not followed\n");
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: Cannot create file \"linked-report\". It is a symbolic link, which is not followed\n");
 
     // -o: a link to a regular file or to nothing is refused; one to a device is written into.
     for (const char* link : {"dangling", "linked-report"}) {
         r = Run({"-q", "-o", link, "shared/b.pdf"});
-        EXPECT_EQ(r.exitCode, 1) << link;
-        EXPECT_TRUE(r.err.endsWith("It is a symbolic link, which is not followed\n")) << r.err.data();
+        EXPECT_EQ(r.ExitCode, 1) << link;
+        EXPECT_TRUE(r.Err.endsWith("It is a symbolic link, which is not followed\n")) << r.Err.data();
     }
     EXPECT_FALSE(QFile::exists(Path("nowhere")));
     r = Run({"-q", "-o", "null-link", "shared/b.pdf"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.data();
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
 
     EXPECT_EQ(ReadAll(Path("victim")), "precious");
     EXPECT_TRUE(QFileInfo(Path("shared/a.txt")).isSymLink());
@@ -196,11 +192,11 @@ TEST_F(OutputSafety, NamesAreBytes) {
     Write("docs/.hidden.pdf", SimpleTextPdf({{"Hidden"}}));
     ASSERT_TRUE(QFile::link(Path("nowhere.pdf"), Path("docs/broken.pdf")));
 
-    Result r = Run({"--output-dir", "text", "--report", "report.jsonl", "docs"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.startsWith("kestrune-text: docs/broken.pdf: No such file\n"
+    RunResult r = Run({"--output-dir", "text", "--report", "report.jsonl", "docs"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: docs/broken.pdf: No such file\n"
                                  "kestrune-text: 3 converted, 0 skipped, 1 failed, 3 pages in "))
-        << r.err.data();
+        << r.Err.data();
     EXPECT_EQ(ReadAll(QFile::decodeName(Bytes("text/caf\xE9/r\xE9sum\xE9.txt"))), QByteArray());  // Qt cannot name it
     struct stat status {};
     EXPECT_EQ(::stat(Bytes("text/caf\xE9/r\xE9sum\xE9.txt").constData(), &status), 0);
@@ -217,13 +213,13 @@ TEST_F(OutputSafety, NamesAreBytes) {
     list.write("docs/caf\xE9/r\xE9sum\xE9.pdf\n");
     list.close();
     r = Run({"-q", "--files-from", "list", "-o", "-"});
-    EXPECT_EQ(r.exitCode, 2);  // -o takes no list
+    EXPECT_EQ(r.ExitCode, 2);  // -o takes no list
     r = Run({"-q", "--files-from", "list"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.toStdString();
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
     EXPECT_EQ(::stat(Bytes("docs/caf\xE9/r\xE9sum\xE9.txt").constData(), &status), 0);
     r = Run({"-q", "--skip-hidden", "docs"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: docs/broken.pdf: No such file\n");
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: docs/broken.pdf: No such file\n");
     EXPECT_FALSE(QFile::exists(Path("docs/.hidden.txt")));
 }
 
@@ -237,8 +233,8 @@ TEST_F(OutputSafety, AReplacedFileKeepsItsModeAndOwner) {
     if (root) {
         ASSERT_EQ(::chown(name.constData(), 1234, 5678), 0);
     }
-    const Result r = Run({"-q", "a.pdf"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.data();
+    const RunResult r = Run({"-q", "a.pdf"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
     EXPECT_EQ(ReadAll(text), TextOf("A"));
     struct stat status {};
     ASSERT_EQ(::stat(name.constData(), &status), 0);
@@ -267,21 +263,19 @@ TEST_F(OutputSafety, SignalsLeaveNoTemporaryFile) {
     const QStringList arguments{"-q", "-j", "2", "--update", "--output-dir", "out", "in"};
 
     for (const int signal : {SIGTERM, SIGKILL}) {
-        QProcess p;
-        p.setWorkingDirectory(FDir.path());
-        p.setProcessEnvironment(environment);
-        p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), arguments);
-        ASSERT_TRUE(p.waitForStarted());
+        ProgramRun p(QStringLiteral(KESTRUNE_TEXT_PROGRAM), arguments, Here(environment));
+        ASSERT_TRUE(p.Started());
         // Until a named temporary file shows that pages are being written.
         for (int i = 0; i < 3000 && Temporaries(Path("out")).isEmpty(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(2));
         ASSERT_FALSE(Temporaries(Path("out")).isEmpty()) << "no named temporary file";
-        ::kill(pid_t(p.processId()), signal);
-        ASSERT_TRUE(p.waitForFinished(30000));
+        ::kill(p.Pid(), signal);
+        const RunResult stopped = p.Finish();
+        ASSERT_TRUE(p.Ended());
         if (signal == SIGTERM) {  // the handled signal
-            EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-            EXPECT_EQ(p.exitCode(), 128 + SIGTERM);
-            EXPECT_EQ(p.readAllStandardError(), "kestrune-text: stopped by signal SIGTERM (Terminated)\n");
+            EXPECT_EQ(stopped.ExitStatus, QProcess::NormalExit);
+            EXPECT_EQ(stopped.ExitCode, 128 + SIGTERM);
+            EXPECT_EQ(stopped.Err, "kestrune-text: stopped by signal SIGTERM (Terminated)\n");
             EXPECT_EQ(Temporaries(Path("out")), QStringList());
         } else {  // SIGKILL cannot be handled
             EXPECT_FALSE(Temporaries(Path("out")).isEmpty());  // what the next run must clear
@@ -293,8 +287,8 @@ TEST_F(OutputSafety, SignalsLeaveNoTemporaryFile) {
     Write("out/" + QString::fromUtf8(live), "live");
     Write("out/other.tmp", "not ours");
 
-    const Result r = Run(arguments, environment);
-    EXPECT_EQ(r.exitCode, 0) << r.err.data();
+    const RunResult r = Run(arguments, environment);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
     EXPECT_EQ(QDir(Path("out")).entryList({"*.txt"}, QDir::Files).size(), 4);
     EXPECT_EQ(Temporaries(Path("out")), (QStringList{QString::fromUtf8(live), "other.tmp"}));
 }
@@ -306,9 +300,9 @@ TEST_F(OutputSafety, MessagesQuoteNamesWithControlCharacters) {
     Write("evil\n kestrune-text: forged.pdf", "junk");
     Write("\x1B[31mred.pdf", "junk");
     ASSERT_TRUE(QFile::link(Path("loop.pdf"), Path("loop.pdf")));
-    const Result r = Run({"-q", "evil\n kestrune-text: forged.pdf", "\x1B[31mred.pdf", "loop.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: 'evil\\n kestrune-text: forged.pdf': File not in PDF format or corrupted\n"
+    const RunResult r = Run({"-q", "evil\n kestrune-text: forged.pdf", "\x1B[31mred.pdf", "loop.pdf"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: 'evil\\n kestrune-text: forged.pdf': File not in PDF format or corrupted\n"
                      "kestrune-text: '\\x1b[31mred.pdf': File not in PDF format or corrupted\n"
                      "kestrune-text: loop.pdf: Too many levels of symbolic links\n");
 }

@@ -18,23 +18,20 @@
 
 #include "app/WorkerPool.h"
 #include "support/PdfBuilder.h"
+#include "support/ProgramRun.h"
 #include "support/TestHelpers.h"
 
 using namespace kestrune;
 using testing_support::PdfBuilder;
+using testing_support::ProgramRun;
 using testing_support::ReadAll;
+using testing_support::RunProgram;
+using testing_support::RunResult;
 using testing_support::SimpleTextPdf;
 using testing_support::VariedTextPdf;
 using testing_support::WriteFile;
 
 namespace {
-
-struct Result {
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-    qint64 milliseconds = 0;
-};
 
 QByteArray TextOf(const QByteArray& Word) { return "\xEF\xBB\xBF" + Word + "\r\n"; }
 
@@ -59,22 +56,14 @@ protected:
     QString Path(const QString& Name) const { return FDir.filePath(Name); }
     QString Write(const QString& Name, const QByteArray& Content) const { return WriteFile(Path(Name), Content); }
 
-    Result Run(const QString& Program, const QStringList& Arguments,
-               const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) {
-        QProcess p;
-        p.setWorkingDirectory(FDir.path());
-        p.setProcessEnvironment(Environment);
-        QElapsedTimer clock;
-        clock.start();
-        p.start(Program, Arguments);
-        p.closeWriteChannel();
-        EXPECT_TRUE(p.waitForFinished(120000));
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
-                p.readAllStandardError(), clock.elapsed()};
+    // Program, or kestrune-text, in the test's folder.
+    RunResult Run(const QString& Program, const QStringList& Arguments,
+                  const QProcessEnvironment& Environment = QProcessEnvironment::systemEnvironment()) {
+        return RunProgram(Program, Arguments, {.WorkingDirectory = FDir.path(), .Environment = Environment});
     }
-    Result Run(const QStringList& Arguments) { return Run(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments); }
+    RunResult Run(const QStringList& Arguments) { return Run(QStringLiteral(KESTRUNE_TEXT_PROGRAM), Arguments); }
     // Through the shell, for what QProcess cannot arrange (closed descriptors, limits, namespaces).
-    Result Shell(const QString& Script, const QStringList& Arguments) {
+    RunResult Shell(const QString& Script, const QStringList& Arguments) {
         return Run("sh", QStringList{"-c", Script, QStringLiteral(KESTRUNE_TEXT_PROGRAM)} + Arguments);
     }
 
@@ -90,26 +79,26 @@ TEST_F(RunLimits, StalledOutputsMeetTheTimeLimit) {
     Write("b.pdf", SimpleTextPdf({{"B"}}));
     ASSERT_EQ(::mkfifo(QFile::encodeName(Path("a.txt")).constData(), 0644), 0);
 
-    Result r = Run({"-q", "--timeout", "2", "a.pdf", "b.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: a.pdf: time limit reached (2 s)\n");
-    EXPECT_GE(r.milliseconds, 1900);
+    QElapsedTimer clock;
+    clock.start();
+    RunResult r = Run({"-q", "--timeout", "2", "a.pdf", "b.pdf"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: a.pdf: time limit reached (2 s)\n");
+    EXPECT_GE(clock.elapsed(), 1900);
     EXPECT_EQ(ReadAll(Path("b.txt")), TextOf("B"));
 
     // A reader that holds the FIFO open and never reads.
     const int reader = ::open(QFile::encodeName(Path("a.txt")).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
     r = Run({"-q", "--timeout", "2", "a.pdf", "b.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.err, "kestrune-text: a.pdf: time limit reached (2 s)\n");
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: a.pdf: time limit reached (2 s)\n");
 
     // A reader that goes away once the pipe is full: that document fails, the run goes on.
     char drain[1 << 16];
     while (::read(reader, drain, sizeof drain) > 0) {
     }
-    QProcess p;
-    p.setWorkingDirectory(FDir.path());
-    p.start(QStringLiteral(KESTRUNE_TEXT_PROGRAM), {"-q", "a.pdf", "b.pdf"});
+    ProgramRun p(QStringLiteral(KESTRUNE_TEXT_PROGRAM), {"-q", "a.pdf", "b.pdf"}, {.WorkingDirectory = FDir.path()});
     // Until the pipe is full: what it holds stops growing.
     for (int queued = 0, before = -1, i = 0; i < 600 && (queued == 0 || queued != before); ++i) {
         before = queued;
@@ -117,9 +106,10 @@ TEST_F(RunLimits, StalledOutputsMeetTheTimeLimit) {
         ::ioctl(reader, FIONREAD, &queued);
     }
     ::close(reader);
-    ASSERT_TRUE(p.waitForFinished(60000));
-    EXPECT_EQ(p.exitCode(), 1);
-    EXPECT_EQ(p.readAllStandardError(), "kestrune-text: a.pdf: Cannot write file \"a.txt\". Broken pipe\n");
+    r = p.Finish();
+    ASSERT_TRUE(p.Ended());
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: a.pdf: Cannot write file \"a.txt\". Broken pipe\n");
     EXPECT_EQ(ReadAll(Path("b.txt")), TextOf("B"));
 }
 
@@ -200,13 +190,13 @@ TEST_F(RunLimits, OptionValuesAtTheirLimits) {
         {{"--memory-limit", "1", "a.pdf"}, 2, "kestrune-text: option --memory-limit needs a number of MB from 16 to 16777216, not '1'\n"},
     };
     for (const Case& c : cases) {
-        const Result r = Run(c.arguments);
-        EXPECT_EQ(r.exitCode, c.exitCode) << c.arguments.join(' ').toStdString();
-        EXPECT_TRUE(r.err.startsWith(c.err)) << r.err.data();
+        const RunResult r = Run(c.arguments);
+        EXPECT_EQ(r.ExitCode, c.exitCode) << c.arguments.join(' ').toStdString();
+        EXPECT_TRUE(r.Err.startsWith(c.err)) << r.Err.data();
     }
-    const Result r = Run({"-j", "2147483647", "a.pdf"});
-    EXPECT_EQ(r.exitCode, 0);
-    EXPECT_TRUE(r.err.startsWith("kestrune-text: note: -j 2147483647 lowered to ")) << r.err.data();
+    const RunResult r = Run({"-j", "2147483647", "a.pdf"});
+    EXPECT_EQ(r.ExitCode, 0);
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: note: -j 2147483647 lowered to ")) << r.Err.data();
     EXPECT_EQ(ReadAll(Path("a.txt")), TextOf("A"));
 }
 
@@ -215,11 +205,11 @@ TEST_F(RunLimits, OptionValuesAtTheirLimits) {
 // constant; conversion_bench --jobs measures the time).
 TEST_F(RunLimits, ManyPagesInManyRanges) {
     Write("many.pdf", SharedPagesPdf(16));
-    const Result one = Run({"-j", "1", "-o", "-", "many.pdf"});
-    const Result two = Run({"-j", "2", "-o", "-", "many.pdf"});
-    EXPECT_EQ(one.exitCode, 0) << one.err.data();
-    EXPECT_EQ(one.out.size(), 3 + (1 << 16) * qsizetype(sizeof "Same\r\n" - 1));
-    EXPECT_TRUE(two.out == one.out);
+    const RunResult one = Run({"-j", "1", "-o", "-", "many.pdf"});
+    const RunResult two = Run({"-j", "2", "-o", "-", "many.pdf"});
+    EXPECT_EQ(one.ExitCode, 0) << one.Err.data();
+    EXPECT_EQ(one.Out.size(), 3 + (1 << 16) * qsizetype(sizeof "Same\r\n" - 1));
+    EXPECT_TRUE(two.Out == one.Out);
 }
 
 // A start that is refused is tried again; when later starts keep failing,
@@ -251,8 +241,8 @@ TEST_F(RunLimits, RefusedStartsAreRetried) {
 TEST_F(RunLimits, ClosedStandardDescriptors) {
     Write("a.pdf", SimpleTextPdf({{"A"}}));
     Write("broken.pdf", "junk");
-    const Result r = Shell("exec \"$0\" \"$@\" <&- >&- 2>&-", {"--report", "report.jsonl", "a.pdf", "broken.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
+    const RunResult r = Shell("exec \"$0\" \"$@\" <&- >&- 2>&-", {"--report", "report.jsonl", "a.pdf", "broken.pdf"});
+    EXPECT_EQ(r.ExitCode, 1);
     EXPECT_EQ(ReadAll(Path("a.txt")), TextOf("A"));
     // One line per input, in the order they ended, and nothing else.
     QList<QByteArray> lines = ReadAll(Path("report.jsonl")).trimmed().split('\n');
@@ -265,10 +255,10 @@ TEST_F(RunLimits, ClosedStandardDescriptors) {
 // Under a low open-file limit, -j is lowered with a note and every file converts.
 TEST_F(RunLimits, JobsWithinTheOpenFileLimit) {
     for (int i = 0; i < 30; ++i) Write(QStringLiteral("many/%1.pdf").arg(i), SimpleTextPdf({{"M"}}));
-    const Result r = Shell("ulimit -n 16 && exec \"$0\" \"$@\"", {"-j", "1000", "many"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.data();
-    EXPECT_TRUE(r.err.startsWith("kestrune-text: note: -j 1000 lowered to 1 ")) << r.err.data();
-    EXPECT_TRUE(r.err.contains("30 converted, 0 skipped, 0 failed")) << r.err.data();
+    const RunResult r = Shell("ulimit -n 16 && exec \"$0\" \"$@\"", {"-j", "1000", "many"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: note: -j 1000 lowered to 1 ")) << r.Err.data();
+    EXPECT_TRUE(r.Err.contains("30 converted, 0 skipped, 0 failed")) << r.Err.data();
 }
 
 // Without /proc the workers start from the program's own path, and standard
@@ -278,12 +268,12 @@ TEST_F(RunLimits, WithoutProc) {
     GTEST_SKIP() << "the leak checker needs /proc";
 #endif
     Write("a.pdf", SimpleTextPdf({{"A"}}));
-    if (Run("unshare", {"-m", "sh", "-c", "mount -t tmpfs none /proc"}).exitCode != 0)
+    if (Run("unshare", {"-m", "sh", "-c", "mount -t tmpfs none /proc"}).ExitCode != 0)
         GTEST_SKIP() << "no mount namespace here";
-    const Result r = Shell("unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\" \"$@\" < a.pdf' \"$0\" \"$@\"",
+    const RunResult r = Shell("unshare -m sh -c 'mount -t tmpfs none /proc && exec \"$0\" \"$@\" < a.pdf' \"$0\" \"$@\"",
                            {"-o", "-", "-"});
-    EXPECT_EQ(r.exitCode, 0) << r.err.data();
-    EXPECT_EQ(r.out, TextOf("A"));
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
+    EXPECT_EQ(r.Out, TextOf("A"));
 }
 
 // Standard input goes to a temporary file without a name, or where the file
@@ -291,7 +281,7 @@ TEST_F(RunLimits, WithoutProc) {
 TEST_F(RunLimits, StandardInputIsSpooledToAFile) {
     const QByteArray pdf = VariedTextPdf(30);
     Write("in.pdf", pdf);
-    const QByteArray expected = Run({"-o", "-", "in.pdf"}).out;
+    const QByteArray expected = Run({"-o", "-", "in.pdf"}).Out;
     QDir().mkpath(Path("tmp"));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("TMPDIR", Path("tmp"));
@@ -300,9 +290,9 @@ TEST_F(RunLimits, StandardInputIsSpooledToAFile) {
             environment.insert("LD_PRELOAD", KESTRUNE_NO_TMPFILE_SHIM);
             environment.insert("ASAN_OPTIONS", environment.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         }
-        const Result r = Run("sh", {"-c", "exec \"$0\" -j 2 - < in.pdf", KESTRUNE_TEXT_PROGRAM}, environment);
-        EXPECT_EQ(r.exitCode, 0) << r.err.data();
-        EXPECT_TRUE(r.out == expected) << shim;
+        const RunResult r = Run("sh", {"-c", "exec \"$0\" -j 2 - < in.pdf", KESTRUNE_TEXT_PROGRAM}, environment);
+        EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
+        EXPECT_TRUE(r.Out == expected) << shim;
         EXPECT_TRUE(QDir(Path("tmp")).isEmpty());
     }
 }
@@ -322,10 +312,10 @@ TEST_F(RunLimits, AMemoryLimitCostsOnlyItsDocument) {
     b.SetPageTree(catalog, pages, {b.AddTextPage(pages, font, content)});
     Write("hungry.pdf", b.Build(catalog));
     Write("small.pdf", SimpleTextPdf({{"Small"}}));
-    const Result r = Run({"-q", "--memory-limit", "100", "hungry.pdf", "small.pdf"});
-    EXPECT_EQ(r.exitCode, 1);
-    EXPECT_TRUE(r.err.startsWith("kestrune-text: hungry.pdf: its worker process was ended by signal ")) << r.err.data();
-    EXPECT_TRUE(r.err.endsWith(", perhaps at its memory limit (100 MiB)\n")) << r.err.data();
+    const RunResult r = Run({"-q", "--memory-limit", "100", "hungry.pdf", "small.pdf"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_TRUE(r.Err.startsWith("kestrune-text: hungry.pdf: its worker process was ended by signal ")) << r.Err.data();
+    EXPECT_TRUE(r.Err.endsWith(", perhaps at its memory limit (100 MiB)\n")) << r.Err.data();
     EXPECT_EQ(ReadAll(Path("small.txt")), TextOf("Small"));
 }
 
