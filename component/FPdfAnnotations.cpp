@@ -1,6 +1,8 @@
 // Annotations of the current page as plain records: count, read, change,
 // create and delete. Every engine annotation handle opened here is closed
 // before the operation returns, also when it raises.
+#include <functional>
+
 #include "component/AnnotationHandle.h"
 #include "component/EngineRecords.h"
 #include <kestrune/FPdf.h>
@@ -94,21 +96,26 @@ void WriteAnnotation(FPDF_ANNOTATION Annot, const TPdfAnnotation& Value) {
                 QStringLiteral("Cannot set author text"));
 }
 
-void ModifyAnnotation(FPDF_PAGE Page, int Index, const TPdfAnnotation& Value) {
+// Changing runs once the page is about to change: after the checks that
+// refuse an operation whole, before its first write.
+void ModifyAnnotation(FPDF_PAGE Page, int Index, const TPdfAnnotation& Value, const std::function<void()>& Changing) {
     CheckAnnotationIndex(Page, Index);
     const TAnnotationHandle annot(FPDFPage_GetAnnot(Page, Index));
     CheckResult(bool(annot), QStringLiteral("Cannot retrieve annotation"));
     // The subtype of an existing annotation is never changed.
     CheckResult(SubtypeFromEngine(FPDFAnnot_GetSubtype(annot.Get())) == Value.Subtype,
                 QStringLiteral("Incorrect annotation subtype"));
+    Changing();
     WriteAnnotation(annot.Get(), Value);
 }
 
-void AppendAnnotation(FPDF_PAGE Page, const TPdfAnnotation& Value) {
+void AppendAnnotation(FPDF_PAGE Page, const TPdfAnnotation& Value, const std::function<void()>& Changing) {
     const FPDF_ANNOTATION_SUBTYPE subtype = SubtypeToEngine(Value.Subtype);
     CheckResult(FPDFAnnot_IsSupportedSubtype(subtype) != 0, QStringLiteral("Unsupported annotation subtype"));
     const TAnnotationHandle annot(FPDFPage_CreateAnnot(Page, subtype));
     CheckResult(bool(annot), QStringLiteral("Cannot create annotation"));
+    // The new annotation stays on the page even when writing it fails.
+    Changing();
     WriteAnnotation(annot.Get(), Value);
 }
 
@@ -134,22 +141,31 @@ TPdfAnnotation TFPdf::GetAnnotation(int Index) {
     return result;
 }
 
+// The page's link records (FPdfNavigation.cpp) are retired by every change
+// that can free a link's engine memory or alter what its record holds. The
+// engine's link enumeration and the annotation subtype disagree on some
+// documents (a subtype written as a string is a link to the one, unknown to
+// the other), so a deletion or a write retires them whatever the subtype
+// reads; a creation only when it makes a link.
 void TFPdf::SetAnnotation(int Index, const TPdfAnnotation& Value) {
     const EngineLock lock;
     CheckPageActive();
-    ModifyAnnotation(FPage, Index, Value);
+    ModifyAnnotation(FPage, Index, Value, [this] { RetireLinkAnnotations(); });
 }
 
 void TFPdf::CreateAnnotation(const TPdfAnnotation& Annotation) {
     const EngineLock lock;
     CheckPageActive();
-    AppendAnnotation(FPage, Annotation);
+    AppendAnnotation(FPage, Annotation, [&] {
+        if (Annotation.Subtype == TPdfAnnotationSubtype::anLink) RetireLinkAnnotations();
+    });
 }
 
 void TFPdf::DeleteAnnotation(int Index) {
     const EngineLock lock;
     CheckPageActive();
     RemoveAnnotation(FPage, Index);
+    RetireLinkAnnotations();
 }
 
 }  // namespace kestrune

@@ -299,8 +299,7 @@ void TFPdf::ClosePage() {
         WithdrawPage();
         FPDF_ClosePage(FPage);
         FPage = nullptr;
-        FPageGeneration = 0;
-        FLinkAnnotations.clear();
+        RetireLinkAnnotations();
     }
 }
 

@@ -205,6 +205,16 @@ bool TFPdf::Owns(const TDestination& Destination) const {
 
 // ---- Link annotations and web links -------------------------------------------
 
+// Drops the page's link records and their generation: the next access reads
+// the links afresh under a new one, so that no record read before is owned
+// any more. On a change of the page's annotations an old record's handle may
+// point to a dictionary the engine has freed, and its values may be out of
+// date.
+void TFPdf::RetireLinkAnnotations() {
+    FLinkAnnotations.clear();
+    FPageGeneration = 0;
+}
+
 // An empty list is never kept as "read": a page without links is enumerated on
 // each access, which costs one engine call.
 const TLinkAnnotations& TFPdf::CachedLinkAnnotations() {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QStringList>
+#include <functional>
 
 #include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
@@ -345,6 +346,126 @@ TEST_F(Navigation, LinkAnnotationCacheLivesWithThePage) {
     EXPECT_EQ(Pdf.GetLinkAnnotationCount(), 5);
     Pdf.ReloadPage();
     EXPECT_EQ(Pdf.GetLinkAnnotationCount(), 4);
+}
+
+// ---- Link records after a change of the page's annotations ---------------------------
+
+namespace {
+
+// Page 1's annotations written straight into its /Annots array, with no
+// object of their own (as many producers write them): removing one from the
+// array frees its dictionary, which is what a link record's handle points to.
+// The last link names its subtype with a string: the engine's link
+// enumeration takes it for a link, its annotation subtype reads as unknown.
+// Indices 0 to 3: link (bottom 20), note, link (bottom 50), link (bottom 80).
+QByteArray DirectLinksPdf() {
+    NavigationDocument d(2);
+    return d.Build({{"Direct links"}, {"Target"}},
+                   "<< /Type /Annot /Subtype /Link /Rect [10 20 110 40] /Dest [" + Ref(d.Page[1]) + " /Fit] >> "
+                   "<< /Type /Annot /Subtype /Text /Rect [300 300 320 320] /Contents (note) >> "
+                   "<< /Type /Annot /Subtype /Link /Rect [10 50 110 70] /A << /S /URI /URI (https://example.com/a) >> >> "
+                   "<< /Type /Annot /Subtype (Link) /Rect [10 80 110 100] /A << /S /URI /URI (https://example.com/b) >> >>",
+                   {});
+}
+
+// The bottom edges of the current page's links, asked of the engine itself.
+QList<double> EngineLinkBottoms(TFPdf& Pdf) {
+    QList<double> bottoms;
+    int position = 0;
+    FPDF_LINK link = nullptr;
+    while (engine::FPDFLink_Enumerate(static_cast<FPDF_PAGE>(Pdf.GetPage()), &position, &link)) {
+        FS_RECTF rect{};
+        engine::FPDFLink_GetAnnotRect(link, &rect);
+        bottoms << rect.bottom;
+    }
+    return bottoms;
+}
+
+QList<double> RecordBottoms(const TLinkAnnotations& Links) {
+    QList<double> bottoms;
+    for (const TLinkAnnotation& link : Links) bottoms << link.Rectangle.Bottom;
+    return bottoms;
+}
+
+TLinkAnnotations ReadLinks(TFPdf& Pdf) {
+    TLinkAnnotations links;
+    for (int i = 0; i < Pdf.GetLinkAnnotationCount(); ++i) links << Pdf.GetLinkAnnotation(i);
+    return links;
+}
+
+TPdfAnnotation NewAnnotation(TPdfAnnotationSubtype Subtype, double Bottom) {
+    TPdfAnnotation value;
+    value.Subtype = Subtype;
+    value.Rectangle = TPdfRectangle{10, Bottom + 20, 110, Bottom};
+    return value;
+}
+
+}  // namespace
+
+// A change of the page's annotations through the component that can free or
+// move a link (any deletion, writing any annotation, creating a link) retires
+// the link records read before it: a kept record is no longer owned, so a
+// caller who checks before using its handle never reaches freed engine
+// memory, and the links are read afresh. A change refused before anything
+// was written, or creating an annotation of another subtype, leaves them be.
+TEST(NavigationLinkRecords, AnnotationChangesRetireTheLinksReadBefore) {
+    struct Case {
+        const char* What;
+        std::function<void(TFPdf&)> Change;
+        QList<double> Bottoms;  // of the page's links afterwards
+        bool KeptRecordsOwned;
+    };
+    const QList<Case> cases = {
+        {"deleting a link", [](TFPdf& p) { p.DeleteAnnotation(0); }, {50, 80}, false},
+        {"deleting the link of string subtype", [](TFPdf& p) { p.DeleteAnnotation(3); }, {20, 50}, false},
+        {"deleting a note", [](TFPdf& p) { p.DeleteAnnotation(1); }, {20, 50, 80}, false},
+        {"creating a link", [](TFPdf& p) { p.CreateAnnotation(NewAnnotation(TPdfAnnotationSubtype::anLink, 200)); },
+         {20, 50, 80, 200}, false},
+        {"writing a link",
+         [](TFPdf& p) {
+             TPdfAnnotation link = p.GetAnnotation(0);
+             link.Rectangle = TPdfRectangle{10, 170, 110, 150};
+             p.SetAnnotation(0, link);
+         },
+         {150, 50, 80}, false},
+        {"writing the link of string subtype",
+         [](TFPdf& p) { p.SetAnnotation(3, NewAnnotation(TPdfAnnotationSubtype::anUnknown, 250)); }, {20, 50, 250},
+         false},
+        {"creating a note", [](TFPdf& p) { p.CreateAnnotation(NewAnnotation(TPdfAnnotationSubtype::anText, 400)); },
+         {20, 50, 80}, true},
+        {"a deletion refused for its index",
+         [](TFPdf& p) { EXPECT_EQ(ErrorOf([&] { p.DeleteAnnotation(4); }), kIncorrectIndex); }, {20, 50, 80}, true},
+        {"a write refused for its subtype",
+         [](TFPdf& p) {
+             EXPECT_EQ(ErrorOf([&] { p.SetAnnotation(0, NewAnnotation(TPdfAnnotationSubtype::anText, 150)); }),
+                       QStringLiteral("Incorrect annotation subtype"));
+         },
+         {20, 50, 80}, true},
+    };
+    const QByteArray bytes = DirectLinksPdf();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.What);
+        TFPdf pdf;
+        pdf.SetPageNumber(1);
+        pdf.LoadDocument(bytes);
+        const TLinkAnnotations kept = ReadLinks(pdf);
+        ASSERT_EQ(RecordBottoms(kept), QList<double>({20, 50, 80}));
+
+        c.Change(pdf);
+        for (const TLinkAnnotation& link : kept) {
+            EXPECT_EQ(pdf.Owns(link), c.KeptRecordsOwned);
+            // As a caller would: the handle of a record still owned goes to the engine.
+            if (pdf.Owns(link)) {
+                FS_RECTF rect{};
+                EXPECT_TRUE(engine::FPDFLink_GetAnnotRect(static_cast<FPDF_LINK>(link.Handle), &rect));
+                EXPECT_FLOAT_EQ(rect.bottom, link.Rectangle.Bottom);
+            }
+        }
+        ASSERT_EQ(EngineLinkBottoms(pdf), c.Bottoms);
+        const TLinkAnnotations fresh = ReadLinks(pdf);
+        EXPECT_EQ(RecordBottoms(fresh), c.Bottoms);
+        for (const TLinkAnnotation& link : fresh) EXPECT_TRUE(pdf.Owns(link));
+    }
 }
 
 TEST_F(Navigation, LinkAndWebLinkGuards) {

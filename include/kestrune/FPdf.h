@@ -274,8 +274,9 @@ enum class TPdfAction { acUnsupported, acGoto, acGotoRemote, acUri, acLaunch };
 
 // One link annotation of the current page.
 struct TLinkAnnotation {
-    void* Handle = nullptr;                // the engine's link handle; valid while the page is open
-    quint64 Generation = 0;                // the page visit the handle belongs to (TFPdf::Owns)
+    void* Handle = nullptr;                // the engine's link handle; valid while TFPdf::Owns holds
+    quint64 Generation = 0;                // the page visit the handle belongs to, until its annotations change
+                                           // (TFPdf::Owns)
     TPdfRectangle Rectangle;               // in page space; all 0 when the engine gives none
     int PageNumber = 0;                    // page of the link's own destination; 0 when none
     TPdfAction Action = TPdfAction::acUnsupported;
@@ -788,14 +789,19 @@ public:
     // still holds open: an outline item or named destination of the open
     // document, a link of the current page visit. False for a record without
     // a handle, one kept past its document's close or its page's, one from
-    // another component, or one made by hand. Asks nothing of the engine;
-    // check it before passing a kept record's Handle to an entry point.
+    // another component, or one made by hand; for a link, also one kept past
+    // a change of the page's annotations through this component (any
+    // DeleteAnnotation or SetAnnotation, a CreateAnnotation of a link). Asks
+    // nothing of the engine; check it before passing a kept record's Handle
+    // to an entry point.
     bool Owns(const TBookmark& Bookmark) const;
     bool Owns(const TLinkAnnotation& Link) const;
     bool Owns(const TDestination& Destination) const;
 
     // The number of link annotations of the current page; read once per page
-    // visit. Raises when no page is open and the page's links are not read yet.
+    // visit, and again after a change of the page's annotations through this
+    // component (see Owns). Raises when no page is open and the page's links
+    // are not read yet.
     int GetLinkAnnotationCount();
     // A copy of link annotation Index (from 0); "Incorrect index" when out of range.
     TLinkAnnotation GetLinkAnnotation(int Index);
@@ -864,11 +870,14 @@ public:
     // Writes flags, the colours and attachment points marked present, rectangle
     // and texts to annotation Index; raises "Incorrect annotation subtype" when
     // Value's subtype differs, or the message of the engine setter that failed.
+    // Once past the checks it retires the page's link records (see Owns).
     void SetAnnotation(int Index, const TPdfAnnotation& Value);
     // Appends a new annotation to the current page, written as SetAnnotation
     // writes. Raises "Unsupported annotation subtype" or "Cannot create annotation".
+    // A new link retires the page's link records (see Owns).
     void CreateAnnotation(const TPdfAnnotation& Annotation);
     // Removes annotation Index; raises "Incorrect index" or "Cannot delete annotation".
+    // Retires the page's link records (see Owns).
     void DeleteAnnotation(int Index);
 
     // The number of annotations of the current page (form fields share their index).
@@ -992,6 +1001,7 @@ private:
     quint64 PageGeneration();
     TBookmarks ReadBookmarkList(FPDF_BOOKMARK Parent);
     const TLinkAnnotations& CachedLinkAnnotations();
+    void RetireLinkAnnotations();
     const TWebLinks& CachedWebLinks();
     void ReadDestination(FPDF_DEST Handle, const QString& Name, TDestination& Destination);
 
@@ -1009,7 +1019,8 @@ private:
     // Numbers stamped on the records that carry engine handles, so that a
     // record can be checked without the engine: given out once the open
     // document (or the current page visit) hands out its first record, unique
-    // in the process, and 0 again when the document (or page) closes.
+    // in the process, and 0 again when the document (or page) closes; the
+    // page's also when its annotations change (RetireLinkAnnotations).
     quint64 FDocumentGeneration = 0;
     quint64 FPageGeneration = 0;
     QString FFileName;
