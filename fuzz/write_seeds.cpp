@@ -1,7 +1,8 @@
 // Writes the fuzz target's seed corpus: small documents in the style of the
 // test fixtures, together touching every area the fuzz target walks (text in
 // several fonts and encodings, outlines, destinations and links, annotations,
-// form fields and a signature, images, compressed and encrypted streams).
+// form fields by index and by name and a signature, images, compressed and
+// encrypted streams).
 //
 //   write_seeds FOLDER
 #include <QByteArray>
@@ -119,6 +120,50 @@ QByteArray FormPdf() {
     return b.Build(catalog);
 }
 
+// Two pages to edit and fill in by name. Page 1: links written straight into
+// its /Annots array (one naming its subtype with a string), and a text field
+// whose value its parent field holds (full name "person.name"). Page 2: a
+// radio group of two buttons and an editable combo box.
+QByteArray EditingPdf() {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const QList<int> kids = {b.Reserve(), b.Reserve()};
+    const int font = b.Add(Helvetica);
+    const int person = b.Reserve();
+    const int name = b.Add("<< /Type /Annot /Subtype /Widget /T (name) /Parent " + Ref(person) +
+                           " /Rect [100 500 300 520] /F 4 /P " + Ref(kids[0]) + " >>");
+    b.Set(person, "<< /FT /Tx /T (person) /V (Ada Lovelace) /Kids [" + Ref(name) + "] >>");
+    const int radio = b.Reserve();
+    const int on = b.AddStream("<< /BBox [0 0 10 10] >>", "0 0 10 10 re f");
+    QByteArray buttons;
+    for (const QByteArray& state : {QByteArray("Tea"), QByteArray("Coffee")}) {
+        const int y = state == "Tea" ? 600 : 570;
+        buttons += Ref(b.Add("<< /Type /Annot /Subtype /Widget /Parent " + Ref(radio) + " /Rect [100 " +
+                             QByteArray::number(y) + " 110 " + QByteArray::number(y + 10) + "] /F 4 /P " +
+                             Ref(kids[1]) + " /AS /Off /AP << /N << /" + state + " " + Ref(on) + " /Off " + Ref(on) +
+                             " >> >> >>")) + " ";
+    }
+    b.Set(radio, "<< /FT /Btn /Ff 49152 /T (drink) /V /Off /Kids [" + buttons + "] >>");
+    const int combo = b.Add("<< /Type /Annot /Subtype /Widget /FT /Ch /Ff 393216 /T (size) /V (Small)"
+                            " /Opt [(Small) (Large)] /Rect [100 500 300 520] /F 4 /P " + Ref(kids[1]) +
+                            " /DA (/Helv 10 Tf 0 g) >>");
+    const QByteArray links =
+        "<< /Type /Annot /Subtype /Link /Rect [72 700 200 730] /Dest [" + Ref(kids[1]) + " /Fit] >> "
+        "<< /Type /Annot /Subtype (Link) /Rect [72 650 200 680] /A << /S /URI /URI (https://example.org/b) >> >>";
+    for (int i = 0; i < 2; ++i) {
+        const int content = b.AddStream("<< >>", i == 0 ? "BT /F1 12 Tf 72 720 Td (Editing the first page) Tj ET"
+                                                        : "BT /F1 12 Tf 72 720 Td (Second page: choices) Tj ET");
+        const QByteArray annots = i == 0 ? links + Ref(name) : buttons + Ref(combo);
+        b.Set(kids[i], "<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " +
+                           Ref(font) + " >> >> /Contents " + Ref(content) + " /Annots [" + annots + "] >>");
+    }
+    b.SetPageTree(catalog, pages, kids,
+                  "/AcroForm << /Fields [" + Ref(person) + " " + Ref(radio) + " " + Ref(combo) +
+                      "] /DA (/Helv 12 Tf 0 g) /DR << /Font << /Helv " + Ref(font) + " >> >> >>");
+    return b.Build(catalog);
+}
+
 // Images: an uncompressed RGB image, a compressed grey image with a soft
 // mask, an inline image, and a path, on a rotated page with a compressed
 // content stream.
@@ -200,6 +245,7 @@ int main(int argc, char** argv) {
         {"missing-second-page.pdf", MissingSecondPagePdf},
         {"navigation.pdf", NavigationPdf},
         {"form.pdf", FormPdf},
+        {"editing.pdf", EditingPdf},
         {"images.pdf", ImagesPdf},
         {"to-unicode.pdf", ToUnicodePdf},
         {"encrypted.pdf", EncryptedPdf},
