@@ -6,6 +6,8 @@
 #include <kestrune/PageLayout.h>
 #include <kestrune/PageRecognizer.h>
 #include "app/Conversion.h"
+#include "app/LoadedRecognizer.h"
+#include "ocr/Recognition.h"
 
 namespace kestrune {
 
@@ -52,8 +54,9 @@ TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     if (!recognize) {
         Bytes += FFormat.PageBytes(Pdf);
     } else {
-        if (!FRecognizer) FRecognizer = std::make_unique<TPageRecognizer>(FSettings.Languages);
-        const TRecognizedPage page = FRecognizer->RecognizePage(Pdf, Page, FSettings.Dpi);
+        if (!FRecognizer) FRecognizer = std::make_unique<TLoadedRecognizer>(FSettings.Languages);
+        const int dpi = recognition::RenderPageImage(Pdf, Page, FSettings.Dpi, FImage);
+        const TRecognizedPage page = FRecognizer->Recognize(FImage, dpi);
         Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
                                       : FFormat.TextBytes(page.Text);
         facts.RecognizedDpi = int(page.Dpi);

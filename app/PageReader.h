@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QString>
 #include <memory>
 
@@ -11,7 +12,7 @@
 namespace kestrune {
 
 class TFPdf;
-class TPageRecognizer;
+class TLoadedRecognizer;
 
 // When pages are recognised rather than taken from their text layer.
 enum class TOcrMode {
@@ -40,7 +41,8 @@ public:
     TPageReader& operator=(const TPageReader&) = delete;
 
     // The settings for the pages that follow. Tesseract is loaded at the first
-    // page that needs it, and again only when the languages change.
+    // page that needs it (into the process, the first time: see
+    // TLoadedRecognizer), and again only when the languages change.
     void SetSettings(const TOcrSettings& Settings, const TPageFormat& Format = {});
 
     // Appends page Page's bytes in the format (by default its text in UTF-8,
@@ -53,7 +55,8 @@ public:
 private:
     TOcrSettings FSettings;
     TPageFormat FFormat;
-    std::unique_ptr<TPageRecognizer> FRecognizer;
+    std::unique_ptr<TLoadedRecognizer> FRecognizer;
+    QImage FImage;  // the page rendered for recognition, reused from page to page
 };
 
 }  // namespace kestrune

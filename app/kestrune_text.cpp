@@ -12,10 +12,10 @@
 #include "app/BatchRun.h"
 #include "app/ConversionWorker.h"
 #include "app/FileNames.h"
+#include "app/LoadedRecognizer.h"
 #include "app/SafeFiles.h"
 #include "app/TextOptions.h"
 #include "app/WorkerProtocol.h"
-#include <kestrune/PageRecognizer.h>
 #include <kestrune/PdfError.h>
 
 using namespace kestrune;
@@ -69,10 +69,11 @@ int main(int argc, char** argv) {
     case TCommandLine::TAction::Convert:
         break;
     }
-    // Before any work: a missing language would otherwise fail every document.
+    // Before any work: a missing language or recognizer module would
+    // otherwise fail every document.
     if (commandLine.Options.Ocr.Mode != TOcrMode::Never) {
         try {
-            TPageRecognizer::CheckLanguages(commandLine.Options.Ocr.Languages);
+            TLoadedRecognizer::CheckAvailable(commandLine.Options.Ocr.Languages);
         } catch (const EPdfError& e) {
             PrintError(e.Message());
             return 2;

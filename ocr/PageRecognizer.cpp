@@ -1,78 +1,43 @@
 #include <kestrune/PageRecognizer.h>
 
 #include <QDir>
-#include <QFileInfo>
-#include <QRegularExpression>
+#include <QFile>
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
-#include <kestrune/FPdf.h>
 #include <kestrune/PdfError.h>
+#include "ocr/Recognition.h"
+#include "ocr/RecognizerState.h"
 
 namespace kestrune {
 
 namespace {
 
-// Tesseract's data folder: TESSDATA_PREFIX when set (as for Tesseract itself),
-// else the first of the installed places that exists. Named to Tesseract
-// explicitly, so that the language check below and Tesseract look at the same files.
-QString DataFolder() {
-    const QString fromEnvironment = qEnvironmentVariable("TESSDATA_PREFIX");
-    if (!fromEnvironment.isEmpty()) return fromEnvironment;
-    // The places this build's Tesseract installs its data, separated by ':'.
-    const QStringList folders = QStringLiteral(KESTRUNE_TESSDATA_FOLDERS).split(QLatin1Char(':'));
-    for (const QString& folder : folders)
-        if (QFileInfo(folder).isDir()) return folder;
-    return folders.first();
-}
-
-QString DataFile(const QString& Folder, const QString& Code) {
-    return QDir(Folder).filePath(Code + QStringLiteral(".traineddata"));
-}
-
-// Debian's package of a language's data: tesseract-ocr-chi-sim for chi_sim.
-QString DebianPackage(const QString& Code) {
-    return QStringLiteral("tesseract-ocr-") + Code.toLower().replace(QLatin1Char('_'), QLatin1Char('-'));
-}
-
-QStringList LanguageCodes(const QString& Languages) {
-    static const QRegularExpression valid(QStringLiteral("^[A-Za-z0-9_-]+$"));
-    const QStringList codes = Languages.split(QLatin1Char('+'));
-    for (const QString& code : codes)
-        if (!valid.match(code).hasMatch())
-            throw EPdfError(QStringLiteral("Invalid recognition language \"%1\": expected Tesseract's language codes joined by \"+\", such as eng+deu")
-                                .arg(Languages));
-    return codes;
+// Raises EPdfError with Message when Condition is false. (The library's
+// CheckResult lives with the engine binding, which this file must not pull
+// into the programs' recognizer module.)
+void Check(bool Condition, const QString& Message) {
+    if (!Condition) throw EPdfError(Message);
 }
 
 }  // namespace
 
-struct TPageRecognizer::TState {
-    QString Languages;
-    tesseract::TessBaseAPI Api;
-    QImage Rendered;  // the engine's rendering, reused from page to page
-};
+void TPageRecognizer::CheckLanguages(const QString& Languages) { recognition::CheckLanguages(Languages); }
 
-void TPageRecognizer::CheckLanguages(const QString& Languages) {
-    const QString folder = DataFolder();
-    for (const QString& code : LanguageCodes(Languages))
-        if (!QFileInfo(DataFile(folder, code)).isFile())
-            throw EPdfError(QStringLiteral("The recognition data for language \"%1\" is not installed (no %2); "
-                                           "the Debian package %3 has it")
-                                .arg(code, DataFile(folder, code), DebianPackage(code)));
-}
+QStringList TPageRecognizer::InstalledLanguages() { return recognition::InstalledLanguages(); }
+
+int TPageRecognizer::PageDpi(double Width, double Height, int Dpi) { return recognition::PageDpi(Width, Height, Dpi); }
 
 TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<TState>()) {
     F->Languages = Languages;
     CheckLanguages(Languages);
-    const QStringList codes = LanguageCodes(Languages);
-    const QString folder = DataFolder();
+    const QStringList codes = recognition::LanguageCodes(Languages);
+    const QString folder = recognition::DataFolder();
     // Tesseract's own messages (on stderr, from any thread) would mix with the
     // program's; what matters of them reaches the caller as an EPdfError.
     F->Api.SetVariable("debug_file", "/dev/null");
@@ -89,7 +54,7 @@ TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<
     for (const QString& code : codes)
         if (std::find(loaded.begin(), loaded.end(), code.toStdString()) == loaded.end())
             throw EPdfError(QStringLiteral("The recognition data for language \"%1\" (%2) cannot be loaded")
-                                .arg(code, DataFile(folder, code)));
+                                .arg(code, QDir(folder).filePath(code + QStringLiteral(".traineddata"))));
     F->Api.SetPageSegMode(tesseract::PSM_AUTO);
 }
 
@@ -97,35 +62,12 @@ TPageRecognizer::~TPageRecognizer() = default;
 
 QString TPageRecognizer::Languages() const { return F->Languages; }
 
-int TPageRecognizer::PageDpi(double Width, double Height, int Dpi) {
-    const double width = std::max(Width, 1.0) / 72.0;  // inches
-    const double height = std::max(Height, 1.0) / 72.0;
-    const auto fits = [&](int dpi) {
-        const double w = std::ceil(width * dpi), h = std::ceil(height * dpi);
-        return w <= MaxPageSide && h <= MaxPageSide && w * h <= double(MaxPagePixels);
-    };
-    if (fits(Dpi)) return Dpi;
-    // The estimate from the limits, then a step down for rounding.
-    int dpi = int(std::min({std::sqrt(double(MaxPagePixels) / (width * height)), MaxPageSide / width,
-                            MaxPageSide / height, double(Dpi)}));
-    while (dpi > 1 && !fits(dpi)) --dpi;
-    return std::max(dpi, 1);
-}
-
-QStringList TPageRecognizer::InstalledLanguages() {
-    QStringList codes;
-    for (const QFileInfo& file : QDir(DataFolder()).entryInfoList({QStringLiteral("*.traineddata")}, QDir::Files))
-        codes << file.completeBaseName();
-    codes.sort();
-    return codes;
-}
-
 TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
-    CheckResult(!GreyPage.isNull(), QStringLiteral("No page image to recognise"));
-    CheckResult(Dpi > 0, QStringLiteral("Invalid resolution for recognition"));
-    CheckResult(GreyPage.width() <= MaxPageSide && GreyPage.height() <= MaxPageSide &&
-                    qint64(GreyPage.width()) * GreyPage.height() <= MaxPagePixels,
-                QStringLiteral("Page image too large to recognise (%1 x %2 pixels)").arg(GreyPage.width()).arg(GreyPage.height()));
+    Check(!GreyPage.isNull(), QStringLiteral("No page image to recognise"));
+    Check(Dpi > 0, QStringLiteral("Invalid resolution for recognition"));
+    Check(GreyPage.width() <= MaxPageSide && GreyPage.height() <= MaxPageSide &&
+              qint64(GreyPage.width()) * GreyPage.height() <= MaxPagePixels,
+          QStringLiteral("Page image too large to recognise (%1 x %2 pixels)").arg(GreyPage.width()).arg(GreyPage.height()));
     // A grey image is read where it lies; others (also the engine's four-byte
     // grey) are converted, as Tesseract reads one byte a pixel fastest.
     const QImage grey = GreyPage.format() == QImage::Format_Grayscale8 ? GreyPage
@@ -138,7 +80,7 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
         tesseract::TessBaseAPI& Api;
         ~TClear() { Api.Clear(); }
     } clear{api};
-    CheckResult(api.Recognize(nullptr) == 0, QStringLiteral("Text recognition failed"));
+    Check(api.Recognize(nullptr) == 0, QStringLiteral("Text recognition failed"));
 
     TRecognizedPage page;
     page.Dpi = Dpi;
@@ -178,21 +120,6 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
         page.Words.append(std::move(word));
     }
     return page;
-}
-
-TRecognizedPage TPageRecognizer::RecognizePage(TFPdf& Pdf, int PageNumber, int Dpi) {
-    CheckResult(Dpi > 0, QStringLiteral("Invalid resolution for recognition"));
-    Pdf.SetPageNumber(PageNumber);
-    const double width = Pdf.GetPageWidth(), height = Pdf.GetPageHeight();
-    const int dpi = PageDpi(width, height, Dpi);
-    // Rounded, not raised: a scan's page is its image's size at its resolution,
-    // and a pixel more would make the engine resample the whole image.
-    const int w = std::max(1, int(std::lround(width * dpi / 72.0)));
-    const int h = std::max(1, int(std::lround(height * dpi / 72.0)));
-    // What a scanner would see: the page with its annotations and form fields, on white.
-    Pdf.RenderPage(&F->Rendered, 0, 0, w, h, TRotation::ro0,
-                   TRenderOptions{TRenderOption::reGrayscale, TRenderOption::reAnnotations}, 0xFFFFFFFF);
-    return Recognize(F->Rendered, dpi);
 }
 
 }  // namespace kestrune

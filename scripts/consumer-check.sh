@@ -68,7 +68,7 @@ for f in include/kestrune/FPdf.h include/kestrune/EntryPoints.def bin/kestrune b
     [ -e "$PREFIX/$f" ] || fail "not installed: $f"
 done
 [ -e "$PREFIX/share/doc/kestrune/LICENSE" ] || fail "not installed: the project's licence"
-for f in kestrune/libpdfium.so kestrune/LICENSE.pdfium kestrune/NOTICES.pdfium cmake/Kestrune/KestruneConfig.cmake \
+for f in kestrune/libpdfium.so kestrune/kestrune-recognizer.so kestrune/LICENSE.pdfium kestrune/NOTICES.pdfium cmake/Kestrune/KestruneConfig.cmake \
          cmake/Kestrune/KestruneConfigVersion.cmake pkgconfig/kestrune.pc pkgconfig/kestrune-ocr.pc; do
     [ -e "$LIBDIR/$f" ] || fail "not installed: ${LIBDIR#"$PREFIX"/}/$f"
 done
@@ -81,6 +81,10 @@ step "the installed kestrune-text"
 (cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$PREFIX/bin/kestrune-text" sample.pdf) >/dev/null 2>"$WORK/log" ||
     { cat "$WORK/log" >&2; fail "the installed kestrune-text failed"; }
 grep -q "Hello from Kestrune" "$WORK/elsewhere/sample.txt" || fail "the installed kestrune-text wrote no text"
+# Recognition: the installed program finds its recognizer module (it refuses
+# --ocr before any work when it does not).
+(cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$PREFIX/bin/kestrune-text" --ocr auto -o ocr.txt sample.pdf) >/dev/null 2>"$WORK/log" ||
+    { cat "$WORK/log" >&2; fail "the installed kestrune-text refused --ocr auto"; }
 
 step "the example with find_package"
 quiet cmake -S "$EXAMPLE" -B "$WORK/find-package" -DCMAKE_PREFIX_PATH="$PREFIX" -DPAGE_TEXTS_ENGINE_BESIDE=ON

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
 
 #include <kestrune/PageRecognizer.h>
+#include "ocr/RecognizerModule.h"
 #include "support/PdfBuilder.h"
 #include "support/ProgramRun.h"
 #include "support/ScannedPdf.h"
@@ -158,3 +161,78 @@ TEST_F(KestruneTextOcr, RecognisedWordsFillTheWordFormats) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the dynamic loader loaded into each process of a run (its LD_DEBUG=files
+// record, one file per process), run by Program in Folder.
+QByteArray LoadedFiles(const QString& Program, const QStringList& Arguments, const QString& Folder) {
+    const QString prefix = QDir(Folder).filePath("loader");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LD_DEBUG", "files");
+    environment.insert("LD_DEBUG_OUTPUT", prefix);
+    QProcess p;
+    p.setWorkingDirectory(Folder);
+    p.setProcessEnvironment(environment);
+    p.start(Program, Arguments);
+    EXPECT_TRUE(p.waitForFinished(120000));
+    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    QByteArray record;
+    for (const QString& name : QDir(Folder).entryList({"loader.*"}, QDir::Files)) {
+        record += ReadAll(QDir(Folder).filePath(name));
+        QFile::remove(QDir(Folder).filePath(name));
+    }
+    return record;
+}
+
+}  // namespace
+
+// Tesseract loads only into a process that meets a page to recognise: a run
+// of text pages, with recognition on or off, never maps it, so it costs
+// neither memory nor start-up time there.
+TEST_F(KestruneTextOcr, TesseractLoadsOnlyForAPageToRecognise) {
+    const QString text = WriteFile(Path("text.pdf"), SimpleTextPdf({{"Plain"}, {"Text"}}));
+    const QString scanned = WriteFile(Path("scanned.pdf"), ScannedPdf({kScannedWords}, {1}, 100));
+    const QString program = QStringLiteral(KESTRUNE_TEXT_PROGRAM);
+    for (const QStringList& arguments : {QStringList{"-j", "2", text}, QStringList{"--ocr", "auto", "-j", "2", text},
+                                         QStringList{"--version"}}) {
+        const QByteArray loaded = LoadedFiles(program, arguments, FDir.path());
+        ASSERT_TRUE(loaded.contains("libQt6Core")) << "no loader record";
+        EXPECT_FALSE(loaded.contains("libtesseract")) << arguments.join(' ').toStdString();
+        EXPECT_FALSE(loaded.contains(RecognizerModuleName)) << arguments.join(' ').toStdString();
+    }
+    const QByteArray loaded = LoadedFiles(program, {"--ocr", "auto", "--ocr-dpi", "100", scanned}, FDir.path());
+    EXPECT_TRUE(loaded.contains(RecognizerModuleName));
+    EXPECT_TRUE(loaded.contains("libtesseract"));
+    EXPECT_FALSE(ReadAll(Path("scanned.txt")).trimmed().isEmpty());
+}
+
+// Installed without its recognizer module, kestrune-text refuses recognition
+// before any work, saying what is missing where, and converts as ever without it.
+TEST_F(KestruneTextOcr, WithoutTheRecognizerModuleOnlyRecognitionIsRefused) {
+    // The program with the engine beside it, and no module in any folder it searches.
+    QDir(FDir.path()).mkpath("alone/bin");
+    const QString program = Path("alone/bin/kestrune-text");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(KESTRUNE_TEXT_PROGRAM), program));
+    ASSERT_TRUE(QFile::copy(QFileInfo(QStringLiteral(KESTRUNE_TEXT_PROGRAM)).dir().filePath("libpdfium.so"),
+                            Path("alone/bin/libpdfium.so")));
+    const QString pdf = WriteFile(Path("a.pdf"), SimpleTextPdf({{"Plain"}}));
+
+    QProcess refused;
+    refused.setWorkingDirectory(FDir.path());
+    refused.start(program, {"--ocr", "auto", pdf});
+    ASSERT_TRUE(refused.waitForFinished(60000));
+    EXPECT_EQ(refused.exitCode(), 2);
+    const QByteArray err = refused.readAllStandardError();
+    EXPECT_TRUE(err.startsWith("kestrune-text: Text recognition is not available: kestrune-recognizer.so is in none of " +
+                               Path("alone/bin").toUtf8()))
+        << err.toStdString();
+    EXPECT_FALSE(QFile::exists(Path("a.txt")));
+
+    QProcess plain;
+    plain.setWorkingDirectory(FDir.path());
+    plain.start(program, {pdf});
+    ASSERT_TRUE(plain.waitForFinished(60000));
+    EXPECT_EQ(plain.exitCode(), 0) << plain.readAllStandardError().toStdString();
+    EXPECT_EQ(ReadAll(Path("a.txt")), QByteArray(Bom) + "Plain\r\n");
+}

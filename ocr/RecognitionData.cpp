@@ -1,0 +1,82 @@
+#include "ocr/Recognition.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+
+#include <kestrune/PageRecognizer.h>
+#include <kestrune/PdfError.h>
+
+namespace kestrune::recognition {
+
+namespace {
+
+QString DataFile(const QString& Folder, const QString& Code) {
+    return QDir(Folder).filePath(Code + QStringLiteral(".traineddata"));
+}
+
+// Debian's package of a language's data: tesseract-ocr-chi-sim for chi_sim.
+QString DebianPackage(const QString& Code) {
+    return QStringLiteral("tesseract-ocr-") + Code.toLower().replace(QLatin1Char('_'), QLatin1Char('-'));
+}
+
+}  // namespace
+
+// Named to Tesseract explicitly, so that the language check and Tesseract
+// look at the same files.
+QString DataFolder() {
+    const QString fromEnvironment = qEnvironmentVariable("TESSDATA_PREFIX");
+    if (!fromEnvironment.isEmpty()) return fromEnvironment;
+    // The places this build's Tesseract installs its data, separated by ':'.
+    const QStringList folders = QStringLiteral(KESTRUNE_TESSDATA_FOLDERS).split(QLatin1Char(':'));
+    for (const QString& folder : folders)
+        if (QFileInfo(folder).isDir()) return folder;
+    return folders.first();
+}
+
+QStringList LanguageCodes(const QString& Languages) {
+    static const QRegularExpression valid(QStringLiteral("^[A-Za-z0-9_-]+$"));
+    const QStringList codes = Languages.split(QLatin1Char('+'));
+    for (const QString& code : codes)
+        if (!valid.match(code).hasMatch())
+            throw EPdfError(QStringLiteral("Invalid recognition language \"%1\": expected Tesseract's language codes joined by \"+\", such as eng+deu")
+                                .arg(Languages));
+    return codes;
+}
+
+void CheckLanguages(const QString& Languages) {
+    const QString folder = DataFolder();
+    for (const QString& code : LanguageCodes(Languages))
+        if (!QFileInfo(DataFile(folder, code)).isFile())
+            throw EPdfError(QStringLiteral("The recognition data for language \"%1\" is not installed (no %2); "
+                                           "the Debian package %3 has it")
+                                .arg(code, DataFile(folder, code), DebianPackage(code)));
+}
+
+QStringList InstalledLanguages() {
+    QStringList codes;
+    for (const QFileInfo& file : QDir(DataFolder()).entryInfoList({QStringLiteral("*.traineddata")}, QDir::Files))
+        codes << file.completeBaseName();
+    codes.sort();
+    return codes;
+}
+
+int PageDpi(double Width, double Height, int Dpi) {
+    const double width = std::max(Width, 1.0) / 72.0;  // inches
+    const double height = std::max(Height, 1.0) / 72.0;
+    const auto fits = [&](int dpi) {
+        const double w = std::ceil(width * dpi), h = std::ceil(height * dpi);
+        return w <= TPageRecognizer::MaxPageSide && h <= TPageRecognizer::MaxPageSide &&
+               w * h <= double(TPageRecognizer::MaxPagePixels);
+    };
+    if (fits(Dpi)) return Dpi;
+    // The estimate from the limits, then a step down for rounding.
+    int dpi = int(std::min({std::sqrt(double(TPageRecognizer::MaxPagePixels) / (width * height)),
+                            TPageRecognizer::MaxPageSide / width, TPageRecognizer::MaxPageSide / height, double(Dpi)}));
+    while (dpi > 1 && !fits(dpi)) --dpi;
+    return std::max(dpi, 1);
+}
+
+}  // namespace kestrune::recognition
