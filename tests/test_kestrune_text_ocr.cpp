@@ -168,15 +168,12 @@ namespace {
 // record, one file per process), run by Program in Folder.
 QByteArray LoadedFiles(const QString& Program, const QStringList& Arguments, const QString& Folder) {
     const QString prefix = QDir(Folder).filePath("loader");
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("LD_DEBUG", "files");
-    environment.insert("LD_DEBUG_OUTPUT", prefix);
-    QProcess p;
-    p.setWorkingDirectory(Folder);
-    p.setProcessEnvironment(environment);
-    p.start(Program, Arguments);
-    EXPECT_TRUE(p.waitForFinished(120000));
-    EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+    RunOptions options;
+    options.WorkingDirectory = Folder;
+    options.Environment.insert("LD_DEBUG", "files");
+    options.Environment.insert("LD_DEBUG_OUTPUT", prefix);
+    const RunResult r = RunProgram(Program, Arguments, options);
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
     QByteArray record;
     for (const QString& name : QDir(Folder).entryList({"loader.*"}, QDir::Files)) {
         record += ReadAll(QDir(Folder).filePath(name));
@@ -218,21 +215,16 @@ TEST_F(KestruneTextOcr, WithoutTheRecognizerModuleOnlyRecognitionIsRefused) {
                             Path("alone/bin/libpdfium.so")));
     const QString pdf = WriteFile(Path("a.pdf"), SimpleTextPdf({{"Plain"}}));
 
-    QProcess refused;
-    refused.setWorkingDirectory(FDir.path());
-    refused.start(program, {"--ocr", "auto", pdf});
-    ASSERT_TRUE(refused.waitForFinished(60000));
-    EXPECT_EQ(refused.exitCode(), 2);
-    const QByteArray err = refused.readAllStandardError();
-    EXPECT_TRUE(err.startsWith("kestrune-text: Text recognition is not available: kestrune-recognizer.so is in none of " +
+    RunOptions here;
+    here.WorkingDirectory = FDir.path();
+    const RunResult refused = RunProgram(program, {"--ocr", "auto", pdf}, here);
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_TRUE(refused.Err.startsWith("kestrune-text: Text recognition is not available: kestrune-recognizer.so is in none of " +
                                Path("alone/bin").toUtf8()))
-        << err.toStdString();
+        << refused.Err.toStdString();
     EXPECT_FALSE(QFile::exists(Path("a.txt")));
 
-    QProcess plain;
-    plain.setWorkingDirectory(FDir.path());
-    plain.start(program, {pdf});
-    ASSERT_TRUE(plain.waitForFinished(60000));
-    EXPECT_EQ(plain.exitCode(), 0) << plain.readAllStandardError().toStdString();
+    const RunResult plain = RunProgram(program, {pdf}, here);
+    EXPECT_EQ(plain.ExitCode, 0) << plain.Err.toStdString();
     EXPECT_EQ(ReadAll(Path("a.txt")), QByteArray(Bom) + "Plain\r\n");
 }
