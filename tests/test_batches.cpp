@@ -12,6 +12,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <unistd.h>
 #include <utime.h>
 
 #include "support/PdfBuilder.h"
@@ -185,6 +186,29 @@ TEST_F(Batches, AFolderWithoutPdfFilesFailsWithItsOwnLine) {
     EXPECT_EQ(r.Err, "kestrune-text: none: the folder holds no PDF file\n");
     EXPECT_EQ(ReadAll(Path("one/a.txt")), TextOf("A"));
     EXPECT_EQ(Tree("none"), QStringList{"notes.txt"});
+}
+
+// A folder the run may not read gets its own line with the reason; the rest
+// of the tree converts. Run as root, the program runs without the
+// capabilities that read past a folder's permissions, as any other user would.
+TEST_F(Batches, AnUnreadableFolderIsNamedAndTheRestConverts) {
+    Write("docs/a.pdf", SimpleTextPdf({{"A"}}));
+    Write("docs/locked/b.pdf", SimpleTextPdf({{"B"}}));
+    ASSERT_TRUE(QFile::setPermissions(Path("docs/locked"), QFileDevice::Permissions()));
+    QString program = QStringLiteral(KESTRUNE_TEXT_PROGRAM);
+    QStringList arguments{"-q", "docs"};
+    if (geteuid() == 0) {
+        const QString setpriv = QStandardPaths::findExecutable("setpriv");
+        if (setpriv.isEmpty()) GTEST_SKIP() << "run as root without setpriv (util-linux)";
+        arguments = QStringList{"--bounding-set", "-dac_override,-dac_read_search", "--", program} + arguments;
+        program = setpriv;
+    }
+    const RunResult r = Run(program, arguments, QProcessEnvironment::systemEnvironment());
+    QFile::setPermissions(Path("docs/locked"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: docs/locked: Cannot read the folder. Permission denied\n");
+    EXPECT_EQ(ReadAll(Path("docs/a.txt")), TextOf("A"));
+    EXPECT_FALSE(QFile::exists(Path("docs/locked/b.txt")));
 }
 
 TEST_F(Batches, APathThatWouldEscapeTheOutputFolderIsRefused) {
