@@ -59,8 +59,6 @@ TCreateModuleRecognizer ModuleEntry() {
 }  // namespace
 
 TLoadedRecognizer::TLoadedRecognizer(const QString& Languages) {
-    // The quick check first: its message names the package to install.
-    recognition::CheckLanguages(Languages);
     QString error;
     F.reset(ModuleEntry()(Languages, error));
     if (!F) throw EPdfError(error);

@@ -1,6 +1,5 @@
 #include <kestrune/PageRecognizer.h>
 
-#include <QDir>
 #include <QFile>
 #include <algorithm>
 #include <cmath>
@@ -54,7 +53,7 @@ TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<
     for (const QString& code : codes)
         if (std::find(loaded.begin(), loaded.end(), code.toStdString()) == loaded.end())
             throw EPdfError(QStringLiteral("The recognition data for language \"%1\" (%2) cannot be loaded")
-                                .arg(code, QDir(folder).filePath(code + QStringLiteral(".traineddata"))));
+                                .arg(code, recognition::DataFile(folder, code)));
     F->Api.SetPageSegMode(tesseract::PSM_AUTO);
 }
 

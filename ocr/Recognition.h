@@ -18,6 +18,9 @@ namespace recognition {
 // else the first of this build's Tesseract's installed places that exists.
 QString DataFolder();
 
+// The data file of language Code in Folder: Folder/Code.traineddata.
+QString DataFile(const QString& Folder, const QString& Code);
+
 // The language codes of Languages ("eng+deu"); raises EPdfError for a code
 // that is not a plain name.
 QStringList LanguageCodes(const QString& Languages);

@@ -13,16 +13,16 @@ namespace kestrune::recognition {
 
 namespace {
 
-QString DataFile(const QString& Folder, const QString& Code) {
-    return QDir(Folder).filePath(Code + QStringLiteral(".traineddata"));
-}
-
 // Debian's package of a language's data: tesseract-ocr-chi-sim for chi_sim.
 QString DebianPackage(const QString& Code) {
     return QStringLiteral("tesseract-ocr-") + Code.toLower().replace(QLatin1Char('_'), QLatin1Char('-'));
 }
 
 }  // namespace
+
+QString DataFile(const QString& Folder, const QString& Code) {
+    return QDir(Folder).filePath(Code + QStringLiteral(".traineddata"));
+}
 
 // Named to Tesseract explicitly, so that the language check and Tesseract
 // look at the same files.
