@@ -127,11 +127,12 @@ public:
             PrintError(planError);
             return 2;
         }
+        // A report that cannot be made is refused like the plan: before any work.
         try {
             if (!FOptions.Report.isEmpty()) FReport.emplace(FOptions.Report);
         } catch (const std::exception&) {
             PrintError(ErrorMessage(std::current_exception()));
-            return 1;
+            return 2;
         }
         FLines.resize(FInputs.size());
         QList<TDocumentJob> jobs;

@@ -15,6 +15,7 @@
 
 #include "app/BatchInputs.h"
 #include "app/FileNames.h"
+#include "app/SafeFiles.h"
 #include "app/TextOptions.h"
 
 namespace kestrune {
@@ -129,7 +130,13 @@ QString CheckOutputPlan(const TOptions& Options, QList<TBatchInput>& Inputs) {
         targets.Add(place, ShownName(input.Input));
     }
 
-    if (!Options.Report.isEmpty()) {
+    if (!Options.Report.isEmpty() && ProcessDescriptor(Options.Report) == STDOUT_FILENO) {
+        // Lines of JSON and a document's text cannot share standard output.
+        for (const TBatchInput& input : Inputs)
+            if (input.Refusal.isEmpty() && ProcessDescriptor(input.Target) == STDOUT_FILENO)
+                return QStringLiteral("the report and the text of %1 cannot both go to standard output")
+                    .arg(input.Input == QLatin1String("-") ? QStringLiteral("standard input") : ShownName(input.Input));
+    } else if (!Options.Report.isEmpty()) {
         const TPlace report = places.Of(Options.Report);
         QString hit = inputs.Find(report);
         if (hit.isEmpty()) {

@@ -71,21 +71,41 @@ QByteArray ReportLine(const TReportEntry& Entry) {
     return line + "}\n";
 }
 
-TReport::TReport(const QString& Path) {
-    // Created in its folder without following a link at its own place, so
-    // that a link planted there cannot send the report over another file.
+namespace {
+
+// The report's descriptor: standard output and the other descriptors a path
+// names for this process are written through as they are; a FIFO or device
+// is written into (followed through a link, as -o does); a file is created in
+// its folder without following a link at its own place, so that a link
+// planted there cannot send the report over another file.
+int OpenReport(const QString& Path) {
+    if (const int own = ProcessDescriptor(Path); own >= 0) {
+        const int fd = ::fcntl(own, F_DUPFD_CLOEXEC, 3);
+        if (fd < 0) throw EFileError::CannotCreate(Path, SystemMessage(errno));
+        return fd;
+    }
     const qsizetype slash = Path.lastIndexOf(QLatin1Char('/'));
     const TDescriptor folder =
         OpenFolder(slash < 0 ? QByteArray(".") : slash == 0 ? QByteArray("/") : EncodeName(Path.left(slash)), Path);
     const QByteArray name = EncodeName(Path.mid(slash + 1));
-    const int fd = ::openat(folder.Get(), name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+    struct stat place {};
+    const bool exists = ::fstatat(folder.Get(), name.constData(), &place, 0) == 0;
+    const bool node = exists && (S_ISFIFO(place.st_mode) || S_ISCHR(place.st_mode));
+    const int flags = node ? O_WRONLY | O_NOCTTY | O_CLOEXEC : O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC;
+    const int fd = ::openat(folder.Get(), name.constData(), flags, 0666);
     if (fd < 0) {
         const int error = errno;
-        struct stat place {};
         if (::fstatat(folder.Get(), name.constData(), &place, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(place.st_mode))
             throw EFileError::CannotCreate(Path, QStringLiteral("It is a symbolic link, which is not followed"));
         throw EFileError::CannotCreate(Path, SystemMessage(error));
     }
+    return fd;
+}
+
+}  // namespace
+
+TReport::TReport(const QString& Path) {
+    const int fd = OpenReport(Path);
     // Unbuffered: each line is one write(2), so a killed run leaves whole lines.
     if (!FFile.open(fd, QIODevice::WriteOnly | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
         ::close(fd);

@@ -31,7 +31,8 @@ QByteArray ReportLine(const TReportEntry& Entry);
 class TReport {
 public:
     // Creates (or empties) the report file Path; a link at its place is
-    // refused. Raises EFileError.
+    // refused unless it leads to a FIFO or device. "-" and /dev/stdout are
+    // standard output, /dev/fd/N the descriptor N. Raises EFileError.
     explicit TReport(const QString& Path);
     // Appends the entry's line in one write. Raises EFileError.
     void Add(const TReportEntry& Entry);

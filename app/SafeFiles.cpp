@@ -38,6 +38,18 @@ int TDescriptor::Release() {
 
 QString SystemMessage(int Error) { return QString::fromLocal8Bit(std::strerror(Error)); }
 
+int ProcessDescriptor(const QString& Path) {
+    if (Path == QLatin1String("-") || Path == QLatin1String("/dev/stdout")) return STDOUT_FILENO;
+    if (Path == QLatin1String("/dev/stderr")) return STDERR_FILENO;
+    for (const QLatin1String prefix : {QLatin1String("/dev/fd/"), QLatin1String("/proc/self/fd/")}) {
+        if (!Path.startsWith(prefix)) continue;
+        bool ok = false;
+        const int fd = Path.mid(prefix.size()).toInt(&ok);
+        if (ok && fd >= 0) return fd;
+    }
+    return -1;
+}
+
 TDescriptor OpenFolder(const QByteArray& Path, const QString& Shown) {
     const int fd = ::open(Path.isEmpty() ? "." : Path.constData(), O_PATH | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) throw EFileError::CannotCreate(Shown, SystemMessage(errno));

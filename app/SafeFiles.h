@@ -32,6 +32,13 @@ private:
 // The text of errno Error, as the system words it.
 QString SystemMessage(int Error);
 
+// The descriptor that a path names for this process itself: standard output
+// ("-" and /dev/stdout) and error, /dev/fd/N and /proc/self/fd/N. Written
+// through the descriptor the process already has, they keep its position and
+// append mode (reopening the path would start a regular file over at its
+// beginning); -1 for other paths.
+int ProcessDescriptor(const QString& Path);
+
 // Opens the folder Path (links in it followed: the caller named it), for use
 // with the *at calls only. Raises EFileError naming Shown.
 TDescriptor OpenFolder(const QByteArray& Path, const QString& Shown);

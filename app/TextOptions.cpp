@@ -70,9 +70,10 @@ const char* const Epilogue =
     "line ends and start that Linux and macOS tools expect (pdftotext's); the\n"
     "defaults, CR LF and the byte-order mark, suit Windows programs.\n"
     "\n"
-    "Exit status: 0 when every file converted, 1 when any file failed, 2 when the\n"
-    "command line is wrong, an output would replace an input, or a recognition\n"
-    "language is not installed.\n";
+    "Exit status: 0 when every file converted, 1 when any file failed (or a write\n"
+    "to standard output did), 2 when the command line is wrong, an output would\n"
+    "replace an input, the report cannot be created, or a recognition language is\n"
+    "not installed.\n";
 
 int OnlineProcessors() {
     const long count = sysconf(_SC_NPROCESSORS_ONLN);
@@ -84,20 +85,46 @@ int OnlineProcessors() {
 constexpr rlim_t ReservedDescriptors = 24;
 constexpr rlim_t DescriptorsPerJob = 4;
 
+// The longest password --password-fd takes: far beyond any real one, and a
+// descriptor that never ends a line (/dev/zero, a stream) is refused at once.
+constexpr qsizetype MaxPasswordBytes = 4096;
+// The longest --ocr-lang value: some 40 codes joined by +.
+constexpr qsizetype MaxLanguagesLength = 255;
+// Values quoted in error lines are cut to this many characters.
+constexpr qsizetype MaxShownValue = 60;
+
 // A password read from descriptor Fd, up to its first line end (as gpg's
-// --passphrase-fd reads it); nullopt with errno set when it cannot be read.
-std::optional<QString> ReadPassword(int Fd) {
+// --passphrase-fd reads it), one byte at a time so that nothing after the
+// line is taken from a shared descriptor; an error message when it cannot be
+// read or is longer than MaxPasswordBytes.
+struct TReadPassword {
+    QString Password;
+    QString Error;
+};
+TReadPassword ReadPassword(int Fd) {
     QByteArray bytes;
     char c;
     for (;;) {
         const ssize_t n = ::read(Fd, &c, 1);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return std::nullopt;
+        if (n < 0)
+            return {{}, QStringLiteral("cannot read the password from descriptor %1: %2")
+                            .arg(Fd)
+                            .arg(QString::fromLocal8Bit(std::strerror(errno)))};
         if (n == 0 || c == '\n') break;
+        if (bytes.size() == MaxPasswordBytes)
+            return {{}, QStringLiteral("the password from descriptor %1 is longer than %2 bytes").arg(Fd).arg(MaxPasswordBytes)};
         bytes += c;
     }
     if (bytes.endsWith('\r')) bytes.chop(1);
-    return QString::fromUtf8(bytes);
+    return {QString::fromUtf8(bytes), {}};
+}
+
+// Value as quoted in an error line: cut in the middle when long, so that a
+// line stays a line whatever was typed.
+QString ShownValue(const QString& Value) {
+    if (Value.size() <= MaxShownValue) return Value;
+    return Value.left(MaxShownValue / 2) + QStringLiteral("...") + Value.right(MaxShownValue / 2 - 3);
 }
 
 // The options, declared once for the parser and the help text.
@@ -109,7 +136,7 @@ struct TDeclaredOptions {
                                 "Open password-protected files with PASSWORD (visible to other users in process "
                                 "lists: --password-fd or KESTRUNE_PASSWORD are not).",
                                 "PASSWORD"};
-    QCommandLineOption PasswordFd{"password-fd", "Read the password from file descriptor N, up to its first line end.", "N"};
+    QCommandLineOption PasswordFd{"password-fd", "Read the password from file descriptor N, up to its first line end (at most 4096 bytes).", "N"};
     QCommandLineOption FirstPage{{"f", "first-page"}, "First page to convert (default: 1).", "N"};
     QCommandLineOption LastPage{{"l", "last-page"}, "Last page to convert (default: the document's last page).", "N"};
     QCommandLineOption Jobs{{"j", "jobs"},
@@ -135,7 +162,7 @@ struct TDeclaredOptions {
                                  "found in or to the current folder.",
                                  "DIR"};
     QCommandLineOption Update{"update", "Skip a PDF file whose text file exists and is newer than it."};
-    QCommandLineOption Report{"report", "Write one JSON line per input file to FILE as each file ends.", "FILE"};
+    QCommandLineOption Report{"report", "Write one JSON line per input file to FILE as each file ends; - writes them to standard output.", "FILE"};
     QCommandLineOption SkipHidden{"skip-hidden",
                                   "In folders, pass over files and folders whose name begins with a dot."};
     QCommandLineOption Ocr{"ocr",
@@ -188,10 +215,10 @@ QString Shown(const QCommandLineOption& Option) { return Shown(Option.names().co
 // value, which can only be the last argument; otherwise options were unknown.
 QString ParseError(const QCommandLineParser& Parser, const QStringList& Arguments) {
     if (!Parser.unknownOptionNames().isEmpty())
-        return QStringLiteral("unknown option %1").arg(Shown(Parser.unknownOptionNames().constFirst()));
+        return QStringLiteral("unknown option %1").arg(ShownValue(Shown(Parser.unknownOptionNames().constFirst())));
     QString last = Arguments.value(Arguments.size() - 1);
     if (!last.startsWith(QLatin1String("--"))) last = QStringLiteral("-") + last.right(1);  // -qo: -o
-    return QStringLiteral("option %1 needs a value").arg(last);
+    return QStringLiteral("option %1 needs a value").arg(ShownValue(last));
 }
 
 class TChecker {
@@ -218,7 +245,7 @@ public:
                  .arg(Shown(Option), What)
                  .arg(Least)
                  .arg(Most)
-                 .arg(value));
+                 .arg(ShownValue(value)));
         return std::nullopt;
     }
 
@@ -236,7 +263,7 @@ public:
         const double seconds = value.trimmed().toDouble(&ok);
         // Past some 30 years a limit is no limit; it is still a valid one.
         if (ok && std::isfinite(seconds) && seconds > 0) return seconds;
-        Fail(QStringLiteral("option %1 needs a number of seconds above 0, not '%2'").arg(Shown(Option), value));
+        Fail(QStringLiteral("option %1 needs a number of seconds above 0, not '%2'").arg(Shown(Option), ShownValue(value)));
         return std::nullopt;
     }
 
@@ -245,7 +272,7 @@ public:
         if (!FParser.isSet(Option)) return Default;
         const QString value = FParser.value(Option);
         if (Choices.contains(value)) return int(Choices.indexOf(value));
-        Fail(QStringLiteral("option %1 needs one of %2, not '%3'").arg(Shown(Option), Choices.join(QStringLiteral(", ")), value));
+        Fail(QStringLiteral("option %1 needs one of %2, not '%3'").arg(Shown(Option), Choices.join(QStringLiteral(", ")), ShownValue(value)));
         return Default;
     }
 
@@ -316,11 +343,9 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     check.Require(!passwordFd || !parser.isSet(declared.Password),
                   QStringLiteral("options --password and --password-fd exclude each other"));
     if (passwordFd && check.Error.isEmpty()) {
-        const std::optional<QString> read = ReadPassword(int(*passwordFd));
-        check.Require(read.has_value(), QStringLiteral("cannot read the password from descriptor %1: %2")
-                                            .arg(*passwordFd)
-                                            .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        o.Password = read.value_or(QString());
+        const TReadPassword read = ReadPassword(int(*passwordFd));
+        check.Require(read.Error.isEmpty(), read.Error);
+        o.Password = read.Password;
     } else if (!parser.isSet(declared.Password)) {
         o.Password = qEnvironmentVariable("KESTRUNE_PASSWORD");
     }
@@ -340,7 +365,13 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.SkipHidden = parser.isSet(declared.SkipHidden);
     o.Ocr.Mode = TOcrMode(check.Choice(declared.Ocr, {QStringLiteral("never"), QStringLiteral("auto"), QStringLiteral("always")},
                                        int(TOcrMode::Never)));
-    if (parser.isSet(declared.OcrLanguages)) o.Ocr.Languages = check.Path(declared.OcrLanguages, "language codes");
+    if (parser.isSet(declared.OcrLanguages)) {
+        o.Ocr.Languages = check.Path(declared.OcrLanguages, "language codes");
+        check.Require(o.Ocr.Languages.size() <= MaxLanguagesLength,
+                      QStringLiteral("option --ocr-lang takes at most %1 characters, not %2")
+                          .arg(MaxLanguagesLength)
+                          .arg(o.Ocr.Languages.size()));
+    }
     o.Ocr.Dpi = check.Count(declared.OcrDpi, "a resolution").value_or(o.Ocr.Dpi);
     o.Format.Format = TOutputFormat(check.Choice(declared.Format, {"text", "tsv", "json", "hocr"}, 0));
     o.Format.Layout = parser.isSet(declared.Layout);

@@ -21,22 +21,6 @@ namespace kestrune {
 
 namespace {
 
-// The descriptor that a path names for this process itself: standard output
-// and error, /dev/fd/N and /proc/self/fd/N. Written through the descriptor the
-// process already has, they keep its position and append mode (reopening the
-// path would start a regular file over at its beginning); -1 for other paths.
-int ProcessDescriptor(const QString& Path) {
-    if (Path == QLatin1String("-") || Path == QLatin1String("/dev/stdout")) return STDOUT_FILENO;
-    if (Path == QLatin1String("/dev/stderr")) return STDERR_FILENO;
-    for (const QLatin1String prefix : {QLatin1String("/dev/fd/"), QLatin1String("/proc/self/fd/")}) {
-        if (!Path.startsWith(prefix)) continue;
-        bool ok = false;
-        const int fd = Path.mid(prefix.size()).toInt(&ok);
-        if (ok && fd >= 0) return fd;
-    }
-    return -1;
-}
-
 // Connects to the stream socket at Path; -1 with errno set on failure.
 int ConnectSocket(const QByteArray& Path) {
     sockaddr_un address{};

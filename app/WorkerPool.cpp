@@ -104,12 +104,16 @@ TRangeSizes RangeSizes(TOcrMode Mode) {
 }
 
 // The environment of the workers: the parent's, with Tesseract's OpenMP
-// threads limited to one, as the workers themselves are the parallel part.
+// threads limited to one, as the workers themselves are the parallel part,
+// and without the password, which reaches them over their socket (a worker's
+// environment is readable longer and by more than the parent's command).
 QByteArrayList WorkerEnvironment() {
     static constexpr char Limit[] = "OMP_THREAD_LIMIT=";
+    static constexpr char Password[] = "KESTRUNE_PASSWORD=";
     QByteArrayList entries;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, Limit, sizeof Limit - 1) != 0) entries.append(*e);
+        if (std::strncmp(*e, Limit, sizeof Limit - 1) != 0 && std::strncmp(*e, Password, sizeof Password - 1) != 0)
+            entries.append(*e);
     entries.append(QByteArray(Limit) + "1");
     return entries;
 }
@@ -229,6 +233,30 @@ struct TWorkerPool::TState {
         }
     }
 
+    // An event of document Doc runs on the loop's thread: while it waits (an
+    // output without a reader, a slow disk), no other document's worker is
+    // heard. The time it takes is that document's alone, so the other running
+    // documents' deadlines and their workers' silence move on by as much.
+    class TEventTime {
+    public:
+        TEventTime(TState& State, int Doc) : FState(State), FDoc(Doc), FStart(Clock::now()) {}
+        ~TEventTime() {
+            const Clock::duration spent = Clock::now() - FStart;
+            if (spent < std::chrono::milliseconds(10)) return;
+            for (int doc = FState.FirstActive; doc < FState.NextWaiting; ++doc)
+                if (doc != FDoc && FState.Documents[doc].State == TDocument::Running) FState.Documents[doc].Deadline += spent;
+            for (TWorker& w : FState.Workers)
+                if (w.Document != FDoc) w.Heard += spent;
+        }
+        TEventTime(const TEventTime&) = delete;
+        TEventTime& operator=(const TEventTime&) = delete;
+
+    private:
+        TState& FState;
+        int FDoc;
+        Clock::time_point FStart;
+    };
+
     // Ranges running ahead of the first unfinished one, at most; a bound on the
     // pages held until the ones before them arrive.
     int Window() const { return 4 * Jobs; }
@@ -279,6 +307,7 @@ struct TWorkerPool::TState {
         if (started)
             d.Result.Seconds = std::chrono::duration<double>(Clock::now() - d.Started).count();
         --Unfinished;
+        const TEventTime time(*this, doc);
         if (Events->Finished) Events->Finished(doc, d.Result);
     }
 
@@ -370,6 +399,7 @@ struct TWorkerPool::TState {
             return;
         }
         try {
+            const TEventTime time(*this, doc);
             if (Events->Started) Events->Started(doc, Count, d.Result.FirstPage, d.Result.LastPage);
         } catch (...) {
             Fail(doc, d.NextPage, Raised(), true);
@@ -403,6 +433,7 @@ struct TWorkerPool::TState {
             return;
         }
         try {
+            const TEventTime time(*this, doc);
             for (;;) {
                 if (Events->Page) Events->Page(doc, d.NextPage, Bytes);
                 ++d.Result.PagesWritten;

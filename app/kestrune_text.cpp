@@ -28,13 +28,24 @@ void PrintError(const QString& Text) {
 
 // Descriptors 0, 1 and 2 that the caller left closed are opened on /dev/null,
 // so that no file this program opens takes their place (error lines would
-// otherwise go into a text file, the report or a worker's socket).
+// otherwise go into a text file, the report or a worker's socket). They are
+// opened for reading only: a write to a closed standard output still fails
+// (EBADF), so that text sent there is an error, as it is for cat, rather
+// than silently lost.
 void OpenClosedStandardDescriptors() {
     for (int fd = 0; fd <= 2; ++fd)
         if (::fcntl(fd, F_GETFD) < 0 && errno == EBADF) {
-            const int opened = ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+            const int opened = ::open("/dev/null", O_RDONLY);
             if (opened >= 0 && opened != fd) ::close(opened);  // cannot happen: the lowest free descriptor is fd
         }
+}
+
+// Ends a run that only writes to standard output (--help, --version): a
+// write that failed is the run's error.
+int FinishStandardOutput() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    PrintError(QStringLiteral("write error: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return 1;
 }
 
 // The arguments as the system gave them: a file name that is not UTF-8 keeps
@@ -62,10 +73,10 @@ int main(int argc, char** argv) {
         return 2;
     case TCommandLine::TAction::Help:
         std::fputs(HelpText().toLocal8Bit().constData(), stdout);
-        return 0;
+        return FinishStandardOutput();
     case TCommandLine::TAction::Version:
         std::printf("%s\n", VersionText().toLocal8Bit().constData());
-        return 0;
+        return FinishStandardOutput();
     case TCommandLine::TAction::Convert:
         break;
     }

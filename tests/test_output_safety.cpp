@@ -81,6 +81,7 @@ TEST_F(OutputSafety, OutputsThatHitInputsAreRefusedWithNothingTouched) {
         {{"--report", "fo/b.txt", "fo/b.pdf"}, "the report fo/b.txt would replace the text file of fo/b.pdf"},
         {{"--report", "./fo/../fo/b.txt", "fo"}, "the report ./fo/../fo/b.txt would replace the text file of fo/b.pdf"},
         {{"--files-from", "list.txt", "--report", "list.txt"}, "the report list.txt would replace the list list.txt"},
+        {{"--report", "-", "-"}, "the report and the text of standard input cannot both go to standard output"},
     };
     const auto before = Snapshot();
     for (const Case& c : cases) {
@@ -155,9 +156,12 @@ TEST_F(OutputSafety, LinksAreNeverWrittenThrough) {
     EXPECT_EQ(ReadAll(Path("out/d.txt")), TextOf("D"));
     EXPECT_TRUE(QDir(Path("elsewhere")).isEmpty());
 
+    // A report refused before any work exits as the other refusals do; one through a link to a device is written.
     r = Run({"-q", "--report", "linked-report", "shared/b.pdf"});
-    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.ExitCode, 2);
     EXPECT_EQ(r.Err, "kestrune-text: Cannot create file \"linked-report\". It is a symbolic link, which is not followed\n");
+    r = Run({"-q", "--report", "null-link", "shared/b.pdf"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.data();
 
     // -o: a link to a regular file or to nothing is refused; one to a device is written into.
     for (const char* link : {"dangling", "linked-report"}) {

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
+#include <thread>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -28,6 +29,7 @@ using testing_support::ReadAll;
 using testing_support::RunProgram;
 using testing_support::RunResult;
 using testing_support::SimpleTextPdf;
+using testing_support::SlowTextPdf;
 using testing_support::VariedTextPdf;
 using testing_support::WriteFile;
 
@@ -87,6 +89,16 @@ TEST_F(RunLimits, StalledOutputsMeetTheTimeLimit) {
     EXPECT_GE(clock.elapsed(), 1900);
     EXPECT_EQ(ReadAll(Path("b.txt")), TextOf("B"));
 
+    // A one-page document beside it in a second worker: the time its
+    // neighbour's output stalls the run is not charged to it.
+    Write("c.pdf", SimpleTextPdf({{"C"}}));
+    Write("slow.pdf", SlowTextPdf(10));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(Path("c.txt")).constData(), 0644), 0);
+    r = Run({"-q", "-j", "2", "--timeout", "2", "c.pdf", "slow.pdf"});
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: c.pdf: time limit reached (2 s)\n");
+    EXPECT_TRUE(QFile::exists(Path("slow.txt")));
+
     // A reader that holds the FIFO open and never reads.
     const int reader = ::open(QFile::encodeName(Path("a.txt")).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
@@ -128,6 +140,78 @@ TDocumentJob Job(const QString& File) {
     TDocumentJob job;
     job.FileName = File;
     return job;
+}
+
+// An event that holds up the loop (a stalled output, say) costs its own
+// document's time only: the other documents' deadlines move on by as much.
+TEST_F(RunLimits, AStalledEventIsNotChargedToOtherDocuments) {
+    // b ends while a's event holds the loop, its news read only after.
+    const QList<TDocumentJob> jobs{Job(Write("a.pdf", SimpleTextPdf({{"A"}}))), Job(Write("b.pdf", SlowTextPdf(10)))};
+    TWorkerPool pool(2, 1, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    QMap<int, TJobResult> results;
+    TWorkerPool::TEvents events;
+    events.Page = [](int Job, int, const QByteArray&) {
+        if (Job != 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        throw std::runtime_error("stalled");
+    };
+    events.Finished = [&](int job, const TJobResult& result) { results[job] = result; };
+    pool.Run(jobs, events);
+    EXPECT_EQ(results[0].Error, "stalled");
+    EXPECT_FALSE(results[1].Failed) << results[1].Error.toStdString();
+}
+
+// The workers' environment holds no password: it reaches them over their socket.
+TEST_F(RunLimits, WorkersGetNoPasswordInTheirEnvironment) {
+    qputenv("KESTRUNE_PASSWORD", "secret");
+    TWorkerPool pool(1, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    QByteArray environment;
+    TWorkerPool::TEvents events;
+    events.Progress = [&](int, int) {
+        for (const pid_t pid : pool.WorkerProcesses())
+            environment += ReadAll(QStringLiteral("/proc/%1/environ").arg(pid));
+    };
+    pool.Run({Job(Write("a.pdf", SimpleTextPdf({{"A"}})))}, events);
+    qunsetenv("KESTRUNE_PASSWORD");
+    EXPECT_TRUE(environment.contains("OMP_THREAD_LIMIT=1"));
+    EXPECT_FALSE(environment.contains("secret"));
+}
+
+// Inputs read and values echoed are bounded, and standard output is one
+// destination: the report may take it, a closed one is a write error.
+TEST_F(RunLimits, BoundedInputsAndStandardOutput) {
+    Write("a.pdf", SimpleTextPdf({{"A"}}));
+    struct Case {
+        QString script;  // around the program, for descriptors QProcess cannot arrange
+        QStringList arguments;
+        int exitCode;
+        QByteArray out;  // the start of standard output
+        QByteArray err;  // the start of standard error
+    };
+    const QString run = QStringLiteral("exec \"$0\" \"$@\"");
+    const Case cases[] = {
+        {run + " 3</dev/zero", {"--password-fd", "3", "a.pdf"}, 2, "",
+         "kestrune-text: the password from descriptor 3 is longer than 4096 bytes\n"},
+        {run, {"--ocr-lang", QString(300, 'x'), "a.pdf"}, 2, "",
+         "kestrune-text: option --ocr-lang takes at most 255 characters, not 300\n"},
+        {run, {"-j", QString(100000, '9'), "a.pdf"}, 2, "",
+         "kestrune-text: option -j needs a number from 1 to 2147483647, not '" + QByteArray(30, '9') + "..." +
+             QByteArray(27, '9') + "'\n"},
+        {run, {"-q", "--report", "-", "a.pdf"}, 0, "{\"input\":\"a.pdf\",\"output\":\"a.txt\",\"status\":\"converted\"", ""},
+        {run, {"-q", "--report", "/dev/stdout", "a.pdf"}, 0, "{\"input\":\"a.pdf\"", ""},
+        {run, {"--report", "-", "-o", "-", "a.pdf"}, 2, "",
+         "kestrune-text: the report and the text of a.pdf cannot both go to standard output\n"},
+        {run + " >&-", {"-o", "-", "a.pdf"}, 1, "", "kestrune-text: a.pdf: Cannot write to standard output. Bad file descriptor\n"},
+        {run + " >&-", {"--version"}, 1, "", "kestrune-text: write error: Bad file descriptor\n"},
+    };
+    for (const Case& c : cases) {
+        const RunResult r = Run("sh", QStringList{"-c", c.script, QStringLiteral(KESTRUNE_TEXT_PROGRAM)} + c.arguments);
+        const std::string shown = c.arguments.join(' ').left(40).toStdString();
+        EXPECT_EQ(r.ExitCode, c.exitCode) << shown;
+        EXPECT_TRUE(r.Out.startsWith(c.out)) << shown << ": " << r.Out.data();
+        EXPECT_TRUE(r.Err.startsWith(c.err)) << shown << ": " << r.Err.data();
+        EXPECT_LT(r.Err.size(), 400) << shown;
+    }
 }
 
 // A file rewritten in place, or replaced under its name, while two workers
