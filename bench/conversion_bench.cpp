@@ -40,8 +40,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "app/Conversion.h"
-#include "app/TextOutput.h"
+#include "convert/Conversion.h"
+#include "convert/TextOutput.h"
 #include <kestrune/FPdf.h>
 #include <kestrune/Engine.h>
 #include "support/PdfBuilder.h"

@@ -35,9 +35,9 @@
 #include <stdexcept>
 #include <sys/resource.h>
 
-#include "app/Conversion.h"
-#include "app/PageFormat.h"
-#include "app/TextOutput.h"
+#include "convert/Conversion.h"
+#include "convert/PageFormat.h"
+#include "convert/TextOutput.h"
 #include <kestrune/Engine.h>
 #include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"

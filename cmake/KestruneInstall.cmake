@@ -1,7 +1,7 @@
 # cmake --install: the library with its public headers, the CMake package
 # (find_package(Kestrune) gives Kestrune::pdf, and Kestrune::ocr when built),
 # kestrune.pc (kestrune-ocr.pc) for pkg-config and the project's licence.
-# The engine is installed by KestruneEngine.cmake, the programs by app/.
+# The engine is installed by KestruneEngine.cmake, the programs by convert/, cli/ and window/.
 option(KESTRUNE_INSTALL "Install the library, its headers and package files" ${PROJECT_IS_TOP_LEVEL})
 if(NOT KESTRUNE_INSTALL)
     return()

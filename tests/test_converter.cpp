@@ -33,8 +33,8 @@
 #include <memory>
 #include <utility>
 
-#include "app/Conversion.h"
-#include "app/KestruneUnit.h"
+#include "convert/Conversion.h"
+#include "window/KestruneUnit.h"
 #include <kestrune/FPdf.h>
 #include "component/FileError.h"
 #include <kestrune/PdfError.h>

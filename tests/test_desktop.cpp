@@ -14,7 +14,7 @@
 #include <QMap>
 #include <QStandardPaths>
 
-#include "app/KestruneUnit.h"
+#include "window/KestruneUnit.h"
 #include "support/ApplicationEnvironment.h"
 #include "support/ProgramRun.h"
 

@@ -21,14 +21,14 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/KestruneUnit.h"
+#include "window/KestruneUnit.h"
 #include "support/ApplicationEnvironment.h"
 #include "support/LayoutFixtures.h"
 #include "support/PdfBuilder.h"
 #include "support/ProgramRun.h"
 #include "support/TestHelpers.h"
-#include "app/PageFormat.h"
-#include "app/TextOutput.h"
+#include "convert/PageFormat.h"
+#include "convert/TextOutput.h"
 #include <kestrune/LayoutFormats.h>
 
 using namespace kestrune;

@@ -17,7 +17,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/WorkerPool.h"
+#include "convert/WorkerPool.h"
 #include "support/PdfBuilder.h"
 #include "support/ProgramRun.h"
 #include "support/TestHelpers.h"

@@ -7,8 +7,8 @@
 #include <csignal>
 #include <map>
 
-#include "app/Conversion.h"
-#include "app/WorkerPool.h"
+#include "convert/Conversion.h"
+#include "convert/WorkerPool.h"
 #include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 

@@ -1,0 +1,61 @@
+#include "convert/PageFormat.h"
+
+#include <limits>
+
+#include <kestrune/FPdf.h>
+#include <kestrune/LayoutFormats.h>
+#include "convert/Conversion.h"
+
+namespace kestrune {
+
+QString TPageFormat::Extension() const {
+    switch (Format) {
+    case TOutputFormat::Text: return QStringLiteral(".txt");
+    case TOutputFormat::Tsv: return QStringLiteral(".tsv");
+    case TOutputFormat::Json: return QStringLiteral(".jsonl");
+    case TOutputFormat::Hocr: return QStringLiteral(".hocr");
+    }
+    return QStringLiteral(".txt");
+}
+
+QByteArray TPageFormat::Header(const QString& Title) const {
+    switch (Format) {
+    case TOutputFormat::Text: return ByteOrderMark ? QByteArray(kestrune::ByteOrderMark) : QByteArray();
+    case TOutputFormat::Tsv: return TsvHeader();
+    case TOutputFormat::Json: return {};
+    case TOutputFormat::Hocr: return HocrPrologue(Title);
+    }
+    return {};
+}
+
+QByteArray TPageFormat::Footer() const { return Format == TOutputFormat::Hocr ? HocrEpilogue() : QByteArray(); }
+
+QByteArray TPageFormat::PageBytes(TFPdf& Pdf) const {
+    return NeedsWords() ? LayoutBytes(ReadPageLayout(Pdf)) : TextBytes(Pdf.Text(0, std::numeric_limits<int>::max()));
+}
+
+QByteArray TPageFormat::TextBytes(const QString& Text) const {
+    QByteArray bytes;
+    if (CrLf) {
+        AppendUtf8(bytes, Text);
+        bytes += "\r\n";
+    } else {
+        // The page's lines end with CR LF, as the engine gives them.
+        AppendUtf8(bytes, QString(Text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        bytes += '\n';
+    }
+    return bytes;
+}
+
+QByteArray TPageFormat::LayoutBytes(const TPageLayout& Page) const {
+    QByteArray bytes;
+    switch (Format) {
+    case TOutputFormat::Text: AppendLayoutText(bytes, Page, CrLf ? "\r\n" : "\n"); break;
+    case TOutputFormat::Tsv: AppendTsvPage(bytes, Page); break;
+    case TOutputFormat::Json: AppendJsonPage(bytes, Page); break;
+    case TOutputFormat::Hocr: AppendHocrPage(bytes, Page); break;
+    }
+    return bytes;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,73 @@
+// The converter window program: the window runs until it is closed. Files
+// named on the command line (as the desktop entry's "kestrune %F" passes them)
+// are converted as if chosen in the window's dialog, one after another.
+//
+// The same program is also its own conversion worker: started with the hidden
+// worker argument, it serves the window's worker pool and shows no window.
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QFileInfo>
+#include <csignal>
+#include <cstring>
+
+#include "convert/ConversionWorker.h"
+#include "window/KestruneUnit.h"
+#include "convert/WorkerProtocol.h"
+
+namespace {
+
+// The options that only print and end: they need no display, so they are
+// handled before QApplication (which would refuse to start without one).
+bool PrintsOnly(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        for (const char* option : {"-h", "--help", "--help-all", "-v", "--version"})
+            if (std::strcmp(argv[i], option) == 0) return true;
+    return false;
+}
+
+void DeclareCommandLine(QCommandLineParser& Parser) {
+    Parser.setApplicationDescription(
+        QStringLiteral("Converts PDF files to UTF-8 text files beside them. Each FILE given is converted "
+                       "at the start, as if chosen with the window's button; a folder stands for the PDF "
+                       "files below it."));
+    Parser.addHelpOption();
+    Parser.addVersionOption();
+    Parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("PDF files (or folders) to convert"),
+                                 QStringLiteral("[FILE...]"));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A file size limit that is reached makes write(2) fail with EFBIG, which
+    // becomes the run's file error, instead of killing the window.
+    std::signal(SIGXFSZ, SIG_IGN);
+    QCoreApplication::setApplicationName(QStringLiteral("Kestrune"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KESTRUNE_VERSION));
+    if (argc == 2 && std::strcmp(argv[1], kestrune::worker::WorkerArgument) == 0) {
+        QCoreApplication worker(argc, argv);
+        return kestrune::RunConversionWorker();
+    }
+    if (PrintsOnly(argc, argv)) {
+        QCoreApplication application(argc, argv);
+        QCommandLineParser parser;
+        DeclareCommandLine(parser);
+        parser.process(application);  // prints and exits
+        return 0;
+    }
+
+    QApplication application(argc, argv);
+    QApplication::setWindowIcon(kestrune::TKestruneForm::Icon());
+    QCommandLineParser parser;
+    DeclareCommandLine(parser);
+    parser.process(application);
+
+    kestrune::TKestruneForm KestruneForm;
+    KestruneForm.show();
+    // Full paths, as the dialog gives them: Edit1 shows where the file is.
+    QStringList files;
+    for (const QString& file : parser.positionalArguments())
+        files.append(file.isEmpty() ? file : QFileInfo(file).absoluteFilePath());
+    KestruneForm.ConvertFilesLater(files);
+    return application.exec();
+}
