@@ -9,6 +9,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "cli/OptionTable.h"
 #include "convert/Conversion.h"
 
 #ifndef KESTRUNE_VERSION
@@ -127,85 +128,43 @@ QString ShownValue(const QString& Value) {
     return Value.left(MaxShownValue / 2) + QStringLiteral("...") + Value.right(MaxShownValue / 2 - 3);
 }
 
-// The options, declared once for the parser and the help text.
-struct TDeclaredOptions {
-    QCommandLineOption Output{{"o", "output"},
-                              "Write the text to PATH instead (one input file only); - writes it to standard output.",
-                              "PATH"};
-    QCommandLineOption Password{"password",
-                                "Open password-protected files with PASSWORD (visible to other users in process "
-                                "lists: --password-fd or KESTRUNE_PASSWORD are not).",
-                                "PASSWORD"};
-    QCommandLineOption PasswordFd{"password-fd", "Read the password from file descriptor N, up to its first line end (at most 4096 bytes).", "N"};
-    QCommandLineOption FirstPage{{"f", "first-page"}, "First page to convert (default: 1).", "N"};
-    QCommandLineOption LastPage{{"l", "last-page"}, "Last page to convert (default: the document's last page).", "N"};
-    QCommandLineOption Jobs{{"j", "jobs"},
-                            QStringLiteral("Convert in N worker processes (default: the number of online processors, "
-                                           "here %1).")
-                                .arg(OnlineProcessors()),
-                            "N"};
-    QCommandLineOption MemoryLimit{"memory-limit",
-                                   "Let each worker process take at most MB mebibytes of memory; a document that needs "
-                                   "more fails (default: no limit).",
-                                   "MB"};
-    QCommandLineOption Timeout{"timeout",
-                               "Stop a document that takes longer than SECONDS (decimals allowed; default: no "
-                               "limit); it counts as failed.",
-                               "SECONDS"};
-    QCommandLineOption FilesFrom{"files-from",
-                                 "Also convert the files listed in FILE, one path per line; - reads the list from "
-                                 "standard input.",
-                                 "FILE"};
-    QCommandLineOption Nul{{"0", "null"}, "The list of --files-from is separated by NUL bytes (as find -print0 writes)."};
-    QCommandLineOption OutputDir{"output-dir",
-                                 "Write each text file under DIR, at its path relative to the folder argument it was "
-                                 "found in or to the current folder.",
-                                 "DIR"};
-    QCommandLineOption Update{"update", "Skip a PDF file whose text file exists and is newer than it."};
-    QCommandLineOption Report{"report", "Write one JSON line per input file to FILE as each file ends; - writes them to standard output.", "FILE"};
-    QCommandLineOption SkipHidden{"skip-hidden",
-                                  "In folders, pass over files and folders whose name begins with a dot."};
-    QCommandLineOption Ocr{"ocr",
-                           "Read scanned pages by text recognition: never (the default), auto (pages that show "
-                           "something but hold no text character), always (every page; its text is ignored).",
-                           "MODE"};
-    QCommandLineOption OcrLanguages{"ocr-lang",
-                                    "Recognition languages, Tesseract's codes joined by + (default: eng); each "
-                                    "needs its data installed (Debian: tesseract-ocr-CODE).",
-                                    "LANGS"};
-    QCommandLineOption OcrDpi{"ocr-dpi", "Recognise pages rendered at N dots per inch (default: 300).", "N"};
-    QCommandLineOption Format{"format",
-                              "Write FORMAT: text (the default: each page's text), tsv (each word with its box, in "
-                              "Tesseract's columns; .tsv), json (one JSON object per page, one per line; .jsonl) or "
-                              "hocr (an hOCR document; .hocr).",
-                              "FORMAT"};
-    QCommandLineOption Layout{"layout",
-                              "Text that keeps each page's arrangement: each line of the page one line, columns and "
-                              "table cells side by side where they stand; each page ends with a form feed."};
-    QCommandLineOption Eol{"eol",
-                           "End the text's lines with LF (lf: Linux and macOS tools, as pdftotext) or CR LF (crlf, the "
-                           "default: Windows programs and the Kestrune window's files).",
-                           "lf|crlf"};
-    QCommandLineOption Bom{"bom", "Start the text with the UTF-8 byte-order mark (the default; Windows programs use it "
-                                  "to recognise UTF-8)."};
-    QCommandLineOption NoBom{"no-bom", "No byte-order mark (for Unix tools, which take it for text)."};
-    QCommandLineOption Quiet{{"q", "quiet"}, "No progress display, notes or summary; errors are still shown."};
-    QCommandLineOption Help{{"h", "help"}, "Show this help and exit."};
-    QCommandLineOption Version{"version", "Show the version and exit."};
+// The options of the table, as the parser takes them.
+class TDeclaredOptions {
+public:
+    TDeclaredOptions() {
+        for (const TOptionSpec& spec : OptionTable()) {
+            QStringList names;
+            if (*spec.Short) names << QString::fromLatin1(spec.Short);
+            names << QString::fromLatin1(spec.Long);
+            FOptions.append(QCommandLineOption(names, Summary(spec), QString::fromLatin1(spec.Value)));
+        }
+    }
+
+    const QCommandLineOption& operator[](TOptionId Id) const { return FOptions[qsizetype(Id)]; }
 
     void AddTo(QCommandLineParser& Parser) const {
-        for (const QCommandLineOption* o :
-             {&Output, &Password, &PasswordFd, &FirstPage, &LastPage, &Jobs, &MemoryLimit, &Timeout, &FilesFrom, &Nul,
-              &OutputDir, &Update, &Report, &SkipHidden, &Ocr, &OcrLanguages, &OcrDpi, &Format,
-              &Layout, &Eol, &Bom, &NoBom, &Quiet, &Help, &Version})
-            Parser.addOption(*o);
+        for (const QCommandLineOption& option : FOptions) Parser.addOption(option);
         Parser.addPositionalArgument(
             "FILE.pdf",
             "A PDF file to convert; - reads the PDF from standard input (its text goes to standard output unless -o "
             "is given); -- ends the options, so that every further argument is a file.",
             "FILE.pdf...");
     }
+
+private:
+    // The table's line, with this machine's figures.
+    static QString Summary(const TOptionSpec& Spec) {
+        const QString summary = QString::fromLatin1(Spec.Summary);
+        return Spec.Id == TOptionId::Jobs ? summary.arg(OnlineProcessors()) : summary;
+    }
+
+    QList<QCommandLineOption> FOptions;
 };
+
+// The words an option takes, in the order of the values they stand for.
+QStringList Choices(TOptionId Id) {
+    return QString::fromLatin1(OptionSpec(Id).Choices).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
 
 // The name of an option as the user wrote it: -x or --name.
 QString Shown(const QString& Name) { return (Name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + Name; }
@@ -318,6 +277,7 @@ qint64 TOptions::TimeoutMilliseconds() const {
 
 TCommandLine ParseCommandLine(const QStringList& Arguments) {
     QCommandLineParser parser;
+    using enum TOptionId;
     const TDeclaredOptions declared;
     declared.AddTo(parser);
     TCommandLine result;
@@ -325,11 +285,11 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
         result.Error = ParseError(parser, Arguments);
         return result;
     }
-    if (parser.isSet(declared.Help)) {
+    if (parser.isSet(declared[Help])) {
         result.Action = TCommandLine::TAction::Help;
         return result;
     }
-    if (parser.isSet(declared.Version)) {
+    if (parser.isSet(declared[Version])) {
         result.Action = TCommandLine::TAction::Version;
         return result;
     }
@@ -337,46 +297,45 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     TOptions& o = result.Options;
     TChecker check(parser);
     o.Files = parser.positionalArguments();
-    o.Output = check.Path(declared.Output);
-    o.Password = parser.value(declared.Password);
-    const auto passwordFd = check.Number(declared.PasswordFd, "a descriptor", 0, std::numeric_limits<int>::max());
-    check.Require(!passwordFd || !parser.isSet(declared.Password),
+    o.Output = check.Path(declared[Output]);
+    o.Password = parser.value(declared[Password]);
+    const auto passwordFd = check.Number(declared[PasswordFd], "a descriptor", 0, std::numeric_limits<int>::max());
+    check.Require(!passwordFd || !parser.isSet(declared[Password]),
                   QStringLiteral("options --password and --password-fd exclude each other"));
     if (passwordFd && check.Error.isEmpty()) {
         const TReadPassword read = ReadPassword(int(*passwordFd));
         check.Require(read.Error.isEmpty(), read.Error);
         o.Password = read.Password;
-    } else if (!parser.isSet(declared.Password)) {
+    } else if (!parser.isSet(declared[Password])) {
         o.Password = qEnvironmentVariable("KESTRUNE_PASSWORD");
     }
-    o.Quiet = parser.isSet(declared.Quiet);
-    o.FirstPage = check.Count(declared.FirstPage, "a page number");
-    o.LastPage = check.Count(declared.LastPage, "a page number");
-    const long long jobs = check.Number(declared.Jobs, "a number", 1, std::numeric_limits<int>::max()).value_or(OnlineProcessors());
+    o.Quiet = parser.isSet(declared[Quiet]);
+    o.FirstPage = check.Count(declared[FirstPage], "a page number");
+    o.LastPage = check.Count(declared[LastPage], "a page number");
+    const long long jobs = check.Number(declared[Jobs], "a number", 1, std::numeric_limits<int>::max()).value_or(OnlineProcessors());
     o.Jobs = int(std::min<long long>(jobs, MaxJobs()));
-    if (jobs > o.Jobs && parser.isSet(declared.Jobs)) o.JobsAsked = jobs;
-    if (const auto mib = check.Number(declared.MemoryLimit, "a number of MB", 16, 1 << 24)) o.MemoryLimitMiB = int(*mib);
-    o.TimeoutSeconds = check.Seconds(declared.Timeout);
-    o.FilesFrom = check.Path(declared.FilesFrom, "a file");
-    o.NulSeparated = parser.isSet(declared.Nul);
-    o.OutputDir = check.Path(declared.OutputDir, "a folder");
-    o.Update = parser.isSet(declared.Update);
-    o.Report = check.Path(declared.Report, "a file");
-    o.SkipHidden = parser.isSet(declared.SkipHidden);
-    o.Ocr.Mode = TOcrMode(check.Choice(declared.Ocr, {QStringLiteral("never"), QStringLiteral("auto"), QStringLiteral("always")},
-                                       int(TOcrMode::Never)));
-    if (parser.isSet(declared.OcrLanguages)) {
-        o.Ocr.Languages = check.Path(declared.OcrLanguages, "language codes");
+    if (jobs > o.Jobs && parser.isSet(declared[Jobs])) o.JobsAsked = jobs;
+    if (const auto mib = check.Number(declared[MemoryLimit], "a number of MB", 16, 1 << 24)) o.MemoryLimitMiB = int(*mib);
+    o.TimeoutSeconds = check.Seconds(declared[Timeout]);
+    o.FilesFrom = check.Path(declared[FilesFrom], "a file");
+    o.NulSeparated = parser.isSet(declared[Null]);
+    o.OutputDir = check.Path(declared[OutputDir], "a folder");
+    o.Update = parser.isSet(declared[Update]);
+    o.Report = check.Path(declared[Report], "a file");
+    o.SkipHidden = parser.isSet(declared[SkipHidden]);
+    o.Ocr.Mode = TOcrMode(check.Choice(declared[Ocr], Choices(Ocr), int(TOcrMode::Never)));
+    if (parser.isSet(declared[OcrLanguages])) {
+        o.Ocr.Languages = check.Path(declared[OcrLanguages], "language codes");
         check.Require(o.Ocr.Languages.size() <= MaxLanguagesLength,
                       QStringLiteral("option --ocr-lang takes at most %1 characters, not %2")
                           .arg(MaxLanguagesLength)
                           .arg(o.Ocr.Languages.size()));
     }
-    o.Ocr.Dpi = check.Count(declared.OcrDpi, "a resolution").value_or(o.Ocr.Dpi);
-    o.Format.Format = TOutputFormat(check.Choice(declared.Format, {"text", "tsv", "json", "hocr"}, 0));
-    o.Format.Layout = parser.isSet(declared.Layout);
-    o.Format.CrLf = check.Choice(declared.Eol, {"lf", "crlf"}, 1) == 1;
-    o.Format.ByteOrderMark = !parser.isSet(declared.NoBom);
+    o.Ocr.Dpi = check.Count(declared[OcrDpi], "a resolution").value_or(o.Ocr.Dpi);
+    o.Format.Format = TOutputFormat(check.Choice(declared[Format], Choices(Format), int(TOutputFormat::Text)));
+    o.Format.Layout = parser.isSet(declared[Layout]);
+    o.Format.CrLf = check.Choice(declared[Eol], Choices(Eol), 1) == 1;
+    o.Format.ByteOrderMark = !parser.isSet(declared[NoBom]);
 
     const qsizetype standardInputs = o.Files.count(QStringLiteral("-")) + (o.FilesFrom == QLatin1String("-") ? 1 : 0);
     check.Require(!o.Files.isEmpty() || !o.FilesFrom.isEmpty(), QStringLiteral("no input file given"));
@@ -388,11 +347,11 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     check.Require(standardInputs <= 1, QStringLiteral("standard input can be read only once"));
     check.Require(o.OutputDir.isEmpty() || !o.Files.contains(QStringLiteral("-")),
                   QStringLiteral("standard input has no file name to place under --output-dir; use -o"));
-    check.Require(!parser.isSet(declared.Bom) || !parser.isSet(declared.NoBom),
+    check.Require(!parser.isSet(declared[Bom]) || !parser.isSet(declared[NoBom]),
                   QStringLiteral("options --bom and --no-bom exclude each other"));
     // The word formats have fixed line ends (LF) and no byte-order mark.
     const bool text = o.Format.Format == TOutputFormat::Text;
-    for (const QCommandLineOption* option : {&declared.Layout, &declared.Eol, &declared.Bom, &declared.NoBom})
+    for (const QCommandLineOption* option : {&declared[Layout], &declared[Eol], &declared[Bom], &declared[NoBom]})
         check.Require(text || !parser.isSet(*option),
                       QStringLiteral("option %1 applies to --format text only").arg(Shown(*option)));
     if (!check.Error.isEmpty()) {

@@ -492,9 +492,9 @@ TEST_F(KestruneText, ANonBlockingDescriptorIsWaitedOn) {
     EXPECT_EQ(received, bytes);
 }
 
-// The manual page and --help name the same options, and the manual renders
-// without a warning.
-TEST_F(KestruneText, ManualAndHelpNameTheSameOptions) {
+// The manual page, the bash completion and --help name the same options, the
+// manual renders without a warning, and the completion completes.
+TEST_F(KestruneText, ManualCompletionAndHelpNameTheSameOptions) {
     const QRegularExpression name(QStringLiteral("(?:^|[\\s\"])(--?[a-z0-9][a-z0-9-]*)"));
     const auto names = [&](const QStringList& lines) {  // sorted, one line, for a readable failure
         QStringList found;
@@ -522,6 +522,26 @@ TEST_F(KestruneText, ManualAndHelpNameTheSameOptions) {
     const std::string helpNames = names(helpLines);
     for (const char* option : {"--version", "-f", "--report", "-0"}) EXPECT_TRUE(helpNames.find(option) != std::string::npos);
     EXPECT_EQ(helpNames, names(manualLines));
+
+    // The completion: what bash offers after a dash, after --format, and for a file.
+    const QString bash = QStandardPaths::findExecutable("bash");
+    ASSERT_FALSE(bash.isEmpty());
+    Write("a.pdf", "");
+    Write("b.PDF", "");
+    Write("notes.txt", "");
+    const auto complete = [&](const QString& Line) {
+        const QString script = QStringLiteral("source \"$0\"; COMP_WORDS=(%1); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); "
+                                              "_kestrune_text; printf '%s\\n' \"${COMPREPLY[@]}\"")
+                                   .arg(Line);
+        const RunResult r = RunProgram(bash, {"-c", script, KESTRUNE_COMPLETION}, {.WorkingDirectory = FDir.path()});
+        EXPECT_EQ(r.Err, "") << Line.toStdString();
+        QStringList lines = QString::fromUtf8(r.Out).split('\n', Qt::SkipEmptyParts);
+        lines.sort();
+        return lines;
+    };
+    EXPECT_EQ(names(complete("kestrune-text -")), helpNames);
+    EXPECT_EQ(complete("kestrune-text --format ''"), (QStringList{"hocr", "json", "text", "tsv"}));
+    EXPECT_EQ(complete("kestrune-text ''"), (QStringList{"a.pdf", "b.PDF"}));
 
     const QString groff = QStandardPaths::findExecutable("groff");
     if (groff.isEmpty()) GTEST_SKIP() << "groff is not installed";
