@@ -211,6 +211,24 @@ Text formats only.)"},
                 R"(No byte-order mark: for Unix tools, which take it for part of the text
 .RB ( "\-\-eol lf \-\-no\-bom"
 gives pdftotext's line ends and start).)"},
+    TOptionSpec{PageBreak, "", "page-break", "none|ff", K::Choice, "none ff",
+                "End each page's text with nothing more (none, the default) or a form feed (ff, as pdftotext and "
+                "--layout do).",
+                R"(What follows each page's last line end in the text:
+.B none
+(the default, the bytes of the Kestrune window), or
+.B ff
+a form feed, as
+.B pdftotext
+and
+.B \-\-layout
+write, so that a page number or running head can be told from the text
+around it.
+.B "\-\-eol lf \-\-no\-bom \-\-page\-break ff"
+gives pdftotext's line ends, start and page ends; within a page the text
+remains the engine's: its reading order, its line breaks, and words hyphenated
+at a line end joined into one line (see OUTPUT FORMAT).
+Text formats only.)"},
     TOptionSpec{Quiet, "q", "quiet", "", K::None, "", "No progress display, notes or summary; errors are still shown.",
                 R"(No progress display, notes or summary; errors are still shown.)"},
     TOptionSpec{Help, "h", "help", "", K::None, "", "Show this help and exit.", R"(Show the help text and exit.)"},

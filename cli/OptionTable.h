@@ -10,7 +10,8 @@ namespace kestrune {
 
 enum class TOptionId {
     Output, Password, PasswordFd, FirstPage, LastPage, Jobs, MemoryLimit, Timeout, FilesFrom, Null, OutputDir,
-    Update, Report, SkipHidden, Ocr, OcrLanguages, OcrDpi, Format, Layout, Eol, Bom, NoBom, Quiet, Help, Version,
+    Update, Report, SkipHidden, Ocr, OcrLanguages, OcrDpi, Format, Layout, Eol, Bom, NoBom, PageBreak, Quiet, Help,
+    Version,
 };
 
 // What an option's value is, for the completion: nothing to complete, a file

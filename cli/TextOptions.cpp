@@ -336,6 +336,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.Format.Layout = parser.isSet(declared[Layout]);
     o.Format.CrLf = check.Choice(declared[Eol], Choices(Eol), 1) == 1;
     o.Format.ByteOrderMark = !parser.isSet(declared[NoBom]);
+    o.Format.FormFeeds = check.Choice(declared[PageBreak], Choices(PageBreak), 0) == 1;
 
     const qsizetype standardInputs = o.Files.count(QStringLiteral("-")) + (o.FilesFrom == QLatin1String("-") ? 1 : 0);
     check.Require(!o.Files.isEmpty() || !o.FilesFrom.isEmpty(), QStringLiteral("no input file given"));
@@ -351,7 +352,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
                   QStringLiteral("options --bom and --no-bom exclude each other"));
     // The word formats have fixed line ends (LF) and no byte-order mark.
     const bool text = o.Format.Format == TOutputFormat::Text;
-    for (const QCommandLineOption* option : {&declared[Layout], &declared[Eol], &declared[Bom], &declared[NoBom]})
+    for (const QCommandLineOption* option : {&declared[Layout], &declared[Eol], &declared[Bom], &declared[NoBom], &declared[PageBreak]})
         check.Require(text || !parser.isSet(*option),
                       QStringLiteral("option %1 applies to --format text only").arg(Shown(*option)));
     if (!check.Error.isEmpty()) {

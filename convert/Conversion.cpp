@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include <kestrune/FPdf.h>
+#include <kestrune/PageText.h>
 #include "convert/TextOutput.h"
 #include "component/FileError.h"
 
@@ -127,7 +128,7 @@ void ReadPages(TFPdf& Pdf, int First, int Last, const std::function<void(int Pag
     QByteArray bytes;  // keeps its capacity from page to page
     for (int page = First; page <= Last; ++page) {
         Pdf.SetPageNumber(page);
-        const QString text = Pdf.Text(0, std::numeric_limits<int>::max());
+        const QString text = ReadableText(Pdf.Text(0, std::numeric_limits<int>::max()));
         bytes.resize(0);
         AppendUtf8(bytes, text);
         bytes += "\r\n";
@@ -143,7 +144,7 @@ TTextFile ReadTextFile(TFPdf& Pdf, const QString& FileName, const TConversionPro
     TTextFile file;
     for (int page = 1; page <= count; ++page) {
         Pdf.SetPageNumber(page);
-        const QString text = Pdf.Text(0, std::numeric_limits<int>::max());
+        const QString text = ReadableText(Pdf.Text(0, std::numeric_limits<int>::max()));
         // The text goes into large blocks of their own rather than one small
         // block per page among the engine's per-page allocations, which would
         // scatter the heap that the engine reuses from page to page.

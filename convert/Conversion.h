@@ -2,7 +2,8 @@
 // converter window and the command-line tool so that both write the same bytes.
 //
 // The text file: the byte-order mark EF BB BF, then for each page in page order
-// the page's whole text in UTF-8 followed by CR LF, the last page included.
+// the page's whole text in UTF-8 followed by CR LF, the last page included; a
+// word the engine joined across a line end is written whole (ReadableText, <kestrune/PageText.h>).
 #pragma once
 
 #include <QByteArray>

@@ -187,6 +187,7 @@ int RunConversionWorker() {
         format.Layout = r.Int() != 0;
         format.CrLf = r.Int() != 0;
         format.ByteOrderMark = r.Int() != 0;
+        format.FormFeeds = r.Int() != 0;
         if (kind < int(TOutputFormat::Text) || kind > int(TOutputFormat::Hocr)) return 1;
         format.Format = TOutputFormat(kind);
         if (r.Failed()) return 1;

@@ -4,6 +4,7 @@
 
 #include <kestrune/FPdf.h>
 #include <kestrune/LayoutFormats.h>
+#include <kestrune/PageText.h>
 #include "convert/Conversion.h"
 
 namespace kestrune {
@@ -31,7 +32,7 @@ QByteArray TPageFormat::Header(const QString& Title) const {
 QByteArray TPageFormat::Footer() const { return Format == TOutputFormat::Hocr ? HocrEpilogue() : QByteArray(); }
 
 QByteArray TPageFormat::PageBytes(TFPdf& Pdf) const {
-    return NeedsWords() ? LayoutBytes(ReadPageLayout(Pdf)) : TextBytes(Pdf.Text(0, std::numeric_limits<int>::max()));
+    return NeedsWords() ? LayoutBytes(ReadPageLayout(Pdf)) : TextBytes(ReadableText(Pdf.Text(0, std::numeric_limits<int>::max())));
 }
 
 QByteArray TPageFormat::TextBytes(const QString& Text) const {
@@ -44,6 +45,7 @@ QByteArray TPageFormat::TextBytes(const QString& Text) const {
         AppendUtf8(bytes, QString(Text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         bytes += '\n';
     }
+    if (FormFeeds) bytes += '\f';
     return bytes;
 }
 

@@ -23,6 +23,9 @@ struct TPageFormat {
     // byte-order mark. The defaults are the window's bytes.
     bool CrLf = true;
     bool ByteOrderMark = true;
+    // Text only: each page ends with a form feed after its last line end, as
+    // pdftotext writes, so that pages can be told apart (--layout always does).
+    bool FormFeeds = false;
 
     // The extension of the file written beside a PDF: ".txt", ".tsv", ".jsonl", ".hocr".
     QString Extension() const;

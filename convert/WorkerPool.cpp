@@ -520,7 +520,7 @@ struct TWorkerPool::TState {
         convert.Text(d.Job.FileName).Text(d.Job.Password).Int(r.First).Int(r.Last);
         convert.Int(int(d.Job.Ocr.Mode)).Text(d.Job.Ocr.Languages).Int(d.Job.Ocr.Dpi);
         const TPageFormat& format = d.Job.Format;
-        convert.Int(int(format.Format)).Int(format.Layout).Int(format.CrLf).Int(format.ByteOrderMark);
+        convert.Int(int(format.Format)).Int(format.Layout).Int(format.CrLf).Int(format.ByteOrderMark).Int(format.FormFeeds);
         const QByteArray frame = convert.Frame(TMessage::Convert);
         // A worker that is gone shows as the end of its socket in the loop.
         SendWithDescriptor(w.Fd, frame, d.Fd);

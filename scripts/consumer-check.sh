@@ -64,7 +64,7 @@ LIBDIR="$(dirname "$(find "$PREFIX" -name libkestrune_pdf.a -print -quit)")"
 [ -d "$LIBDIR" ] || fail "the library was not installed"
 for f in include/kestrune/FPdf.h include/kestrune/EntryPoints.def bin/kestrune bin/kestrune-text \
          share/applications/kestrune.desktop share/icons/hicolor/scalable/apps/kestrune.svg \
-         share/man/man1/kestrune-text.1; do
+         share/man/man1/kestrune-text.1 share/bash-completion/completions/kestrune-text; do
     [ -e "$PREFIX/$f" ] || fail "not installed: $f"
 done
 [ -e "$PREFIX/share/doc/kestrune/LICENSE" ] || fail "not installed: the project's licence"

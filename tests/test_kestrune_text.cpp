@@ -629,6 +629,33 @@ TEST_F(KestruneText, WordFormatsStreamLikeTheText) {
     EXPECT_TRUE(fromStdin.Out.contains("<title>standard input</title>"));
 }
 
+// A word hyphenated at a line end is written whole in every format, without
+// the engine's noncharacter mark; --page-break ff ends each page with a form feed.
+TEST_F(KestruneText, HyphenatedWordsAndPageBreaks) {
+    const QString pdf = Write("hy.pdf", SimpleTextPdf({{"This is the devel-", "opment of LaTeX-", "based tools"}, {"Next"}}));
+    const struct {
+        QStringList Options;
+        QByteArray Contains;
+    } cases[] = {
+        {{}, "\xEF\xBB\xBF" "This is the development of LaTeX-based tools\r\nNext\r\n"},
+        {{"--eol", "lf", "--no-bom", "--page-break", "ff"}, "This is the development of LaTeX-based tools\n\fNext\n\f"},
+        {{"--layout"}, "LaTeX-"},
+        {{"--format", "tsv"}, "\tdevel-\n"},
+        {{"--format", "json"}, "\"text\":\"opment\""},
+        {{"--format", "hocr"}, ">based<"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Options.join(' ').toStdString());
+        const RunResult r = Run(c.Options + QStringList{"-o", "-", pdf});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+        EXPECT_TRUE(r.Out.contains(c.Contains)) << r.Out.toStdString();
+        EXPECT_FALSE(r.Out.contains("\xEF\xBF\xBE"));  // U+FFFE
+    }
+    const RunResult refused = Run({"--format", "tsv", "--page-break", "ff", pdf});
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_TRUE(refused.Err.startsWith("kestrune-text: option --page-break applies to --format text only\n"));
+}
+
 // --layout, --eol and --bom shape the text; without them the bytes stay the window's.
 TEST_F(KestruneText, TextLineEndsByteOrderMarkAndLayout) {
     const QByteArray document = testing_support::LayoutFixturePdf();
