@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -648,6 +649,34 @@ TEST_F(KestruneText, EveryFormatKeepsCharactersBeyondTheBmp) {
             hocr << xml.readElementText();
     EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
     EXPECT_EQ(hocr, expected);
+}
+
+// hOCR's <title> names the PDF; a name that is not UTF-8 as messages show it,
+// so the document stays XML.
+TEST_F(KestruneText, HocrTitleOfANameThatIsNotUtf8) {
+    ASSERT_TRUE(QDir().mkpath(Path("in")));
+    const QByteArray folder = QFile::encodeName(Path("in")) + '/';
+    // Qt cannot name these files to remove them with the folder.
+    const auto removal = qScopeGuard([&] {
+        ::unlink(folder + "caf\xE9.pdf");
+        ::unlink(folder + "caf\xE9.hocr");
+    });
+    QFile pdf;
+    ASSERT_TRUE(pdf.open(::open(folder + "caf\xE9.pdf", O_WRONLY | O_CREAT, 0644), QIODevice::WriteOnly,
+                         QFileDevice::AutoCloseHandle));
+    pdf.write(SimpleTextPdf({{"Latin"}}));
+    pdf.close();
+    const RunResult r = Run({"-q", "--format", "hocr", "in"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    QFile hocr;
+    ASSERT_TRUE(hocr.open(::open(folder + "caf\xE9.hocr", O_RDONLY), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    QXmlStreamReader xml(hocr.readAll());
+    QString title;
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("title"))
+            title = xml.readElementText();
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(title, QStringLiteral("'caf\\xE9.pdf'"));
 }
 
 // --layout, --eol and --bom shape the text; without them the bytes stay the window's.

@@ -205,6 +205,53 @@ TEST(LayoutFormatsTest, HocrParsesAsXmlWithTheTsvsWords) {
     }
 }
 
+// What XML cannot carry (unpaired surrogates, such as a file name's bytes that
+// are not UTF-8 stand as, control characters, U+FFFF) comes out as U+FFFD, so
+// the document stays well-formed; a font's name cannot add a property to a
+// word's title, however it is made.
+TEST(LayoutFormatsTest, HocrStaysWellFormedWhateverItsTexts) {
+    const QString r = QString(QChar::ReplacementCharacter);
+    const struct {
+        QString Text, Font, Title;
+        QString ReadText, ReadFont, ReadTitle;  // as read back ("x_font" value unquoted)
+    } cases[] = {
+        {"plain", R"(Evil";x_fsize 999)", "caf\u00E9 & <co>.pdf", "plain", "Evilx_fsize 999", "caf\u00E9 & <co>.pdf"},
+        {"p\U0001F600", R"(a\b;c"d; x_wconf 0)", "\U0001D49C", "p\U0001F600", "abcd x_wconf 0", "\U0001D49C"},
+        {QString::fromUtf16(u"a\xD83D" u"b\x01" u"c\xFFFF"), QString::fromUtf16(u"F\x02;"),
+         QString::fromUtf16(u"caf\xDCE9" u".pdf\x07"), "a" + r + "b" + r + "c" + r, "F" + r, "caf" + r + ".pdf" + r},
+        {QString::fromUtf16(u"\xDE00\xD83D"), "", QString::fromUtf16(u"\xD800"), r + r, "", r},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ReadText.toStdString());
+        TPageLayout page = GroupWords(1, QSizeF(600, 800), TRotation::ro0, {{c.Text, QRectF(10, 20, 30, 10), c.Font, 9.5, 90}});
+        QByteArray hocr = HocrPrologue(c.Title);
+        AppendHocrPage(hocr, page);
+        hocr += HocrEpilogue();
+        EXPECT_EQ(QString::fromUtf8(hocr).toUtf8(), hocr);  // valid UTF-8
+
+        QXmlStreamReader xml(hocr);
+        QString title, text, properties;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+            if (xml.name() == QLatin1String("title")) title = xml.readElementText();
+            if (xml.attributes().value(QLatin1String("class")) == QLatin1String("ocrx_word")) {
+                properties = xml.attributes().value(QLatin1String("title")).toString();
+                text = xml.readElementText();
+            }
+        }
+        ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString() << "\n" << hocr.constData();
+        EXPECT_EQ(title, c.ReadTitle);
+        EXPECT_EQ(text, c.ReadText);
+        // Split as the simplest reader splits them: at every semicolon.
+        QStringList names;
+        for (const QString& property : properties.split(';')) names << property.trimmed().section(' ', 0, 0);
+        const QString font = c.ReadFont.isEmpty() ? QString() : "x_font \"" + c.ReadFont + "\"; ";
+        EXPECT_EQ(properties, "bbox 10 20 40 30; x_wconf 90; " + font + "x_fsize 9.5");
+        EXPECT_EQ(names, c.ReadFont.isEmpty() ? QStringList({"bbox", "x_wconf", "x_fsize"})
+                                              : QStringList({"bbox", "x_wconf", "x_font", "x_fsize"}));
+    }
+}
+
 // ---- Layout text ------------------------------------------------------------
 
 // The layout text of one fixture page, its lines without their ends.

@@ -41,7 +41,14 @@ void AppendJsonPage(QByteArray& Out, const TPageLayout& Page);
 // An XHTML document: a div "ocr_page" per page ("bbox 0 0 W H; ppageno N-1"),
 // holding a div "ocr_carea" per block, a span "ocr_line" per line and a span
 // "ocrx_word" per word ("bbox l t r b; x_wconf C; x_font "F"; x_fsize S"),
-// boxes in whole points (outwards).
+// boxes in whole points (outwards). The font's name F is written without the
+// quotes, backslashes and semicolons it may hold, so that it stays one
+// property. Characters that XML cannot carry (see IsXmlText) are written as
+// U+FFFD, so the document is always well-formed.
+
+// Whether Text can stand in XML as it is: it holds no control character but
+// tab and line breaks, no surrogate outside a pair, no U+FFFE or U+FFFF.
+bool IsXmlText(QStringView Text);
 
 // Everything before the first page, up to and including <body>; Title names
 // the document in its <title>.
