@@ -290,6 +290,46 @@ TEST(LayoutFormatsTest, LayoutTextAlignsTableCells) {
     }
 }
 
+// A character beyond U+FFFF takes one cell, as it takes one place on the page.
+TEST(LayoutFormatsTest, LayoutTextKeepsCharactersBeyondTheBmp) {
+    EXPECT_EQ(LayoutLines(BeyondBmpPage), (QStringList{"x\U0001D49Cy \U0001F600\U0001F600", "",
+                                                         "x\uFFFDy \uFFFD\U0001D49C"}));
+    // Placed by cells: a column starting past a line of such characters stands where it stands.
+    const TPageLayout page = GroupWords(1, QSizeF(600, 800), TRotation::ro0,
+                                        {{"\U0001F600\U0001F600\U0001F600", QRectF(0, 0, 30, 10), {}, 10, 100},
+                                         {"ab", QRectF(100, 0, 20, 10), {}, 10, 100}});
+    QByteArray text;
+    AppendLayoutText(text, page);
+    EXPECT_EQ(QString::fromUtf8(text), "\U0001F600\U0001F600\U0001F600" + QString(7, ' ') + "ab\n\f");
+}
+
+// Text far off the page (ten million points) stands at the page's edge, one
+// empty line at most between it and the page's rows: the page's bytes stay
+// within its grid, and no word is lost.
+TEST(LayoutFormatsTest, LayoutTextKeepsFarOffTextWithinThePage) {
+    const double far = 1e7;
+    QList<PlacedRun> runs = {{72, 700, "first on page"}, {far, 700, "far right"}, {-far, 680, "far left"},
+                             {72, 660, "second on page"}, {72, far, "far above"}};
+    for (int row = 0; row < 50; ++row) runs.append({far + row, -far - 20 * row, "below " + QByteArray::number(row)});
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(PlacedTextPdf({{runs}}), true);
+    QByteArray text;
+    AppendLayoutText(text, ReadPageLayout(pdf));
+    ASSERT_LT(text.size(), 8000);
+    QStringList lines = QString::fromUtf8(text.chopped(2)).split('\n');
+    EXPECT_LT(lines.size(), 2 * 54);
+    lines.removeAll(QString());
+    ASSERT_EQ(lines.size(), 54) << text.constData();
+    // The grid starts at the page's left edge, as one line starts left of it,
+    // and ends at its right edge, 612 / 6 cells on.
+    EXPECT_EQ(lines[0], QString(12, ' ') + "far above");
+    EXPECT_EQ(lines[1], QString(12, ' ') + "first on page" + QString(102 - 25, ' ') + "far right");
+    EXPECT_EQ(lines[2], "far left");
+    EXPECT_EQ(lines[3], QString(12, ' ') + "second on page");
+    for (int row = 0; row < 50; ++row) EXPECT_EQ(lines[4 + row], QString(102, ' ') + "below " + QString::number(row));
+}
+
 TEST(LayoutFormatsTest, LayoutTextEndsLinesAsAskedAndPagesWithAFormFeed) {
     QByteArray crlf;
     AppendLayoutText(crlf, Pages()[TwoColumnsPage - 1], "\r\n");

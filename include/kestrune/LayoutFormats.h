@@ -62,8 +62,11 @@ QByteArray HocrEpilogue();
 // lines side by side on the page (columns, table cells) side by side in the
 // text, each placed by its left edge on a grid of character cells as wide as
 // the page's average character; a wide gap between lines of the page gives an
-// empty line. Lines that do not read left to right follow, one per text line,
-// in reading order. Every line ends with LineEnd, the page with a form feed.
+// empty line. The grid spans the page's width (Size): a line starting left or
+// right of the page stands at that edge of the grid, so spaces never carry a
+// line past the page's width. Lines that do not read left to right follow,
+// one per text line, in reading order. Every line ends with LineEnd, the page
+// with a form feed.
 void AppendLayoutText(QByteArray& Out, const TPageLayout& Page, const char* LineEnd = "\n");
 
 }  // namespace kestrune
