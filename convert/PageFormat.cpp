@@ -6,6 +6,7 @@
 #include <kestrune/LayoutFormats.h>
 #include <kestrune/PageText.h>
 #include "convert/Conversion.h"
+#include "convert/FileNames.h"
 
 namespace kestrune {
 
@@ -24,7 +25,9 @@ QByteArray TPageFormat::Header(const QString& Title) const {
     case TOutputFormat::Text: return ByteOrderMark ? QByteArray(kestrune::ByteOrderMark) : QByteArray();
     case TOutputFormat::Tsv: return TsvHeader();
     case TOutputFormat::Json: return {};
-    case TOutputFormat::Hocr: return HocrPrologue(Title);
+    // A name holding what XML cannot carry (bytes that are not UTF-8, control
+    // characters) is shown as messages show it rather than with U+FFFD.
+    case TOutputFormat::Hocr: return HocrPrologue(IsXmlText(Title) ? Title : ShownName(Title));
     }
     return {};
 }

@@ -30,7 +30,8 @@ struct TPageFormat {
     // The extension of the file written beside a PDF: ".txt", ".tsv", ".jsonl", ".hocr".
     QString Extension() const;
     // What goes before the first page: the byte-order mark, the TSV header
-    // line, the hOCR prologue (its title naming Title); empty for JSON Lines.
+    // line, the hOCR prologue (its title naming Title, a file name as
+    // DecodeName gives it); empty for JSON Lines.
     QByteArray Header(const QString& Title) const;
     // What goes after the last page: the hOCR epilogue; else nothing.
     QByteArray Footer() const;

@@ -1,5 +1,8 @@
 // hOCR: XHTML whose classes and titles carry the page's blocks, lines and
 // words with their boxes, written with Qt's XML writer (which escapes text).
+// The writer cannot write what XML cannot carry: it drops control characters
+// and stops at an unpaired surrogate, leaving a broken document, so every
+// text passes through XmlText first.
 #include <QXmlStreamWriter>
 #include <cmath>
 
@@ -8,6 +11,24 @@
 namespace kestrune {
 
 namespace {
+
+bool IsXmlUnit(char16_t c) {
+    return c >= 0x20 ? c < 0xD800 || (c > 0xDFFF && c < 0xFFFE) : c == '\t' || c == '\n' || c == '\r';
+}
+
+// Text with each character that XML cannot carry replaced by U+FFFD; Text
+// itself (no copy) when it holds none, as nearly every text does.
+QString XmlText(const QString& Text) {
+    if (IsXmlText(Text)) return Text;
+    QString text = Text;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate())
+            ++i;
+        else if (!IsXmlUnit(text[i].unicode()))
+            text[i] = QChar::ReplacementCharacter;
+    }
+    return text;
+}
 
 // A box in whole points, widened outwards, as hOCR's integer bbox property wants.
 QString BoxProperty(const QRectF& Box) {
@@ -20,9 +41,12 @@ QString BoxProperty(const QRectF& Box) {
 
 QString WordProperties(const TLayoutWord& Word) {
     QString title = BoxProperty(Word.Box) + QStringLiteral("; x_wconf %1").arg(qRound(Word.Confidence));
-    // A quoted property value: its own quotes and backslashes would end it early.
+    // A quoted property value: its own quotes and backslashes would end it
+    // early, and readers that split the properties at semicolons without
+    // heeding quotes would take what follows a semicolon for a property of
+    // its own (a font named "F;x_fsize 999" would set the size).
     QString font = Word.FontName;
-    font.remove(QLatin1Char('"')).remove(QLatin1Char('\\'));
+    font.remove(QLatin1Char('"')).remove(QLatin1Char('\\')).remove(QLatin1Char(';'));
     if (!font.isEmpty()) title += QStringLiteral("; x_font \"%1\"").arg(font);
     if (Word.FontSize > 0) title += QStringLiteral("; x_fsize %1").arg(std::round(Word.FontSize * 100) / 100);
     return title;
@@ -32,10 +56,20 @@ void StartElement(QXmlStreamWriter& Xml, const char* Name, const char* Class, co
     Xml.writeStartElement(QLatin1String(Name));
     Xml.writeAttribute(QStringLiteral("class"), QLatin1String(Class));
     Xml.writeAttribute(QStringLiteral("id"), Id);
-    Xml.writeAttribute(QStringLiteral("title"), Title);
+    Xml.writeAttribute(QStringLiteral("title"), XmlText(Title));
 }
 
 }  // namespace
+
+bool IsXmlText(QStringView Text) {
+    for (qsizetype i = 0; i < Text.size(); ++i) {
+        const char16_t c = Text[i].unicode();
+        if (IsXmlUnit(c)) continue;
+        if (!QChar::isHighSurrogate(c) || i + 1 == Text.size() || !Text[i + 1].isLowSurrogate()) return false;
+        ++i;
+    }
+    return true;
+}
 
 QByteArray HocrPrologue(const QString& Title) {
     QByteArray out;
@@ -50,7 +84,7 @@ QByteArray HocrPrologue(const QString& Title) {
     xml.writeAttribute(QStringLiteral("xml:lang"), QStringLiteral("en"));
     xml.writeAttribute(QStringLiteral("lang"), QStringLiteral("en"));
     xml.writeStartElement(QStringLiteral("head"));
-    xml.writeTextElement(QStringLiteral("title"), Title);
+    xml.writeTextElement(QStringLiteral("title"), XmlText(Title));
     xml.writeEmptyElement(QStringLiteral("meta"));
     xml.writeAttribute(QStringLiteral("http-equiv"), QStringLiteral("Content-Type"));
     xml.writeAttribute(QStringLiteral("content"), QStringLiteral("text/html;charset=utf-8"));
@@ -92,7 +126,7 @@ void AppendHocrPage(QByteArray& Out, const TPageLayout& Page) {
             for (const TLayoutWord& word : line.Words) {
                 StartElement(xml, "span", "ocrx_word", QStringLiteral("word_%1_%2").arg(lineId).arg(++w),
                              WordProperties(word));
-                xml.writeCharacters(word.Text);
+                xml.writeCharacters(XmlText(word.Text));
                 xml.writeEndElement();
             }
             xml.writeEndElement();

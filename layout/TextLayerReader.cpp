@@ -98,6 +98,7 @@ class TWordCutter {
 public:
     TWordCutter(FPDF_TEXTPAGE TextPage, const TPageTransform& Transform) : FTextPage(TextPage), FTransform(Transform) {}
 
+    // Adds the character Code, whose place the engine gives at Index.
     void Add(int Index, char32_t Code) {
         const TLineDirection direction = FTransform.Direction(FPDFText_GetCharAngle(FTextPage, Index));
         QRectF box = CharacterBox(Index);
@@ -117,8 +118,8 @@ public:
             FWord.Direction = direction;
             FWord.Baseline = baseline;
         }
-        // A value the engine gives as a lone surrogate is no character of its own.
-        if (Code >= 0xD800 && Code <= 0xDFFF) Code = 0xFFFD;
+        // A surrogate left unpaired (ReadPageLayout joins the pairs) is no character.
+        if (QChar::isSurrogate(Code)) Code = QChar::ReplacementCharacter;
         FWord.Word.Text += QChar::fromUcs4(Code);
         FWord.Word.Box = FWord.Word.Box.united(box);
         FLastBox = box;
@@ -185,6 +186,17 @@ TPageLayout ReadPageLayout(TFPdf& Pdf) {
     for (int i = 0; i < count; ++i) {
         char32_t code = FPDFText_GetUnicode(textPage, i);
         if (code == LineEndHyphen) code = U'-';
+        // The engine gives a character beyond U+FFFF as its two UTF-16 units,
+        // each a character of its own in the same place: they are the one
+        // character the page's text shows, placed where the first stands.
+        if (QChar::isHighSurrogate(code) && i + 1 < count) {
+            const char32_t low = FPDFText_GetUnicode(textPage, i + 1);
+            if (QChar::isLowSurrogate(low)) {
+                cutter.Add(i, QChar::surrogateToUcs4(char16_t(code), char16_t(low)));
+                ++i;
+                continue;
+            }
+        }
         if (IsSeparator(code))
             cutter.End();
         else

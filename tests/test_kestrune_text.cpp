@@ -4,11 +4,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QXmlStreamReader>
 #include <csignal>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -654,6 +659,71 @@ TEST_F(KestruneText, HyphenatedWordsAndPageBreaks) {
     const RunResult refused = Run({"--format", "tsv", "--page-break", "ff", pdf});
     EXPECT_EQ(refused.ExitCode, 2);
     EXPECT_TRUE(refused.Err.startsWith("kestrune-text: option --page-break applies to --format text only\n"));
+}
+
+// Characters beyond U+FFFF come out in every format as the plain text has
+// them, and a surrogate the document leaves alone as U+FFFD in each.
+TEST_F(KestruneText, EveryFormatKeepsCharactersBeyondTheBmp) {
+    const QString pdf = Write("beyond.pdf", testing_support::LayoutFixturePdf());
+    const QString page = QString::number(testing_support::BeyondBmpPage);
+    const QStringList expected = {"x\U0001D49Cy", "\U0001F600\U0001F600", "x\uFFFDy", "\uFFFD\U0001D49C"};
+    const auto output = [&](const QStringList& Options) {
+        const RunResult r = Run(Options + QStringList{"-f", page, "-l", page, "-o", "-", pdf});
+        EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+        EXPECT_EQ(QString::fromUtf8(r.Out).toUtf8(), r.Out);  // valid UTF-8
+        return r.Out;
+    };
+    const QRegularExpression space(QStringLiteral("\\s+"));
+    for (const QStringList& text : {QStringList{}, QStringList{"--layout"}}) {
+        SCOPED_TRACE(text.join(' ').toStdString());
+        const QByteArray out = output(text + QStringList{"--no-bom", "--eol", "lf"});
+        EXPECT_EQ(QString::fromUtf8(out).split(space, Qt::SkipEmptyParts), expected);
+    }
+    QStringList tsv;
+    for (const QByteArray& row : output({"--format", "tsv"}).split('\n'))
+        if (row.startsWith("5\t")) tsv << QString::fromUtf8(row.split('\t').value(11));
+    EXPECT_EQ(tsv, expected);
+    QStringList json;
+    for (const QJsonValue block : QJsonDocument::fromJson(output({"--format", "json"}))["blocks"].toArray())
+        for (const QJsonValue line : block["lines"].toArray())
+            for (const QJsonValue word : line["words"].toArray()) json << word["text"].toString();
+    EXPECT_EQ(json, expected);
+    QStringList hocr;
+    QXmlStreamReader xml(output({"--format", "hocr"}));
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::StartElement &&
+            xml.attributes().value(QLatin1String("class")) == QLatin1String("ocrx_word"))
+            hocr << xml.readElementText();
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(hocr, expected);
+}
+
+// hOCR's <title> names the PDF; a name that is not UTF-8 as messages show it,
+// so the document stays XML.
+TEST_F(KestruneText, HocrTitleOfANameThatIsNotUtf8) {
+    ASSERT_TRUE(QDir().mkpath(Path("in")));
+    const QByteArray folder = QFile::encodeName(Path("in")) + '/';
+    // Qt cannot name these files to remove them with the folder.
+    const auto removal = qScopeGuard([&] {
+        ::unlink(folder + "caf\xE9.pdf");
+        ::unlink(folder + "caf\xE9.hocr");
+    });
+    QFile pdf;
+    ASSERT_TRUE(pdf.open(::open(folder + "caf\xE9.pdf", O_WRONLY | O_CREAT, 0644), QIODevice::WriteOnly,
+                         QFileDevice::AutoCloseHandle));
+    pdf.write(SimpleTextPdf({{"Latin"}}));
+    pdf.close();
+    const RunResult r = Run({"-q", "--format", "hocr", "in"});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    QFile hocr;
+    ASSERT_TRUE(hocr.open(::open(folder + "caf\xE9.hocr", O_RDONLY), QIODevice::ReadOnly, QFileDevice::AutoCloseHandle));
+    QXmlStreamReader xml(hocr.readAll());
+    QString title;
+    while (!xml.atEnd())
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == QLatin1String("title"))
+            title = xml.readElementText();
+    EXPECT_FALSE(xml.hasError()) << xml.errorString().toStdString();
+    EXPECT_EQ(title, QStringLiteral("'caf\\xE9.pdf'"));
 }
 
 // --layout, --eol and --bom shape the text; without them the bytes stay the window's.

@@ -205,6 +205,53 @@ TEST(LayoutFormatsTest, HocrParsesAsXmlWithTheTsvsWords) {
     }
 }
 
+// What XML cannot carry (unpaired surrogates, such as a file name's bytes that
+// are not UTF-8 stand as, control characters, U+FFFF) comes out as U+FFFD, so
+// the document stays well-formed; a font's name cannot add a property to a
+// word's title, however it is made.
+TEST(LayoutFormatsTest, HocrStaysWellFormedWhateverItsTexts) {
+    const QString r = QString(QChar::ReplacementCharacter);
+    const struct {
+        QString Text, Font, Title;
+        QString ReadText, ReadFont, ReadTitle;  // as read back ("x_font" value unquoted)
+    } cases[] = {
+        {"plain", R"(Evil";x_fsize 999)", "caf\u00E9 & <co>.pdf", "plain", "Evilx_fsize 999", "caf\u00E9 & <co>.pdf"},
+        {"p\U0001F600", R"(a\b;c"d; x_wconf 0)", "\U0001D49C", "p\U0001F600", "abcd x_wconf 0", "\U0001D49C"},
+        {QString::fromUtf16(u"a\xD83D" u"b\x01" u"c\xFFFF"), QString::fromUtf16(u"F\x02;"),
+         QString::fromUtf16(u"caf\xDCE9" u".pdf\x07"), "a" + r + "b" + r + "c" + r, "F" + r, "caf" + r + ".pdf" + r},
+        {QString::fromUtf16(u"\xDE00\xD83D"), "", QString::fromUtf16(u"\xD800"), r + r, "", r},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.ReadText.toStdString());
+        TPageLayout page = GroupWords(1, QSizeF(600, 800), TRotation::ro0, {{c.Text, QRectF(10, 20, 30, 10), c.Font, 9.5, 90}});
+        QByteArray hocr = HocrPrologue(c.Title);
+        AppendHocrPage(hocr, page);
+        hocr += HocrEpilogue();
+        EXPECT_EQ(QString::fromUtf8(hocr).toUtf8(), hocr);  // valid UTF-8
+
+        QXmlStreamReader xml(hocr);
+        QString title, text, properties;
+        while (!xml.atEnd()) {
+            if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+            if (xml.name() == QLatin1String("title")) title = xml.readElementText();
+            if (xml.attributes().value(QLatin1String("class")) == QLatin1String("ocrx_word")) {
+                properties = xml.attributes().value(QLatin1String("title")).toString();
+                text = xml.readElementText();
+            }
+        }
+        ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString() << "\n" << hocr.constData();
+        EXPECT_EQ(title, c.ReadTitle);
+        EXPECT_EQ(text, c.ReadText);
+        // Split as the simplest reader splits them: at every semicolon.
+        QStringList names;
+        for (const QString& property : properties.split(';')) names << property.trimmed().section(' ', 0, 0);
+        const QString font = c.ReadFont.isEmpty() ? QString() : "x_font \"" + c.ReadFont + "\"; ";
+        EXPECT_EQ(properties, "bbox 10 20 40 30; x_wconf 90; " + font + "x_fsize 9.5");
+        EXPECT_EQ(names, c.ReadFont.isEmpty() ? QStringList({"bbox", "x_wconf", "x_fsize"})
+                                              : QStringList({"bbox", "x_wconf", "x_font", "x_fsize"}));
+    }
+}
+
 // ---- Layout text ------------------------------------------------------------
 
 // The layout text of one fixture page, its lines without their ends.
@@ -241,6 +288,46 @@ TEST(LayoutFormatsTest, LayoutTextAlignsTableCells) {
         EXPECT_EQ(lines[r].simplified(), cells[r].join(' '));
         for (int c = 0; c < 3; ++c) EXPECT_EQ(lines[r].indexOf(cells[r][c]), columns[c]) << lines[r].toStdString();
     }
+}
+
+// A character beyond U+FFFF takes one cell, as it takes one place on the page.
+TEST(LayoutFormatsTest, LayoutTextKeepsCharactersBeyondTheBmp) {
+    EXPECT_EQ(LayoutLines(BeyondBmpPage), (QStringList{"x\U0001D49Cy \U0001F600\U0001F600", "",
+                                                         "x\uFFFDy \uFFFD\U0001D49C"}));
+    // Placed by cells: a column starting past a line of such characters stands where it stands.
+    const TPageLayout page = GroupWords(1, QSizeF(600, 800), TRotation::ro0,
+                                        {{"\U0001F600\U0001F600\U0001F600", QRectF(0, 0, 30, 10), {}, 10, 100},
+                                         {"ab", QRectF(100, 0, 20, 10), {}, 10, 100}});
+    QByteArray text;
+    AppendLayoutText(text, page);
+    EXPECT_EQ(QString::fromUtf8(text), "\U0001F600\U0001F600\U0001F600" + QString(7, ' ') + "ab\n\f");
+}
+
+// Text far off the page (ten million points) stands at the page's edge, one
+// empty line at most between it and the page's rows: the page's bytes stay
+// within its grid, and no word is lost.
+TEST(LayoutFormatsTest, LayoutTextKeepsFarOffTextWithinThePage) {
+    const double far = 1e7;
+    QList<PlacedRun> runs = {{72, 700, "first on page"}, {far, 700, "far right"}, {-far, 680, "far left"},
+                             {72, 660, "second on page"}, {72, far, "far above"}};
+    for (int row = 0; row < 50; ++row) runs.append({far + row, -far - 20 * row, "below " + QByteArray::number(row)});
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(PlacedTextPdf({{runs}}), true);
+    QByteArray text;
+    AppendLayoutText(text, ReadPageLayout(pdf));
+    ASSERT_LT(text.size(), 8000);
+    QStringList lines = QString::fromUtf8(text.chopped(2)).split('\n');
+    EXPECT_LT(lines.size(), 2 * 54);
+    lines.removeAll(QString());
+    ASSERT_EQ(lines.size(), 54) << text.constData();
+    // The grid starts at the page's left edge, as one line starts left of it,
+    // and ends at its right edge, 612 / 6 cells on.
+    EXPECT_EQ(lines[0], QString(12, ' ') + "far above");
+    EXPECT_EQ(lines[1], QString(12, ' ') + "first on page" + QString(102 - 25, ' ') + "far right");
+    EXPECT_EQ(lines[2], "far left");
+    EXPECT_EQ(lines[3], QString(12, ' ') + "second on page");
+    for (int row = 0; row < 50; ++row) EXPECT_EQ(lines[4 + row], QString(102, ' ') + "below " + QString::number(row));
 }
 
 TEST(LayoutFormatsTest, LayoutTextEndsLinesAsAskedAndPagesWithAFormFeed) {

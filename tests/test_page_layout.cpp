@@ -75,6 +75,9 @@ TEST_F(PageLayoutTest, GroupsWordsIntoLinesAndBlocks) {
         {TurnedPage, "turned page"},
         // The engine's mark for a line-end hyphen is written as the hyphen.
         {HyphenPage, "a long exam- | ple follows"},
+        // The engine's two units of a character beyond U+FFFF are that
+        // character; a surrogate standing alone is no character.
+        {BeyondBmpPage, "x\U0001D49Cy \U0001F600\U0001F600 | x\uFFFDy \uFFFD\U0001D49C"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Page);
@@ -98,6 +101,9 @@ TEST_F(PageLayoutTest, WordBoxesAreInPointsFromTheShownPagesTopLeft) {
         {TwoColumnsPage, u"epsilon", TLineDirection::dlHorizontal, 108, 150, 792 - 688},
         {TwoColumnsPage, u"nine", TLineDirection::dlHorizontal, 392, 416, 792 - 676},
         {TablePage, u"0.80", TLineDirection::dlHorizontal, 300, 324, 792 - 660},
+        // One glyph each, though the engine gives each as two characters.
+        {BeyondBmpPage, u"x\U0001D49Cy", TLineDirection::dlHorizontal, 72, 90, 792 - 700},
+        {BeyondBmpPage, u"\U0001F600\U0001F600", TLineDirection::dlHorizontal, 96, 108, 792 - 700},
         {RightToLeftPage, u"\u05D0\u05D1\u05D2", TLineDirection::dlHorizontal, 72, 90, 792 - 700},
         // Reading upwards from y 200: "upward" spans 200..236 in page space.
         {RotatedTextPage, u"upward", TLineDirection::dlUp, 792 - 236, 792 - 200, 100},

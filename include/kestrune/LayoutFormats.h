@@ -41,7 +41,14 @@ void AppendJsonPage(QByteArray& Out, const TPageLayout& Page);
 // An XHTML document: a div "ocr_page" per page ("bbox 0 0 W H; ppageno N-1"),
 // holding a div "ocr_carea" per block, a span "ocr_line" per line and a span
 // "ocrx_word" per word ("bbox l t r b; x_wconf C; x_font "F"; x_fsize S"),
-// boxes in whole points (outwards).
+// boxes in whole points (outwards). The font's name F is written without the
+// quotes, backslashes and semicolons it may hold, so that it stays one
+// property. Characters that XML cannot carry (see IsXmlText) are written as
+// U+FFFD, so the document is always well-formed.
+
+// Whether Text can stand in XML as it is: it holds no control character but
+// tab and line breaks, no surrogate outside a pair, no U+FFFE or U+FFFF.
+bool IsXmlText(QStringView Text);
 
 // Everything before the first page, up to and including <body>; Title names
 // the document in its <title>.
@@ -55,8 +62,11 @@ QByteArray HocrEpilogue();
 // lines side by side on the page (columns, table cells) side by side in the
 // text, each placed by its left edge on a grid of character cells as wide as
 // the page's average character; a wide gap between lines of the page gives an
-// empty line. Lines that do not read left to right follow, one per text line,
-// in reading order. Every line ends with LineEnd, the page with a form feed.
+// empty line. The grid spans the page's width (Size): a line starting left or
+// right of the page stands at that edge of the grid, so spaces never carry a
+// line past the page's width. Lines that do not read left to right follow,
+// one per text line, in reading order. Every line ends with LineEnd, the page
+// with a form feed.
 void AppendLayoutText(QByteArray& Out, const TPageLayout& Page, const char* LineEnd = "\n");
 
 }  // namespace kestrune

@@ -13,14 +13,26 @@ QByteArray PlacedTextPdf(const QList<PlacedPage>& Pages) {
     const int hebrew = b.Add(
         "<< /Type /Font /Subtype /Type1 /BaseFont /Courier /FirstChar 65 /LastChar 68 /Widths [600 600 600 600]"
         " /Encoding << /Type /Encoding /Differences [65 /afii57664 /afii57665 /afii57666 /afii57667] >> >>");
-    const QByteArray resources =
-        "/Resources << /Font << /F1 " + Ref(courier) + " /F2 " + Ref(hebrew) + " >> >>";
+    const int toUnicode = b.AddStream(
+        "<< >>",
+        "/CIDInit /ProcSet findresource begin 12 dict begin begincmap\n"
+        "/CIDSystemInfo << /Registry (Adobe) /Ordering (UCS) /Supplement 0 >> def\n"
+        "/CMapName /Kestrune-Beyond def /CMapType 2 def\n"
+        "1 begincodespacerange <00> <FF> endcodespacerange\n"
+        "4 beginbfchar <41> <D835DC9C> <42> <D83DDE00> <43> <D83D> <44> <DE00> endbfchar\n"
+        "endcmap CMapName currentdict /CMap defineresource pop end end");
+    const int beyond = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /WinAnsiEncoding /ToUnicode " +
+                             Ref(toUnicode) + " >>");
+    const QByteArray resources = "/Resources << /Font << /F1 " + Ref(courier) + " /F2 " + Ref(hebrew) + " /F3 " +
+                                 Ref(beyond) + " >> >>";
     QList<int> kids;
     for (const PlacedPage& page : Pages) {
         QByteArray content;
         for (const PlacedRun& run : page.Runs) {
-            const QByteArray x = QByteArray::number(run.X), y = QByteArray::number(run.Y);
-            content += "BT /" + QByteArray(run.Hebrew ? "F2 " : "F1 ") + QByteArray::number(run.Size) + " Tf ";
+            // Never in exponent form, which PDF does not read.
+            const QByteArray x = QByteArray::number(run.X, 'g', 12), y = QByteArray::number(run.Y, 'g', 12);
+            const char* font = run.Hebrew ? "F2 " : run.BeyondBmp ? "F3 " : "F1 ";
+            content += "BT /" + QByteArray(font) + QByteArray::number(run.Size) + " Tf ";
             content += run.Upwards ? "0 1 -1 0 " + x + " " + y + " Tm " : x + " " + y + " Td ";
             content += PdfLiteral(run.Text) + " Tj ET\n";
         }
@@ -44,6 +56,8 @@ QByteArray LayoutFixturePdf() {
         {},
         {{{72, 700, "turned page"}}, 90},
         {{{72, 700, "a long exam-"}, {72, 688, "ple follows"}}},
+        {{{.X = 72, .Y = 700, .Text = "xAy BB", .BeyondBmp = true},
+          {.X = 72, .Y = 680, .Text = "xCy DA", .BeyondBmp = true}}},
     });
 }
 

@@ -20,6 +20,10 @@ struct PlacedRun {
     bool Hebrew = false;
     // Turned a quarter anticlockwise: the run reads upwards.
     bool Upwards = false;
+    // Drawn in Courier whose ToUnicode map gives codes A and B characters
+    // beyond U+FFFF (U+1D49C, U+1F600: surrogate pairs in UTF-16) and codes C
+    // and D lone surrogates (U+D83D, U+DE00); the other codes are Courier's.
+    bool BeyondBmp = false;
 };
 
 // A page of runs, turned by Rotate degrees when shown (/Rotate).
@@ -50,7 +54,11 @@ enum LayoutFixturePage {
     TurnedPage,
     // A word hyphenated at the end of a line: "a long exam-" then "ple follows".
     HyphenPage,
-    LayoutFixturePageCount = HyphenPage
+    // Characters beyond U+FFFF and lone surrogates (PlacedRun::BeyondBmp): at
+    // 72, 700 "xAy BB" (x, U+1D49C, y; two U+1F600), at 72, 680 "xCy DA"
+    // (a lone high surrogate inside a word; a lone low one before U+1D49C).
+    BeyondBmpPage,
+    LayoutFixturePageCount = BeyondBmpPage
 };
 
 QByteArray LayoutFixturePdf();
