@@ -1,0 +1,80 @@
+// The worker processes of a pool: kestrune-text started in its hidden worker
+// mode, over a socket of its own. This part starts them (and, after a refused
+// start, pauses longer each time before the next attempt), kills and reaps
+// them, and ends those left at the end of a run.
+//
+// It knows no document: which range a worker has and what its messages mean
+// are the pool's loop (WorkerPool.cpp), and so is when a worker is started or
+// ended.
+#pragma once
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QString>
+#include <chrono>
+#include <optional>
+#include <sys/types.h>
+#include <vector>
+
+namespace kestrune {
+
+// One worker process, and the pool's end of its socket.
+struct TWorkerProcess {
+    pid_t Pid = -1;
+    int Fd = -1;
+    bool Ready = false;
+    bool Killed = false;      // stopped by the pool; its end is no news
+};
+
+class TWorkerProcesses {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Program: kestrune-text; /proc/self/exe for the running program itself.
+    explicit TWorkerProcesses(const QString& Program);
+
+    // Starts a worker that may take MemoryLimit bytes (its data segment,
+    // RLIMIT_DATA; 0 for no limit); none when the start is refused (which
+    // counts as Refused does).
+    std::optional<TWorkerProcess> Start(qint64 MemoryLimit);
+
+    // --- refused starts -------------------------------------------------
+
+    // A start failed, for Why: the workers there are must do for a while.
+    void Refused(const QString& Why);
+    // A worker came up, or a run begins: the refusals so far are forgotten.
+    void ClearRefusals();
+    // No start is tried before this, after a refused one.
+    Clock::time_point NextStart() const { return FNextStart; }
+    bool MayStart() const { return Clock::now() >= FNextStart; }
+    // With no worker running: whether another start is to be tried (at
+    // NextStart), rather than the documents failing.
+    bool Retrying() const;
+    // Why no worker could be started.
+    QString StartError() const;
+
+    // --- ending ---------------------------------------------------------
+
+    // Kills w; its end is no news.
+    static void Kill(TWorkerProcess& w);
+    // Closes the pool's end of w's socket and waits for it to end, killing it
+    // first when Kill; returns its wait status.
+    static int Reap(TWorkerProcess& w, bool Kill);
+
+    // A worker left at the end of a run, and whether it has a range to work on.
+    struct TLeft {
+        TWorkerProcess* Process;
+        bool Busy;
+    };
+    static void EndAll(const std::vector<TLeft>& Workers);
+
+private:
+    QByteArray FProgram;
+    QByteArray FProgramName;
+    QByteArrayList FEnvironment;   // the workers' (see WorkerEnvironment)
+    QString FStartError;           // why the last start failed
+    int FStartFailures = 0;        // starts refused in a row
+    Clock::time_point FNextStart;
+};
+
+}  // namespace kestrune
