@@ -54,10 +54,6 @@ TPageSchedule::TPageSchedule(const QList<TDocumentJob>& Jobs, const TWorkerPool:
         TDocument& d = FDocuments.emplace_back();
         d.Job = job;
         d.Sizes = RangeSizes(job.Ocr.Mode);
-        struct stat status {};
-        if (job.Descriptor >= 0 ? ::fstat(job.Descriptor, &status) == 0
-                                : ::stat(EncodeName(job.FileName).constData(), &status) == 0)
-            d.Size = status.st_size;
         const int first = std::max(job.FirstPage, 1);
         const int last = int(std::min<qint64>(job.LastPage, qint64(first) + d.Sizes.First - 1));
         d.Ranges.append({first, last});

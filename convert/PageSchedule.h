@@ -72,8 +72,6 @@ public:
     bool Finished(int Doc) const { return FDocuments[Doc].State == TDocument::Finished; }
     // The page count a worker reported; -1 before the first one.
     int PageCount(int Doc) const { return FDocuments[Doc].Result.PageCount; }
-    // The size of the document's file, as it was when the run began.
-    qint64 Size(int Doc) const { return FDocuments[Doc].Size; }
     // What the workers are given to read: the file the schedule opened, or the caller's descriptor.
     int Descriptor(int Doc) const { return FDocuments[Doc].Fd; }
     // Pages received before the ones ahead of them, held until their turn.
@@ -162,7 +160,6 @@ private:
         QString Error;
         Clock::time_point Started;
         Clock::time_point Deadline;
-        qint64 Size = 0;          // of the file
     };
 
     void Advance(TDocument& d) const;

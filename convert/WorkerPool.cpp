@@ -32,16 +32,6 @@ namespace kestrune {
 using namespace worker;
 using Clock = std::chrono::steady_clock;
 
-namespace {
-
-// A document's file size that promises work for one more worker before its
-// page count is known: started at once, a worker is ready when the ranges
-// come, rather than taking its start-up time then. Smaller documents start
-// no worker of their own beyond the first.
-constexpr qint64 BytesPerEarlyWorker = 256 * 1024;
-
-}  // namespace
-
 QString TimeLimitMessage(double Seconds) {
     return QStringLiteral("time limit reached (%1 s)").arg(QString::number(Seconds, 'g', 6));
 }
@@ -149,17 +139,14 @@ struct TWorkerPool::TState {
             }
             s.SkipPast();
         }
-        // What is waiting, as far as it may want another worker: the ranges of
-        // the started documents, and the next few documents to start.
-        const auto early = [&](int doc) {
-            return !s.Finished(doc) && s.PageCount(doc) < 0
-                       ? int(std::min<qint64>(s.Size(doc) / BytesPerEarlyWorker, Jobs))
-                       : 0;
-        };
+        // What is waiting for a worker: the ranges of the started documents
+        // that may be given out now, and the first range of each of the next
+        // few documents. Nothing else starts a worker, so a run never has more
+        // workers than ranges to give them: a one-page file runs one worker,
+        // and a long document gets its others once its page count has come.
         int waiting = 0;
-        for (int doc = s.FirstActive(); doc < s.NextWaiting(); ++doc) waiting += s.AssignableCount(doc) + early(doc);
-        for (int doc = s.NextWaiting(); doc < std::min(s.Count(), s.NextWaiting() + Jobs); ++doc)
-            waiting += 1 + early(doc);
+        for (int doc = s.FirstActive(); doc < s.NextWaiting(); ++doc) waiting += s.AssignableCount(doc);
+        waiting += std::max(0, std::min(s.Count(), s.NextWaiting() + Jobs) - s.NextWaiting());
         return waiting;
     }
 

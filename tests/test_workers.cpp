@@ -97,6 +97,34 @@ TEST_F(Workers, SplitConversionIsByteIdenticalToASingleProcess) {
     EXPECT_TRUE(outcomes[2].Bytes == expected);
 }
 
+// No worker without a range to give it: a one-page file runs one worker,
+// however large the file and however many workers are allowed, and a batch
+// of two small files two.
+TEST_F(Workers, NoWorkerWithoutARange) {
+    // One page, and some megabytes of a stream that nothing uses.
+    testing_support::PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+    const int page = b.AddTextPage(pages, font, b.AddStream("<< >>", "BT /F1 12 Tf 72 720 Td (One) Tj ET"));
+    b.AddStream("<< >>", QByteArray(4 << 20, 'x'));
+    b.SetPageTree(catalog, pages, {page});
+    const QString large = Write("large.pdf", b.Build(catalog));
+    const QString small = Write("small.pdf", VariedTextPdf(3));
+    const struct {
+        QList<TDocumentJob> Jobs;
+        qsizetype Workers;
+    } cases[] = {{{Job(large)}, 1}, {{Job(large), Job(small)}, 2}};
+    for (const auto& c : cases) {
+        TWorkerPool pool(4, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        qsizetype most = 0;
+        const auto outcomes = RunPool(pool, c.Jobs, [&](int, int) { most = std::max(most, pool.WorkerProcesses().size()); });
+        for (const TOutcome& outcome : outcomes) EXPECT_FALSE(outcome.Result.Failed) << outcome.Result.Error.toStdString();
+        EXPECT_EQ(most, c.Workers);
+        EXPECT_EQ(pool.WorkerProcesses().size(), c.Workers);
+    }
+}
+
 // The error a single process meets first: the open error, else the lowest
 // failing page, wherever the workers met them.
 TEST_F(Workers, ErrorOrderAcrossWorkers) {
