@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "app/Conversion.h"
+#include "app/WorkerPool.h"
 
 #ifndef KESTRUNE_VERSION
 #error "KESTRUNE_VERSION must be defined by the build"
@@ -79,6 +80,12 @@ int OnlineProcessors() {
     return count > 0 ? int(qMin<long>(count, 1 << 16)) : 1;
 }
 
+// The workers' default memory limit for Jobs workers, as --help shows it.
+QString DefaultMemoryLimitText(int Jobs) {
+    const qint64 limit = DefaultMemoryLimit(Jobs);
+    return limit > 0 ? QStringLiteral("%1 MB").arg(limit >> 20) : QStringLiteral("none");
+}
+
 // Descriptors kept free for the run itself (standard streams, the report, the
 // list, the output folder, the engine's own files).
 constexpr rlim_t ReservedDescriptors = 24;
@@ -118,8 +125,14 @@ struct TDeclaredOptions {
                                 .arg(OnlineProcessors()),
                             "N"};
     QCommandLineOption MemoryLimit{"memory-limit",
-                                   "Let each worker process take at most MB mebibytes of memory; a document that needs "
-                                   "more fails (default: no limit).",
+                                   QStringLiteral("Let each worker process take at most MB mebibytes of memory; a "
+                                                  "document that needs more fails, naming the page (default: the "
+                                                  "physical memory shared among the workers, from %1 to %2 MB; "
+                                                  "here %3 with -j %4). 0: no limit.")
+                                       .arg(MinDefaultMemoryLimit >> 20)
+                                       .arg(MaxDefaultMemoryLimit >> 20)
+                                       .arg(DefaultMemoryLimitText(OnlineProcessors()))
+                                       .arg(OnlineProcessors()),
                                    "MB"};
     QCommandLineOption Timeout{"timeout",
                                "Stop a document that takes longer than SECONDS (decimals allowed; default: no "
@@ -330,7 +343,11 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     const long long jobs = check.Number(declared.Jobs, "a number", 1, std::numeric_limits<int>::max()).value_or(OnlineProcessors());
     o.Jobs = int(std::min<long long>(jobs, MaxJobs()));
     if (jobs > o.Jobs && parser.isSet(declared.Jobs)) o.JobsAsked = jobs;
-    if (const auto mib = check.Number(declared.MemoryLimit, "a number of MB", 16, 1 << 24)) o.MemoryLimitMiB = int(*mib);
+    // 0 lifts the workers' default limit; below 16 MB not even a worker starts.
+    if (parser.isSet(declared.MemoryLimit) && parser.value(declared.MemoryLimit).trimmed() == QLatin1String("0"))
+        o.MemoryLimitMiB = 0;
+    else if (const auto mib = check.Number(declared.MemoryLimit, "0 (no limit) or a number of MB", 16, 1 << 24))
+        o.MemoryLimitMiB = int(*mib);
     o.TimeoutSeconds = check.Seconds(declared.Timeout);
     o.FilesFrom = check.Path(declared.FilesFrom, "a file");
     o.NulSeparated = parser.isSet(declared.Nul);

@@ -29,7 +29,9 @@
 #include <vector>
 
 #include "app/Conversion.h"
+#include "app/ConversionWorker.h"
 #include "app/FileNames.h"
+#include "app/MemoryWatch.h"
 #include "app/SafeFiles.h"
 #include "app/WorkerProtocol.h"
 
@@ -166,6 +168,7 @@ struct TWorkerPool::TState {
     struct TWorker {
         pid_t Pid = -1;
         int Fd = -1;
+        TDescriptor Errors;       // its standard error (NewWorkerErrorFile), read when it ends
         TFrameBuffer Buffer;
         bool Ready = false;
         bool Killed = false;      // stopped by the pool; its end is no news
@@ -439,6 +442,8 @@ struct TWorkerPool::TState {
         posix_spawn_file_actions_adddup2(&actions, pair[1], WorkerSocket);
         posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        TDescriptor errors = NewWorkerErrorFile();
+        if (errors.IsOpen()) posix_spawn_file_actions_adddup2(&actions, errors.Get(), STDERR_FILENO);
         // Named as the program itself in process lists, whatever path started it.
         char* argv[] = {ProgramName.data(), const_cast<char*>(WorkerArgument), nullptr};
         std::vector<char*> envp;
@@ -462,6 +467,7 @@ struct TWorkerPool::TState {
         TWorker& w = Workers.emplace_back();
         w.Pid = pid;
         w.Fd = pair[0];
+        w.Errors = std::move(errors);
         w.Heard = Clock::now();
         return true;
     }
@@ -635,15 +641,19 @@ struct TWorkerPool::TState {
         while (::waitpid(w.Pid, &status, 0) < 0 && errno == EINTR) {
         }
         w.Pid = -1;
+        // A worker that ended on its own may have said why (a refused
+        // allocation, say), or its libraries may have.
+        const QString told = What.isEmpty() ? WorkerFailureReason(w.Errors.Get()) : QString();
+        w.Errors = TDescriptor();
         if (What.isEmpty()) {
             if (WIFSIGNALED(status))
                 What = QStringLiteral("was ended by signal %1").arg(SignalName(WTERMSIG(status)));
             else
                 What = QStringLiteral("ended with exit status %1").arg(WEXITSTATUS(status));
         }
-        // The engine ends the process when an allocation fails; under a limit that is the likely cause.
-        if (WIFSIGNALED(status) && MemoryLimit > 0 && WTERMSIG(status) != SIGKILL)
-            What += QStringLiteral(", perhaps at its memory limit (%1 MiB)").arg(MemoryLimit >> 20);
+        // Not told why: under a limit, a refused allocation the worker could not see is still a likely cause.
+        if (told.isEmpty() && WIFSIGNALED(status) && MemoryLimit > 0 && WTERMSIG(status) != SIGKILL)
+            What += QStringLiteral(", perhaps out of memory (limit %1 MB)").arg(MemoryLimit >> 20);
         if (!w.Ready && !w.Killed) {
             StartError = QStringLiteral("it ") + What;
             StartRefused();
@@ -654,7 +664,7 @@ struct TWorkerPool::TState {
             range.State = TRange::Done;
             // A file cut short under a worker's mapping ends it with SIGBUS: the change is the news.
             Fail(w.Document, w.Counted ? std::max(range.First, 1) + w.PagesInRange : 0,
-                 Changed(d) ? ChangedMessage() : QStringLiteral("its worker process ") + What);
+                 Changed(d) ? ChangedMessage() : !told.isEmpty() ? told : QStringLiteral("its worker process ") + What);
         }
         w.Killed = true;
     }
@@ -788,6 +798,7 @@ TWorkerPool::TWorkerPool(int Jobs, double TimeLimit, const QString& Program) : F
     F->ProgramName = QFile::encodeName(QFileInfo(program).canonicalFilePath());
     if (F->ProgramName.isEmpty()) F->ProgramName = F->Program;
     F->Environment = WorkerEnvironment();
+    F->MemoryLimit = DefaultMemoryLimit(F->Jobs);
 }
 
 TWorkerPool::~TWorkerPool() = default;
@@ -795,6 +806,17 @@ TWorkerPool::~TWorkerPool() = default;
 void TWorkerPool::SetSilenceLimit(double Seconds) { F->SilenceLimit = Seconds > 0 ? Seconds : DefaultSilenceLimit; }
 
 void TWorkerPool::SetMemoryLimit(qint64 Bytes) { F->MemoryLimit = std::max<qint64>(Bytes, 0); }
+
+qint64 DefaultMemoryLimit(int Jobs) {
+    // The sanitizers' shadow memory, reserved at start, alone passes any data limit.
+    if (!AllocationsWatched()) return 0;
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return MaxDefaultMemoryLimit;
+    const qint64 physical = qint64(pages) * pageSize;
+    const qint64 share = physical / std::max(Jobs, 1);
+    const qint64 limit = std::clamp(share, std::min(MinDefaultMemoryLimit, physical), MaxDefaultMemoryLimit);
+    return limit >> 20 << 20;  // whole MiB, as it is shown
+}
 
 void TWorkerPool::Run(const QList<TDocumentJob>& Jobs, const TEvents& Events) {
     F->Documents.clear();
