@@ -123,11 +123,12 @@ private:
 
 // The workers' memory limit unless set: the physical memory shared among
 // Jobs workers, from MinDefaultMemoryLimit (a page recognised at the largest
-// size, 40 million pixels, takes some 700 MB) to MaxDefaultMemoryLimit (room
-// for a page whose image alone decodes to more than a gigabyte, while a
-// document that would take all the machine's memory, or grows without end,
-// is stopped in seconds), in whole MiB. 0 (none) in a sanitizer build, whose
-// shadow memory passes any limit.
+// size, 40 million pixels, needs 400 to 450 MB) to MaxDefaultMemoryLimit (room
+// for a page whose image alone decodes to more than a gigabyte, while an
+// image that asks for more than that at once is refused at once, and a
+// document that grows without end stops there, not where the machine runs
+// out), in whole MiB. 0 (none) in a sanitizer build, whose shadow memory
+// passes any limit.
 inline constexpr qint64 MinDefaultMemoryLimit = qint64(1) << 30;
 inline constexpr qint64 MaxDefaultMemoryLimit = qint64(4) << 30;
 qint64 DefaultMemoryLimit(int Jobs);
