@@ -651,8 +651,10 @@ struct TWorkerPool::TState {
             else
                 What = QStringLiteral("ended with exit status %1").arg(WEXITSTATUS(status));
         }
-        // Not told why: under a limit, a refused allocation the worker could not see is still a likely cause.
-        if (told.isEmpty() && WIFSIGNALED(status) && MemoryLimit > 0 && WTERMSIG(status) != SIGKILL)
+        // A worker tells a refused allocation itself, unless it cannot see
+        // them (a sanitizer build): then, under a limit, it is a likely cause.
+        if (told.isEmpty() && !AllocationsWatched() && WIFSIGNALED(status) && MemoryLimit > 0 &&
+            WTERMSIG(status) != SIGKILL)
             What += QStringLiteral(", perhaps out of memory (limit %1 MB)").arg(MemoryLimit >> 20);
         if (!w.Ready && !w.Killed) {
             StartError = QStringLiteral("it ") + What;

@@ -30,6 +30,7 @@ using testing_support::ReadAll;
 using testing_support::RunProgram;
 using testing_support::RunResult;
 using testing_support::BigImagePdf;
+using testing_support::OversizedJbig2Pdf;
 using testing_support::OversizedJpxPdf;
 using testing_support::SimpleTextPdf;
 using testing_support::VariedTextPdf;
@@ -306,8 +307,9 @@ TEST_F(RunLimits, StandardInputIsSpooledToAFile) {
 // one line naming the page and the limit, and no output: whether the engine
 // left out of a page to recognise an image it could not decode, ended the
 // process on a content stream it could not inflate, or was asked for some
-// 10 GB by an image's code stream (stopped by the default limit).
-TEST_F(RunLimits, MemoryFailuresFailTheirDocumentWithALine) {
+// 10 GB by an image's code stream (stopped by the default limit). So does a
+// page whose image the engine refuses by its size alone, however much memory.
+TEST_F(RunLimits, PagesThatCannotBeReadFailTheirDocumentWithALine) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under a data limit";
 #endif
@@ -334,6 +336,8 @@ TEST_F(RunLimits, MemoryFailuresFailTheirDocumentWithALine) {
          "page 1: not enough memory to read the page (memory limit 100 MB)"},
         {"jpx.pdf", OversizedJpxPdf(50000), {"--ocr", "auto"},
          "page 1: not enough memory to recognise the page at 300 dpi (memory limit " + defaultLimit + " MB)"},
+        {"jbig2.pdf", OversizedJbig2Pdf(140000), {"--ocr", "auto", "--memory-limit", "0"},
+         "page 1: an image on the page cannot be decoded (too large for the engine, or damaged)"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name.toStdString());

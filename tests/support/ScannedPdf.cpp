@@ -107,6 +107,24 @@ QByteArray OversizedJpxPdf(int Side) {
     });
 }
 
+QByteArray OversizedJbig2Pdf(int Side) {
+    // Embedded JBIG2 segments (number, type, no referred segments, page 1,
+    // data length, data): the page's information, one generic region coded
+    // with MMR holding only its end-of-block code, the end of the page.
+    const auto segment = [](int Number, int Type, const QByteArray& Data) {
+        return BigEndian(Number, 4) + char(Type) + QByteArray("\x00\x01", 2) + BigEndian(Data.size(), 4) + Data;
+    };
+    const QByteArray page = BigEndian(Side, 4) + BigEndian(Side, 4) + BigEndian(0, 8) + BigEndian(0, 3);
+    const QByteArray region = BigEndian(Side, 4) + BigEndian(Side, 4) + BigEndian(0, 9) + QByteArray("\x01\x00\x10\x01", 4);
+    const QByteArray data = segment(0, 48, page) + segment(1, 38, region) + segment(2, 49, {});
+    return OnePagePdf([&](PdfBuilder& b, int pages) {
+        return ImagePage(b, pages, kWordsPageSize,
+                         "/Width " + QByteArray::number(Side) + " /Height " + QByteArray::number(Side) +
+                             " /ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /JBIG2Decode",
+                         data);
+    });
+}
+
 QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize) {
     PdfBuilder b;
     const int catalog = b.Reserve();

@@ -32,6 +32,12 @@ QByteArray BigImagePdf(int Width, int Height);
 // Side: rendering it makes the engine ask for Side x Side x 4 bytes at once.
 QByteArray OversizedJpxPdf(int Side);
 
+// A kWordsPageSize page showing a white JBIG2 image of Side x Side pixels
+// (in some 80 bytes). At 140,000 pixels a side, a bitmap of 2.4 GB, it is
+// more than the engine decodes, and the engine leaves it out of the page
+// without a word.
+QByteArray OversizedJbig2Pdf(int Side);
+
 // The engine's grey rendering, at Dpi, of a PageSize page showing Lines as above.
 QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize = kWordsPageSize);
 
