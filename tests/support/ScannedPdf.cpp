@@ -42,9 +42,10 @@ QByteArray OnePagePdf(TAddPage AddPage) {
     return b.Build(catalog);
 }
 
+// Value in Bytes bytes, the most significant first (zeros beyond its eight).
 QByteArray BigEndian(quint64 Value, int Bytes) {
     QByteArray out;
-    for (int i = Bytes - 1; i >= 0; --i) out += char((Value >> (8 * i)) & 0xFF);
+    for (int i = Bytes - 1; i >= 0; --i) out += char(i < 8 ? (Value >> (8 * i)) & 0xFF : 0);
     return out;
 }
 
