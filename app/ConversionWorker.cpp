@@ -54,6 +54,10 @@ struct TLine {
         while (*Text && Length < sizeof Data - 1) Data[Length++] = *Text++;
         return *this;
     }
+    TLine& operator<<(const TLine& Other) {
+        for (size_t i = 0; i < Other.Length && Length < sizeof Data - 1; ++i) Data[Length++] = Other.Data[i];
+        return *this;
+    }
     TLine& operator<<(long long Number) {
         char digits[24];
         int n = 0;
@@ -100,14 +104,12 @@ QString FailureMessage(std::exception_ptr Error) {
     return RanOutOfMemory() ? MemoryMessage() : ErrorMessage(Error);
 }
 
+// Writes Reason as the worker's last line on its standard error (see
+// WorkerFailureReason).
 void LeaveLastWords(const TLine& Reason) {
     TLine line;
-    line << LastWordsMarker;
-    line.Data[line.Length] = 0;
-    const size_t marker = line.Length;
-    std::memcpy(line.Data + marker, Reason.Data, std::min(Reason.Length, sizeof line.Data - marker - 1));
-    line.Length = std::min(marker + Reason.Length, sizeof line.Data - 1);
-    line.Data[line.Length++] = '\n';
+    line << LastWordsMarker << Reason;
+    line.Data[line.Length++] = '\n';  // room kept by operator<<
     for (size_t done = 0; done < line.Length;) {
         const ssize_t n = ::write(STDERR_FILENO, line.Data + done, line.Length - done);
         if (n < 0 && errno == EINTR) continue;
