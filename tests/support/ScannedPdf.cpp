@@ -92,7 +92,7 @@ QByteArray BigImagePdf(int Width, int Height) {
 
 QByteArray OversizedJpxPdf(int Side) {
     // A JPEG 2000 code stream: one grey component, one tile the image's size,
-    // five wavelet levels, no quantization, and a tile part of 64 zero bytes.
+    // five wavelet levels, no quantization, and 64 zero bytes of tile data.
     const QByteArray size = BigEndian(41, 2) + BigEndian(0, 2) + BigEndian(Side, 4) + BigEndian(Side, 4) +
                             BigEndian(0, 8) + BigEndian(Side, 4) + BigEndian(Side, 4) + BigEndian(0, 8) +
                             BigEndian(1, 2) + QByteArray("\x07\x01\x01", 3);
