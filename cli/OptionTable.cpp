@@ -54,12 +54,28 @@ A large document is split into page ranges; several files are spread over the
 workers.
 The bytes written are those of a single process.)"},
     TOptionSpec{MemoryLimit, "", "memory-limit", "MB", K::Number, "",
-                "Let each worker process take at most MB mebibytes of memory; a document that needs more fails "
-                "(default: no limit).",
-                R"(Let each worker process take at most
+                "Let each worker process take at most MB mebibytes of memory; a document that needs more fails, "
+                "naming the page (default: the physical memory shared among the workers, from %1 to %2 MB; here %3 "
+                "with -j %4). 0: no limit.",
+                R"man(Let each worker process take at most
 .I MB
 mebibytes of memory (its data segment, from 16 on); a document that needs
-more fails alone.)"},
+more fails alone, with a line that names the page, for example
+.IP
+.B "kestrune-text: scan.pdf: page 3: not enough memory to recognise the page at 300 dpi (memory limit 200 MB)"
+.IP
+A page counts as failed when anything on the way could not get its memory,
+also where the engine or Tesseract would go on without it (an image left
+undecoded, an empty page).
+Default: the physical memory shared among the workers, at least 1024 and at
+most 4096 MB
+.RB ( \-\-help
+shows the figure for the machine): enough for a page recognised at the largest
+size, or a page image that decodes to more than a gigabyte, while an image
+that asks for more at once fails at once, and a document that grows without
+end fails there rather than where the machine runs out of memory.
+.B 0
+lifts the limit.)man"},
     TOptionSpec{Timeout, "", "timeout", "SECONDS", K::Number, "",
                 "Stop a document that takes longer than SECONDS (decimals allowed; default: no limit); it counts "
                 "as failed.",

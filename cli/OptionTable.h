@@ -25,8 +25,9 @@ struct TOptionSpec {
     const char* Value;    // the value's name in --help and the manual; "" for a switch
     TValueKind Kind;
     const char* Choices;  // for TValueKind::Choice: the words, separated by spaces
-    // The line of --help. "%1" stands for a figure of this machine, filled in
-    // by the help text (the processors for -j, the memory for --memory-limit).
+    // The line of --help. "%1" and on stand for figures of this machine,
+    // filled in by the help text (the processors for -j, the memory for
+    // --memory-limit).
     const char* Summary;
     // The entry's body in the manual page, in man(7) markup, after its tag line.
     const char* Manual;

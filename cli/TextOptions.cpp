@@ -11,6 +11,7 @@
 
 #include "cli/OptionTable.h"
 #include "convert/Conversion.h"
+#include "convert/WorkerPool.h"
 
 #ifndef KESTRUNE_VERSION
 #error "KESTRUNE_VERSION must be defined by the build"
@@ -79,6 +80,12 @@ const char* const Epilogue =
 int OnlineProcessors() {
     const long count = sysconf(_SC_NPROCESSORS_ONLN);
     return count > 0 ? int(qMin<long>(count, 1 << 16)) : 1;
+}
+
+// The workers' default memory limit for Jobs workers, as --help shows it.
+QString DefaultMemoryLimitText(int Jobs) {
+    const qint64 limit = DefaultMemoryLimit(Jobs);
+    return limit > 0 ? QStringLiteral("%1 MB").arg(limit >> 20) : QStringLiteral("none");
 }
 
 // Descriptors kept free for the run itself (standard streams, the report, the
@@ -155,7 +162,15 @@ private:
     // The table's line, with this machine's figures.
     static QString Summary(const TOptionSpec& Spec) {
         const QString summary = QString::fromLatin1(Spec.Summary);
-        return Spec.Id == TOptionId::Jobs ? summary.arg(OnlineProcessors()) : summary;
+        switch (Spec.Id) {
+        case TOptionId::Jobs: return summary.arg(OnlineProcessors());
+        case TOptionId::MemoryLimit:
+            return summary.arg(MinDefaultMemoryLimit >> 20)
+                .arg(MaxDefaultMemoryLimit >> 20)
+                .arg(DefaultMemoryLimitText(OnlineProcessors()))
+                .arg(OnlineProcessors());
+        default: return summary;
+        }
     }
 
     QList<QCommandLineOption> FOptions;
@@ -315,7 +330,11 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     const long long jobs = check.Number(declared[Jobs], "a number", 1, std::numeric_limits<int>::max()).value_or(OnlineProcessors());
     o.Jobs = int(std::min<long long>(jobs, MaxJobs()));
     if (jobs > o.Jobs && parser.isSet(declared[Jobs])) o.JobsAsked = jobs;
-    if (const auto mib = check.Number(declared[MemoryLimit], "a number of MB", 16, 1 << 24)) o.MemoryLimitMiB = int(*mib);
+    // 0 lifts the workers' default limit; below 16 MB not even a worker starts.
+    if (parser.isSet(declared[MemoryLimit]) && parser.value(declared[MemoryLimit]).trimmed() == QLatin1String("0"))
+        o.MemoryLimitMiB = 0;
+    else if (const auto mib = check.Number(declared[MemoryLimit], "0 (no limit) or a number of MB", 16, 1 << 24))
+        o.MemoryLimitMiB = int(*mib);
     o.TimeoutSeconds = check.Seconds(declared[Timeout]);
     o.FilesFrom = check.Path(declared[FilesFrom], "a file");
     o.NulSeparated = parser.isSet(declared[Null]);

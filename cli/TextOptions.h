@@ -41,7 +41,8 @@ struct TOptions {
     int Jobs = 1;
     // The -j asked for, when it was more than MaxJobs() allows; the run notes it.
     std::optional<long long> JobsAsked;
-    // --memory-limit: the memory each worker may take, in MiB; unset: no limit.
+    // --memory-limit: the memory each worker may take, in MiB; unset: the
+    // pool's default (DefaultMemoryLimit); 0: no limit.
     std::optional<int> MemoryLimitMiB;
     // --timeout: the time one document may take, in seconds (> 0); unset: no limit.
     std::optional<double> TimeoutSeconds;

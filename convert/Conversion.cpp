@@ -3,6 +3,8 @@
 #include <QFile>
 #include <filesystem>
 #include <limits>
+#include <new>
+#include <stdexcept>
 #include <system_error>
 
 #include <kestrune/FPdf.h>
@@ -90,6 +92,11 @@ QString ErrorMessage(std::exception_ptr Error) {
         std::rethrow_exception(Error);
     } catch (const EPdfError& e) {  // file errors (EFileError) included
         return e.Message();
+    } catch (const std::bad_alloc&) {
+        return QStringLiteral("not enough memory");
+    } catch (const std::length_error&) {
+        // A container asked to grow past what any memory holds.
+        return QStringLiteral("not enough memory");
     } catch (const std::exception& e) {
         return QString::fromUtf8(e.what());
     } catch (...) {

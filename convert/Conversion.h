@@ -31,7 +31,9 @@ void AppendUtf8(QByteArray& Out, QStringView Text, qsizetype Utf8Size);
 qsizetype Utf8Length(QStringView Text);
 
 // The message of an error that ended a conversion: the message of an EPdfError
-// or EFileError (and the text of any other exception), as shown to the user.
+// or EFileError, "not enough memory" for a failed allocation (std::bad_alloc,
+// or a container's std::length_error), and the text of any other exception, as
+// shown to the user.
 QString ErrorMessage(std::exception_ptr Error);
 
 // The text file beside a PDF: same folder and base name, the last extension of

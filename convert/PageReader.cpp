@@ -45,6 +45,11 @@ void TPageReader::SetSettings(const TOcrSettings& Settings, const TPageFormat& F
     FFormat = Format;
 }
 
+void TPageReader::ReleaseRecognizer() {
+    FRecognizer.reset();
+    FImage = QImage();
+}
+
 TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     Pdf.SetPageNumber(Page);
     TPageFacts facts;
@@ -54,6 +59,7 @@ TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     if (!recognize) {
         Bytes += FFormat.PageBytes(Pdf);
     } else {
+        if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), FSettings.Dpi));
         if (!FRecognizer) FRecognizer = std::make_unique<TLoadedRecognizer>(FSettings.Languages);
         const int dpi = recognition::RenderPageImage(Pdf, Page, FSettings.Dpi, FImage);
         const TRecognizedPage page = FRecognizer->Recognize(FImage, dpi);

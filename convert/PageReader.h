@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QString>
+#include <functional>
 #include <memory>
 
 #include "convert/PageFormat.h"
@@ -52,7 +53,18 @@ public:
     // formats and the layout text. Raises EPdfError.
     TPageFacts Read(TFPdf& Pdf, int Page, QByteArray& Bytes);
 
+    // Called by Read, before anything else is done for a page that is to be
+    // recognised, with the resolution it is read at: a failure from then on
+    // is the recognition's.
+    void SetRecognitionStart(std::function<void(int Dpi)> Started) { FRecognitionStart = std::move(Started); }
+
+    // Lets go of Tesseract (loaded again at the next page to recognise): after
+    // a failure inside it, such as a refused allocation, its state is not to
+    // be trusted.
+    void ReleaseRecognizer();
+
 private:
+    std::function<void(int Dpi)> FRecognitionStart;
     TOcrSettings FSettings;
     TPageFormat FFormat;
     std::unique_ptr<TLoadedRecognizer> FRecognizer;

@@ -23,6 +23,8 @@
 #include <unistd.h>
 #include <vector>
 
+#include "convert/ConversionWorker.h"
+#include "convert/MemoryWatch.h"
 #include "convert/PageSchedule.h"
 #include "convert/WorkerProcesses.h"
 #include "convert/WorkerProtocol.h"
@@ -158,10 +160,10 @@ struct TWorkerPool::TState {
             if (!w.Ready) ++starting;
         int wanted = std::min(Waiting - starting, Jobs - int(Workers.size()));
         while (wanted-- > 0) {
-            const std::optional<TWorkerProcess> started = Processes.Start(MemoryLimit);
+            std::optional<TWorkerProcess> started = Processes.Start(MemoryLimit);
             if (!started) break;
             TWorker& w = Workers.emplace_back();
-            static_cast<TWorkerProcess&>(w) = *started;
+            static_cast<TWorkerProcess&>(w) = std::move(*started);
             w.Heard = Clock::now();
         }
     }
@@ -226,15 +228,21 @@ struct TWorkerPool::TState {
     // document fails at the page it was on, saying how the process ended.
     void Ended(TWorker& w, QString What = {}) {
         const int status = TWorkerProcesses::Reap(w, !What.isEmpty());
+        // A worker that ended on its own may have said why (a refused
+        // allocation, say), or its libraries may have.
+        const QString told = What.isEmpty() ? WorkerFailureReason(w.Errors.Get()) : QString();
+        w.Errors = TDescriptor();
         if (What.isEmpty()) {
             if (WIFSIGNALED(status))
                 What = QStringLiteral("was ended by signal %1").arg(SignalName(WTERMSIG(status)));
             else
                 What = QStringLiteral("ended with exit status %1").arg(WEXITSTATUS(status));
         }
-        // The engine ends the process when an allocation fails; under a limit that is the likely cause.
-        if (WIFSIGNALED(status) && MemoryLimit > 0 && WTERMSIG(status) != SIGKILL)
-            What += QStringLiteral(", perhaps at its memory limit (%1 MiB)").arg(MemoryLimit >> 20);
+        // A worker tells a refused allocation itself, unless it cannot see
+        // them (a sanitizer build): then, under a limit, it is a likely cause.
+        if (told.isEmpty() && !AllocationsWatched() && WIFSIGNALED(status) && MemoryLimit > 0 &&
+            WTERMSIG(status) != SIGKILL)
+            What += QStringLiteral(", perhaps out of memory (limit %1 MB)").arg(MemoryLimit >> 20);
         if (!w.Ready && !w.Killed) Processes.Refused(QStringLiteral("it ") + What);
         if (w.Document >= 0 && !w.Killed) {
             const int first = Schedule->Range(w.Document, w.Range).First;
@@ -242,7 +250,8 @@ struct TWorkerPool::TState {
             // A file cut short under a worker's mapping ends it with SIGBUS: the change is the news.
             Schedule->Fail(w.Document, w.Counted ? std::max(first, 1) + w.PagesInRange : 0,
                            Schedule->Changed(w.Document) ? TPageSchedule::ChangedMessage()
-                                                         : QStringLiteral("its worker process ") + What);
+                           : !told.isEmpty()              ? told
+                                                          : QStringLiteral("its worker process ") + What);
         }
         w.Killed = true;
     }
@@ -365,6 +374,7 @@ struct TWorkerPool::TState {
 TWorkerPool::TWorkerPool(int Jobs, double TimeLimit, const QString& Program) : F(std::make_unique<TState>(Program)) {
     F->Jobs = std::max(Jobs, 1);
     F->TimeLimit = TimeLimit > 0 && TimeLimit < LongestTimeLimit ? TimeLimit : 0;
+    F->MemoryLimit = DefaultMemoryLimit(F->Jobs);
 }
 
 TWorkerPool::~TWorkerPool() = default;
@@ -372,6 +382,17 @@ TWorkerPool::~TWorkerPool() = default;
 void TWorkerPool::SetSilenceLimit(double Seconds) { F->SilenceLimit = Seconds > 0 ? Seconds : DefaultSilenceLimit; }
 
 void TWorkerPool::SetMemoryLimit(qint64 Bytes) { F->MemoryLimit = std::max<qint64>(Bytes, 0); }
+
+qint64 DefaultMemoryLimit(int Jobs) {
+    // The sanitizers' shadow memory, reserved at start, alone passes any data limit.
+    if (!AllocationsWatched()) return 0;
+    const long pages = ::sysconf(_SC_PHYS_PAGES), pageSize = ::sysconf(_SC_PAGESIZE);
+    if (pages <= 0 || pageSize <= 0) return MaxDefaultMemoryLimit;
+    const qint64 physical = qint64(pages) * pageSize;
+    const qint64 share = physical / std::max(Jobs, 1);
+    const qint64 limit = std::clamp(share, std::min(MinDefaultMemoryLimit, physical), MaxDefaultMemoryLimit);
+    return limit >> 20 << 20;  // whole MiB, as it is shown
+}
 
 void TWorkerPool::Run(const QList<TDocumentJob>& Jobs, const TEvents& Events) {
     F->Schedule.emplace(Jobs, Events, F->Jobs, F->TimeLimit);

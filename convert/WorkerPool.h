@@ -112,13 +112,26 @@ public:
     static constexpr double DefaultSilenceLimit = 600;
     void SetSilenceLimit(double Seconds);
     // The memory each worker may take (its data segment, RLIMIT_DATA), in
-    // bytes; 0 (the default) for no limit. A document that needs more fails.
+    // bytes; 0 for no limit. By default DefaultMemoryLimit(Jobs). A document
+    // that needs more fails ("not enough memory", naming the page).
     void SetMemoryLimit(qint64 Bytes);
 
 private:
     struct TState;
     std::unique_ptr<TState> F;
 };
+
+// The workers' memory limit unless set: the physical memory shared among
+// Jobs workers, from MinDefaultMemoryLimit (a page recognised at the largest
+// size, 40 million pixels, needs 400 to 450 MB) to MaxDefaultMemoryLimit (room
+// for a page whose image alone decodes to more than a gigabyte, while an
+// image that asks for more than that at once is refused at once, and a
+// document that grows without end stops there, not where the machine runs
+// out), in whole MiB. 0 (none) in a sanitizer build, whose shadow memory
+// passes any limit.
+inline constexpr qint64 MinDefaultMemoryLimit = qint64(1) << 30;
+inline constexpr qint64 MaxDefaultMemoryLimit = qint64(4) << 30;
+qint64 DefaultMemoryLimit(int Jobs);
 
 // "SIGSEGV (Segmentation fault)": a signal's name and description.
 QString SignalName(int Signal);

@@ -19,6 +19,7 @@
 
 #include "convert/FileNames.h"
 #include "convert/WorkerPool.h"
+#include "convert/ConversionWorker.h"
 #include "convert/WorkerProtocol.h"
 
 extern char** environ;
@@ -96,6 +97,8 @@ std::optional<TWorkerProcess> TWorkerProcesses::Start(qint64 MemoryLimit) {
     posix_spawn_file_actions_adddup2(&actions, pair[1], WorkerSocket);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    TDescriptor errors = NewWorkerErrorFile();
+    if (errors.IsOpen()) posix_spawn_file_actions_adddup2(&actions, errors.Get(), STDERR_FILENO);
     // Named as the program itself in process lists, whatever path started it.
     char* argv[] = {FProgramName.data(), const_cast<char*>(WorkerArgument), nullptr};
     std::vector<char*> envp;
@@ -119,6 +122,7 @@ std::optional<TWorkerProcess> TWorkerProcesses::Start(qint64 MemoryLimit) {
     TWorkerProcess w;
     w.Pid = pid;
     w.Fd = pair[0];
+    w.Errors = std::move(errors);
     return w;
 }
 

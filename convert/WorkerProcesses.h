@@ -16,12 +16,15 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "convert/SafeFiles.h"
+
 namespace kestrune {
 
 // One worker process, and the pool's end of its socket.
 struct TWorkerProcess {
     pid_t Pid = -1;
     int Fd = -1;
+    TDescriptor Errors;       // its standard error (NewWorkerErrorFile), read when it ends
     bool Ready = false;
     bool Killed = false;      // stopped by the pool; its end is no news
 };

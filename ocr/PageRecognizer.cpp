@@ -71,6 +71,8 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
     // grey) are converted, as Tesseract reads one byte a pixel fastest.
     const QImage grey = GreyPage.format() == QImage::Format_Grayscale8 ? GreyPage
                                                                      : GreyPage.convertToFormat(QImage::Format_Grayscale8);
+    // A null image here is a refused allocation; Tesseract would read through it.
+    Check(!grey.isNull(), QStringLiteral("Not enough memory for the page image (%1 x %2 pixels)").arg(GreyPage.width()).arg(GreyPage.height()));
     tesseract::TessBaseAPI& api = F->Api;
     api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
     api.SetSourceResolution(int(std::lround(Dpi)));

@@ -39,7 +39,9 @@ int PageDpi(double Width, double Height, int Dpi);
 // Renders page PageNumber of the document open in Pdf as a scanner would see
 // it (grey, with annotations and form fields, on white) into Into, at Dpi or
 // at PageDpi's lower resolution for a page beyond the limits; returns the
-// resolution used. Pdf's current page becomes PageNumber. Raises EPdfError.
+// resolution used. Pdf's current page becomes PageNumber. Raises EPdfError,
+// also for a page that comes out white because an image on it cannot be
+// decoded (the engine leaves such an image out without a word).
 int RenderPageImage(TFPdf& Pdf, int PageNumber, int Dpi, QImage& Into);
 
 }  // namespace recognition

@@ -122,4 +122,16 @@ TEST(PageRecognizer, ReadsAnOversizedPageAtALowerResolution) {
     EXPECT_NEAR(page.Words.value(0).Box.left(), 18, 3) << "boxes in points, whatever the resolution";
 }
 
+// A page that renders white because the engine left out an image it cannot
+// decode is no blank page: reading it fails. A white image is a blank page.
+TEST(PageRecognizer, APageWhoseImageCannotBeDecodedIsNoBlankPage) {
+    TPageRecognizer reader;
+    TFPdf oversized, white;
+    oversized.LoadDocument(OversizedJbig2Pdf(140000));
+    EXPECT_EQ(ErrorOf([&] { reader.RecognizePage(oversized, 1, 100); }),
+              QStringLiteral("page 1: an image on the page cannot be decoded (too large for the engine, or damaged)"));
+    white.LoadDocument(BigImagePdf(200, 80));
+    EXPECT_EQ(reader.RecognizePage(white, 1, 100).Text, QString());
+}
+
 }  // namespace

@@ -14,12 +14,14 @@
 #include <thread>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "convert/WorkerPool.h"
 #include "support/PdfBuilder.h"
 #include "support/ProgramRun.h"
+#include "support/ScannedPdf.h"
 #include "support/TestHelpers.h"
 
 using namespace kestrune;
@@ -28,6 +30,9 @@ using testing_support::ProgramRun;
 using testing_support::ReadAll;
 using testing_support::RunProgram;
 using testing_support::RunResult;
+using testing_support::BigImagePdf;
+using testing_support::OversizedJbig2Pdf;
+using testing_support::OversizedJpxPdf;
 using testing_support::SimpleTextPdf;
 using testing_support::SlowTextPdf;
 using testing_support::VariedTextPdf;
@@ -271,7 +276,8 @@ TEST_F(RunLimits, OptionValuesAtTheirLimits) {
         {{"-f", "2147483633", "a.pdf"}, 1, "kestrune-text: a.pdf: no page in the range 2147483633 to the end; the document has 1 page\n"},
         {{"-f", "2147483648", "a.pdf"}, 2, "kestrune-text: option -f needs a page number from 1 to 2147483647, not '2147483648'\n"},
         {{"-j", "0", "a.pdf"}, 2, "kestrune-text: option -j needs a number from 1 to 2147483647, not '0'\n"},
-        {{"--memory-limit", "1", "a.pdf"}, 2, "kestrune-text: option --memory-limit needs a number of MB from 16 to 16777216, not '1'\n"},
+        {{"--memory-limit", "1", "a.pdf"}, 2, "kestrune-text: option --memory-limit needs 0 (no limit) or a number of MB from 16 to 16777216, not '1'\n"},
+        {{"--memory-limit", "0", "a.pdf"}, 0, ""},
     };
     for (const Case& c : cases) {
         const RunResult r = Run(c.arguments);
@@ -381,12 +387,17 @@ TEST_F(RunLimits, StandardInputIsSpooledToAFile) {
     }
 }
 
-// A worker that needs more memory than --memory-limit fails its document
-// alone: a content stream that inflates to 64 MiB of blanks.
-TEST_F(RunLimits, AMemoryLimitCostsOnlyItsDocument) {
+// A document that needs more memory than a worker may take fails alone, with
+// one line naming the page and the limit, and no output: whether the engine
+// left out of a page to recognise an image it could not decode, ended the
+// process on a content stream it could not inflate, or was asked for some
+// 10 GB by an image's code stream (stopped by the default limit). So does a
+// page whose image the engine refuses by its size alone, however much memory.
+TEST_F(RunLimits, PagesThatCannotBeReadFailTheirDocumentWithALine) {
 #if defined(__SANITIZE_ADDRESS__)
     GTEST_SKIP() << "the address sanitizer's shadow memory does not fit under a data limit";
 #endif
+    // A content stream that inflates to 64 MiB of blanks; an image of 196 MB.
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
@@ -394,13 +405,57 @@ TEST_F(RunLimits, AMemoryLimitCostsOnlyItsDocument) {
     const QByteArray zlib = qCompress(QByteArray("BT /F1 12 Tf 72 720 Td (Hi) Tj ET\n") + QByteArray(64 << 20, ' '), 9).mid(4);
     const int content = b.AddStream("<< /Filter /FlateDecode >>", zlib);
     b.SetPageTree(catalog, pages, {b.AddTextPage(pages, font, content)});
-    Write("hungry.pdf", b.Build(catalog));
     Write("small.pdf", SimpleTextPdf({{"Small"}}));
-    const RunResult r = Run({"-q", "--memory-limit", "100", "hungry.pdf", "small.pdf"});
-    EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_TRUE(r.Err.startsWith("kestrune-text: hungry.pdf: its worker process was ended by signal ")) << r.Err.data();
-    EXPECT_TRUE(r.Err.endsWith(", perhaps at its memory limit (100 MiB)\n")) << r.Err.data();
-    EXPECT_EQ(ReadAll(Path("small.txt")), TextOf("Small"));
+    struct Case {
+        QString name;
+        QByteArray pdf;
+        QStringList arguments;
+        QByteArray reason;
+    };
+    const QByteArray defaultLimit = QByteArray::number(DefaultMemoryLimit(1) >> 20);
+    const Case cases[] = {
+        {"image.pdf", BigImagePdf(14000, 14000), {"--ocr", "auto", "--memory-limit", "160"},
+         "page 1: not enough memory to recognise the page at 300 dpi (memory limit 160 MB)"},
+        {"hungry.pdf", b.Build(catalog), {"--memory-limit", "100"},
+         "page 1: not enough memory to read the page (memory limit 100 MB)"},
+        {"jpx.pdf", OversizedJpxPdf(50000), {"--ocr", "auto"},
+         "page 1: not enough memory to recognise the page at 300 dpi (memory limit " + defaultLimit + " MB)"},
+        {"jbig2.pdf", OversizedJbig2Pdf(140000), {"--ocr", "auto", "--memory-limit", "0"},
+         "page 1: an image on the page cannot be decoded (too large for the engine, or damaged)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.toStdString());
+        Write(c.name, c.pdf);
+        QFile::remove(Path("small.txt"));
+        const RunResult r = Run(QStringList{"-q", "-j", "1"} + c.arguments + QStringList{c.name, "small.pdf"});
+        EXPECT_EQ(r.ExitCode, 1);
+        // That line alone: none of the libraries' own.
+        EXPECT_EQ(r.Err, "kestrune-text: " + c.name.toUtf8() + ": " + c.reason + "\n");
+        EXPECT_FALSE(QFile::exists(Path(QString(c.name).replace(".pdf", ".txt"))));
+        EXPECT_EQ(ReadAll(Path("small.txt")), TextOf("Small"));
+    }
+}
+
+// Without a limit set, each worker has the default one (the window's pool as
+// kestrune-text's), which --help shows; a limit of 0 lifts it.
+TEST_F(RunLimits, WorkersHaveTheDefaultMemoryLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "no default limit in a sanitizer build";
+#endif
+    const QString file = Write("a.pdf", VariedTextPdf(3));
+    for (const qint64 set : {qint64(-1), qint64(0), qint64(100) << 20}) {
+        TWorkerPool pool(1, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        if (set >= 0) pool.SetMemoryLimit(set);
+        rlimit seen{};
+        RunPool(pool, {Job(file)}, [&](int, int) { ::prlimit(pool.WorkerProcesses().value(0), RLIMIT_DATA, nullptr, &seen); });
+        const qint64 expected = set < 0 ? DefaultMemoryLimit(1) : set;
+        EXPECT_EQ(seen.rlim_cur, expected > 0 ? rlim_t(expected) : RLIM_INFINITY) << set;
+    }
+    EXPECT_GE(DefaultMemoryLimit(1), MinDefaultMemoryLimit);
+    EXPECT_LE(DefaultMemoryLimit(1), MaxDefaultMemoryLimit);
+    const int processors = int(::sysconf(_SC_NPROCESSORS_ONLN));
+    const QByteArray shown = QStringLiteral("here %1 MB with -j %2").arg(DefaultMemoryLimit(processors) >> 20).arg(processors).toUtf8();
+    EXPECT_TRUE(Run({"--help"}).Out.simplified().contains(shown)) << shown.data();
 }
 
 }  // namespace

@@ -84,7 +84,9 @@ public:
 
     // Renders page PageNumber (from 1) of the document open in Pdf in grey at
     // Dpi (lowered for a page beyond the limits above) and reads it. Pdf's
-    // current page becomes PageNumber. Raises EPdfError.
+    // current page becomes PageNumber. Raises EPdfError, also for a page that
+    // renders white because an image on it cannot be decoded (which the
+    // engine leaves out without a word): that is no blank page.
     TRecognizedPage RecognizePage(TFPdf& Pdf, int PageNumber, int Dpi);
 
     // The resolution a page of Width x Height points is read at when Dpi is
