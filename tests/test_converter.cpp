@@ -9,6 +9,7 @@
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QMimeData>
 #include <QProcess>
 #include <QUrl>
@@ -21,6 +22,7 @@
 #include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTextDocumentFragment>
 #include <QTextLayout>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -96,6 +98,21 @@ bool ProcessEventsUntil(const std::function<bool()>& Done) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     }
     return true;
+}
+
+// A click of the mouse on Widget, as the window system delivers it.
+void ClickOn(QWidget& Widget) {
+    const QPointF at = QRectF(Widget.rect()).center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, Widget.mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&Widget, &event);
+    }
+}
+
+// The words Label shows, its "details" link included.
+QString LineText(const QLabel& Label) {
+    return Label.textFormat() == Qt::RichText ? QTextDocumentFragment::fromHtml(Label.text()).toPlainText() : Label.text();
 }
 
 // The three-page document of most window tests: two lines, no text, one line.
@@ -225,6 +242,8 @@ protected:
     void ExpectCleanedUp() const {
         EXPECT_EQ(FForm.cursor().shape(), Qt::ArrowCursor);
         EXPECT_EQ(FForm.ProgressBar1->value(), 0);
+        EXPECT_FALSE(FForm.ProgressBar1->isTextVisible());
+        EXPECT_TRUE(FForm.StopButton->isHidden());
         EXPECT_FALSE(FForm.FPdf1->GetActive());
     }
 
@@ -237,10 +256,14 @@ protected:
     QStringList FErrors;
 };
 
+// The places drawn at the default font; the window may be widened, not made
+// narrower or higher.
 TEST_F(ConverterWindow, LayoutAndCaptions) {
-    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_EQ(FForm.windowTitle(), "Kestrune");
     EXPECT_EQ(FForm.size(), QSize(391, 97));  // 77, and a line for Label1
-    EXPECT_EQ(FForm.minimumSize(), FForm.maximumSize());  // not resizable
+    EXPECT_EQ(FForm.minimumSize(), QSize(391, 97));
+    EXPECT_EQ(FForm.maximumHeight(), 97);
+    EXPECT_EQ(FForm.maximumWidth(), QWIDGETSIZE_MAX);
     EXPECT_EQ(FForm.windowType(), Qt::Tool);
     EXPECT_TRUE(FForm.testAttribute(Qt::WA_QuitOnClose));
     EXPECT_EQ(FForm.Button1->geometry(), QRect(6, 4, 105, 22));
@@ -254,6 +277,8 @@ TEST_F(ConverterWindow, LayoutAndCaptions) {
     EXPECT_EQ(FForm.ProgressBar1->geometry(), QRect(0, 77, 391, 20));
     EXPECT_EQ(FForm.ProgressBar1->orientation(), Qt::Horizontal);
     EXPECT_EQ(FForm.ProgressBar1->minimum(), 0);
+    EXPECT_TRUE(FForm.StopButton->isHidden());  // beside the bar during a run
+    EXPECT_EQ(FForm.StopButton->text(), "Stop");
     EXPECT_EQ(FForm.OpenDialog1->nameFilters(), QStringList{"*.pdf (*.pdf)"});
     EXPECT_EQ(FForm.OpenDialog1->defaultSuffix(), "PDF");
     EXPECT_EQ(FForm.OpenDialog1->acceptMode(), QFileDialog::AcceptOpen);
@@ -318,23 +343,30 @@ TEST_F(ConverterWindow, ConvertsEveryPageWithItsLineBreaks) {
     EXPECT_EQ(FForm.Edit1->text(), pdf);
     EXPECT_EQ(FForm.windowTitle(), "doc.pdf");
     EXPECT_EQ(FForm.Edit1->toolTip(), pdf);
-    EXPECT_EQ(FForm.ProgressBar1->maximum(), 3);
     EXPECT_EQ(FForm.Label1->text(), "doc.txt written: 3 pages");
+    EXPECT_EQ(FForm.Label1->toolTip(), Path("doc.txt"));
     ExpectCleanedUp();
 }
 
-// With the check box on, a scanned page gives its words; the text page keeps its bytes.
+// With the check box on, a scanned page gives its words; the text page keeps
+// its bytes. The line tells which: with the box off, the pages without text
+// (as kestrune-text counts them) and the hint to tick it; with it on, the
+// pages recognised.
 TEST_F(ConverterWindow, TheCheckBoxReadsScannedPages) {
     const QString pdf = Write("mixed.pdf", ScannedPdf({{"Alpha"}, {"Seven ships"}}, {2}, 300));
     Run({pdf});
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     EXPECT_EQ(ReadAll(Path("mixed.txt")), "\xEF\xBB\xBF" "Alpha\r\n\r\n");
+    EXPECT_EQ(FForm.Label1->text(), "mixed.txt written: 2 pages, 1 without text: tick OCR");
+    const QString cli = Write("cli.pdf", ReadAll(pdf));
+    const RunResult text = RunProgram(KESTRUNE_TEXT_PROGRAM, {cli});
+    EXPECT_EQ(text.Err, "kestrune-text: " + cli.toUtf8() + ": no text on 1 of 2 pages (scanned pages?); --ocr auto reads them\n");
 
     FForm.CheckBox1->setChecked(true);
     Run({pdf});
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     EXPECT_EQ(ReadAll(Path("mixed.txt")), "\xEF\xBB\xBF" "Alpha\r\nSeven ships\r\n");
-    EXPECT_EQ(FForm.Label1->text(), "mixed.txt written: 2 pages");
+    EXPECT_EQ(FForm.Label1->text(), "mixed.txt written: 2 pages, 1 recognised");
     ExpectCleanedUp();
 }
 
@@ -375,7 +407,7 @@ TEST_F(ConverterWindow, DocumentWithoutPagesWritesNoFile) {
 TEST_F(ConverterWindow, APdfNamedLikeItsTextFileStays) {
     const QByteArray pdf = SimpleTextPdf({{"One"}});
     Run({Write("doc.txt", pdf)});
-    EXPECT_EQ(FErrors, QStringList{"Cannot write file \"" + Path("doc.txt") + "\". It is the PDF file being converted"});
+    EXPECT_EQ(FErrors, QStringList{Path("doc.txt") + ": its text file would be the file itself, doc.txt; nothing written"});
     EXPECT_EQ(ReadAll(Path("doc.txt")), pdf);
     EXPECT_EQ(Entries(), QStringList{"doc.txt"});
     ExpectCleanedUp();
@@ -386,7 +418,7 @@ TEST_F(ConverterWindow, APdfNamedLikeItsTextFileStays) {
 TEST_F(ConverterWindow, APageThatCannotBeOpenedEndsTheRun) {
     Write("gap.txt", "earlier");
     Run({Write("gap.pdf", testing_support::MissingSecondPagePdf())});
-    EXPECT_EQ(FErrors, QStringList{"Cannot open page 2"});
+    EXPECT_EQ(FErrors, QStringList{Path("gap.pdf") + ": Cannot open page 2"});
     EXPECT_EQ(ReadAll(Path("gap.txt")), "earlier");
     EXPECT_EQ(Entries(), (QStringList{"gap.pdf", "gap.txt"}));
     ExpectCleanedUp();
@@ -397,21 +429,26 @@ TEST_F(ConverterWindow, CancelledDialogChangesNothing) {
     Run({std::nullopt});
     EXPECT_EQ(FDialogShown, 1);
     EXPECT_EQ(FForm.Edit1->text(), "before");
-    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_EQ(FForm.windowTitle(), "Kestrune");
     EXPECT_TRUE(FErrors.isEmpty());
     ExpectCleanedUp();
 }
 
 // A name that is no existing file (a mistyped name, a file gone since it was
-// chosen) or a folder is said, naming it; nothing is written.
+// chosen) or a folder is said, naming it; nothing is written. The title names
+// the file that failed, not the one before.
 TEST_F(ConverterWindow, MissingFileOrFolderIsNamedInTheMessage) {
     QDir(FDir.path()).mkdir("folder.pdf");
+    Run({Write("good.pdf", SimpleTextPdf({{"Fine"}}))});
     Run({Path("missing.PDF")});
     EXPECT_EQ(FForm.Edit1->text(), Path("missing.PDF"));
+    EXPECT_EQ(FForm.windowTitle(), "missing.PDF");
+    EXPECT_EQ(FForm.Label1->text(), "Nothing written for missing.PDF");
     Run({Path("folder.pdf")});
-    EXPECT_EQ(FErrors, (QStringList{"Cannot open file \"" + Path("missing.PDF") + "\". No such file",
-                                    "Cannot open file \"" + Path("folder.pdf") + "\". It is a folder"}));
-    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_EQ(FErrors, (QStringList{Path("missing.PDF") + ": No such file", Path("folder.pdf") + ": Is a folder, not a file"}));
+    EXPECT_EQ(FForm.windowTitle(), "folder.pdf");
+    QFile::remove(Path("good.pdf"));
+    QFile::remove(Path("good.txt"));
     EXPECT_TRUE(Entries().isEmpty());
     ExpectCleanedUp();
 }
@@ -420,7 +457,7 @@ TEST_F(ConverterWindow, UnreadableDocumentShowsTheEngineText) {
     Run({Write("broken.pdf", "this is no PDF at all")});
     ASSERT_EQ(FErrors.size(), 1);
     // The engine's own text for a damaged file replaces the component's message.
-    EXPECT_EQ(FErrors[0], "File not in PDF format or corrupted");
+    EXPECT_EQ(FErrors[0], Path("broken.pdf") + ": File not in PDF format or corrupted");
     EXPECT_EQ(FForm.windowTitle(), "broken.pdf");
     EXPECT_EQ(FForm.Label1->text(), "Nothing written for broken.pdf");
     EXPECT_EQ(Entries(), QStringList{"broken.pdf"});
@@ -441,7 +478,7 @@ TEST_F(ConverterWindow, OutputFileErrorIsShownAndTheEarlierFileStays) {
         Run({pdf});
     }
     ASSERT_EQ(FErrors.size(), 1);
-    EXPECT_EQ(FErrors[0], "Cannot write file \"" + Path("doc.txt") + "\". File too large");
+    EXPECT_EQ(FErrors[0], pdf + ": Cannot write file \"" + Path("doc.txt") + "\". File too large");
     EXPECT_EQ(ReadAll(Path("doc.txt")), "earlier");
     EXPECT_EQ(Entries(), (QStringList{"doc.pdf", "doc.txt"}));
     ExpectCleanedUp();
@@ -450,27 +487,35 @@ TEST_F(ConverterWindow, OutputFileErrorIsShownAndTheEarlierFileStays) {
     QDir(FDir.path()).mkdir("doc.txt");
     Run({pdf});
     ASSERT_EQ(FErrors.size(), 2);
-    EXPECT_TRUE(FErrors[1].startsWith("Cannot create file \"" + Path("doc.txt") + "\".")) << FErrors[1].toStdString();
+    EXPECT_TRUE(FErrors[1].startsWith(pdf + ": Cannot create file \"" + Path("doc.txt") + "\".")) << FErrors[1].toStdString();
     ExpectCleanedUp();
 }
 
-// While the run lasts: the busy cursor and the progress bar following the
-// pages the workers have done, up to the last one.
+// While the run lasts: the busy cursor, and the progress bar with its
+// percentage following the pages, up to the last one. A page a worker has
+// begun counts as part of its work: the bar leaves 0% before a whole page is done.
 TEST_F(ConverterWindow, ShowsProgressAndBusyCursorDuringTheRun) {
     const QString pdf = Write("doc.pdf", testing_support::VariedTextPdf(120));
-    QList<int> values;
+    QList<double> shares;  // of the whole, as the bar shows it
+    QStringList figures, expectedFigures;
     QList<Qt::CursorShape> cursors;
     QObject::connect(FForm.ProgressBar1, &QProgressBar::valueChanged, &FForm, [&](int value) {
-        values.append(value);
+        if (value == 0) return;  // the clean-up
+        const QProgressBar& bar = *FForm.ProgressBar1;
+        shares.append(double(value) / bar.maximum());
+        figures.append(bar.isTextVisible() ? bar.text() : QString());
+        expectedFigures.append(QStringLiteral("%1%").arg(value * 100 / bar.maximum()));
         cursors.append(FForm.cursor().shape());
     });
     Run({pdf});
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
-    EXPECT_EQ(FForm.ProgressBar1->maximum(), 120);
-    ASSERT_GE(values.size(), 2);
-    EXPECT_TRUE(std::is_sorted(values.begin(), values.end() - 1));
-    EXPECT_EQ(values.mid(values.size() - 2), (QList<int>{120, 0}));  // the last page, then the clean-up
-    EXPECT_EQ(cursors.mid(0, cursors.size() - 1), QList<Qt::CursorShape>(cursors.size() - 1, Qt::WaitCursor));
+    ASSERT_GE(shares.size(), 2);
+    EXPECT_LT(shares.first() * 120, 1);
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+    EXPECT_EQ(shares.last(), 1);
+    EXPECT_EQ(figures, expectedFigures);
+    EXPECT_EQ(figures.last(), "100%");
+    EXPECT_EQ(cursors, QList<Qt::CursorShape>(cursors.size(), Qt::WaitCursor));
     ExpectCleanedUp();
 }
 
@@ -488,7 +533,7 @@ TEST_F(ConverterWindow, SecondClickDuringARun) {
     const Case cases[] = {
         {"cancelled", std::nullopt, {}, false},
         {"existing file", QString("other.pdf"), {}, true},
-        {"missing file", QString("missing.pdf"), {"Cannot open file \"" + Path("missing.pdf") + "\". No such file"}, false},
+        {"missing file", QString("missing.pdf"), {Path("missing.pdf") + ": No such file"}, false},
     };
     const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
     Write("other.pdf", SimpleTextPdf({{"Other"}}));
@@ -579,7 +624,12 @@ protected:
         auto* dialog = FForm.findChild<QInputDialog*>("PasswordDialog");
         ASSERT_NE(dialog, nullptr);
         EXPECT_TRUE(dialog->isVisible());
-        EXPECT_TRUE(dialog->isModal());
+        // Nothing is modal to Qt (a window under a modal dialog refuses the
+        // window manager's close), yet the window takes no click meanwhile.
+        EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+        const int dialogs = FDialogShown;
+        ClickOn(*FForm.Button1);
+        EXPECT_EQ(FDialogShown, dialogs);
         EXPECT_EQ(dialog->textEchoMode(), QLineEdit::Password);
         FPrompts.append(dialog->labelText());
         if (FCloseAtPrompt) FForm.close();
@@ -605,7 +655,8 @@ protected:
 TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
     const QString asked = "locked.pdf is protected by a password. Password:";
     const QString again = "Incorrect password for locked.pdf. Password:";
-    const QString refused = "Password required or incorrect password";
+    const QString pdf = Write("locked.pdf", testing_support::PasswordTextPdf("secret", {"Hidden words", "More"}));
+    const QString refused = pdf + ": Password required or incorrect password";
     struct Case {
         const char* name;
         std::deque<std::optional<QString>> answers;
@@ -620,7 +671,6 @@ TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
         {"wrong, then cancelled", {"guess", std::nullopt}, {asked, again}, {refused}, false},
         {"three times wrong", {"a", "b", "c"}, {asked, again, again}, {refused}, false},
     };
-    const QString pdf = Write("locked.pdf", testing_support::PasswordTextPdf("secret", {"Hidden words", "More"}));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(Path("locked.txt"));
@@ -636,6 +686,10 @@ TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
         EXPECT_EQ(FForm.Label1->text(), c.written ? "locked.txt written: 2 pages" : "Nothing written for locked.pdf");
         ExpectCleanedUp();
     }
+    // Without a prompt, the same click reaches the button.
+    const int dialogs = FDialogShown;
+    ClickOn(*FForm.Button1);
+    EXPECT_EQ(FDialogShown, dialogs + 1);
 }
 
 // The window closed while the prompt shows: the run ends there, whatever the
@@ -674,7 +728,7 @@ TEST_F(ConverterWindow, AWorkerThatCannotStartIsAnError) {
     FForm.WorkerProgram = Path("no-such-program");
     Run({Write("doc.pdf", SimpleTextPdf({{"A"}}))});
     ASSERT_EQ(FErrors.size(), 1);
-    EXPECT_TRUE(FErrors[0].startsWith("cannot start a worker process")) << FErrors[0].toStdString();
+    EXPECT_TRUE(FErrors[0].startsWith(Path("doc.pdf") + ": cannot start a worker process")) << FErrors[0].toStdString();
     EXPECT_EQ(Entries(), QStringList{"doc.pdf"});
     ExpectCleanedUp();
 }
