@@ -87,7 +87,8 @@ TFileOutcome Failure(const QString& FileName, const QString& Error) {
 
 }  // namespace
 
-TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent), FReport(std::make_unique<TRunReport>()) {
+TKestruneForm::TKestruneForm(QWidget* Parent)
+    : QWidget(Parent), FReport(std::make_unique<TRunReport>()), FEndedReport(std::make_unique<TRunReport>()) {
     setObjectName(QStringLiteral("KestruneForm"));
     // A tool window. Qt turns quit-on-close off for tool windows; this one is
     // the program's main window, so closing it ends the program.
@@ -113,7 +114,7 @@ TKestruneForm::TKestruneForm(QWidget* Parent) : QWidget(Parent), FReport(std::ma
     Label1 = new TResultLine(this);
     Label1->setObjectName(QStringLiteral("Label1"));
     connect(Label1, &QLabel::linkActivated, this, [this] {
-        if (ShowDetails && !FReport->IsEmpty()) ShowDetails(FReport->Summary(), FReport->Details());
+        if (ShowDetails && !FEndedReport->IsEmpty()) ShowDetails(FEndedReport->Summary(), FEndedReport->Details());
     });
 
     ProgressBar1 = new QProgressBar(this);
@@ -520,6 +521,7 @@ void TKestruneForm::CleanUp() {
 void TKestruneForm::EndRunIfIdle() {
     if (IsBusy() || FReport->IsEmpty()) return;
     Label1->SetLine(FReport->EndLine());
+    std::swap(FReport, FEndedReport);
     FReport->Clear();
 }
 

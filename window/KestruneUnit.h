@@ -201,6 +201,7 @@ private:
     bool FClosed = false;     // closed, and not shown again since
     QList<QPointer<QDialog>> FDialogs;  // showing through RunDialog, the last on top
     std::unique_ptr<TRunReport> FReport;  // the files of the run so far
+    std::unique_ptr<TRunReport> FEndedReport;  // the last run's, behind Label1's details
     bool FRunning = false;
     QList<TQueued> FPending;  // files waiting for their run
     bool FPendingPosted = false;

@@ -71,7 +71,7 @@ TResultLine::TLine TRunReport::EndLine() const {
     if (stopped != FOutcomes.end()) {
         TResultLine::TLine line = FileLine(*stopped);
         if (const qsizetype written = Count(TKind::Written))
-            line.After = QStringLiteral("; %1 written before").arg(Counted(written, "1 file", "files"));
+            line.After = QStringLiteral("; %1 written").arg(Counted(written, "1 file", "files"));
         line.Details = several;
         return line;
     }

@@ -48,7 +48,8 @@ public:
     QString RunningLine(qsizetype Waiting) const;
     // At its end: the line of its one file; for several, the counts ("3
     // files: 2 converted, 1 failed") with the details; for a stopped run,
-    // that nothing was written for the file stopped and how many before were.
+    // that nothing was written for the file stopped and how many before it
+    // were ("; 1 file written").
     TResultLine::TLine EndLine() const;
     // The details: the end line's words, then each file with its outcome, a line each.
     QString Summary() const;
