@@ -4,6 +4,7 @@
 #include <QBoxLayout>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,12 +15,15 @@
 #include <QIcon>
 #include <QInputDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QStyle>
 #include <QStyleOptionButton>
 #include <QTimer>
@@ -179,11 +183,31 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
         RunDialog(box);
     };
     ShowDetails = [this](const QString& Summary, const QString& Details) {
-        QMessageBox box(QMessageBox::Information, QApplication::applicationDisplayName(), Summary, QMessageBox::Ok, this);
-        // A long list scrolls in the box's details rather than growing past the screen.
-        if (Details.count(QLatin1Char('\n')) < 20) box.setInformativeText(Details);
-        else box.setDetailedText(Details);
-        RunDialog(box);
+        QDialog dialog(this);
+        dialog.setObjectName(QStringLiteral("DetailsDialog"));
+        dialog.setWindowTitle(QApplication::applicationDisplayName());
+        auto* rows = new QVBoxLayout(&dialog);
+        rows->addWidget(new QLabel(Summary, &dialog));
+        // A file a line, unbroken; as large as the list, within most of the screen.
+        auto* list = new QPlainTextEdit(Details, &dialog);
+        list->setReadOnly(true);
+        list->setLineWrapMode(QPlainTextEdit::NoWrap);
+        const QFontMetrics metrics = list->fontMetrics();
+        int widest = 0;
+        for (const QString& line : Details.split(QLatin1Char('\n'))) widest = std::max(widest, metrics.horizontalAdvance(line));
+        const QSize screenSize = screen() ? screen()->availableSize() : QSize(1024, 768);
+        const int frame = 2 * (list->frameWidth() + int(list->document()->documentMargin())) + 4;
+        const int width = std::min(widest + frame, screenSize.width() * 3 / 4);
+        // Room for the scroll bar that a list wider than that brings.
+        const int bar = width < widest + frame ? list->horizontalScrollBar()->sizeHint().height() : 0;
+        list->setMinimumSize(width, std::min(int(Details.count(QLatin1Char('\n')) + 1) * metrics.lineSpacing() + frame + bar,
+                                             screenSize.height() / 2));
+        rows->addWidget(list);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, &dialog);
+        connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+        rows->addWidget(buttons);
+        dialog.resize(rows->totalMinimumSize());
+        RunDialog(dialog);
     };
     AskPassword = [this](const QString& FileName, bool Retry) -> std::optional<QString> {
         QInputDialog dialog(this);
