@@ -163,10 +163,10 @@ private:
     // Runs Work as an event handler: an error that leaves it goes to ShowException.
     void Handle(const std::function<void()>& Work);
     // Shows Dialog and waits for its answer (its result); Rejected at once
-    // once the window is closed. Not Qt's modal dialog: a window under one
-    // refuses the window manager's close, so that closing the window while a
-    // dialog showed did nothing. The window refuses input itself meanwhile
-    // (eventFilter), and closing it closes the dialog.
+    // once the window is closed. Not as Qt's modal dialog: Qt refuses the
+    // window manager's close to a window under one, and the window is to
+    // close (and the program to end) whatever shows. The window refuses input
+    // itself meanwhile (eventFilter), and closing it closes the dialog.
     int RunDialog(QDialog& Dialog);
     // Sizes the rows for the font: each widget has its place at the default
     // font, and more where its text needs more.
