@@ -9,7 +9,10 @@
 #include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QMessageBox>
 #include <QMimeData>
+#include <QPointer>
 #include <QProcess>
 #include <QUrl>
 #include <QAbstractItemView>
@@ -21,6 +24,7 @@
 #include <QLabel>
 #include <QStyle>
 #include <QStyleOptionButton>
+#include <QTextDocumentFragment>
 #include <QTextLayout>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -29,6 +33,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <algorithm>
+#include <csignal>
 #include <deque>
 #include <memory>
 #include <utility>
@@ -44,6 +49,9 @@
 #include "support/PdfEncryption.h"
 #include "support/ProgramRun.h"
 #include "support/TestHelpers.h"
+
+// Failures show the texts compared, not their bytes.
+void PrintTo(const QString& Value, std::ostream* Out) { *Out << '"' << Value.toStdString() << '"'; }
 
 using namespace kestrune;
 using testing_support::EmptyPdf;
@@ -98,6 +106,44 @@ bool ProcessEventsUntil(const std::function<bool()>& Done) {
     return true;
 }
 
+// A click of the mouse on Widget, as the window system delivers it.
+void ClickOn(QWidget& Widget) {
+    const QPointF at = QRectF(Widget.rect()).center();
+    for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+        QMouseEvent event(type, at, Widget.mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(&Widget, &event);
+    }
+}
+
+// The words Label shows, its "details" link included.
+QString LineText(const QLabel& Label) {
+    return Label.textFormat() == Qt::RichText ? QTextDocumentFragment::fromHtml(Label.text()).toPlainText() : Label.text();
+}
+
+QMimeData* FileUrls(const QStringList& Paths) {
+    auto* data = new QMimeData;
+    QList<QUrl> urls;
+    for (const QString& p : Paths) urls.append(QUrl::fromLocalFile(p));
+    data->setUrls(urls);
+    return data;
+}
+
+// Sends a drag onto Target and, when it is accepted, the drop; returns
+// whether the drag was accepted.
+bool Drop(QWidget& Target, QMimeData* Data) {
+    std::unique_ptr<QMimeData> owned(Data);
+    const QPoint at(200, 40);
+    QDragEnterEvent enter(at, Qt::CopyAction, Data, Qt::LeftButton, Qt::NoModifier);
+    enter.setAccepted(false);
+    QApplication::sendEvent(&Target, &enter);
+    QDropEvent drop(at, Qt::CopyAction, Data, Qt::LeftButton, Qt::NoModifier);
+    drop.setAccepted(false);
+    QApplication::sendEvent(&Target, &drop);
+    EXPECT_EQ(enter.isAccepted(), drop.isAccepted());
+    return enter.isAccepted();
+}
+
 // The three-page document of most window tests: two lines, no text, one line.
 const QList<QStringList> ThreePages = {{"Hello", "World"}, {}, {"Third page"}};
 const QByteArray ThreePagesText = "\xEF\xBB\xBF" "Hello\r\nWorld\r\n" "\r\n" "Third page\r\n";
@@ -144,6 +190,32 @@ TEST(TextFileName, ReplacesTheExtensionOfTheFileNamePartOnly) {
         {"relative.pdf", "relative.txt"},
     };
     for (const auto& [pdf, txt] : cases) EXPECT_EQ(TextFileName(pdf), txt) << pdf.toStdString();
+}
+
+// A name chosen in the dialog: the dialog adds ".PDF" to a name typed without
+// an extension, which stands for the PDF file whatever the case of its own.
+TEST(TypedFileName, FindsThePdfFileWhateverTheCaseOfItsExtension) {
+    struct Case {
+        QStringList files;
+        QString chosen;
+        QString found;
+    };
+    const Case cases[] = {
+        {{"a.pdf"}, "a.PDF", "a.pdf"},
+        {{"a.Pdf"}, "a.PDF", "a.Pdf"},
+        {{"a.Pdf", "a.pdf"}, "a.PDF", "a.pdf"},  // the usual case first
+        {{"a.PDF", "a.pdf"}, "a.PDF", "a.PDF"},  // a file of that very name
+        {{"scan"}, "scan.PDF", "scan"},          // a PDF file without extension
+        {{"A.pdf"}, "a.PDF", "a.PDF"},           // the name's own case counts
+        {{"a.pdf.txt"}, "a.PDF", "a.PDF"},
+        {{"b.pdf"}, "b.txt", "b.txt"},           // another extension: as chosen
+    };
+    for (const Case& c : cases) {
+        QTemporaryDir dir;
+        for (const QString& file : c.files) WriteFile(dir.filePath(file), "%PDF-1.4");
+        EXPECT_EQ(TKestruneForm::TypedFileName(dir.filePath(c.chosen)), dir.filePath(c.found))
+            << c.files.join(", ").toStdString() << ": " << c.chosen.toStdString();
+    }
 }
 
 // ---- Saving -------------------------------------------------------------------
@@ -202,7 +274,8 @@ protected:
             if (FOnDialog) std::exchange(FOnDialog, nullptr)();
             return choice;
         };
-        FForm.ShowException = [this](const QString& message) { FErrors.append(message); };
+        FRealShowException = std::exchange(FForm.ShowException, [this](const QString& message) { FErrors.append(message); });
+        FForm.ShowDetails = [this](const QString& summary, const QString& details) { FDetails << summary << details; };
         // The window program serves as its own worker, as in the installed program.
         FForm.WorkerProgram = KESTRUNE_PROGRAM;
     }
@@ -225,6 +298,8 @@ protected:
     void ExpectCleanedUp() const {
         EXPECT_EQ(FForm.cursor().shape(), Qt::ArrowCursor);
         EXPECT_EQ(FForm.ProgressBar1->value(), 0);
+        EXPECT_FALSE(FForm.ProgressBar1->isTextVisible());
+        EXPECT_TRUE(FForm.StopButton->isHidden());
         EXPECT_FALSE(FForm.FPdf1->GetActive());
     }
 
@@ -233,14 +308,20 @@ protected:
     std::deque<std::optional<QString>> FChoices;
     std::function<void()> FOnDialog;  // runs once, inside the next dialog
     std::function<std::optional<QString>()> FRealOpenDialog;  // the window's own
+    std::function<void(const QString&)> FRealShowException;  // the window's own message box
     int FDialogShown = 0;
     QStringList FErrors;
+    QStringList FDetails;  // what the details showed: the summary, then the list
 };
 
+// The places drawn at the default font; the window may be widened, not made
+// narrower or higher.
 TEST_F(ConverterWindow, LayoutAndCaptions) {
-    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_EQ(FForm.windowTitle(), "Kestrune");
     EXPECT_EQ(FForm.size(), QSize(391, 97));  // 77, and a line for Label1
-    EXPECT_EQ(FForm.minimumSize(), FForm.maximumSize());  // not resizable
+    EXPECT_EQ(FForm.minimumSize(), QSize(391, 97));
+    EXPECT_EQ(FForm.maximumHeight(), 97);
+    EXPECT_EQ(FForm.maximumWidth(), QWIDGETSIZE_MAX);
     EXPECT_EQ(FForm.windowType(), Qt::Tool);
     EXPECT_TRUE(FForm.testAttribute(Qt::WA_QuitOnClose));
     EXPECT_EQ(FForm.Button1->geometry(), QRect(6, 4, 105, 22));
@@ -254,6 +335,8 @@ TEST_F(ConverterWindow, LayoutAndCaptions) {
     EXPECT_EQ(FForm.ProgressBar1->geometry(), QRect(0, 77, 391, 20));
     EXPECT_EQ(FForm.ProgressBar1->orientation(), Qt::Horizontal);
     EXPECT_EQ(FForm.ProgressBar1->minimum(), 0);
+    EXPECT_TRUE(FForm.StopButton->isHidden());  // beside the bar during a run
+    EXPECT_EQ(FForm.StopButton->text(), "Stop");
     EXPECT_EQ(FForm.OpenDialog1->nameFilters(), QStringList{"*.pdf (*.pdf)"});
     EXPECT_EQ(FForm.OpenDialog1->defaultSuffix(), "PDF");
     EXPECT_EQ(FForm.OpenDialog1->acceptMode(), QFileDialog::AcceptOpen);
@@ -272,35 +355,69 @@ TEST_F(ConverterWindow, IsCentredOnTheScreen) {
     EXPECT_LE((FForm.frameGeometry().center() - centre).manhattanLength(), 2);
 }
 
-// The label must be readable with the default font: every character has a
-// glyph in the font or its fallbacks, and the text fits into the button's
-// label area.
-TEST_F(ConverterWindow, ButtonLabelIsReadableWithTheDefaultFont) {
-    QPushButton& button = *FForm.Button1;
-    QTextLayout layout(button.text(), button.font());
-    layout.beginLayout();
-    layout.createLine();
-    layout.endLayout();
-    int glyphs = 0;
-    for (const QGlyphRun& run : layout.glyphRuns()) {
-        for (const quint32 index : run.glyphIndexes()) {
-            EXPECT_NE(index, 0u) << "a character of the label has no glyph in " << run.rawFont().familyName().toStdString();
-            ++glyphs;
+// Every text of the window reads at the desktop's font, the default one and a
+// larger one: each character of the button's caption has a glyph in the font
+// or its fallbacks, and each text fits its place (the caption the button's
+// label area, the check box its caption, each row its line of text); the rows
+// keep apart in their order, the window holds them all, and it may be widened.
+TEST(WindowLayout, EveryTextFitsAtTheDesktopsFont) {
+    struct FontScope {
+        const QFont Saved = QApplication::font();
+        ~FontScope() { QApplication::setFont(Saved); }
+    } desktop;
+    for (const int points : {desktop.Saved.pointSize(), 13}) {
+        SCOPED_TRACE(points);
+        QFont font = desktop.Saved;
+        font.setPointSize(points);
+        QApplication::setFont(font);
+        TKestruneForm form;
+        form.show();
+        QCoreApplication::processEvents();
+
+        QPushButton& button = *form.Button1;
+        QTextLayout layout(button.text(), button.font());
+        layout.beginLayout();
+        layout.createLine();
+        layout.endLayout();
+        int glyphs = 0;
+        for (const QGlyphRun& run : layout.glyphRuns()) {
+            for (const quint32 index : run.glyphIndexes()) {
+                EXPECT_NE(index, 0u) << "a character of the label has no glyph in " << run.rawFont().familyName().toStdString();
+                ++glyphs;
+            }
         }
+        EXPECT_EQ(glyphs, button.text().size());
+        QStyleOptionButton option;
+        option.initFrom(&button);
+        option.text = button.text();
+        const QRect labelArea = button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button);
+        EXPECT_LE(button.fontMetrics().horizontalAdvance(button.text()), labelArea.width());
+        EXPECT_LE(button.fontMetrics().height(), labelArea.height());
+        EXPECT_GE(form.CheckBox1->width(), form.CheckBox1->sizeHint().width());
+        EXPECT_GE(form.CheckBox1->height(), form.CheckBox1->sizeHint().height());
+        EXPECT_GE(form.Edit1->height(), form.Edit1->sizeHint().height());
+        EXPECT_GE(form.Label1->height(), form.Label1->fontMetrics().height());
+        EXPECT_GE(form.ProgressBar1->height(), form.ProgressBar1->fontMetrics().height());
+
+        const QRect rows[] = {button.geometry(), form.Edit1->geometry(), form.Label1->geometry(), form.ProgressBar1->geometry()};
+        for (int i = 1; i < 4; ++i) EXPECT_LT(rows[i - 1].bottom(), rows[i].top()) << "row " << i;
+        EXPECT_EQ(form.CheckBox1->geometry().top(), button.geometry().top());
+        EXPECT_LT(button.geometry().right(), form.CheckBox1->geometry().left());
+        EXPECT_TRUE(form.rect().contains(form.CheckBox1->geometry()));
+        EXPECT_EQ(rows[3].bottom(), form.height() - 1);
+        EXPECT_EQ(form.size(), form.minimumSize());
+
+        const int width = form.Edit1->width();
+        form.resize(form.width() + 300, form.height());
+        QCoreApplication::processEvents();
+        EXPECT_EQ(form.Edit1->width(), width + 300);
     }
-    EXPECT_EQ(glyphs, button.text().size());
-    QStyleOptionButton option;
-    option.initFrom(&button);
-    option.text = button.text();
-    const QRect labelArea = button.style()->subElementRect(QStyle::SE_PushButtonContents, &option, &button);
-    EXPECT_LE(button.fontMetrics().horizontalAdvance(button.text()), labelArea.width());
-    EXPECT_LE(button.fontMetrics().height(), labelArea.height());
 }
 
 TEST_F(ConverterWindow, ClosingTheWindowEndsTheProgram) {
     FForm.show();
     bool quit = false;
-    QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
+    QObject::connect(qApp, &QCoreApplication::aboutToQuit, &FForm, [&] { quit = true; });
     QTimer::singleShot(0, &FForm, [this] { FForm.close(); });
     // A safety net only; it goes with the test, or it would end a later test's dialogs.
     QTimer safetyNet;
@@ -318,24 +435,62 @@ TEST_F(ConverterWindow, ConvertsEveryPageWithItsLineBreaks) {
     EXPECT_EQ(FForm.Edit1->text(), pdf);
     EXPECT_EQ(FForm.windowTitle(), "doc.pdf");
     EXPECT_EQ(FForm.Edit1->toolTip(), pdf);
-    EXPECT_EQ(FForm.ProgressBar1->maximum(), 3);
     EXPECT_EQ(FForm.Label1->text(), "doc.txt written: 3 pages");
+    EXPECT_EQ(FForm.Label1->toolTip(), Path("doc.txt"));
     ExpectCleanedUp();
 }
 
-// With the check box on, a scanned page gives its words; the text page keeps its bytes.
+// With the check box on, a scanned page gives its words; the text page keeps
+// its bytes. The line tells which: with the box off, the pages without text
+// (as kestrune-text counts them) and the hint to tick it; with it on, the
+// pages recognised.
 TEST_F(ConverterWindow, TheCheckBoxReadsScannedPages) {
     const QString pdf = Write("mixed.pdf", ScannedPdf({{"Alpha"}, {"Seven ships"}}, {2}, 300));
     Run({pdf});
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     EXPECT_EQ(ReadAll(Path("mixed.txt")), "\xEF\xBB\xBF" "Alpha\r\n\r\n");
+    EXPECT_EQ(FForm.Label1->text(), "mixed.txt written: 2 pages, 1 without text: tick OCR");
+    const QString cli = Write("cli.pdf", ReadAll(pdf));
+    const RunResult text = RunProgram(KESTRUNE_TEXT_PROGRAM, {cli});
+    EXPECT_EQ(text.Err, "kestrune-text: " + cli.toUtf8() + ": no text on 1 of 2 pages (scanned pages?); --ocr auto reads them\n");
 
     FForm.CheckBox1->setChecked(true);
     Run({pdf});
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
     EXPECT_EQ(ReadAll(Path("mixed.txt")), "\xEF\xBB\xBF" "Alpha\r\nSeven ships\r\n");
-    EXPECT_EQ(FForm.Label1->text(), "mixed.txt written: 2 pages");
+    EXPECT_EQ(FForm.Label1->text(), "mixed.txt written: 2 pages, 1 recognised");
     ExpectCleanedUp();
+}
+
+// A long name is shortened in the middle, so that what was written stays in
+// sight, with the whole path as the line's tool tip; a widened window shows
+// the whole name. At a scale factor of 2 as at 1 (a factor is the process's:
+// that case runs in a child process of this suite).
+TEST_F(ConverterWindow, ALongNameIsShortenedInTheMiddle) {
+    static constexpr char ScaledChild[] = "KESTRUNE_TEST_SCALED_CHILD";
+    if (!qEnvironmentVariableIsSet(ScaledChild)) {
+        RunOptions options{.MergeChannels = true};
+        options.Environment.insert("QT_SCALE_FACTOR", "2");
+        options.Environment.insert("QT_QPA_PLATFORM", "offscreen");
+        options.Environment.insert(ScaledChild, "1");
+        const RunResult child = RunProgram(QCoreApplication::applicationFilePath(),
+                                           {"--gtest_filter=ConverterWindow.ALongNameIsShortenedInTheMiddle"}, options);
+        EXPECT_EQ(child.ExitCode, 0) << child.Out.toStdString();
+        EXPECT_TRUE(child.Out.contains("[  PASSED  ] 1 test")) << child.Out.toStdString();
+    }
+    const QString name = "LaTeX-news-issue-30-October-2019-with-the-long-descriptive-name";
+    FForm.show();
+    EXPECT_EQ(FForm.devicePixelRatio(), qEnvironmentVariableIsSet(ScaledChild) ? 2 : 1);
+    Run({Write(name + ".pdf", SimpleTextPdf({{"A"}, {"B"}, {"C"}, {"D"}}))});
+    const QLabel& line = *FForm.Label1;
+    EXPECT_TRUE(line.text().startsWith("LaTeX-news-")) << line.text().toStdString();
+    EXPECT_TRUE(line.text().endsWith("-name.txt written: 4 pages")) << line.text().toStdString();
+    EXPECT_TRUE(line.text().contains(u'\u2026')) << line.text().toStdString();
+    EXPECT_LE(line.fontMetrics().horizontalAdvance(line.text()), line.contentsRect().width());
+    EXPECT_EQ(line.toolTip(), Path(name + ".txt"));
+    FForm.resize(FForm.width() + line.fontMetrics().horizontalAdvance(name), FForm.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(line.text(), name + ".txt written: 4 pages");
 }
 
 TEST_F(ConverterWindow, UnpairedSurrogatesBecomeReplacementCharacters) {
@@ -375,7 +530,7 @@ TEST_F(ConverterWindow, DocumentWithoutPagesWritesNoFile) {
 TEST_F(ConverterWindow, APdfNamedLikeItsTextFileStays) {
     const QByteArray pdf = SimpleTextPdf({{"One"}});
     Run({Write("doc.txt", pdf)});
-    EXPECT_EQ(FErrors, QStringList{"Cannot write file \"" + Path("doc.txt") + "\". It is the PDF file being converted"});
+    EXPECT_EQ(FErrors, QStringList{Path("doc.txt") + ": its text file would be the file itself, doc.txt; nothing written"});
     EXPECT_EQ(ReadAll(Path("doc.txt")), pdf);
     EXPECT_EQ(Entries(), QStringList{"doc.txt"});
     ExpectCleanedUp();
@@ -386,7 +541,7 @@ TEST_F(ConverterWindow, APdfNamedLikeItsTextFileStays) {
 TEST_F(ConverterWindow, APageThatCannotBeOpenedEndsTheRun) {
     Write("gap.txt", "earlier");
     Run({Write("gap.pdf", testing_support::MissingSecondPagePdf())});
-    EXPECT_EQ(FErrors, QStringList{"Cannot open page 2"});
+    EXPECT_EQ(FErrors, QStringList{Path("gap.pdf") + ": Cannot open page 2"});
     EXPECT_EQ(ReadAll(Path("gap.txt")), "earlier");
     EXPECT_EQ(Entries(), (QStringList{"gap.pdf", "gap.txt"}));
     ExpectCleanedUp();
@@ -397,21 +552,26 @@ TEST_F(ConverterWindow, CancelledDialogChangesNothing) {
     Run({std::nullopt});
     EXPECT_EQ(FDialogShown, 1);
     EXPECT_EQ(FForm.Edit1->text(), "before");
-    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_EQ(FForm.windowTitle(), "Kestrune");
     EXPECT_TRUE(FErrors.isEmpty());
     ExpectCleanedUp();
 }
 
 // A name that is no existing file (a mistyped name, a file gone since it was
-// chosen) or a folder is said, naming it; nothing is written.
+// chosen) or a folder is said, naming it; nothing is written. The title names
+// the file that failed, not the one before.
 TEST_F(ConverterWindow, MissingFileOrFolderIsNamedInTheMessage) {
     QDir(FDir.path()).mkdir("folder.pdf");
+    Run({Write("good.pdf", SimpleTextPdf({{"Fine"}}))});
     Run({Path("missing.PDF")});
     EXPECT_EQ(FForm.Edit1->text(), Path("missing.PDF"));
+    EXPECT_EQ(FForm.windowTitle(), "missing.PDF");
+    EXPECT_EQ(FForm.Label1->text(), "Nothing written for missing.PDF");
     Run({Path("folder.pdf")});
-    EXPECT_EQ(FErrors, (QStringList{"Cannot open file \"" + Path("missing.PDF") + "\". No such file",
-                                    "Cannot open file \"" + Path("folder.pdf") + "\". It is a folder"}));
-    EXPECT_EQ(FForm.windowTitle(), " Kestrune");
+    EXPECT_EQ(FErrors, (QStringList{Path("missing.PDF") + ": No such file", Path("folder.pdf") + ": Is a folder, not a file"}));
+    EXPECT_EQ(FForm.windowTitle(), "folder.pdf");
+    QFile::remove(Path("good.pdf"));
+    QFile::remove(Path("good.txt"));
     EXPECT_TRUE(Entries().isEmpty());
     ExpectCleanedUp();
 }
@@ -420,7 +580,7 @@ TEST_F(ConverterWindow, UnreadableDocumentShowsTheEngineText) {
     Run({Write("broken.pdf", "this is no PDF at all")});
     ASSERT_EQ(FErrors.size(), 1);
     // The engine's own text for a damaged file replaces the component's message.
-    EXPECT_EQ(FErrors[0], "File not in PDF format or corrupted");
+    EXPECT_EQ(FErrors[0], Path("broken.pdf") + ": File not in PDF format or corrupted");
     EXPECT_EQ(FForm.windowTitle(), "broken.pdf");
     EXPECT_EQ(FForm.Label1->text(), "Nothing written for broken.pdf");
     EXPECT_EQ(Entries(), QStringList{"broken.pdf"});
@@ -441,7 +601,7 @@ TEST_F(ConverterWindow, OutputFileErrorIsShownAndTheEarlierFileStays) {
         Run({pdf});
     }
     ASSERT_EQ(FErrors.size(), 1);
-    EXPECT_EQ(FErrors[0], "Cannot write file \"" + Path("doc.txt") + "\". File too large");
+    EXPECT_EQ(FErrors[0], pdf + ": Cannot write file \"" + Path("doc.txt") + "\". File too large");
     EXPECT_EQ(ReadAll(Path("doc.txt")), "earlier");
     EXPECT_EQ(Entries(), (QStringList{"doc.pdf", "doc.txt"}));
     ExpectCleanedUp();
@@ -450,27 +610,35 @@ TEST_F(ConverterWindow, OutputFileErrorIsShownAndTheEarlierFileStays) {
     QDir(FDir.path()).mkdir("doc.txt");
     Run({pdf});
     ASSERT_EQ(FErrors.size(), 2);
-    EXPECT_TRUE(FErrors[1].startsWith("Cannot create file \"" + Path("doc.txt") + "\".")) << FErrors[1].toStdString();
+    EXPECT_TRUE(FErrors[1].startsWith(pdf + ": Cannot create file \"" + Path("doc.txt") + "\".")) << FErrors[1].toStdString();
     ExpectCleanedUp();
 }
 
-// While the run lasts: the busy cursor and the progress bar following the
-// pages the workers have done, up to the last one.
+// While the run lasts: the busy cursor, and the progress bar with its
+// percentage following the pages, up to the last one. A page a worker has
+// begun counts as part of its work: the bar leaves 0% before a whole page is done.
 TEST_F(ConverterWindow, ShowsProgressAndBusyCursorDuringTheRun) {
     const QString pdf = Write("doc.pdf", testing_support::VariedTextPdf(120));
-    QList<int> values;
+    QList<double> shares;  // of the whole, as the bar shows it
+    QStringList figures, expectedFigures;
     QList<Qt::CursorShape> cursors;
     QObject::connect(FForm.ProgressBar1, &QProgressBar::valueChanged, &FForm, [&](int value) {
-        values.append(value);
+        if (value == 0) return;  // the clean-up
+        const QProgressBar& bar = *FForm.ProgressBar1;
+        shares.append(double(value) / bar.maximum());
+        figures.append(bar.isTextVisible() ? bar.text() : QString());
+        expectedFigures.append(QStringLiteral("%1%").arg(value * 100 / bar.maximum()));
         cursors.append(FForm.cursor().shape());
     });
     Run({pdf});
     EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
-    EXPECT_EQ(FForm.ProgressBar1->maximum(), 120);
-    ASSERT_GE(values.size(), 2);
-    EXPECT_TRUE(std::is_sorted(values.begin(), values.end() - 1));
-    EXPECT_EQ(values.mid(values.size() - 2), (QList<int>{120, 0}));  // the last page, then the clean-up
-    EXPECT_EQ(cursors.mid(0, cursors.size() - 1), QList<Qt::CursorShape>(cursors.size() - 1, Qt::WaitCursor));
+    ASSERT_GE(shares.size(), 2);
+    EXPECT_LT(shares.first() * 120, 1);
+    EXPECT_TRUE(std::is_sorted(shares.begin(), shares.end()));
+    EXPECT_EQ(shares.last(), 1);
+    EXPECT_EQ(figures, expectedFigures);
+    EXPECT_EQ(figures.last(), "100%");
+    EXPECT_EQ(cursors, QList<Qt::CursorShape>(cursors.size(), Qt::WaitCursor));
     ExpectCleanedUp();
 }
 
@@ -488,7 +656,7 @@ TEST_F(ConverterWindow, SecondClickDuringARun) {
     const Case cases[] = {
         {"cancelled", std::nullopt, {}, false},
         {"existing file", QString("other.pdf"), {}, true},
-        {"missing file", QString("missing.pdf"), {"Cannot open file \"" + Path("missing.pdf") + "\". No such file"}, false},
+        {"missing file", QString("missing.pdf"), {Path("missing.pdf") + ": No such file"}, false},
     };
     const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
     Write("other.pdf", SimpleTextPdf({{"Other"}}));
@@ -560,6 +728,140 @@ TEST_F(ConverterWindow, ClosingTheWindowDuringARunStopsIt) {
     ExpectCleanedUp();
 }
 
+// Stopping a run (the Stop button beside the bar, or Escape) ends it at once
+// and the window stays: no text file for the file being converted (an earlier
+// one stays as it was), the file waiting is not converted, the workers are
+// gone, and the line says so, with the file written before; its details list
+// each file.
+TEST_F(ConverterWindow, StoppingARunKeepsTheWindow) {
+    const std::pair<const char*, std::function<void()>> ways[] = {
+        {"the Stop button", [this] { FForm.StopButton->click(); }},
+        {"Escape",
+         [this] {
+             QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+             QApplication::sendEvent(FForm.Edit1, &escape);
+         }},
+    };
+    const QString a = Write("a.pdf", SimpleTextPdf({{"A"}}));
+    // Some 30 ms a page in each worker: seconds in all, stopped long before its end.
+    const QString slow = Write("slow.pdf", testing_support::SlowTextPdf(200));
+    const QString b = Write("b.pdf", SimpleTextPdf({{"B"}}));
+    FForm.show();
+    for (const auto& [name, stop] : ways) {
+        SCOPED_TRACE(name);
+        QFile::remove(Path("a.txt"));
+        Write("slow.txt", "earlier");
+        FDetails.clear();
+        QString lineDuringRun;
+        bool stopShown = false;
+        const QMetaObject::Connection watch =
+            QObject::connect(FForm.ProgressBar1, &QProgressBar::valueChanged, &FForm, [&](int value) {
+                if (value == 0 || FForm.Edit1->text() != slow || stopShown) return;
+                lineDuringRun = FForm.Label1->text();
+                stopShown = FForm.StopButton->isVisible();
+                QTimer::singleShot(0, &FForm, stop);
+            });
+        EXPECT_TRUE(Drop(FForm, FileUrls({a, slow, b})));
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !FForm.IsBusy(); }));
+        QObject::disconnect(watch);
+        EXPECT_EQ(lineDuringRun, "1 converted; 1 more waiting");
+        EXPECT_TRUE(stopShown);
+        EXPECT_TRUE(FErrors.isEmpty()) << FErrors.join("; ").toStdString();
+        EXPECT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBF" "A\r\n");
+        EXPECT_EQ(ReadAll(Path("slow.txt")), "earlier");
+        EXPECT_EQ(Entries(), (QStringList{"a.pdf", "a.txt", "b.pdf", "slow.pdf", "slow.txt"}));
+        EXPECT_EQ(ChildProcesses(), QStringList());
+        EXPECT_TRUE(FForm.isVisible());
+        EXPECT_EQ(LineText(*FForm.Label1), "Stopped: nothing written for slow.pdf; 1 file written (details)")
+            << FForm.Label1->text().toStdString();
+        emit FForm.Label1->linkActivated("details");
+        EXPECT_EQ(FDetails, (QStringList{"Stopped: nothing written for slow.pdf; 1 file written",
+                                         a + ": a.txt written: 1 page\n" + slow + ": stopped, nothing written\n" + b +
+                                             ": not converted, the run was stopped before its turn"}));
+        ExpectCleanedUp();
+    }
+    // The window goes on: the next run converts.
+    Run({b});
+    EXPECT_EQ(FForm.Label1->text(), "b.txt written: 1 page");
+}
+
+// A worker process that dies (here killed: a crash would be caught by the
+// sanitizers' handler in their build) fails the run with a message naming the
+// file, also for a file chosen in the dialog.
+TEST_F(ConverterWindow, AWorkerThatDiesIsNamedWithItsFile) {
+    const QString pdf = Write("slow.pdf", testing_support::SlowTextPdf(200));
+    bool killed = false;
+    QObject::connect(FForm.ProgressBar1, &QProgressBar::valueChanged, &FForm, [&](int value) {
+        if (value == 0 || killed) return;
+        killed = true;
+        for (const QString& worker : ChildProcesses()) ::kill(worker.toInt(), SIGKILL);
+    });
+    Run({pdf});
+    EXPECT_TRUE(killed);
+    EXPECT_EQ(FErrors, QStringList{pdf + ": its worker process was ended by signal SIGKILL (Killed)"});
+    EXPECT_EQ(FForm.windowTitle(), "slow.pdf");
+    EXPECT_EQ(FForm.Label1->text(), "Nothing written for slow.pdf");
+    EXPECT_EQ(Entries(), QStringList{"slow.pdf"});
+    ExpectCleanedUp();
+}
+
+// Closing the window while a message box or a dialog shows ends the program
+// too: no dialog is modal to Qt (a window under one refuses the window
+// manager's close), closing the window closes the dialog, a run going on
+// stops, and the files waiting are not converted.
+TEST_F(ConverterWindow, ClosingTheWindowWithADialogOpenEndsTheProgram) {
+    const QString broken = Write("broken.pdf", "this is no PDF at all");
+    const QString slow = Write("slow.pdf", testing_support::SlowTextPdf(200));
+    const QString good = Write("good.pdf", SimpleTextPdf({{"Fine"}}));
+    FForm.ShowException = FRealShowException;
+    FForm.ExecuteOpenDialog = FRealOpenDialog;
+    struct Case {
+        const char* name;
+        QStringList files;
+        std::function<QDialog*()> shown;  // the dialog to wait for
+    };
+    const Case cases[] = {
+        {"the message box of a failed file", {broken, good},
+         [this]() -> QDialog* {
+             for (QMessageBox* box : FForm.findChildren<QMessageBox*>())
+                 if (box->isVisible()) return box;
+             return nullptr;
+         }},
+        {"the file dialog, opened during a run", {slow, good},
+         [this, clicked = false]() mutable -> QDialog* {
+             // Clicked from an event of its own: the dialog waits in an event loop.
+             if (FForm.ProgressBar1->value() > 0 && !std::exchange(clicked, true))
+                 QTimer::singleShot(0, FForm.Button1, &QPushButton::click);
+             return FForm.OpenDialog1->isVisible() ? FForm.OpenDialog1 : nullptr;
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FForm.show();
+        QPointer<QDialog> dialog;  // the message box goes when it is closed
+        bool shown = false;
+        QTimer poll;
+        poll.callOnTimeout([&] {
+            if (shown || !(dialog = c.shown())) return;
+            shown = true;
+            EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+            FForm.close();
+        });
+        poll.start(20);
+        QTimer safetyNet;  // a safety net only
+        safetyNet.callOnTimeout([] { QCoreApplication::exit(1); });
+        safetyNet.start(20000);
+        FForm.ConvertFilesLater(c.files);
+        EXPECT_EQ(QApplication::exec(), 0);
+        EXPECT_TRUE(shown);
+        EXPECT_TRUE(!dialog || !dialog->isVisible());
+        EXPECT_FALSE(FForm.IsBusy());
+        EXPECT_EQ(ChildProcesses(), QStringList());
+        EXPECT_EQ(Entries(), (QStringList{"broken.pdf", "good.pdf", "slow.pdf"}));
+        ExpectCleanedUp();
+    }
+}
+
 // ---- Password-protected documents -------------------------------------------
 
 // The real password prompt, answered by Answers in turn (nothing: cancelled);
@@ -579,7 +881,12 @@ protected:
         auto* dialog = FForm.findChild<QInputDialog*>("PasswordDialog");
         ASSERT_NE(dialog, nullptr);
         EXPECT_TRUE(dialog->isVisible());
-        EXPECT_TRUE(dialog->isModal());
+        // Nothing is modal to Qt (a window under a modal dialog refuses the
+        // window manager's close), yet the window takes no click meanwhile.
+        EXPECT_EQ(QGuiApplication::modalWindow(), nullptr);
+        const int dialogs = FDialogShown;
+        ClickOn(*FForm.Button1);
+        EXPECT_EQ(FDialogShown, dialogs);
         EXPECT_EQ(dialog->textEchoMode(), QLineEdit::Password);
         FPrompts.append(dialog->labelText());
         if (FCloseAtPrompt) FForm.close();
@@ -605,7 +912,8 @@ protected:
 TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
     const QString asked = "locked.pdf is protected by a password. Password:";
     const QString again = "Incorrect password for locked.pdf. Password:";
-    const QString refused = "Password required or incorrect password";
+    const QString pdf = Write("locked.pdf", testing_support::PasswordTextPdf("secret", {"Hidden words", "More"}));
+    const QString refused = pdf + ": Password required or incorrect password";
     struct Case {
         const char* name;
         std::deque<std::optional<QString>> answers;
@@ -620,7 +928,6 @@ TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
         {"wrong, then cancelled", {"guess", std::nullopt}, {asked, again}, {refused}, false},
         {"three times wrong", {"a", "b", "c"}, {asked, again, again}, {refused}, false},
     };
-    const QString pdf = Write("locked.pdf", testing_support::PasswordTextPdf("secret", {"Hidden words", "More"}));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(Path("locked.txt"));
@@ -636,6 +943,10 @@ TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
         EXPECT_EQ(FForm.Label1->text(), c.written ? "locked.txt written: 2 pages" : "Nothing written for locked.pdf");
         ExpectCleanedUp();
     }
+    // Without a prompt, the same click reaches the button.
+    const int dialogs = FDialogShown;
+    ClickOn(*FForm.Button1);
+    EXPECT_EQ(FDialogShown, dialogs + 1);
 }
 
 // The window closed while the prompt shows: the run ends there, whatever the
@@ -674,7 +985,7 @@ TEST_F(ConverterWindow, AWorkerThatCannotStartIsAnError) {
     FForm.WorkerProgram = Path("no-such-program");
     Run({Write("doc.pdf", SimpleTextPdf({{"A"}}))});
     ASSERT_EQ(FErrors.size(), 1);
-    EXPECT_TRUE(FErrors[0].startsWith("cannot start a worker process")) << FErrors[0].toStdString();
+    EXPECT_TRUE(FErrors[0].startsWith(Path("doc.pdf") + ": cannot start a worker process")) << FErrors[0].toStdString();
     EXPECT_EQ(Entries(), QStringList{"doc.pdf"});
     ExpectCleanedUp();
 }
@@ -750,33 +1061,6 @@ TEST_F(ConverterWindow, NothingOfTheDialogRemainsDuringTheRun) {
     EXPECT_EQ(FForm.Edit1->text(), pdf);
 }
 
-namespace {
-
-QMimeData* FileUrls(const QStringList& Paths) {
-    auto* data = new QMimeData;
-    QList<QUrl> urls;
-    for (const QString& p : Paths) urls.append(QUrl::fromLocalFile(p));
-    data->setUrls(urls);
-    return data;
-}
-
-// Sends a drag onto Target and, when it is accepted, the drop; returns
-// whether the drag was accepted.
-bool Drop(QWidget& Target, QMimeData* Data) {
-    std::unique_ptr<QMimeData> owned(Data);
-    const QPoint at(200, 40);
-    QDragEnterEvent enter(at, Qt::CopyAction, Data, Qt::LeftButton, Qt::NoModifier);
-    enter.setAccepted(false);
-    QApplication::sendEvent(&Target, &enter);
-    QDropEvent drop(at, Qt::CopyAction, Data, Qt::LeftButton, Qt::NoModifier);
-    drop.setAccepted(false);
-    QApplication::sendEvent(&Target, &drop);
-    EXPECT_EQ(enter.isAccepted(), drop.isAccepted());
-    return enter.isAccepted();
-}
-
-}  // namespace
-
 // A dropped PDF runs the conversion the dialog's choice runs, once the drop
 // has returned to the dragging program.
 TEST_F(ConverterWindow, ADroppedFileIsConverted) {
@@ -793,18 +1077,29 @@ TEST_F(ConverterWindow, ADroppedFileIsConverted) {
 }
 
 // Several files are converted in turn; a file that is no PDF gets the
-// engine's message, naming the file, and the next one still runs.
+// engine's message, naming the file, and the next one still runs. The line
+// shows the files waiting, then the counts, with the details of each file.
 TEST_F(ConverterWindow, SeveralDroppedFilesAreConvertedInTurn) {
     const QString a = Write("a.pdf", SimpleTextPdf({{"A"}}));
     const QString notes = Write("notes.text", "plain words, no PDF");
-    const QString b = Write("b.PDF", SimpleTextPdf({{"B"}}));
+    const QString b = Write("b.PDF", SimpleTextPdf({{"B"}, {"D"}}));
+    QStringList lines;  // while each file runs
+    QObject::connect(FForm.ProgressBar1, &QProgressBar::valueChanged, &FForm, [&](int value) {
+        if (value > 0 && (lines.isEmpty() || lines.last() != FForm.Label1->text())) lines << FForm.Label1->text();
+    });
     EXPECT_TRUE(Drop(FForm, FileUrls({a, notes, b})));
     ASSERT_TRUE(ProcessEventsUntil([&] { return !FForm.IsBusy(); }));
     EXPECT_EQ(FErrors, QStringList{notes + ": File not in PDF format or corrupted"});
     EXPECT_EQ(ReadAll(Path("a.txt")), "\xEF\xBB\xBF" "A\r\n");
-    EXPECT_EQ(ReadAll(Path("b.txt")), "\xEF\xBB\xBF" "B\r\n");
+    EXPECT_EQ(ReadAll(Path("b.txt")), "\xEF\xBB\xBF" "B\r\nD\r\n");
     EXPECT_EQ(ReadAll(notes), "plain words, no PDF");
     EXPECT_EQ(FForm.Edit1->text(), b);
+    EXPECT_EQ(lines, (QStringList{"2 more waiting", "1 converted, 1 failed"}));
+    EXPECT_EQ(LineText(*FForm.Label1), "3 files: 2 converted, 1 failed (details)");
+    emit FForm.Label1->linkActivated("details");
+    EXPECT_EQ(FDetails, (QStringList{"3 files: 2 converted, 1 failed",
+                                     a + ": a.txt written: 1 page\n" + notes + ": File not in PDF format or corrupted\n" +
+                                         b + ": b.txt written: 2 pages"}));
     ExpectCleanedUp();
 }
 
@@ -882,12 +1177,16 @@ TEST_F(ConverterWindow, TheProgramConvertsItsFileArgument) {
 }
 
 // "kestrune --version" and "--help" print and end, also where no display is
-// reachable (the window's platform could not start there).
+// reachable (the window's platform could not start there); the window itself
+// then says what is missing, in one line.
 TEST(Program, VersionAndHelpNeedNoDisplay) {
     RunOptions options;
     options.Environment.remove("DISPLAY");
     options.Environment.remove("WAYLAND_DISPLAY");
     options.Environment.insert("QT_QPA_PLATFORM", "xcb");
+    const RunResult window = RunProgram(KESTRUNE_PROGRAM, {"doc.pdf"}, options);
+    EXPECT_EQ(window.ExitCode, 1);
+    EXPECT_EQ(window.Err, "kestrune: no display: set DISPLAY or use kestrune-text\n");
     const RunResult version = RunProgram(KESTRUNE_PROGRAM, {"--version"}, options);
     EXPECT_EQ(version.ExitCode, 0);
     EXPECT_EQ(version.Out, "Kestrune " KESTRUNE_VERSION "\n");

@@ -1,6 +1,7 @@
 #include "window/WindowConversion.h"
 
 #include <QThread>
+#include <algorithm>
 #include <exception>
 #include <map>
 
@@ -60,15 +61,25 @@ void TWindowConversion::Run(QString FileName, QString Password, QString Target, 
     std::unique_ptr<TPageSink> sink;
     TConversionResult result;
     TWorkerPool::TEvents events;
+    int pages = 0;  // those in the range converted
+    const auto underWay = [&](int Done) { return int(std::min<qsizetype>(pool.WorkerProcesses().size(), pages - Done)); };
     events.Started = [&](int, int PageCount, int First, int Last) {
         // Raises EFileError when the file cannot be created: the document then
         // fails with that message.
         target = std::make_unique<TTextTarget>(Target, TTextTarget::TMode::Replace);
         sink = std::make_unique<TPageSink>(*target, First, Last);
-        post([this, PageCount] { emit Started(PageCount); });
+        pages = Last - First + 1;
+        const int begun = underWay(0);
+        post([this, PageCount, begun] {
+            emit Started(PageCount);
+            emit Progress(0, begun);
+        });
     };
     events.Page = [&](int, int Page, const QByteArray& Bytes) { sink->Add(Page, Bytes); };
-    events.Progress = [&](int, int Done) { post([this, Done] { emit Progress(Done); }); };
+    events.Progress = [&](int, int Done) {
+        const int begun = underWay(Done);
+        post([this, Done, begun] { emit Progress(Done, begun); });
+    };
     events.Finished = [&](int, const TJobResult& Job) {
         result.PageCount = Job.PageCount;
         result.Failed = Job.Failed;
@@ -81,6 +92,8 @@ void TWindowConversion::Run(QString FileName, QString Password, QString Target, 
         try {
             sink->Finish();
             result.PagesWritten = Job.PagesWritten;
+            result.PagesRecognized = Job.PagesRecognized;
+            result.PagesWithoutText = Job.PagesWithoutText;
         } catch (const std::exception&) {
             result.Failed = true;
             result.Error = ErrorMessage(std::current_exception());

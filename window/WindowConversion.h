@@ -25,6 +25,10 @@ struct TConversionResult {
     bool NeedsPassword = false;  // failed because the document wants a (another) password
     int PageCount = -1;     // -1 when the document never opened
     int PagesWritten = 0;   // 0 when no text file was written
+    // Of the pages written: those recognised, and those that show something
+    // but hold no text character (recognised or not), as kestrune-text counts them.
+    int PagesRecognized = 0;
+    int PagesWithoutText = 0;
 };
 
 class TWindowConversion : public QObject {
@@ -47,8 +51,11 @@ public:
 signals:
     // The document opened with PageCount pages.
     void Started(int PageCount);
-    // Pages converted so far.
-    void Progress(int PagesDone);
+    // Pages converted so far, and the pages the workers are on now (each a
+    // worker's page begun: its share of the work is under way). The pool
+    // tells pages done only, so those under way are the workers running, as
+    // far as pages remain for them.
+    void Progress(int PagesDone, int PagesUnderWay);
     // The conversion ended (not after Stop).
     void Finished(const kestrune::TConversionResult& Result);
 

@@ -7,8 +7,12 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QFileInfo>
+#include <QList>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "convert/ConversionWorker.h"
 #include "window/KestruneUnit.h"
@@ -36,6 +40,35 @@ void DeclareCommandLine(QCommandLineParser& Parser) {
                                  QStringLiteral("[FILE...]"));
 }
 
+// Qt ends a program whose window platform cannot start (no display to reach)
+// with a page of its own and SIGABRT. While the application starts, its
+// fatal message becomes one line saying what is missing and exit status 1;
+// the warnings on the way are held, and passed on once it has started.
+struct THeldMessage {
+    QtMsgType Type;
+    QByteArray Category;
+    QString Text;
+};
+QList<THeldMessage> HeldMessages;
+
+void StartMessage(QtMsgType Type, const QMessageLogContext& Context, const QString& Text) {
+    if (Type != QtFatalMsg) {
+        HeldMessages.append({Type, Context.category, Text});
+        return;
+    }
+    const QByteArray display = qgetenv("DISPLAY");
+    if (display.isEmpty() && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        std::fputs("kestrune: no display: set DISPLAY or use kestrune-text\n", stderr);
+    } else {
+        // The display named cannot be reached: Qt's first word on it says why.
+        const QString why = (HeldMessages.isEmpty() ? Text : HeldMessages.constFirst().Text).section(QLatin1Char('\n'), 0, 0);
+        std::fprintf(stderr, "kestrune: cannot show the window on the display \"%s\" (%s): set DISPLAY or use kestrune-text\n",
+                     display.constData(), qPrintable(why));
+    }
+    // Nothing to clean up: no window, no file, no worker yet.
+    std::_Exit(1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,7 +89,13 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    const QtMessageHandler handler = qInstallMessageHandler(StartMessage);
     QApplication application(argc, argv);
+    qInstallMessageHandler(handler);
+    for (const THeldMessage& held : std::exchange(HeldMessages, {})) {
+        const QMessageLogContext context(nullptr, 0, nullptr, held.Category.constData());
+        qt_message_output(held.Type, context, held.Text);
+    }
     QApplication::setWindowIcon(kestrune::TKestruneForm::Icon());
     QCommandLineParser parser;
     DeclareCommandLine(parser);
