@@ -152,12 +152,13 @@ TDocumentJob Job(const QString& File) {
 TEST_F(RunLimits, AStalledEventIsNotChargedToOtherDocuments) {
     // b ends while a's event holds the loop, its news read only after.
     const QList<TDocumentJob> jobs{Job(Write("a.pdf", SimpleTextPdf({{"A"}}))), Job(Write("b.pdf", SlowTextPdf(10)))};
-    TWorkerPool pool(2, 1, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    // A limit well above b's own time (under the sanitizers too), and a stall above the limit.
+    TWorkerPool pool(2, 3, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
     QMap<int, TJobResult> results;
     TWorkerPool::TEvents events;
     events.Page = [](int Job, int, const QByteArray&) {
         if (Job != 0) return;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::this_thread::sleep_for(std::chrono::milliseconds(3500));
         throw std::runtime_error("stalled");
     };
     events.Finished = [&](int job, const TJobResult& result) { results[job] = result; };
