@@ -82,7 +82,7 @@ TEST_F(PageLayoutTest, GroupsWordsIntoLinesAndBlocks) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Page);
         const TPageLayout layout = Read(c.Page);
-        EXPECT_EQ(Outline(layout), QString::fromUtf8(c.Outline));
+        EXPECT_EQ(Outline(layout), QString::fromUtf8(c.Outline)) << Outline(layout).toStdString();
         EXPECT_EQ(layout.IsEmpty(), c.Page == EmptyPage);
     }
 }
