@@ -49,10 +49,12 @@ constexpr double MaxWordSpacing = 0.5;
 constexpr double GutterReach = 0.5;
 // A line of this many words is running text: it joins the block it continues
 // even past blocks begun beside it since (the other column of two given line
-// by line). A shorter one does so only past running text at least this many
-// times as wide as itself (the body beside a margin note), so that the cells
-// of a table, row by row, stay blocks of their own in the order of their rows.
-constexpr int RunningTextWords = 4;
+// by line). A shorter one does so only past the lines of a body (of at least
+// BodyWords words) at least BodyToNote times as wide as itself (the body
+// beside a margin note), so that the cells of a table, row by row, stay
+// blocks of their own in the order of their rows.
+constexpr int RunningTextWords = 6;
+constexpr int BodyWords = 8;
 constexpr double BodyToNote = 2.0;
 // A line starts a paragraph when it stands this part of its height farther
 // below the line before than the block's lines do from each other (their
@@ -246,7 +248,7 @@ QList<TLayoutBlock> GroupLines(QList<TBuiltLine>& Lines) {
                 break;
             }
             const TLayoutLine& last = block.Lines.constLast();
-            besideBody = besideBody && last.Words.size() >= RunningTextWords &&
+            besideBody = besideBody && last.Words.size() >= BodyWords &&
                          Extent(block.Box, last.Direction) >= BodyToNote * extent;
         }
         qsizetype index;
