@@ -47,6 +47,9 @@ constexpr double MaxWordSpacing = 0.5;
 // A line whose neighbour reaches this near (in multiples of the size) to a
 // gap's strip shows whether the strip runs on down the page.
 constexpr double GutterReach = 0.5;
+// The least width of a gap's strip that its neighbours leave free, in
+// multiples of the size: more than a word space.
+constexpr double MinFreeStrip = 0.6;
 // A line of this many words is running text: it joins the block it continues
 // even past blocks begun beside it since (the other column of two given line
 // by line). A shorter one does so only past the lines of a body (of at least
@@ -135,18 +138,19 @@ QRectF UnitedBox(const QList<TLayoutWord>& Words) {
 
 // Whether the strip From..To along Line (a gap between two of its words) runs
 // on through the lines next to it: at least one line just above or below
-// reaches the strip and none of them sets a word into it. The wide space of a
-// loose line has words of the lines around it above and below it; a gutter,
-// or the space before a margin, has none.
+// reaches the strip, and those that do leave a part of it free as wide as a
+// wide word space, the same part for all. The wide space of a loose line has
+// words of the lines around it above and below it; a gutter, or the space
+// before a margin, has none; a table's column keeps the gap between its
+// widest cells and the next column free.
 bool StripRunsOn(const QList<TBuiltLine>& Lines, qsizetype Index, double From, double To) {
     const TBuiltLine& line = Lines[Index];
     const TLineDirection direction = line.Line.Direction;
     const auto across = Across(line.Line.Box, direction);
     const double height = across.second - across.first;
     const double reach = GutterReach * line.Size;
-    const double margin = qMin(1.0, (To - From) / 4);
-    const std::pair core{From + margin, To - margin};
-    int free = 0;
+    const double least = MinFreeStrip * line.Size;
+    int neighbours = 0;
     for (qsizetype i = 0; i < Lines.size(); ++i) {
         const TLayoutLine& other = Lines[i].Line;
         if (i == Index || other.Direction != direction) continue;
@@ -156,11 +160,21 @@ bool StripRunsOn(const QList<TBuiltLine>& Lines, qsizetype Index, double From, d
         if (Overlap(across, otherAcross) > MaxLineOverlap * qMin(height, otherHeight)) continue;
         if (Gap(across, otherAcross) > MaxLineGap * qMax(height, otherHeight)) continue;
         if (Overlap(Along(other.Box, direction), {From - reach, To + reach}) < 0) continue;
-        for (const TLayoutWord& word : other.Words)
-            if (Overlap(Along(word.Box, direction), core) > 0) return false;
-        ++free;
+        // The widest part of the strip that the line's words leave free.
+        double bestFrom = From, bestTo = From, freeFrom = From;
+        for (const TLayoutWord& word : other.Words) {
+            const auto along = Along(word.Box, direction);
+            if (along.second <= freeFrom || along.first >= To) continue;
+            if (along.first - freeFrom > bestTo - bestFrom) bestFrom = freeFrom, bestTo = along.first;
+            freeFrom = qMax(freeFrom, along.second);
+        }
+        if (To - freeFrom > bestTo - bestFrom) bestFrom = freeFrom, bestTo = To;
+        From = bestFrom;
+        To = bestTo;
+        if (To - From < least) return false;
+        ++neighbours;
     }
-    return free > 0;
+    return neighbours > 0;
 }
 
 // Line Index cut into runs at the gaps that set its words apart.
@@ -297,9 +311,11 @@ void MarkParagraphs(TLayoutBlock& Block) {
     }
 }
 
-// A margin note: a block beside a wider one (its host) that reaches over the
-// note's top, in a strip of the page that no block as wide as half the host
-// takes (the other column of a page has blocks as wide as the first's).
+// A margin note: a block beside a wider one of running text (its host, with a
+// line of BodyWords words at least) that reaches over the note's top, in a
+// strip of the page that no block as wide as half the host takes (the other
+// column of a page has blocks as wide as the first's; a table's narrow cells
+// stand beside cells, not running text).
 struct TNote {
     qsizetype Note = 0;
     qsizetype Host = 0;
@@ -321,6 +337,9 @@ QList<TNote> FindNotes(const QList<TLayoutBlock>& Blocks) {
         for (qsizetype h = 0; h < Blocks.size(); ++h) {
             const QRectF& box = Blocks[h].Box;
             if (h == n || !horizontal(Blocks[h]) || box.width() < BodyToNote * note.Box.width()) continue;
+            if (!std::any_of(Blocks[h].Lines.begin(), Blocks[h].Lines.end(),
+                             [](const TLayoutLine& Line) { return Line.Words.size() >= BodyWords; }))
+                continue;
             if (top < box.top() || top > box.bottom()) continue;
             if (Overlap(horizontally(box), horizontally(note.Box)) > 0) continue;
             const double distance = Gap(horizontally(box), horizontally(note.Box));
