@@ -54,10 +54,14 @@ public:
     // surrogate as U+FFFD).
     TJsonWriter& String(const QString& Text) {
         FOut += '"';
-        bool ascii = true;
-        for (const QChar c : Text) ascii = ascii && c.unicode() < 0x80;
-        if (ascii) {
-            for (const QChar c : Text) Character(char(c.unicode()));
+        // Plain printable ASCII, the most of words, is copied at once.
+        bool plain = true;
+        for (const QChar c : Text) plain = plain && c.unicode() >= 0x20 && c.unicode() < 0x80 && c != u'"' && c != u'\\';
+        if (plain) {
+            const qsizetype start = FOut.size();
+            FOut.resize(start + Text.size());
+            char* d = FOut.data() + start;
+            for (const QChar c : Text) *d++ = char(c.unicode());
         } else {
             for (const char c : Text.toUtf8()) Character(c);
         }

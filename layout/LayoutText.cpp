@@ -110,6 +110,8 @@ qsizetype AppendWords(QString& Out, const TLayoutLine& Line) {
 // A line of a row as placed on the grid.
 struct TPlaced {
     const TLayoutLine* Line = nullptr;
+    double Size = 0;        // its largest font size
+    qsizetype Of = 0;       // its column within a table
     QString Text;
     qsizetype Cells = 0;    // the cells its text takes
     qsizetype Nominal = 0;  // the grid column of its left edge
@@ -124,9 +126,9 @@ double LargestSize(const TLayoutLine& Line) {
 
 // The fewest spaces between two lines of a row: two where their boxes stand
 // farther apart than a word space, so that they read as two cells.
-qsizetype Separation(const TLayoutLine& Left, const TLayoutLine& Right) {
-    const double size = qMax(LargestSize(Left), LargestSize(Right));
-    return Right.Box.left() - Left.Box.right() > WordSpace * size ? 2 : 1;
+qsizetype Separation(const TPlaced& Left, const TPlaced& Right) {
+    const double size = qMax(Left.Size, Right.Size);
+    return Right.Line->Box.left() - Left.Line->Box.right() > WordSpace * size ? 2 : 1;
 }
 
 // Places the lines of rows From..To, which each hold several lines, on columns
@@ -145,11 +147,12 @@ void PlaceTable(QList<QList<TPlaced>>& Rows, qsizetype From, qsizetype To) {
         else
             columns.append(extent);
     }
-    const auto columnOf = [&](const TPlaced& Placed) {
-        qsizetype c = 0;
-        while (c + 1 < columns.size() && columns[c + 1].first <= Placed.Line->Box.left()) ++c;
-        return c;
-    };
+    for (qsizetype r = From; r < To; ++r)
+        for (TPlaced& placed : Rows[r]) {
+            const auto next = std::upper_bound(columns.begin(), columns.end(), placed.Line->Box.left(),
+                                               [](double Left, const auto& Column) { return Left < Column.first; });
+            placed.Of = qMax<qsizetype>(0, next - columns.begin() - 1);
+        }
     // Column by column from the left: the shift that gives every line of the
     // column room after the line before it in its row.
     qsizetype shift = 0;
@@ -157,14 +160,14 @@ void PlaceTable(QList<QList<TPlaced>>& Rows, qsizetype From, qsizetype To) {
         for (qsizetype r = From; r < To; ++r) {
             QList<TPlaced>& row = Rows[r];
             for (qsizetype i = 1; i < row.size(); ++i) {
-                if (columnOf(row[i]) != c) continue;
-                const qsizetype needed = row[i - 1].Column + row[i - 1].Cells + Separation(*row[i - 1].Line, *row[i].Line);
+                if (row[i].Of != c) continue;
+                const qsizetype needed = row[i - 1].Column + row[i - 1].Cells + Separation(row[i - 1], row[i]);
                 shift = qMax(shift, needed - row[i].Nominal);
             }
         }
         for (qsizetype r = From; r < To; ++r)
             for (TPlaced& placed : Rows[r])
-                if (columnOf(placed) == c) placed.Column = placed.Nominal + shift;
+                if (placed.Of == c) placed.Column = placed.Nominal + shift;
     }
 }
 
@@ -186,6 +189,7 @@ void AppendLayoutText(QByteArray& Out, const TPageLayout& Page, const char* Line
         for (const TLayoutLine* line : rows[r].Lines) {
             TPlaced p;
             p.Line = line;
+            p.Size = LargestSize(*line);
             p.Cells = AppendWords(p.Text, *line);
             p.Nominal = qsizetype(std::lround(Bounded((line->Box.left() - left) / cell, lastColumn)));
             p.Column = p.Nominal;
@@ -216,7 +220,7 @@ void AppendLayoutText(QByteArray& Out, const TPageLayout& Page, const char* Line
             const TPlaced& p = placed[r][i];
             // Always a space between two lines of a row, however close they
             // stand, and two where they stand apart.
-            const qsizetype at = i == 0 ? p.Column : qMax(p.Column, cells + Separation(*placed[r][i - 1].Line, *p.Line));
+            const qsizetype at = i == 0 ? p.Column : qMax(p.Column, cells + Separation(placed[r][i - 1], p));
             text += QString(at - cells, QLatin1Char(' '));
             text += p.Text;
             cells = at + p.Cells;

@@ -3,6 +3,7 @@
 // engine's lock (a TFPdf member per character and value would take the lock
 // and check the page again for each), cut into words and grouped.
 #include <QByteArray>
+#include <QHash>
 #include <QRegularExpression>
 #include <cmath>
 #include <numbers>
@@ -126,7 +127,8 @@ struct TWordFont {
 
 // The font of character Index; Previous when the engine gives the same bytes
 // and flags as for the word before (most words share their font with it).
-void ReadFont(FPDF_TEXTPAGE TextPage, int Index, QByteArray& PreviousBytes, int& PreviousFlags, TWordFont& Font) {
+void ReadFont(FPDF_TEXTPAGE TextPage, int Index, QByteArray& PreviousBytes, int& PreviousFlags, TWordFont& Font,
+              QHash<QByteArray, TWordFont>& Known) {
     char buffer[128];
     int flags = 0;
     const unsigned long size = FPDFText_GetFontInfo(TextPage, Index, buffer, sizeof buffer, &flags);
@@ -146,10 +148,18 @@ void ReadFont(FPDF_TEXTPAGE TextPage, int Index, QByteArray& PreviousBytes, int&
     if (bytes == PreviousBytes && flags == PreviousFlags) return;
     PreviousBytes = bytes;
     PreviousFlags = flags;
+    // A page switches between a few fonts many times: each is read once.
+    QByteArray key = bytes;
+    key.append(reinterpret_cast<const char*>(&flags), sizeof flags);
+    if (const auto known = Known.constFind(key); known != Known.cend()) {
+        Font = *known;
+        return;
+    }
     Font.Name = QString::fromUtf8(bytes);
     Font.Bold = (flags & ForceBoldFlag) != 0 || FPDFText_GetFontWeight(TextPage, Index) >= BoldWeight;
     Font.Italic = (flags & ItalicFlag) != 0;
     StyleFromName(Font.Name, Font.Bold, Font.Italic);
+    Known.insert(key, Font);
 }
 
 // Builds the words character by character.
@@ -170,7 +180,7 @@ public:
 
         if (!FWord.Word.Text.isEmpty() && !Continues(direction, baseline, box, size)) End();
         if (FWord.Word.Text.isEmpty()) {
-            ReadFont(FTextPage, Index, FFontBytes, FFontFlags, FFont);
+            ReadFont(FTextPage, Index, FFontBytes, FFontFlags, FFont, FKnownFonts);
             FWord.Word.FontName = FFont.Name;
             FWord.Word.Bold = FFont.Bold;
             FWord.Word.Italic = FFont.Italic;
@@ -234,6 +244,7 @@ private:
     QByteArray FFontBytes;
     int FFontFlags = 0;
     TWordFont FFont;
+    QHash<QByteArray, TWordFont> FKnownFonts;
 };
 
 }  // namespace
