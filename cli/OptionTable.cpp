@@ -206,6 +206,19 @@ character width.
 Each page ends with a form feed, as
 .B pdftotext \-layout
 writes.)"},
+    TOptionSpec{ReadingOrder, "", "reading-order", "", K::None, "",
+                "Text in reading order: columns one after the other, margin notes and table cells apart, each "
+                "after what stands beside it (default: the order the document's text comes in).",
+                R"(Write each page's text in reading order, as the word formats and
+.B \-\-layout
+read the page, instead of in the order the document gives its text: a line
+of the page is cut where a gap much wider than its word spacing runs down the
+page (a column's gutter, the space before a margin note, a table's column
+border), columns are read one after the other, top to bottom and left to
+right, and a margin note after the paragraph beside it.
+Each line of the page becomes one line of text; an empty line separates
+paragraphs and blocks; a word hyphenated at a line end is written whole.
+Without it the text stays the engine's, byte for byte.)"},
     TOptionSpec{Eol, "", "eol", "lf|crlf", K::Choice, "lf crlf",
                 "End the text's lines with LF (lf: Linux and macOS tools, as pdftotext) or CR LF (crlf, the "
                 "default: Windows programs and the Kestrune window's files).",

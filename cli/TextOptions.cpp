@@ -68,9 +68,11 @@ const char* const Epilogue =
     "--format tsv, json and hocr write each word with its box (points from the top\n"
     "left of the page as shown) instead: for search indexes, highlighting,\n"
     "redaction and tools written for Tesseract's or pdftotext's word output.\n"
-    "--layout keeps tables and columns side by side. --eol lf --no-bom gives the\n"
-    "line ends and start that Linux and macOS tools expect (pdftotext's); the\n"
-    "defaults, CR LF and the byte-order mark, suit Windows programs.\n"
+    "--layout keeps tables and columns side by side; --reading-order writes the\n"
+    "text column after column, margin notes after their paragraph. --eol lf\n"
+    "--no-bom gives the line ends and start that Linux and macOS tools expect\n"
+    "(pdftotext's); the defaults, CR LF and the byte-order mark, suit Windows\n"
+    "programs.\n"
     "\n"
     "Exit status: 0 when every file converted, 1 when any file failed (or a write\n"
     "to standard output did), 2 when the command line is wrong, an output would\n"
@@ -353,6 +355,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.Ocr.Dpi = check.Count(declared[OcrDpi], "a resolution").value_or(o.Ocr.Dpi);
     o.Format.Format = TOutputFormat(check.Choice(declared[Format], Choices(Format), int(TOutputFormat::Text)));
     o.Format.Layout = parser.isSet(declared[Layout]);
+    o.Format.ReadingOrder = parser.isSet(declared[ReadingOrder]);
     o.Format.CrLf = check.Choice(declared[Eol], Choices(Eol), 1) == 1;
     o.Format.ByteOrderMark = !parser.isSet(declared[NoBom]);
     o.Format.FormFeeds = check.Choice(declared[PageBreak], Choices(PageBreak), 0) == 1;
@@ -371,7 +374,10 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
                   QStringLiteral("options --bom and --no-bom exclude each other"));
     // The word formats have fixed line ends (LF) and no byte-order mark.
     const bool text = o.Format.Format == TOutputFormat::Text;
-    for (const QCommandLineOption* option : {&declared[Layout], &declared[Eol], &declared[Bom], &declared[NoBom], &declared[PageBreak]})
+    check.Require(!o.Format.Layout || !o.Format.ReadingOrder,
+                  QStringLiteral("options --layout and --reading-order exclude each other"));
+    for (const QCommandLineOption* option :
+         {&declared[Layout], &declared[ReadingOrder], &declared[Eol], &declared[Bom], &declared[NoBom], &declared[PageBreak]})
         check.Require(text || !parser.isSet(*option),
                       QStringLiteral("option %1 applies to --format text only").arg(Shown(*option)));
     if (!check.Error.isEmpty()) {

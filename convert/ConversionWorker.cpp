@@ -376,6 +376,7 @@ int RunConversionWorker() {
         format.CrLf = r.Int() != 0;
         format.ByteOrderMark = r.Int() != 0;
         format.FormFeeds = r.Int() != 0;
+        format.ReadingOrder = r.Int() != 0;
         if (kind < int(TOutputFormat::Text) || kind > int(TOutputFormat::Hocr)) return 1;
         format.Format = TOutputFormat(kind);
         if (r.Failed()) return 1;

@@ -55,7 +55,16 @@ QByteArray TPageFormat::TextBytes(const QString& Text) const {
 QByteArray TPageFormat::LayoutBytes(const TPageLayout& Page) const {
     QByteArray bytes;
     switch (Format) {
-    case TOutputFormat::Text: AppendLayoutText(bytes, Page, CrLf ? "\r\n" : "\n"); break;
+    case TOutputFormat::Text:
+        if (Layout) {
+            AppendLayoutText(bytes, Page, CrLf ? "\r\n" : "\n");
+            break;
+        }
+        // Like the engine's text, every page ends with a line end, an empty one too.
+        AppendReadingText(bytes, Page, CrLf ? "\r\n" : "\n");
+        if (bytes.isEmpty()) bytes += CrLf ? "\r\n" : "\n";
+        if (FormFeeds) bytes += '\f';
+        break;
     case TOutputFormat::Tsv: AppendTsvPage(bytes, Page); break;
     case TOutputFormat::Json: AppendJsonPage(bytes, Page); break;
     case TOutputFormat::Hocr: AppendHocrPage(bytes, Page); break;

@@ -26,6 +26,10 @@ struct TPageFormat {
     // Text only: each page ends with a form feed after its last line end, as
     // pdftotext writes, so that pages can be told apart (--layout always does).
     bool FormFeeds = false;
+    // Text only, without Layout: the page's lines in the reading order of its
+    // layout (columns one after the other, margin notes apart) rather than in
+    // the engine's order.
+    bool ReadingOrder = false;
 
     // The extension of the file written beside a PDF: ".txt", ".tsv", ".jsonl", ".hocr".
     QString Extension() const;
@@ -38,7 +42,7 @@ struct TPageFormat {
     // The bytes of Pdf's current page, from its text layer. Raises EPdfError.
     QByteArray PageBytes(TFPdf& Pdf) const;
     // Whether a page's bytes come from its words (its layout) rather than its text.
-    bool NeedsWords() const { return Format != TOutputFormat::Text || Layout; }
+    bool NeedsWords() const { return Format != TOutputFormat::Text || Layout || ReadingOrder; }
     // The bytes of a page whose text is Text (lines separated by CR LF) or
     // whose words are Page, as NeedsWords says: for pages read otherwise
     // than from their text layer.

@@ -112,7 +112,8 @@ struct TWorkerPool::TState {
         convert.Text(job.FileName).Text(job.Password).Int(r.First).Int(r.Last);
         convert.Int(int(job.Ocr.Mode)).Text(job.Ocr.Languages).Int(job.Ocr.Dpi);
         const TPageFormat& format = job.Format;
-        convert.Int(int(format.Format)).Int(format.Layout).Int(format.CrLf).Int(format.ByteOrderMark).Int(format.FormFeeds);
+        convert.Int(int(format.Format)).Int(format.Layout).Int(format.CrLf).Int(format.ByteOrderMark).Int(format.FormFeeds)
+            .Int(format.ReadingOrder);
         const QByteArray frame = convert.Frame(TMessage::Convert);
         // A worker that is gone shows as the end of its socket in the loop.
         SendWithDescriptor(w.Fd, frame, Schedule->Descriptor(doc));

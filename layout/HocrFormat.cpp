@@ -48,8 +48,18 @@ QString WordProperties(const TLayoutWord& Word) {
     QString font = Word.FontName;
     font.remove(QLatin1Char('"')).remove(QLatin1Char('\\')).remove(QLatin1Char(';'));
     if (!font.isEmpty()) title += QStringLiteral("; x_font \"%1\"").arg(font);
-    if (Word.FontSize > 0) title += QStringLiteral("; x_fsize %1").arg(std::round(Word.FontSize * 100) / 100);
+    // hOCR's font size is a whole number of points.
+    if (Word.FontSize > 0) title += QStringLiteral("; x_fsize %1").arg(qMax<qint64>(1, std::llround(qMin(Word.FontSize, 1e9))));
     return title;
+}
+
+// The word's style as CSS, which hOCR leaves fonts' styles to; empty for an
+// upright font of normal weight.
+QString WordStyle(const TLayoutWord& Word) {
+    if (Word.Bold && Word.Italic) return QStringLiteral("font-weight:bold;font-style:italic");
+    if (Word.Bold) return QStringLiteral("font-weight:bold");
+    if (Word.Italic) return QStringLiteral("font-style:italic");
+    return {};
 }
 
 void StartElement(QXmlStreamWriter& Xml, const char* Name, const char* Class, const QString& Id, const QString& Title) {
@@ -94,7 +104,11 @@ QByteArray HocrPrologue(const QString& Title) {
     xml.writeEmptyElement(QStringLiteral("meta"));
     xml.writeAttribute(QStringLiteral("name"), QStringLiteral("ocr-capabilities"));
     xml.writeAttribute(QStringLiteral("content"),
-                       QStringLiteral("ocr_page ocr_carea ocr_line ocrx_word ocrp_wconf ocrp_font"));
+                       QStringLiteral("ocr_page ocr_carea ocr_par ocr_line ocrx_word ocrp_wconf ocrp_font"));
+    // The language the document declares itself in (<html lang>).
+    xml.writeEmptyElement(QStringLiteral("meta"));
+    xml.writeAttribute(QStringLiteral("name"), QStringLiteral("ocr-langs"));
+    xml.writeAttribute(QStringLiteral("content"), QStringLiteral("en"));
     xml.writeEndElement();  // head
     xml.writeStartElement(QStringLiteral("body"));
     // Makes the writer finish <body>'s start tag; the pages follow it.
@@ -118,18 +132,31 @@ void AppendHocrPage(QByteArray& Out, const TPageLayout& Page) {
     for (const TLayoutBlock& block : Page.Blocks) {
         const QString blockId = QStringLiteral("%1_%2").arg(page).arg(++b);
         StartElement(xml, "div", "ocr_carea", QStringLiteral("block_") + blockId, BoxProperty(block.Box));
-        int l = 0;
-        for (const TLayoutLine& line : block.Lines) {
-            const QString lineId = QStringLiteral("%1_%2").arg(blockId).arg(++l);
-            StartElement(xml, "span", "ocr_line", QStringLiteral("line_") + lineId, BoxProperty(line.Box));
-            int w = 0;
-            for (const TLayoutWord& word : line.Words) {
-                StartElement(xml, "span", "ocrx_word", QStringLiteral("word_%1_%2").arg(lineId).arg(++w),
-                             WordProperties(word));
-                xml.writeCharacters(XmlText(word.Text));
+        int p = 0;
+        for (qsizetype first = 0; first < block.Lines.size();) {
+            qsizetype end = first + 1;
+            while (end < block.Lines.size() && !block.Lines[end].StartsParagraph) ++end;
+            QRectF box = block.Lines[first].Box;
+            for (qsizetype l = first + 1; l < end; ++l) box = box.united(block.Lines[l].Box);
+            const QString parId = QStringLiteral("%1_%2").arg(blockId).arg(++p);
+            StartElement(xml, "p", "ocr_par", QStringLiteral("par_") + parId, BoxProperty(box));
+            for (qsizetype l = first; l < end; ++l) {
+                const TLayoutLine& line = block.Lines[l];
+                const QString lineId = QStringLiteral("%1_%2").arg(blockId).arg(l + 1);
+                StartElement(xml, "span", "ocr_line", QStringLiteral("line_") + lineId, BoxProperty(line.Box));
+                int w = 0;
+                for (const TLayoutWord& word : line.Words) {
+                    StartElement(xml, "span", "ocrx_word", QStringLiteral("word_%1_%2").arg(lineId).arg(++w),
+                                 WordProperties(word));
+                    const QString style = WordStyle(word);
+                    if (!style.isEmpty()) xml.writeAttribute(QStringLiteral("style"), style);
+                    xml.writeCharacters(XmlText(word.Text));
+                    xml.writeEndElement();
+                }
                 xml.writeEndElement();
             }
             xml.writeEndElement();
+            first = end;
         }
         xml.writeEndElement();
     }

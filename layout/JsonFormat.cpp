@@ -1,7 +1,9 @@
-// One JSON object per page (JSON Lines), built with Qt's JSON classes.
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
+// One JSON object per page (JSON Lines), written straight into the page's
+// bytes in the order the header documents, the page's number first: a reader
+// of a stream learns which page an object is before its words. Building Qt's
+// JSON objects first costs more than the words themselves (and sorts their
+// keys, putting "page" after the large "blocks").
+#include <charconv>
 #include <cmath>
 
 #include <kestrune/LayoutFormats.h>
@@ -10,43 +12,118 @@ namespace kestrune {
 
 namespace {
 
-// Points to 1/100: finer than any reader needs, and short.
-double Rounded(double Value) { return std::round(Value * 100) / 100; }
+class TJsonWriter {
+public:
+    explicit TJsonWriter(QByteArray& Out) : FOut(Out) {}
 
-QJsonArray Box(const QRectF& Box) {
-    return {Rounded(Box.left()), Rounded(Box.top()), Rounded(Box.right()), Rounded(Box.bottom())};
-}
+    TJsonWriter& Raw(const char* Text) {
+        FOut += Text;
+        return *this;
+    }
 
-QJsonObject Word(const TLayoutWord& Word) {
-    return {{"text", Word.Text},
-            {"bbox", Box(Word.Box)},
-            {"font", Word.FontName},
-            {"size", Rounded(Word.FontSize)},
-            {"conf", Word.Confidence}};
-}
+    // Points to 1/100, as short as the value reads back: finer than any reader
+    // needs. What is no number is written as JSON's null.
+    TJsonWriter& Number(double Value) { return Exact(std::round(Value * 100) / 100); }
 
-QJsonObject Line(const TLayoutLine& Line) {
-    QJsonArray words;
-    for (const TLayoutWord& word : Line.Words) words.append(Word(word));
-    return {{"bbox", Box(Line.Box)}, {"direction", int(Line.Direction)}, {"words", words}};
-}
+    // A value as short as it reads back exactly (a recogniser's confidence).
+    TJsonWriter& Exact(double Value) {
+        if (!std::isfinite(Value)) return Raw("null");
+        if (Value == 0) Value = 0;  // no "-0"
+        char buffer[32];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, Value).ptr;
+        FOut.append(buffer, end - buffer);
+        return *this;
+    }
+
+    TJsonWriter& Int(int Value) {
+        char buffer[16];
+        const auto end = std::to_chars(buffer, buffer + sizeof buffer, Value).ptr;
+        FOut.append(buffer, end - buffer);
+        return *this;
+    }
+
+    TJsonWriter& Bool(bool Value) { return Raw(Value ? "true" : "false"); }
+
+    TJsonWriter& Box(const QRectF& Box) {
+        Raw("[").Number(Box.left()).Raw(",").Number(Box.top()).Raw(",").Number(Box.right()).Raw(",");
+        return Number(Box.bottom()).Raw("]");
+    }
+
+    // A string with JSON's escapes; most texts are plain ASCII and go over
+    // unit by unit, the others through Qt's encoder (which writes an unpaired
+    // surrogate as U+FFFD).
+    TJsonWriter& String(const QString& Text) {
+        FOut += '"';
+        // Plain printable ASCII, the most of words, is copied at once.
+        bool plain = true;
+        for (const QChar c : Text) plain = plain && c.unicode() >= 0x20 && c.unicode() < 0x80 && c != u'"' && c != u'\\';
+        if (plain) {
+            const qsizetype start = FOut.size();
+            FOut.resize(start + Text.size());
+            char* d = FOut.data() + start;
+            for (const QChar c : Text) *d++ = char(c.unicode());
+        } else {
+            for (const char c : Text.toUtf8()) Character(c);
+        }
+        FOut += '"';
+        return *this;
+    }
+
+private:
+    void Character(char C) {
+        switch (C) {
+        case '"': FOut += "\\\""; return;
+        case '\\': FOut += "\\\\"; return;
+        case '\n': FOut += "\\n"; return;
+        case '\r': FOut += "\\r"; return;
+        case '\t': FOut += "\\t"; return;
+        case '\b': FOut += "\\b"; return;
+        case '\f': FOut += "\\f"; return;
+        default: break;
+        }
+        if (static_cast<unsigned char>(C) < 0x20) {
+            static const char hex[] = "0123456789abcdef";
+            const char escape[] = {'\\', 'u', '0', '0', hex[(C >> 4) & 0xF], hex[C & 0xF]};
+            FOut.append(escape, sizeof escape);
+            return;
+        }
+        FOut += C;
+    }
+
+    QByteArray& FOut;
+};
 
 }  // namespace
 
 void AppendJsonPage(QByteArray& Out, const TPageLayout& Page) {
-    QJsonArray blocks;
-    for (const TLayoutBlock& block : Page.Blocks) {
-        QJsonArray lines;
-        for (const TLayoutLine& line : block.Lines) lines.append(Line(line));
-        blocks.append(QJsonObject{{"bbox", Box(block.Box)}, {"lines", lines}});
+    // Some 130 bytes a word: reserved once rather than grown word by word.
+    Out.reserve(Out.size() + 130 * Page.WordCount() + 128);
+    TJsonWriter json(Out);
+    json.Raw("{\"page\":").Int(Page.PageNumber).Raw(",\"width\":").Number(Page.Size.width());
+    json.Raw(",\"height\":").Number(Page.Size.height()).Raw(",\"rotation\":").Int(int(Page.Rotation) * 90);
+    json.Raw(",\"blocks\":[");
+    for (qsizetype b = 0; b < Page.Blocks.size(); ++b) {
+        const TLayoutBlock& block = Page.Blocks[b];
+        json.Raw(b > 0 ? ",{\"bbox\":" : "{\"bbox\":").Box(block.Box).Raw(",\"lines\":[");
+        int paragraph = 0;
+        for (qsizetype l = 0; l < block.Lines.size(); ++l) {
+            const TLayoutLine& line = block.Lines[l];
+            if (l == 0 || line.StartsParagraph) ++paragraph;
+            json.Raw(l > 0 ? ",{\"bbox\":" : "{\"bbox\":").Box(line.Box);
+            json.Raw(",\"direction\":").Int(int(line.Direction)).Raw(",\"paragraph\":").Int(paragraph);
+            json.Raw(",\"words\":[");
+            for (qsizetype w = 0; w < line.Words.size(); ++w) {
+                const TLayoutWord& word = line.Words[w];
+                json.Raw(w > 0 ? ",{\"text\":" : "{\"text\":").String(word.Text).Raw(",\"bbox\":").Box(word.Box);
+                json.Raw(",\"font\":").String(word.FontName).Raw(",\"size\":").Number(word.FontSize);
+                json.Raw(",\"bold\":").Bool(word.Bold).Raw(",\"italic\":").Bool(word.Italic);
+                json.Raw(",\"conf\":").Exact(word.Confidence).Raw("}");
+            }
+            json.Raw("]}");
+        }
+        json.Raw("]}");
     }
-    const QJsonObject page{{"page", Page.PageNumber},
-                           {"width", Rounded(Page.Size.width())},
-                           {"height", Rounded(Page.Size.height())},
-                           {"rotation", int(Page.Rotation) * 90},
-                           {"blocks", blocks}};
-    Out += QJsonDocument(page).toJson(QJsonDocument::Compact);
-    Out += '\n';
+    json.Raw("]}\n");
 }
 
 }  // namespace kestrune

@@ -3,6 +3,8 @@
 // engine's lock (a TFPdf member per character and value would take the lock
 // and check the page again for each), cut into words and grouped.
 #include <QByteArray>
+#include <QHash>
+#include <QRegularExpression>
 #include <cmath>
 #include <numbers>
 
@@ -21,8 +23,21 @@ namespace {
 // by one).
 constexpr double MaxLetterGap = 0.3;
 // A character whose baseline lies farther off the word's (in multiples of the
-// font size) starts a new word.
+// font size) starts a new word, unless it is set as close as a letter of the
+// word (a raised or lowered letter of a logo: the E of TeX, BibTeX's);
+// farther off than the font's size it is always a word of its own.
 constexpr double MaxLetterShift = 0.3;
+constexpr double MaxRaisedLetterShift = 1.0;
+// A raised or lowered character standing over more than this part of the
+// one before (the numerator and denominator of a fraction) is no letter of
+// the same word.
+constexpr double MaxRaisedLetterOverlap = 0.5;
+
+// The font descriptor's flags for an italic and a bold font, and the weight
+// from which a font is bold.
+constexpr int ItalicFlag = 1 << 6;
+constexpr int ForceBoldFlag = 1 << 18;
+constexpr int BoldWeight = 600;
 
 // The engine's mark for a hyphen that ends a line (the word goes on in the next
 // line): written as the hyphen it is.
@@ -73,13 +88,55 @@ private:
     TRotation FRotation;
 };
 
-// The font name of character Index; Previous when the engine gives the same
-// bytes as for the word before (most words share their font with it).
-QString FontName(FPDF_TEXTPAGE TextPage, int Index, QByteArray& PreviousBytes, const QString& Previous) {
+// Whether a font's name says it is bold or italic. Besides the words of most
+// names ("Times-BoldItalic", "LMRoman10-Italic", URW's "Medi" and "Ital"),
+// the names of TeX's fonts code their shape after a family prefix: CMBX10 is
+// bold extended, CMTI10 text italic, CMSL10 slanted, SFBX1200 and SFSX1000
+// their European Computer Modern counterparts.
+void StyleFromName(QStringView Name, bool& Bold, bool& Italic) {
+    // A subset's prefix ("ABCDEF+") is no part of the name's style.
+    const qsizetype plus = Name.indexOf(QLatin1Char('+'));
+    if (plus == 6) Name = Name.sliced(plus + 1);
+    const QString lower = Name.toString().toLower();
+    for (const char* word : {"bold", "black", "heavy", "demi"})
+        if (lower.contains(QLatin1String(word))) Bold = true;
+    for (const char* word : {"ital", "oblique", "slanted", "inclined"})
+        if (lower.contains(QLatin1String(word))) Italic = true;
+    const qsizetype dash = lower.lastIndexOf(QLatin1Char('-'));
+    if (dash >= 0 && lower.sliced(dash + 1).startsWith(QLatin1String("medi")) &&
+        !lower.sliced(dash + 1).startsWith(QLatin1String("medium")))
+        Bold = true;
+    static const QRegularExpression tex(QStringLiteral("^(?:cm|ec|tc|sf|lm)([a-z]+)\\d+$"));
+    const QRegularExpressionMatch m = tex.match(lower);
+    if (!m.hasMatch()) return;
+    const QString code = m.captured(1);
+    if (code.contains(QLatin1String("bx")) || code.startsWith(QLatin1Char('b')) || code.startsWith(QLatin1String("ssb")) ||
+        code == QLatin1String("sx") || code == QLatin1String("so") || code.startsWith(QLatin1String("ssdc")))
+        Bold = true;
+    if (code.endsWith(QLatin1Char('i')) || code.contains(QLatin1String("ti")) || code.contains(QLatin1String("sl")) ||
+        code == QLatin1String("itt") || code == QLatin1String("so"))
+        Italic = true;
+}
+
+// What a word takes from its font: its name and style.
+struct TWordFont {
+    QString Name;
+    bool Bold = false;
+    bool Italic = false;
+};
+
+// The font of character Index; Previous when the engine gives the same bytes
+// and flags as for the word before (most words share their font with it).
+void ReadFont(FPDF_TEXTPAGE TextPage, int Index, QByteArray& PreviousBytes, int& PreviousFlags, TWordFont& Font,
+              QHash<QByteArray, TWordFont>& Known) {
     char buffer[128];
     int flags = 0;
     const unsigned long size = FPDFText_GetFontInfo(TextPage, Index, buffer, sizeof buffer, &flags);
-    if (size == 0) return {};
+    if (size == 0) {
+        Font = {};
+        PreviousBytes.clear();
+        return;
+    }
     QByteArray bytes;
     if (size <= sizeof buffer) {
         bytes = QByteArray(buffer, qsizetype(size) - 1);  // the engine counts its terminating zero
@@ -88,9 +145,21 @@ QString FontName(FPDF_TEXTPAGE TextPage, int Index, QByteArray& PreviousBytes, c
         FPDFText_GetFontInfo(TextPage, Index, bytes.data(), size, &flags);
         bytes.chop(1);
     }
-    if (bytes == PreviousBytes) return Previous;
+    if (bytes == PreviousBytes && flags == PreviousFlags) return;
     PreviousBytes = bytes;
-    return QString::fromUtf8(bytes);
+    PreviousFlags = flags;
+    // A page switches between a few fonts many times: each is read once.
+    QByteArray key = bytes;
+    key.append(reinterpret_cast<const char*>(&flags), sizeof flags);
+    if (const auto known = Known.constFind(key); known != Known.cend()) {
+        Font = *known;
+        return;
+    }
+    Font.Name = QString::fromUtf8(bytes);
+    Font.Bold = (flags & ForceBoldFlag) != 0 || FPDFText_GetFontWeight(TextPage, Index) >= BoldWeight;
+    Font.Italic = (flags & ItalicFlag) != 0;
+    StyleFromName(Font.Name, Font.Bold, Font.Italic);
+    Known.insert(key, Font);
 }
 
 // Builds the words character by character.
@@ -111,8 +180,10 @@ public:
 
         if (!FWord.Word.Text.isEmpty() && !Continues(direction, baseline, box, size)) End();
         if (FWord.Word.Text.isEmpty()) {
-            FWord.Word.FontName = FontName(FTextPage, Index, FFontBytes, FFontName);
-            FFontName = FWord.Word.FontName;
+            ReadFont(FTextPage, Index, FFontBytes, FFontFlags, FFont, FKnownFonts);
+            FWord.Word.FontName = FFont.Name;
+            FWord.Word.Bold = FFont.Bold;
+            FWord.Word.Italic = FFont.Italic;
             FWord.Word.FontSize = size;
             FWord.Word.Box = box;
             FWord.Direction = direction;
@@ -150,7 +221,8 @@ private:
     bool Continues(TLineDirection Direction, double Baseline, const QRectF& Box, double Size) const {
         if (Direction != FWord.Direction) return false;
         const double size = qMax(Size, FWord.Word.FontSize);
-        if (std::abs(Baseline - FWord.Baseline) > MaxLetterShift * size) return false;
+        const double shift = std::abs(Baseline - FWord.Baseline);
+        if (shift > MaxRaisedLetterShift * size) return false;
         const bool vertical = Direction == TLineDirection::dlDown || Direction == TLineDirection::dlUp;
         const double start = vertical ? Box.top() : Box.left();
         const double end = vertical ? Box.bottom() : Box.right();
@@ -158,7 +230,11 @@ private:
         const double lastEnd = vertical ? FLastBox.bottom() : FLastBox.right();
         // Either way along the line: right-to-left script advances backwards.
         const double gap = qMax(start, lastStart) - qMin(end, lastEnd);
-        return gap <= MaxLetterGap * size;
+        if (gap > MaxLetterGap * size) return false;
+        if (shift <= MaxLetterShift * size) return true;
+        // Raised or lowered: a letter kerned against the one before, not one
+        // set over it.
+        return -gap <= MaxRaisedLetterOverlap * qMin(end - start, lastEnd - lastStart);
     }
 
     FPDF_TEXTPAGE FTextPage;
@@ -166,7 +242,9 @@ private:
     layout::TPlacedWord FWord;
     QRectF FLastBox;
     QByteArray FFontBytes;
-    QString FFontName;
+    int FFontFlags = 0;
+    TWordFont FFont;
+    QHash<QByteArray, TWordFont> FKnownFonts;
 };
 
 }  // namespace

@@ -88,13 +88,23 @@ void AppendTsvPage(QByteArray& Out, const TPageLayout& Page) {
     int blockNumber = 0;
     for (const TLayoutBlock& block : Page.Blocks) {
         structural(2, ++blockNumber, 0, 0, block.Box);
+        int paragraph = 0;
         int lineNumber = 0;
-        for (const TLayoutLine& line : block.Lines) {
-            structural(4, blockNumber, 1, ++lineNumber, line.Box);
+        for (qsizetype l = 0; l < block.Lines.size(); ++l) {
+            const TLayoutLine& line = block.Lines[l];
+            if (l == 0 || line.StartsParagraph) {
+                // The paragraph's row, with the box of its lines.
+                QRectF box = line.Box;
+                for (qsizetype m = l + 1; m < block.Lines.size() && !block.Lines[m].StartsParagraph; ++m)
+                    box = box.united(block.Lines[m].Box);
+                structural(3, blockNumber, ++paragraph, 0, box);
+                lineNumber = 0;
+            }
+            structural(4, blockNumber, paragraph, ++lineNumber, line.Box);
             int wordNumber = 0;
             for (const TLayoutWord& word : line.Words) {
                 TRow row;
-                row.Start(5, page, blockNumber, 1, lineNumber, ++wordNumber, word.Box);
+                row.Start(5, page, blockNumber, paragraph, lineNumber, ++wordNumber, word.Box);
                 row.Confidence(word.Confidence);
                 row.Tab();
                 row.AppendTo(Out);

@@ -1,12 +1,21 @@
-// Words into lines, lines into blocks.
+// Words into lines, lines into blocks, blocks into reading order.
 //
-// Both steps look only at the line or block just before, in reading order:
-// documents and recognisers both give words roughly in reading order, so a
-// word that starts a new line or column is one that does not continue the
-// previous one. A two-column page thus gives the blocks of the first column,
-// then those of the second; a table row gives one block per cell, as its
-// cells stand apart.
+// Words come roughly in reading order (documents and recognisers both give
+// them so), so a word that starts a new line is one that does not continue the
+// line before. Such a line may still hold runs of words that a reader takes
+// apart: a margin note set on the same baseline as the body's line, a table's
+// cells, two columns the engine gives line by line. A gap much wider than the
+// line's word spacing is cut when the lines above or below leave the same
+// strip free (a gutter runs down the page; the wide space of a loose line
+// does not). Lines then join the block whose last line they follow closely
+// below, so the lines of a column, or of a margin note, keep together even
+// when the words of the two come interleaved. Blocks keep the order in which
+// their words come, but a block follows any block above it that it overlaps
+// across, and a margin note follows the paragraph beside it.
+#include <algorithm>
 #include <cmath>
+#include <limits>
+#include <queue>
 
 #include "layout/PlacedWords.h"
 
@@ -28,6 +37,35 @@ constexpr double MaxBaselineShift = 0.4;
 // it may overlap it, in multiples of the line's height.
 constexpr double MaxLineGap = 1.0;
 constexpr double MaxLineOverlap = 0.5;
+// A gap within a line that may set two runs apart: at least this part of the
+// size (a margin note's or a table column's separation; a word space is a
+// third of it), and at least this many times the line's narrowest other gap
+// (its word spacing, counted as at most half the size).
+constexpr double MinGutter = 0.8;
+constexpr double GutterToSpacing = 2.0;
+constexpr double MaxWordSpacing = 0.5;
+// A line whose neighbour reaches this near (in multiples of the size) to a
+// gap's strip shows whether the strip runs on down the page.
+constexpr double GutterReach = 0.5;
+// The least width of a gap's strip that its neighbours leave free, in
+// multiples of the size: more than a word space.
+constexpr double MinFreeStrip = 0.6;
+// A line of this many words is running text: it joins the block it continues
+// even past blocks begun beside it since (the other column of two given line
+// by line). A shorter one does so only past the lines of a body (of at least
+// BodyWords words) at least BodyToNote times as wide as itself (the body
+// beside a margin note), so that the cells of a table, row by row, stay
+// blocks of their own in the order of their rows.
+constexpr int RunningTextWords = 6;
+constexpr int BodyWords = 8;
+constexpr double BodyToNote = 2.0;
+// A line starts a paragraph when it stands this part of its height farther
+// below the line before than the block's lines do from each other (their
+// median distance; the usual leading for a block of two lines), or when it
+// starts this part of the size farther along than the line before (indented).
+constexpr double ParagraphSkip = 0.35;
+constexpr double UsualLeading = 1.2;
+constexpr double ParagraphIndent = 0.5;
 
 bool IsVertical(TLineDirection Direction) {
     return Direction == TLineDirection::dlDown || Direction == TLineDirection::dlUp;
@@ -45,12 +83,16 @@ std::pair<double, double> Across(const QRectF& Box, TLineDirection Direction) {
 double Gap(std::pair<double, double> A, std::pair<double, double> B) {
     return qMax(0.0, qMax(A.first, B.first) - qMin(A.second, B.second));
 }
+// How far two intervals overlap; negative when they stand apart.
+double Overlap(std::pair<double, double> A, std::pair<double, double> B) {
+    return qMin(A.second, B.second) - qMax(A.first, B.first);
+}
 
 // The size that the thresholds scale with: the font size, else the box's
 // extent across the line.
-double SizeOf(const TPlacedWord& Word) {
-    if (Word.Word.FontSize > 0) return Word.Word.FontSize;
-    const auto across = Across(Word.Word.Box, Word.Direction);
+double SizeOf(const TLayoutWord& Word, TLineDirection Direction) {
+    if (Word.FontSize > 0) return Word.FontSize;
+    const auto across = Across(Word.Box, Direction);
     return across.second - across.first;
 }
 
@@ -71,9 +113,109 @@ struct TOpenLine {
 
 bool ContinuesLine(const TOpenLine& Line, const TPlacedWord& Word) {
     if (Line.Line.Words.isEmpty() || Word.Direction != Line.Line.Direction) return false;
-    const double size = qMax(Line.Size, SizeOf(Word));
+    const double size = qMax(Line.Size, SizeOf(Word.Word, Word.Direction));
     if (std::abs(Word.Baseline - Line.Baseline) > MaxBaselineShift * size) return false;
     return Gap(Along(Line.LastWordBox, Word.Direction), Along(Word.Word.Box, Word.Direction)) <= MaxWordGap * size;
+}
+
+// A line as built, with the largest size of its words.
+struct TBuiltLine {
+    TLayoutLine Line;
+    double Size = 0;
+};
+
+double LineSize(const TLayoutLine& Line) {
+    double size = 0;
+    for (const TLayoutWord& word : Line.Words) size = qMax(size, SizeOf(word, Line.Direction));
+    return size;
+}
+
+QRectF UnitedBox(const QList<TLayoutWord>& Words) {
+    QRectF box = Words.constFirst().Box;
+    for (const TLayoutWord& word : Words) box = box.united(word.Box);
+    return box;
+}
+
+// Whether the strip From..To along Line (a gap between two of its words) runs
+// on through the lines next to it: at least one line just above or below
+// reaches the strip, and those that do leave a part of it free as wide as a
+// wide word space, the same part for all. The wide space of a loose line has
+// words of the lines around it above and below it; a gutter, or the space
+// before a margin, has none; a table's column keeps the gap between its
+// widest cells and the next column free.
+bool StripRunsOn(const QList<TBuiltLine>& Lines, qsizetype Index, double From, double To) {
+    const TBuiltLine& line = Lines[Index];
+    const TLineDirection direction = line.Line.Direction;
+    const auto across = Across(line.Line.Box, direction);
+    const double height = across.second - across.first;
+    const double reach = GutterReach * line.Size;
+    const double least = MinFreeStrip * line.Size;
+    int neighbours = 0;
+    for (qsizetype i = 0; i < Lines.size(); ++i) {
+        const TLayoutLine& other = Lines[i].Line;
+        if (i == Index || other.Direction != direction) continue;
+        const auto otherAcross = Across(other.Box, direction);
+        const double otherHeight = otherAcross.second - otherAcross.first;
+        // A line of another row, next to this one.
+        if (Overlap(across, otherAcross) > MaxLineOverlap * qMin(height, otherHeight)) continue;
+        if (Gap(across, otherAcross) > MaxLineGap * qMax(height, otherHeight)) continue;
+        if (Overlap(Along(other.Box, direction), {From - reach, To + reach}) < 0) continue;
+        // The widest part of the strip that the line's words leave free.
+        double bestFrom = From, bestTo = From, freeFrom = From;
+        for (const TLayoutWord& word : other.Words) {
+            const auto along = Along(word.Box, direction);
+            if (along.second <= freeFrom || along.first >= To) continue;
+            if (along.first - freeFrom > bestTo - bestFrom) bestFrom = freeFrom, bestTo = along.first;
+            freeFrom = qMax(freeFrom, along.second);
+        }
+        if (To - freeFrom > bestTo - bestFrom) bestFrom = freeFrom, bestTo = To;
+        From = bestFrom;
+        To = bestTo;
+        if (To - From < least) return false;
+        ++neighbours;
+    }
+    return neighbours > 0;
+}
+
+// Line Index cut into runs at the gaps that set its words apart.
+QList<TBuiltLine> CutAtGutters(const QList<TBuiltLine>& Lines, qsizetype Index) {
+    const TBuiltLine& line = Lines[Index];
+    const QList<TLayoutWord>& words = line.Line.Words;
+    const TLineDirection direction = line.Line.Direction;
+    QList<double> gaps;
+    for (qsizetype i = 1; i < words.size(); ++i)
+        gaps.append(Gap(Along(words[i - 1].Box, direction), Along(words[i].Box, direction)));
+    // The narrowest gap and the next: each gap's narrowest other.
+    qsizetype narrowest = 0;
+    for (qsizetype i = 1; i < gaps.size(); ++i)
+        if (gaps[i] < gaps[narrowest]) narrowest = i;
+    double second = std::numeric_limits<double>::max();
+    for (qsizetype i = 0; i < gaps.size(); ++i)
+        if (i != narrowest) second = qMin(second, gaps[i]);
+    QList<qsizetype> cuts;  // the words that start a run
+    for (qsizetype i = 0; i < gaps.size(); ++i) {
+        const double spacing = qMin(MaxWordSpacing * line.Size, i == narrowest ? second : gaps[narrowest]);
+        if (gaps[i] <= qMax(MinGutter * line.Size, GutterToSpacing * spacing)) continue;
+        const auto before = Along(words[i].Box, direction), after = Along(words[i + 1].Box, direction);
+        // Either way along the line: right-to-left script advances backwards.
+        const double from = before.second <= after.first ? before.second : after.second;
+        const double to = before.second <= after.first ? after.first : before.first;
+        if (StripRunsOn(Lines, Index, from, to)) cuts.append(i + 1);
+    }
+    if (cuts.isEmpty()) return {line};
+    cuts.append(words.size());
+    QList<TBuiltLine> runs;
+    qsizetype from = 0;
+    for (const qsizetype to : cuts) {
+        TBuiltLine run;
+        run.Line.Direction = direction;
+        run.Line.Words = words.mid(from, to - from);
+        run.Line.Box = UnitedBox(run.Line.Words);
+        run.Size = LineSize(run.Line);
+        runs.append(std::move(run));
+        from = to;
+    }
+    return runs;
 }
 
 bool ContinuesBlock(const TLayoutBlock& Block, const TLayoutLine& Line) {
@@ -96,12 +238,209 @@ bool ContinuesBlock(const TLayoutBlock& Block, const TLayoutLine& Line) {
     return qMin(blockAlong.second, along.second) > qMax(blockAlong.first, along.first);
 }
 
-void AddLine(TPageLayout& Layout, TLayoutLine&& Line) {
-    if (Line.Words.isEmpty()) return;
-    if (Layout.Blocks.isEmpty() || !ContinuesBlock(Layout.Blocks.constLast(), Line)) Layout.Blocks.append(TLayoutBlock{});
-    TLayoutBlock& block = Layout.Blocks.last();
-    block.Box = block.Lines.isEmpty() ? Line.Box : block.Box.united(Line.Box);
-    block.Lines.append(std::move(Line));
+double Extent(const QRectF& Box, TLineDirection Direction) {
+    const auto along = Along(Box, Direction);
+    return along.second - along.first;
+}
+
+// The lines in blocks, each block in the order its first line came.
+QList<TLayoutBlock> GroupLines(QList<TBuiltLine>& Lines) {
+    QList<TLayoutBlock> blocks;
+    QList<qsizetype> recent;  // the blocks, the one a line joined last first
+    for (TBuiltLine& built : Lines) {
+        TLayoutLine& line = built.Line;
+        const double extent = Extent(line.Box, line.Direction);
+        // Whether every block passed over so far is running text at least
+        // twice as wide as the line.
+        bool besideBody = true;
+        qsizetype joined = -1;
+        for (qsizetype r = 0; r < recent.size(); ++r) {
+            const TLayoutBlock& block = blocks[recent[r]];
+            if (r > 0 && line.Words.size() < RunningTextWords && !besideBody) break;
+            if (ContinuesBlock(block, line)) {
+                joined = r;
+                break;
+            }
+            const TLayoutLine& last = block.Lines.constLast();
+            besideBody = besideBody && last.Words.size() >= BodyWords &&
+                         Extent(block.Box, last.Direction) >= BodyToNote * extent;
+        }
+        qsizetype index;
+        if (joined < 0) {
+            index = blocks.size();
+            blocks.append(TLayoutBlock{line.Box, {}});
+        } else {
+            index = recent.takeAt(joined);
+            blocks[index].Box = blocks[index].Box.united(line.Box);
+        }
+        recent.prepend(index);
+        blocks[index].Lines.append(std::move(line));
+    }
+    return blocks;
+}
+
+double Median(QList<double> Values) {
+    std::sort(Values.begin(), Values.end());
+    return Values[Values.size() / 2];
+}
+
+// Marks the lines of Block that start a paragraph after its first.
+void MarkParagraphs(TLayoutBlock& Block) {
+    QList<TLayoutLine>& lines = Block.Lines;
+    if (lines.size() < 2) return;
+    const TLineDirection direction = lines.constFirst().Direction;
+    const bool forwards = Forward(1, direction) > 0;
+    const auto position = [&](const TLayoutLine& Line) {
+        const auto across = Across(Line.Box, direction);
+        return forwards ? across.first : -across.second;
+    };
+    const auto height = [&](const TLayoutLine& Line) {
+        const auto across = Across(Line.Box, direction);
+        return across.second - across.first;
+    };
+    QList<double> distances;
+    for (qsizetype i = 1; i < lines.size(); ++i) distances.append(position(lines[i]) - position(lines[i - 1]));
+    const double usual = lines.size() >= 3 ? Median(distances) : UsualLeading * height(lines[0]);
+    // Along the line's direction of reading: the start of a right-to-left
+    // line is its right edge, which the words' order does not show, so only
+    // the left (or top) edge is compared.
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const double skip = distances[i - 1] - usual;
+        const double indent = Along(lines[i].Box, direction).first - Along(lines[i - 1].Box, direction).first;
+        lines[i].StartsParagraph = skip > ParagraphSkip * height(lines[i]) || indent > ParagraphIndent * LineSize(lines[i]);
+    }
+}
+
+// A margin note: a block beside a wider one of running text (its host, with a
+// line of BodyWords words at least) that reaches over the note's top, in a
+// strip of the page that no block as wide as half the host takes (the other
+// column of a page has blocks as wide as the first's; a table's narrow cells
+// stand beside cells, not running text).
+struct TNote {
+    qsizetype Note = 0;
+    qsizetype Host = 0;
+    qsizetype After = 0;  // the host's line after which the note is read
+};
+
+QList<TNote> FindNotes(const QList<TLayoutBlock>& Blocks) {
+    QList<TNote> notes;
+    const auto horizontal = [](const TLayoutBlock& Block) {
+        return Block.Lines.constFirst().Direction == TLineDirection::dlHorizontal;
+    };
+    const auto horizontally = [](const QRectF& Box) { return std::pair{Box.left(), Box.right()}; };
+    for (qsizetype n = 0; n < Blocks.size(); ++n) {
+        const TLayoutBlock& note = Blocks[n];
+        if (!horizontal(note)) continue;
+        const double top = note.Lines.constFirst().Box.center().y();
+        qsizetype host = -1;
+        double nearest = std::numeric_limits<double>::max();
+        for (qsizetype h = 0; h < Blocks.size(); ++h) {
+            const QRectF& box = Blocks[h].Box;
+            if (h == n || !horizontal(Blocks[h]) || box.width() < BodyToNote * note.Box.width()) continue;
+            if (!std::any_of(Blocks[h].Lines.begin(), Blocks[h].Lines.end(),
+                             [](const TLayoutLine& Line) { return Line.Words.size() >= BodyWords; }))
+                continue;
+            if (top < box.top() || top > box.bottom()) continue;
+            if (Overlap(horizontally(box), horizontally(note.Box)) > 0) continue;
+            const double distance = Gap(horizontally(box), horizontally(note.Box));
+            if (distance < nearest) {
+                nearest = distance;
+                host = h;
+            }
+        }
+        if (host < 0) continue;
+        const double hostWidth = Blocks[host].Box.width();
+        bool strip = true;
+        for (qsizetype o = 0; o < Blocks.size() && strip; ++o)
+            strip = o == n || Overlap(horizontally(Blocks[o].Box), horizontally(note.Box)) <= 0 ||
+                    Blocks[o].Box.width() * BodyToNote < hostWidth;
+        if (!strip) continue;
+        // The host's paragraph beside the note's first line, to its end.
+        const QList<TLayoutLine>& lines = Blocks[host].Lines;
+        qsizetype beside = 0;
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            if (lines[i].Box.top() <= top) beside = i;
+        qsizetype after = beside;
+        while (after + 1 < lines.size() && !lines[after + 1].StartsParagraph) ++after;
+        notes.append({n, host, after});
+    }
+    // A host is read as a body, never as a note of another block.
+    notes.removeIf([&](const TNote& Note) {
+        return std::any_of(notes.begin(), notes.end(), [&](const TNote& Other) { return Other.Host == Note.Note; });
+    });
+    return notes;
+}
+
+// The blocks in reading order: margin notes after the paragraph beside them
+// (their host cut there into two blocks), then every block after the blocks
+// above it that it overlaps across, the order of the words kept wherever that
+// leaves a choice.
+QList<TLayoutBlock> ReadingOrder(QList<TLayoutBlock>&& Blocks) {
+    const QList<TNote> notes = FindNotes(Blocks);
+    QList<bool> isNote(Blocks.size(), false);
+    for (const TNote& note : notes) isNote[note.Note] = true;
+    QList<TLayoutBlock> ordered;
+    ordered.reserve(Blocks.size() + notes.size());
+    for (qsizetype b = 0; b < Blocks.size(); ++b) {
+        if (isNote[b]) continue;
+        QList<TNote> hosted;
+        for (const TNote& note : notes)
+            if (note.Host == b) hosted.append(note);
+        if (hosted.isEmpty()) {
+            ordered.append(std::move(Blocks[b]));
+            continue;
+        }
+        std::stable_sort(hosted.begin(), hosted.end(), [&](const TNote& x, const TNote& y) {
+            return x.After < y.After || (x.After == y.After && Blocks[x.Note].Box.top() < Blocks[y.Note].Box.top());
+        });
+        const QList<TLayoutLine>& lines = Blocks[b].Lines;
+        qsizetype from = 0;
+        for (qsizetype i = 0; i <= hosted.size(); ++i) {
+            const qsizetype to = i < hosted.size() ? hosted[i].After + 1 : lines.size();
+            if (to > from) {
+                TLayoutBlock part;
+                part.Lines = lines.mid(from, to - from);
+                part.Lines.first().StartsParagraph = false;
+                part.Box = part.Lines.constFirst().Box;
+                for (const TLayoutLine& line : part.Lines) part.Box = part.Box.united(line.Box);
+                ordered.append(std::move(part));
+                from = to;
+            }
+            if (i < hosted.size()) ordered.append(std::move(Blocks[hosted[i].Note]));
+        }
+    }
+
+    // Kahn's order over "above and overlapping across", taking the earliest
+    // block free to go each time.
+    const qsizetype count = ordered.size();
+    QList<QList<qsizetype>> following(count);
+    QList<int> preceding(count, 0);
+    for (qsizetype a = 0; a < count; ++a) {
+        const TLayoutBlock& x = ordered[a];
+        if (x.Lines.constFirst().Direction != TLineDirection::dlHorizontal) continue;
+        for (qsizetype b = 0; b < count; ++b) {
+            const TLayoutBlock& y = ordered[b];
+            if (a == b || y.Lines.constFirst().Direction != TLineDirection::dlHorizontal) continue;
+            if (x.Box.top() >= y.Box.top() || x.Box.bottom() > y.Box.top() + MaxLineOverlap * y.Lines.constFirst().Box.height())
+                continue;
+            if (Overlap({x.Box.left(), x.Box.right()}, {y.Box.left(), y.Box.right()}) <= 0) continue;
+            following[a].append(b);
+            ++preceding[b];
+        }
+    }
+    std::priority_queue<qsizetype, std::vector<qsizetype>, std::greater<>> free;
+    for (qsizetype i = 0; i < count; ++i)
+        if (preceding[i] == 0) free.push(i);
+    QList<TLayoutBlock> result;
+    result.reserve(count);
+    while (!free.empty()) {
+        const qsizetype i = free.top();
+        free.pop();
+        result.append(std::move(ordered[i]));
+        for (const qsizetype f : following[i])
+            if (--preceding[f] == 0) free.push(f);
+    }
+    return result;
 }
 
 }  // namespace
@@ -117,21 +456,37 @@ double BaselineOf(const QRectF& Box, TLineDirection Direction) {
 }
 
 void GroupPlacedWords(TPageLayout& Layout, QList<TPlacedWord>& Words) {
+    QList<TBuiltLine> lines;
     TOpenLine line;
+    const auto close = [&] {
+        if (!line.Line.Words.isEmpty()) lines.append({std::move(line.Line), line.Size});
+    };
     for (TPlacedWord& word : Words) {
         if (!ContinuesLine(line, word)) {
-            AddLine(Layout, std::move(line.Line));
+            close();
             line = TOpenLine{};
             line.Line.Direction = word.Direction;
             line.Line.Box = word.Word.Box;
             line.Baseline = word.Baseline;
         }
-        line.Size = qMax(line.Size, SizeOf(word));
+        line.Size = qMax(line.Size, SizeOf(word.Word, word.Direction));
         line.LastWordBox = word.Word.Box;
         line.Line.Box = line.Line.Box.united(word.Word.Box);
         line.Line.Words.append(std::move(word.Word));
     }
-    AddLine(Layout, std::move(line.Line));
+    close();
+
+    QList<TBuiltLine> runs;
+    runs.reserve(lines.size());
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        if (lines[i].Line.Words.size() < 2)
+            runs.append(lines[i]);
+        else
+            runs.append(CutAtGutters(lines, i));
+    }
+    QList<TLayoutBlock> blocks = GroupLines(runs);
+    for (TLayoutBlock& block : blocks) MarkParagraphs(block);
+    Layout.Blocks = ReadingOrder(std::move(blocks));
 }
 
 }  // namespace layout

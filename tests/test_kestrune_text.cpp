@@ -274,6 +274,8 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
         {{"--eol", "cr", pdf}, "kestrune-text: option --eol needs one of lf, crlf, not 'cr'"},
         {{"--bom", "--no-bom", pdf}, "kestrune-text: options --bom and --no-bom exclude each other"},
         {{"--format", "json", "--layout", pdf}, "kestrune-text: option --layout applies to --format text only"},
+        {{"--format", "tsv", "--reading-order", pdf}, "kestrune-text: option --reading-order applies to --format text only"},
+        {{"--layout", "--reading-order", pdf}, "kestrune-text: options --layout and --reading-order exclude each other"},
         {{"--format", "tsv", "--eol", "lf", pdf}, "kestrune-text: option --eol applies to --format text only"},
         {{"--format=hocr", "--no-bom", pdf}, "kestrune-text: option --no-bom applies to --format text only"},
     };
@@ -745,6 +747,8 @@ TEST_F(KestruneText, TextLineEndsByteOrderMarkAndLayout) {
         {{"--eol=lf"}, "\xEF\xBB\xBF" + lf},
         {{"--layout"}, FormatBytes(document, {TOutputFormat::Text, true, true, true}, {}, 1, pages)},
         {{"--layout", "--eol", "lf", "--no-bom"}, FormatBytes(document, {TOutputFormat::Text, true, false, false}, {}, 1, pages)},
+        {{"--reading-order", "--page-break", "ff"},
+         FormatBytes(document, {TOutputFormat::Text, false, true, true, true, true}, {}, 1, pages)},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Options.join(' ').toStdString());
@@ -756,6 +760,12 @@ TEST_F(KestruneText, TextLineEndsByteOrderMarkAndLayout) {
     const QByteArray layout = Run({"--layout", "--no-bom", "--eol", "lf", "-o", "-", "-l", "2", pdf}).Out;
     EXPECT_EQ(layout.count('\f'), 2);
     EXPECT_TRUE(layout.startsWith("alpha beta gamma") && layout.contains("one two three\n")) << layout.constData();
+    // In reading order, the margin note follows its paragraph; without, the
+    // engine gives it inside the body's line.
+    const QStringList page = {"-f", QString::number(testing_support::MarginNotePage), "-l",
+                              QString::number(testing_support::MarginNotePage), "--no-bom", "--eol", "lf", "-o", "-", pdf};
+    EXPECT_TRUE(Run(QStringList{"--reading-order"} + page).Out.contains("follows them.\n\nNew feature\n1995/12/01\n\n"));
+    EXPECT_FALSE(Run(page).Out.contains("follows them.\n\nNew feature"));
 }
 
 // Batches keep their folders and take the format's extension, also for --update.

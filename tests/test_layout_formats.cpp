@@ -8,6 +8,7 @@
 #include <QJsonObject>
 #include <QXmlStreamReader>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <kestrune/LayoutFormats.h>
 #include "support/LayoutFixtures.h"
@@ -66,24 +67,28 @@ TEST(LayoutFormatsTest, TsvReadsBackAsTesseractsTable) {
     const QList<FlatWord> words = Words(Pages());
     qsizetype w = 0;
     int pages = 0;
-    QList<int> numbers;  // the block, line and word number of the row before
+    int paragraphs = 0;  // beyond the first of their block
+    QList<int> numbers;  // the block, paragraph, line and word number of the row before
     for (const QByteArray& row : rows) {
         const QList<QByteArray> f = row.split('\t');
         ASSERT_EQ(f.size(), 12) << row.constData();
         const int level = f[0].toInt();
-        const QList<int> ids = {f[3].toInt(), f[4].toInt(), f[5].toInt()};  // block, line, word
+        const QList<int> ids = {f[3].toInt(), f[2].toInt(), f[4].toInt(), f[5].toInt()};  // block, par, line, word
         if (level == 1) {
             ++pages;
             EXPECT_EQ(f[1].toInt(), pages);
             EXPECT_EQ(QSizeF(f[8].toDouble(), f[9].toDouble()), Pages()[pages - 1].Size);
         } else if (level == 2) {
-            EXPECT_EQ(ids, (QList<int>{numbers.value(0) + 1, 0, 0})) << row.constData();
+            EXPECT_EQ(ids, (QList<int>{numbers.value(0) + 1, 0, 0, 0})) << row.constData();
+        } else if (level == 3) {
+            EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1) + 1, 0, 0})) << row.constData();
+            if (ids[1] > 1) ++paragraphs;
         } else if (level == 4) {
-            EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1) + 1, 0})) << row.constData();
-            EXPECT_EQ(f[2], "1");  // par_num: a block is one paragraph
+            EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1), numbers.value(2) + 1, 0})) << row.constData();
         } else {
             ASSERT_EQ(level, 5) << row.constData();
-            EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1), numbers.value(2) + 1})) << row.constData();
+            EXPECT_EQ(ids, (QList<int>{numbers.value(0), numbers.value(1), numbers.value(2), numbers.value(3) + 1}))
+                << row.constData();
             ASSERT_LT(w, words.size());
             const FlatWord& word = words[w++];
             EXPECT_EQ(f[1].toInt(), word.Page);
@@ -100,10 +105,16 @@ TEST(LayoutFormatsTest, TsvReadsBackAsTesseractsTable) {
             EXPECT_EQ(f[10], "-1");
             EXPECT_EQ(f[11], "");
         }
-        numbers = level == 1 ? QList<int>{0, 0, 0} : ids;
+        numbers = level == 1 ? QList<int>{0, 0, 0, 0} : ids;
     }
     EXPECT_EQ(pages, Pages().size());
     EXPECT_EQ(w, words.size());
+    int expected = 0;
+    for (const TPageLayout& page : Pages())
+        for (const TLayoutBlock& block : page.Blocks)
+            for (qsizetype l = 1; l < block.Lines.size(); ++l) expected += block.Lines[l].StartsParagraph;
+    EXPECT_EQ(paragraphs, expected);
+    EXPECT_GT(paragraphs, 0);
 }
 
 // ---- JSON Lines ---------------------------------------------------------------
@@ -153,6 +164,56 @@ TEST(LayoutFormatsTest, JsonLinesParseOnePagePerLine) {
     }
 }
 
+// The keys in the documented order, the page's number first, whatever Qt's
+// JSON classes would sort them into; a line's paragraph and a word's style.
+TEST(LayoutFormatsTest, JsonKeysComeInTheirDocumentedOrder) {
+    QByteArray jsonl;
+    for (const TPageLayout& page : Pages()) AppendJsonPage(jsonl, page);
+    const QList<QByteArray> lines = jsonl.chopped(1).split('\n');
+    static const QRegularExpression key(QStringLiteral("\"([a-z]+)\":"));
+    const QStringList page = {"page", "width", "height", "rotation", "blocks"};
+    const QStringList line = {"bbox", "direction", "paragraph", "words"};
+    const QStringList word = {"text", "bbox", "font", "size", "bold", "italic", "conf"};
+    for (const QByteArray& bytes : lines) {
+        QStringList keys;
+        for (const QRegularExpressionMatch& m : key.globalMatch(QString::fromUtf8(bytes))) keys << m.captured(1);
+        SCOPED_TRACE(bytes.left(80).toStdString());
+        ASSERT_GE(keys.size(), page.size());
+        EXPECT_EQ(keys.mid(0, 4), page.mid(0, 4));
+        EXPECT_EQ(keys[4], "blocks");
+        // Every word's and line's keys, where they come.
+        for (qsizetype i = 0; i < keys.size(); ++i) {
+            if (keys[i] == "text") {
+                EXPECT_EQ(keys.mid(i, word.size()), word);
+            }
+            if (keys[i] == "direction") {
+                EXPECT_EQ(keys.mid(i - 1, line.size()), line);
+            }
+        }
+    }
+    // Each line's paragraph, counted within its block.
+    for (qsizetype p = 0; p < lines.size(); ++p) {
+        QList<int> written, expected;
+        for (const QJsonValue& block : QJsonDocument::fromJson(lines[p]).object()["blocks"].toArray())
+            for (const QJsonValue& l : block["lines"].toArray()) written << l["paragraph"].toInt();
+        for (const TLayoutBlock& block : Pages()[p].Blocks) {
+            int paragraph = 0;
+            for (const TLayoutLine& l : block.Lines) expected << (paragraph += l.StartsParagraph || &l == &block.Lines.first());
+        }
+        EXPECT_EQ(written, expected) << p + 1;
+    }
+    const QJsonArray styled = QJsonDocument::fromJson(lines[StyledPage - 1]).object()["blocks"].toArray();
+    QStringList bold, italic;
+    for (const QJsonValue& block : styled)
+        for (const QJsonValue& l : block["lines"].toArray())
+            for (const QJsonValue& w : l["words"].toArray()) {
+                if (w["bold"].toBool()) bold << w["text"].toString();
+                if (w["italic"].toBool()) italic << w["text"].toString();
+            }
+    EXPECT_EQ(bold, (QStringList{"bold", "heavy"}));
+    EXPECT_EQ(italic, (QStringList{"italic", "slanted"}));
+}
+
 // ---- hOCR ---------------------------------------------------------------------
 
 TEST(LayoutFormatsTest, HocrParsesAsXmlWithTheTsvsWords) {
@@ -167,19 +228,43 @@ TEST(LayoutFormatsTest, HocrParsesAsXmlWithTheTsvsWords) {
     struct Word {
         QString Text;
         QString Title;
+        QString Style;
     };
     QList<Word> words;
+    QMap<QString, QString> meta;
+    QStringList ids;
+    QStringList open;  // the classes of the elements around, innermost last
     while (!xml.atEnd()) {
-        if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+        const QXmlStreamReader::TokenType token = xml.readNext();
+        if (token == QXmlStreamReader::EndElement && !open.isEmpty()) open.removeLast();
+        if (token != QXmlStreamReader::StartElement) continue;
         if (xml.name() == QLatin1String("title")) title = xml.readElementText();
+        if (xml.name() == QLatin1String("meta"))
+            meta[xml.attributes().value(QLatin1String("name")).toString()] = xml.attributes().value(QLatin1String("content")).toString();
         const QString cls = xml.attributes().value(QLatin1String("class")).toString();
+        if (xml.name() != QLatin1String("title")) open << cls;
         if (cls.isEmpty()) continue;
         classes << cls;
+        ids << xml.attributes().value(QLatin1String("id")).toString();
+        // Each element within the one hOCR puts it in.
+        static const QMap<QString, QString> parent = {{"ocr_carea", "ocr_page"}, {"ocr_par", "ocr_carea"},
+                                                      {"ocr_line", "ocr_par"}, {"ocrx_word", "ocr_line"}};
+        if (parent.contains(cls)) {
+            EXPECT_EQ(open.value(open.size() - 2), parent[cls]) << cls.toStdString();
+        }
         if (cls == QLatin1String("ocrx_word")) {
             const QString properties = xml.attributes().value(QLatin1String("title")).toString();
-            words.append({xml.readElementText(), properties});
+            const QString style = xml.attributes().value(QLatin1String("style")).toString();
+            words.append({xml.readElementText(), properties, style});
+            open.removeLast();
         }
     }
+    // What hOCR's head must name; every capability used is declared.
+    EXPECT_EQ(meta["ocr-system"], "kestrune");
+    EXPECT_EQ(meta["ocr-langs"], "en");
+    for (const char* capability : {"ocr_page", "ocr_carea", "ocr_par", "ocr_line", "ocrx_word", "ocrp_wconf", "ocrp_font"})
+        EXPECT_TRUE(meta["ocr-capabilities"].split(' ').contains(QLatin1String(capability))) << capability;
+    EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), ids.size());  // every id once
     ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString() << " at line " << xml.lineNumber();
     EXPECT_EQ(title, QStringLiteral("a <title> & more"));
     EXPECT_EQ(classes.count(QStringLiteral("ocr_page")), layouts.size());
@@ -202,6 +287,16 @@ TEST(LayoutFormatsTest, HocrParsesAsXmlWithTheTsvsWords) {
         EXPECT_LT(box.width() - word.Box.width(), 2);
         EXPECT_EQ(m.captured(5).toInt(), qRound(word.Confidence));
         EXPECT_EQ(words[i].Title.contains(QStringLiteral("x_font \"Courier\"")), word.FontName == "Courier");
+        // hOCR's font size is a whole number.
+        static const QRegularExpression size(QStringLiteral("; x_fsize (\\S+)"));
+        const QRegularExpressionMatch fsize = size.match(words[i].Title);
+        EXPECT_EQ(fsize.hasMatch(), word.FontSize > 0);
+        if (fsize.hasMatch()) {
+            EXPECT_EQ(fsize.captured(1), QString::number(qRound(word.FontSize)));
+        }
+        const QString style = QString(word.Bold ? "font-weight:bold" : "") + (word.Bold && word.Italic ? ";" : "") +
+                              (word.Italic ? "font-style:italic" : "");
+        EXPECT_EQ(words[i].Style, style);
     }
 }
 
@@ -246,7 +341,7 @@ TEST(LayoutFormatsTest, HocrStaysWellFormedWhateverItsTexts) {
         QStringList names;
         for (const QString& property : properties.split(';')) names << property.trimmed().section(' ', 0, 0);
         const QString font = c.ReadFont.isEmpty() ? QString() : "x_font \"" + c.ReadFont + "\"; ";
-        EXPECT_EQ(properties, "bbox 10 20 40 30; x_wconf 90; " + font + "x_fsize 9.5");
+        EXPECT_EQ(properties, "bbox 10 20 40 30; x_wconf 90; " + font + "x_fsize 10");
         EXPECT_EQ(names, c.ReadFont.isEmpty() ? QStringList({"bbox", "x_wconf", "x_fsize"})
                                               : QStringList({"bbox", "x_wconf", "x_font", "x_fsize"}));
     }
@@ -288,6 +383,69 @@ TEST(LayoutFormatsTest, LayoutTextAlignsTableCells) {
         EXPECT_EQ(lines[r].simplified(), cells[r].join(' '));
         for (int c = 0; c < 3; ++c) EXPECT_EQ(lines[r].indexOf(cells[r][c]), columns[c]) << lines[r].toStdString();
     }
+}
+
+// Cells a single space apart in the text but apart on the page split back at
+// runs of two or more spaces, on columns shared by the rows; a margin note
+// stands two spaces from the body's line.
+TEST(LayoutFormatsTest, LayoutTextKeepsCellsApartOnSharedColumns) {
+    const struct {
+        int Page;
+        QList<QStringList> Cells;  // each line's, split at runs of two or more spaces
+    } cases[] = {
+        {SpacedTablePage,
+         {{"ec", "Extra Condensed", "62.5%"}, {"c", "Condensed", "75%"}, {"sc", "Semi Condensed", "87.5%"}}},
+        {MarginNotePage,
+         {{"The body of the page runs forty columns,", "New feature"},
+          {"wide, so that a note set beside it stays", "1995/12/01"},
+          {"apart from its lines and follows them."},
+          {"A second paragraph starts indented"},
+          {"below the first one."}}},
+    };
+    static const QRegularExpression cellGap(QStringLiteral(" {2,}"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Page);
+        const QStringList lines = LayoutLines(c.Page);
+        ASSERT_EQ(lines.size(), c.Cells.size()) << lines.join('\n').toStdString();
+        QList<qsizetype> columns;  // where each column starts, from the first row of that many cells
+        for (qsizetype r = 0; r < lines.size(); ++r) {
+            EXPECT_EQ(lines[r].trimmed().split(cellGap), c.Cells[r]) << lines[r].toStdString();
+            for (qsizetype i = 0; i < c.Cells[r].size(); ++i) {
+                const qsizetype at = lines[r].indexOf(c.Cells[r][i]);
+                if (c.Cells[r].size() < 2) continue;
+                if (columns.size() <= i) columns.append(at);
+                EXPECT_EQ(at, columns[i]) << lines[r].toStdString();
+            }
+        }
+    }
+}
+
+// The reading text: columns one after the other, the note after its
+// paragraph, an empty line between paragraphs and blocks.
+TEST(LayoutFormatsTest, ReadingTextFollowsTheReadingOrder) {
+    const struct {
+        int Page;
+        const char* Text;
+    } cases[] = {
+        {InterleavedColumnsPage, "left one two three four five\nleft six seven eight nine ten\nleft end of the column "
+                                 "here\n\nright one two three four five\nright six seven eight nine ten\nright end of "
+                                 "the column here\n"},
+        {MarginNotePage, "The body of the page runs forty columns,\nwide, so that a note set beside it stays\napart "
+                         "from its lines and follows them.\n\nNew feature\n1995/12/01\n\nA second paragraph starts "
+                         "indented\nbelow the first one.\n"},
+        // The hyphenated word is written whole where the line ends.
+        {HyphenPage, "a long example\nfollows\n"},
+        {EmptyPage, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Page);
+        QByteArray text;
+        AppendReadingText(text, Pages()[c.Page - 1]);
+        EXPECT_EQ(text, c.Text);
+    }
+    QByteArray crlf;
+    AppendReadingText(crlf, Pages()[HyphenPage - 1], "\r\n");
+    EXPECT_EQ(crlf, "a long example\r\nfollows\r\n");
 }
 
 // A character beyond U+FFFF takes one cell, as it takes one place on the page.

@@ -78,11 +78,26 @@ TEST_F(PageLayoutTest, GroupsWordsIntoLinesAndBlocks) {
         // The engine's two units of a character beyond U+FFFF are that
         // character; a surrogate standing alone is no character.
         {BeyondBmpPage, "x\U0001D49Cy \U0001F600\U0001F600 | x\uFFFDy \uFFFD\U0001D49C"},
+        // The note's runs, on the body's baselines, are cut from the body's
+        // lines and read after the paragraph beside them.
+        {MarginNotePage, "The body of the page runs forty columns, | wide, so that a note set beside it stays | "
+                         "apart from its lines and follows them. || New feature | 1995/12/01 || "
+                         "A second paragraph starts indented | below the first one."},
+        // Columns given row by row are read one after the other.
+        {InterleavedColumnsPage, "left one two three four five | left six seven eight nine ten | "
+                                 "left end of the column here || right one two three four five | "
+                                 "right six seven eight nine ten | right end of the column here"},
+        // Cells closer than two font sizes are still cells where the rows
+        // around leave their gaps free; read row by row.
+        {SpacedTablePage, "ec || Extra Condensed || 62.5% || c || Condensed || 75% || sc || Semi Condensed || 87.5%"},
+        // The lowered E is kerned into its word; the fraction's figures, one
+        // over the other, are two words.
+        {LogoPage, "BibTEX || 1 | 2"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Page);
         const TPageLayout layout = Read(c.Page);
-        EXPECT_EQ(Outline(layout), QString::fromUtf8(c.Outline));
+        EXPECT_EQ(Outline(layout), QString::fromUtf8(c.Outline)) << Outline(layout).toStdString();
         EXPECT_EQ(layout.IsEmpty(), c.Page == EmptyPage);
     }
 }
@@ -136,6 +151,43 @@ TEST_F(PageLayoutTest, WordBoxesAreInPointsFromTheShownPagesTopLeft) {
         EXPECT_EQ(word->FontName, QStringLiteral("Courier"));
         EXPECT_DOUBLE_EQ(word->FontSize, 10);
         EXPECT_EQ(word->Confidence, 100);
+    }
+}
+
+// A block's paragraphs: lines farther apart than the block's others, or
+// indented against the line before.
+TEST(GroupWordsTest, MarksParagraphsBySpacingAndIndent) {
+    QList<TLayoutWord> words;
+    const struct {
+        double Left, Top;
+    } lines[] = {{50, 100}, {50, 112}, {50, 124}, {50, 142}, {50, 154}, {65, 166}, {50, 178}};
+    for (const auto& line : lines) words.append({QStringLiteral("words of a line"), QRectF(line.Left, line.Top, 200, 10), {}, 10});
+    const TPageLayout layout = GroupWords(1, QSizeF(600, 800), TRotation::ro0, words);
+    ASSERT_EQ(layout.Blocks.size(), 1);
+    QList<bool> starts;
+    for (const TLayoutLine& line : layout.Blocks[0].Lines) starts.append(line.StartsParagraph);
+    EXPECT_EQ(starts, (QList<bool>{false, false, false, true, false, true, false}));
+}
+
+TEST_F(PageLayoutTest, StyleComesFromFlagsWeightAndName) {
+    const TPageLayout layout = Read(StyledPage);
+    const struct {
+        const char16_t* Text;
+        const char* Font;
+        bool Bold, Italic;
+    } cases[] = {
+        {u"bold", "ABCDEF+Courier-Bold", true, false}, {u"italic", "Plain", false, true},
+        {u"heavy", "Stem", true, false},               {u"slanted", "CMSL10", false, true},
+        {u"plain", "Courier", false, false},
+    };
+    for (const auto& c : cases) {
+        const QString text = QString::fromUtf16(c.Text);
+        SCOPED_TRACE(text.toStdString());
+        const TLayoutWord* word = FindWord(layout, text);
+        ASSERT_NE(word, nullptr);
+        EXPECT_EQ(word->FontName, QString::fromLatin1(c.Font));
+        EXPECT_EQ(word->Bold, c.Bold);
+        EXPECT_EQ(word->Italic, c.Italic);
     }
 }
 

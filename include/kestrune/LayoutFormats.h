@@ -17,33 +17,40 @@ namespace kestrune {
 // ---- TSV: the tab-separated word table of pdftotext and Tesseract -----------
 // Columns: level page_num par_num block_num line_num word_num left top width
 // height conf text (pdftotext's header; Tesseract names the same columns with
-// block_num before par_num, so read them by name). A page row (level 1), then for each block a block row
-// (level 2), and for each of its lines a line row (level 4) followed by its word
-// rows (level 5). Blocks, lines and words are numbered from 1 within what holds
-// them; a block is one paragraph (par_num 1). Boxes in points with two
-// decimals; conf -1 and an empty text on all but word rows. A tab or line
-// break inside a word's text is written as a space.
+// block_num before par_num, so read them by name). A page row (level 1), then
+// for each block a block row (level 2), for each of its paragraphs a paragraph
+// row (level 3), and for each of their lines a line row (level 4) followed by
+// its word rows (level 5), as Tesseract writes them. Blocks, paragraphs,
+// lines and words are numbered from 1 within what holds them (par_num 0 on
+// page and block rows). Boxes in points with two decimals; conf -1 and an
+// empty text on all but word rows. A tab or line break inside a word's text
+// is written as a space.
 
 // The header line, LF included.
 QByteArray TsvHeader();
 void AppendTsvPage(QByteArray& Out, const TPageLayout& Page);
 
 // ---- JSON Lines -------------------------------------------------------------
-// One compact JSON object per page, on one line ending in LF:
+// One compact JSON object per page, on one line ending in LF, its keys in
+// this order (the page's number first):
 //   {"page":1,"width":612,"height":792,"rotation":0,"blocks":[{"bbox":[l,t,r,b],
-//    "lines":[{"bbox":[...],"direction":0,"words":[{"text":"...","bbox":[...],
-//    "font":"...","size":10,"conf":100}]}]}]}
+//    "lines":[{"bbox":[...],"direction":0,"paragraph":1,"words":[{"text":"...",
+//    "bbox":[...],"font":"...","size":10,"bold":false,"italic":false,"conf":100}]}]}]}
 // rotation is the page's in degrees; direction the line's in quarter turns
-// (TLineDirection); bbox is left, top, right, bottom in points, to 1/100.
+// (TLineDirection); paragraph the number of the line's paragraph within its
+// block, from 1; bbox is left, top, right, bottom in points, to 1/100.
 void AppendJsonPage(QByteArray& Out, const TPageLayout& Page);
 
 // ---- hOCR -------------------------------------------------------------------
 // An XHTML document: a div "ocr_page" per page ("bbox 0 0 W H; ppageno N-1"),
-// holding a div "ocr_carea" per block, a span "ocr_line" per line and a span
-// "ocrx_word" per word ("bbox l t r b; x_wconf C; x_font "F"; x_fsize S"),
-// boxes in whole points (outwards). The font's name F is written without the
-// quotes, backslashes and semicolons it may hold, so that it stays one
-// property. Characters that XML cannot carry (see IsXmlText) are written as
+// holding a div "ocr_carea" per block, a p "ocr_par" per paragraph, a span
+// "ocr_line" per line and a span "ocrx_word" per word ("bbox l t r b;
+// x_wconf C; x_font "F"; x_fsize S", and for a bold or italic font a CSS style
+// attribute "font-weight:bold;font-style:italic"), boxes and sizes in whole
+// points (boxes outwards). The head's meta elements name the system, its
+// capabilities and the languages (ocr-langs, as <html lang>). The font's name
+// F is written without the quotes, backslashes and semicolons it may hold, so
+// that it stays one property. Characters that XML cannot carry (see IsXmlText) are written as
 // U+FFFD, so the document is always well-formed.
 
 // Whether Text can stand in XML as it is: it holds no control character but
@@ -64,9 +71,21 @@ QByteArray HocrEpilogue();
 // the page's average character; a wide gap between lines of the page gives an
 // empty line. The grid spans the page's width (Size): a line starting left or
 // right of the page stands at that edge of the grid, so spaces never carry a
-// line past the page's width. Lines that do not read left to right follow,
+// line past the page's width. Lines of a row whose boxes stand farther apart
+// than a word space are written at least two spaces apart, and consecutive
+// rows of several lines each (a table) place their lines on shared columns.
+// Lines that do not read left to right follow,
 // one per text line, in reading order. Every line ends with LineEnd, the page
 // with a form feed.
 void AppendLayoutText(QByteArray& Out, const TPageLayout& Page, const char* LineEnd = "\n");
+
+// ---- Reading text -----------------------------------------------------------
+// The page's text in the layout's reading order (columns one after the other,
+// a margin note after the paragraph beside it): each line of the page one line
+// of text, its words separated by single spaces, an empty line between
+// paragraphs and between blocks. A word hyphenated at the end of a line is
+// written whole at the end of that line, as ReadableText (PageText.h) joins
+// it. Every line ends with LineEnd; a page without words adds nothing.
+void AppendReadingText(QByteArray& Out, const TPageLayout& Page, const char* LineEnd = "\n");
 
 }  // namespace kestrune

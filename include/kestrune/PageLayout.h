@@ -33,6 +33,11 @@ struct TLayoutWord {
     // How sure the words' source is of the text, 0 to 100: always 100 for a
     // text layer, the recogniser's value for recognised words.
     double Confidence = 100;
+    // Whether the font is bold or italic (oblique): from the font's flags and
+    // weight as the document declares them, else from its name (TeX's fonts,
+    // such as CMBX10 or CMTI10, declare neither). False when unknown.
+    bool Bold = false;
+    bool Italic = false;
 };
 
 // The reading direction of a line, as the page is shown: the direction in which
@@ -41,15 +46,21 @@ struct TLayoutWord {
 // stay in reading order, their boxes go leftwards.
 enum class TLineDirection { dlHorizontal, dlDown, dlUpsideDown, dlUp };
 
-// Words on one baseline, in reading order.
+// Words on one baseline, in reading order, up to a gap that sets them apart
+// from the words beyond (a column's gutter, a margin, a table's cell border).
 struct TLayoutLine {
     QRectF Box;  // the union of its words' boxes
     TLineDirection Direction = TLineDirection::dlHorizontal;
     QList<TLayoutWord> Words;
+    // Whether the line starts a paragraph of its block after the first (it
+    // stands farther below the line before than the block's lines do from
+    // each other, or is indented against it). A block's first line starts its
+    // first paragraph, whatever this says.
+    bool StartsParagraph = false;
 };
 
-// Lines that read as one piece of text (a paragraph, a column's run of lines,
-// a table cell), in reading order.
+// Lines that read as one piece of text (a column's run of paragraphs, a
+// margin note, a table cell), in reading order.
 struct TLayoutBlock {
     QRectF Box;  // the union of its lines' boxes
     QList<TLayoutLine> Lines;
@@ -74,18 +85,33 @@ struct TPageLayout {
 
 // The layout of Pdf's current page from its text layer: the engine's characters
 // cut into words at white space (and where a character stands apart from the
-// one before), grouped as GroupWords does. Raises the guards' messages of
+// one before; letters set closer than a space stay one word, however far
+// raised or lowered within the font's size, as in a logo like BibTeX's),
+// grouped as GroupWords does. Raises the guards' messages of
 // TFPdf's character members (inactive component, no current page, "Cannot open
 // text page"). Holds the engine's lock while it reads.
 TPageLayout ReadPageLayout(TFPdf& Pdf);
 
 // Groups words given in reading order (for example those a recogniser found
-// on an image of the page) into lines and blocks: a word joins the line before
-// it when it stands on the same baseline with the same Direction close after
-// it; a line joins the block before it when it follows closely below, with its
-// horizontal extent overlapping the block's. Every box of lines and blocks is
-// the union of what it holds. Directions may be empty (all horizontal) or hold
-// one direction per word.
+// on an image of the page) into lines and blocks, and orders the blocks as a
+// reader reads them:
+//  - a word joins the line before it when it stands on the same baseline with
+//    the same Direction close after it; a line is then cut where a gap much
+//    wider than its word spacing is one that the lines above or below leave
+//    free as well (a column's gutter, the space before a margin note, a
+//    table's column border), the runs becoming lines of their own;
+//  - a line joins a block whose last line it follows closely below, with its
+//    extent along the line overlapping the block's (the lines of a column,
+//    or of a margin note, keep together when the engine gives them
+//    interleaved with those beside them); paragraphs within a block are
+//    marked (TLayoutLine::StartsParagraph);
+//  - blocks follow the order in which the words start them, except that a
+//    block comes after any block above it that it overlaps across (columns
+//    top to bottom, left to right), and a margin note (a narrow block beside
+//    a wider one, in a strip of the page that only such narrow blocks take)
+//    comes after the paragraph beside its first line, its block cut there.
+// Every box of lines and blocks is the union of what it holds. Directions may
+// be empty (all horizontal) or hold one direction per word.
 TPageLayout GroupWords(int PageNumber, const QSizeF& Size, TRotation Rotation, const QList<TLayoutWord>& Words,
                        const QList<TLineDirection>& Directions = {});
 

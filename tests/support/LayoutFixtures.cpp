@@ -23,16 +23,38 @@ QByteArray PlacedTextPdf(const QList<PlacedPage>& Pages) {
         "endcmap CMapName currentdict /CMap defineresource pop end end");
     const int beyond = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Courier /Encoding /WinAnsiEncoding /ToUnicode " +
                              Ref(toUnicode) + " >>");
+    // A font of its own for each run that names one, with Courier's widths.
+    QByteArray named;
+    int runIndex = 0;
+    QByteArray widths = "[";
+    for (int c = 32; c <= 126; ++c) widths += "600 ";
+    widths += "]";
+    for (const PlacedPage& page : Pages)
+        for (const PlacedRun& run : page.Runs) {
+            ++runIndex;
+            if (run.FontName.isEmpty()) continue;
+            const int descriptor = b.Add("<< /Type /FontDescriptor /FontName /" + run.FontName + " /Flags " +
+                                         QByteArray::number(run.Flags) + " /StemV " + QByteArray::number(run.StemV) +
+                                         " /FontBBox [0 -200 600 800] /ItalicAngle 0 /Ascent 800 /Descent -200"
+                                         " /CapHeight 600 >>");
+            const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /" + run.FontName +
+                                   " /FirstChar 32 /LastChar 126 /Widths " + widths + " /FontDescriptor " +
+                                   Ref(descriptor) + " /Encoding /WinAnsiEncoding >>");
+            named += " /R" + QByteArray::number(runIndex) + " " + Ref(font);
+        }
     const QByteArray resources = "/Resources << /Font << /F1 " + Ref(courier) + " /F2 " + Ref(hebrew) + " /F3 " +
-                                 Ref(beyond) + " >> >>";
+                                 Ref(beyond) + named + " >> >>";
     QList<int> kids;
+    runIndex = 0;
     for (const PlacedPage& page : Pages) {
         QByteArray content;
         for (const PlacedRun& run : page.Runs) {
+            ++runIndex;
             // Never in exponent form, which PDF does not read.
             const QByteArray x = QByteArray::number(run.X, 'g', 12), y = QByteArray::number(run.Y, 'g', 12);
-            const char* font = run.Hebrew ? "F2 " : run.BeyondBmp ? "F3 " : "F1 ";
-            content += "BT /" + QByteArray(font) + QByteArray::number(run.Size) + " Tf ";
+            const QByteArray own = "R" + QByteArray::number(runIndex) + " ";
+            const QByteArray font = !run.FontName.isEmpty() ? own : run.Hebrew ? "F2 " : run.BeyondBmp ? "F3 " : "F1 ";
+            content += "BT /" + font + QByteArray::number(run.Size) + " Tf ";
             content += run.Upwards ? "0 1 -1 0 " + x + " " + y + " Tm " : x + " " + y + " Td ";
             content += PdfLiteral(run.Text) + " Tj ET\n";
         }
@@ -58,6 +80,22 @@ QByteArray LayoutFixturePdf() {
         {{{72, 700, "a long exam-"}, {72, 688, "ple follows"}}},
         {{{.X = 72, .Y = 700, .Text = "xAy BB", .BeyondBmp = true},
           {.X = 72, .Y = 680, .Text = "xCy DA", .BeyondBmp = true}}},
+        {{{72, 700, "The body of the page runs forty columns,"}, {330, 700, "New feature"},
+          {72, 688, "wide, so that a note set beside it stays"}, {330, 688, "1995/12/01"},
+          {72, 676, "apart from its lines and follows them."},
+          {90, 664, "A second paragraph starts indented"}, {72, 652, "below the first one."}}},
+        {{{72, 700, "left one two three four five"}, {270, 700, "right one two three four five"},
+          {72, 688, "left six seven eight nine ten"}, {270, 688, "right six seven eight nine ten"},
+          {72, 676, "left end of the column here"}, {270, 676, "right end of the column here"}}},
+        {{{72, 700, "ec"}, {98, 700, "Extra Condensed"}, {202, 700, "62.5%"},
+          {72, 688, "c"}, {98, 688, "Condensed"}, {202, 688, "75%"},
+          {72, 676, "sc"}, {98, 676, "Semi Condensed"}, {202, 676, "87.5%"}}},
+        {{{72, 700, "BibT"}, {94.3, 696, "E"}, {99.05, 700, "X"}, {150, 704, "1"}, {150, 696, "2"}}},
+        {{{.X = 72, .Y = 700, .Text = "bold", .FontName = "ABCDEF+Courier-Bold"},
+          {.X = 110, .Y = 700, .Text = "italic", .FontName = "Plain", .Flags = 96},
+          {.X = 160, .Y = 700, .Text = "heavy", .FontName = "Stem", .StemV = 160},
+          {.X = 210, .Y = 700, .Text = "slanted", .FontName = "CMSL10"},
+          {.X = 270, .Y = 700, .Text = "plain"}}},
     });
 }
 

@@ -24,6 +24,12 @@ struct PlacedRun {
     // beyond U+FFFF (U+1D49C, U+1F600: surrogate pairs in UTF-16) and codes C
     // and D lone surrogates (U+D83D, U+DE00); the other codes are Courier's.
     bool BeyondBmp = false;
+    // When not empty: drawn in a font of this name with Courier's widths,
+    // whose descriptor declares Flags and StemV (the engine's weight is five
+    // times the stem width below 140).
+    QByteArray FontName = {};
+    int Flags = 32;
+    int StemV = 80;
 };
 
 // A page of runs, turned by Rotate degrees when shown (/Rotate).
@@ -58,7 +64,29 @@ enum LayoutFixturePage {
     // 72, 700 "xAy BB" (x, U+1D49C, y; two U+1F600), at 72, 680 "xCy DA"
     // (a lone high surrogate inside a word; a lone low one before U+1D49C).
     BeyondBmpPage,
-    LayoutFixturePageCount = BeyondBmpPage
+    // A paragraph of three 40-character lines at x 72 (baselines 700, 688,
+    // 676) with a margin note beside its first two lines at x 330 ("New
+    // feature", "1995/12/01"), drawn line by line with the body's (the note
+    // 18 pt right of the body, well under two font sizes), then a second
+    // paragraph indented to x 90 (664, 652).
+    MarginNotePage,
+    // Two columns of three lines (x 72 and 270, 18 pt apart) drawn row by
+    // row: the first line of the left column, the first of the right, ...
+    InterleavedColumnsPage,
+    // A table of three rows (700, 688, 676) whose cells stand 14 to 50 pt
+    // apart on the page but follow each other with single spaces in the
+    // text: "ec" "Extra Condensed" "62.5%" / "c" "Condensed" "75%" /
+    // "sc" "Semi Condensed" "87.5%", the columns at x 72, 98 and 202.
+    SpacedTablePage,
+    // "BibTeX" with its E lowered by 4 pt and kerned into the T and the X
+    // (72, 700), then "x/y" with "1" raised and "2" lowered by 4 pt over the
+    // same place (150, 700): a fraction, no word.
+    LogoPage,
+    // Words in fonts that declare their style: "bold" (ABCDEF+Courier-Bold:
+    // by name), "italic" (flags 96: italic), "heavy" (StemV 160: weight 780),
+    // "slanted" (CMSL10, TeX's slanted Roman: by name), "plain" (Courier).
+    StyledPage,
+    LayoutFixturePageCount = StyledPage
 };
 
 QByteArray LayoutFixturePdf();
