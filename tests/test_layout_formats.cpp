@@ -192,11 +192,12 @@ TEST(LayoutFormatsTest, JsonKeysComeInTheirDocumentedOrder) {
         }
     }
     // Each line's paragraph, counted within its block.
+    const QList<TPageLayout> pages = Pages();
     for (qsizetype p = 0; p < lines.size(); ++p) {
         QList<int> written, expected;
         for (const QJsonValue& block : QJsonDocument::fromJson(lines[p]).object()["blocks"].toArray())
             for (const QJsonValue& l : block["lines"].toArray()) written << l["paragraph"].toInt();
-        for (const TLayoutBlock& block : Pages()[p].Blocks) {
+        for (const TLayoutBlock& block : pages[p].Blocks) {
             int paragraph = 0;
             for (const TLayoutLine& l : block.Lines) expected << (paragraph += l.StartsParagraph || &l == &block.Lines.first());
         }
