@@ -13,13 +13,13 @@ QByteArray Escaped(const QByteArray& Text) { return QByteArray(Text).replace("-"
 
 // ".BR \-o ", " \-\-output =\fIPATH\fR": the names in bold, the value in italics
 // (a choice of words in bold, "lf|crlf").
-QByteArray TagLine(const TOptionSpec& Spec) {
+QByteArray TagLine(const TOptionEntry& Entry) {
     QByteArrayList names;
-    if (*Spec.Short) names << Escaped(QByteArray("-") + Spec.Short);
-    names << Escaped(QByteArray("--") + Spec.Long);
+    if (*Entry.Short) names << Escaped(QByteArray("-") + Entry.Short);
+    names << Escaped(QByteArray("--") + Entry.Long);
     QByteArray value;
-    if (*Spec.Value) {
-        const QByteArray name(Spec.Value);
+    if (*Entry.Value) {
+        const QByteArray name(Entry.Value);
         value = name.contains('|') ? "=\\fB" + name.split('|').join("\\fR|\\fB") + "\\fR" : "=\\fI" + name + "\\fR";
     }
     if (names.size() == 1 && value.isEmpty()) return ".B " + names[0];
@@ -33,26 +33,26 @@ QByteArray Words(const QByteArrayList& Items) { return Items.join(' '); }
 
 QByteArray ManualOptions() {
     QByteArray out;
-    for (const TOptionSpec& spec : OptionTable()) out += ".TP\n" + TagLine(spec) + '\n' + spec.Manual + '\n';
+    for (const TOptionEntry& entry : OptionTable()) out += ".TP\n" + TagLine(entry) + '\n' + entry.Manual + '\n';
     return out;
 }
 
 QByteArray BashCompletion() {
     QByteArrayList all, files, folders, values;
     QByteArray choices;
-    for (const TOptionSpec& spec : OptionTable()) {
+    for (const TOptionEntry& entry : OptionTable()) {
         QByteArrayList names;
-        if (*spec.Short) names << QByteArray("-") + spec.Short;
-        names << QByteArray("--") + spec.Long;
+        if (*entry.Short) names << QByteArray("-") + entry.Short;
+        names << QByteArray("--") + entry.Long;
         all += names;
-        switch (spec.Kind) {
+        switch (entry.Kind) {
         case TValueKind::None: break;
         case TValueKind::File: files += names; break;
         case TValueKind::Folder: folders += names; break;
         case TValueKind::Number:
         case TValueKind::Text: values += names; break;
         case TValueKind::Choice:
-            choices += "        " + names.join('|') + ")\n            COMPREPLY=($(compgen -W \"" + spec.Choices +
+            choices += "        " + names.join('|') + ")\n            COMPREPLY=($(compgen -W \"" + entry.Choices +
                        "\" -- \"$cur\"))\n            return ;;\n";
             break;
         }

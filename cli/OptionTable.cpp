@@ -11,14 +11,14 @@ using enum TOptionId;
 using K = TValueKind;
 
 constexpr std::array Table{
-    TOptionSpec{Output, "o", "output", "PATH", K::File, "",
+    TOptionEntry{Output, "o", "output", "PATH", K::File, "",
                 "Write the text to PATH instead (one input file only); - writes it to standard output.",
                 R"(Write the text to
 .I PATH
 instead of beside the input (one input file only).
 .B \-o \-
 writes it to standard output.)"},
-    TOptionSpec{Password, "", "password", "PASSWORD", K::Text, "",
+    TOptionEntry{Password, "", "password", "PASSWORD", K::Text, "",
                 "Open password-protected files with PASSWORD (visible to other users in process lists: "
                 "--password-fd or KESTRUNE_PASSWORD are not).",
                 R"(Open password-protected files with
@@ -27,23 +27,23 @@ Passwords given this way are visible to other users in process lists; see
 .B \-\-password\-fd
 and
 .BR KESTRUNE_PASSWORD .)"},
-    TOptionSpec{PasswordFd, "", "password-fd", "N", K::Number, "",
+    TOptionEntry{PasswordFd, "", "password-fd", "N", K::Number, "",
                 "Read the password from file descriptor N, up to its first line end (at most 4096 bytes).",
                 R"(Read the password from file descriptor
 .IR N ,
 up to its first line end (for example
 .BR "\-\-password\-fd 3 3< secret" ).
 A password longer than 4096 bytes is refused before any work (exit status 2).)"},
-    TOptionSpec{FirstPage, "f", "first-page", "N", K::Number, "", "First page to convert (default: 1).",
+    TOptionEntry{FirstPage, "f", "first-page", "N", K::Number, "", "First page to convert (default: 1).",
                 R"(The first page to convert, counted from 1 (default: 1).)"},
-    TOptionSpec{LastPage, "l", "last-page", "N", K::Number, "",
+    TOptionEntry{LastPage, "l", "last-page", "N", K::Number, "",
                 "Last page to convert (default: the document's last page).",
                 R"(The last page to convert (default: the document's last page).
 The range is clipped to the document; a range that holds none of its pages is
 an error for that file, and no text file is written.
 The bytes written for a range are exactly those that a whole-document run
 writes for its pages, after the byte-order mark.)"},
-    TOptionSpec{Jobs, "j", "jobs", "N", K::Number, "",
+    TOptionEntry{Jobs, "j", "jobs", "N", K::Number, "",
                 "Convert in N worker processes (default: the number of online processors, here %1).",
                 R"(Convert in
 .I N
@@ -53,7 +53,7 @@ limit leaves room for, is lowered to that, with a note.
 A large document is split into page ranges; several files are spread over the
 workers.
 The bytes written are those of a single process.)"},
-    TOptionSpec{MemoryLimit, "", "memory-limit", "MB", K::Number, "",
+    TOptionEntry{MemoryLimit, "", "memory-limit", "MB", K::Number, "",
                 "Let each worker process take at most MB mebibytes of memory; a document that needs more fails, "
                 "naming the page (default: the physical memory shared among the workers, from %1 to %2 MB; here %3 "
                 "with -j %4). 0: no limit.",
@@ -76,7 +76,7 @@ that asks for more at once fails at once, and a document that grows without
 end fails there rather than where the machine runs out of memory.
 .B 0
 lifts the limit.)man"},
-    TOptionSpec{Timeout, "", "timeout", "SECONDS", K::Number, "",
+    TOptionEntry{Timeout, "", "timeout", "SECONDS", K::Number, "",
                 "Stop a document that takes longer than SECONDS (decimals allowed; default: no limit); it counts "
                 "as failed.",
                 R"(Stop the conversion of a document that takes longer than
@@ -88,21 +88,21 @@ does not read) counts; time the run spends waiting for another document's
 output does not.
 Without a limit, a worker that sends nothing for 600 seconds is still ended
 and its document fails.)"},
-    TOptionSpec{FilesFrom, "", "files-from", "FILE", K::File, "",
+    TOptionEntry{FilesFrom, "", "files-from", "FILE", K::File, "",
                 "Also convert the files listed in FILE, one path per line; - reads the list from standard input.",
                 R"(Also convert the files listed in
 .IR FILE ,
 one path per line;
 .B \-
 reads the list from standard input.)"},
-    TOptionSpec{Null, "0", "null", "", K::None, "",
+    TOptionEntry{Null, "0", "null", "", K::None, "",
                 "The list of --files-from is separated by NUL bytes (as find -print0 writes).",
                 R"(The list of
 .B \-\-files\-from
 is separated by NUL bytes, as
 .B find \-print0
 writes it.)"},
-    TOptionSpec{OutputDir, "", "output-dir", "DIR", K::Folder, "",
+    TOptionEntry{OutputDir, "", "output-dir", "DIR", K::Folder, "",
                 "Write each text file under DIR, at its path relative to the folder argument it was found in or to "
                 "the current folder.",
                 R"(Write each text file under
@@ -112,10 +112,10 @@ at the path of its PDF file relative to the folder argument it was found in
 outside
 .I DIR
 is refused.)"},
-    TOptionSpec{Update, "", "update", "", K::None, "", "Skip a PDF file whose text file exists and is newer than it.",
+    TOptionEntry{Update, "", "update", "", K::None, "", "Skip a PDF file whose text file exists and is newer than it.",
                 R"(Skip a PDF file whose text file exists and is newer than it; skipped files are
 counted, not converted.)"},
-    TOptionSpec{Report, "", "report", "FILE", K::File, "",
+    TOptionEntry{Report, "", "report", "FILE", K::File, "",
                 "Write one JSON line per input file to FILE as each file ends; - writes them to standard output.",
                 R"(Write one JSON object per line and per input file to
 .I FILE
@@ -133,10 +133,10 @@ or
 .I /dev/stdout
 (standard output, which then takes no text), a FIFO or a device; a report that
 cannot be created stops the run before any work (exit status 2).)"},
-    TOptionSpec{SkipHidden, "", "skip-hidden", "", K::None, "",
+    TOptionEntry{SkipHidden, "", "skip-hidden", "", K::None, "",
                 "In folders, pass over files and folders whose name begins with a dot.",
                 R"(In folders, pass over files and folders whose name begins with a dot.)"},
-    TOptionSpec{Ocr, "", "ocr", "MODE", K::Choice, "never auto always",
+    TOptionEntry{Ocr, "", "ocr", "MODE", K::Choice, "never auto always",
                 "Read scanned pages by text recognition: never (the default), auto (pages that show something but "
                 "hold no text character), always (every page; its text is ignored).",
                 R"(Read scanned pages by text recognition (Tesseract):
@@ -159,7 +159,7 @@ Without
 .BR \-\-ocr ,
 a document with such pages gets a note saying how many (unless
 .BR \-q ).)"},
-    TOptionSpec{OcrLanguages, "", "ocr-lang", "LANGS", K::Text, "",
+    TOptionEntry{OcrLanguages, "", "ocr-lang", "LANGS", K::Text, "",
                 "Recognition languages, Tesseract's codes joined by + (default: eng); each needs its data installed "
                 "(Debian: tesseract-ocr-CODE).",
                 R"(The languages to recognise, Tesseract's codes joined by
@@ -172,9 +172,9 @@ A language whose data is not installed stops the run before any work
 (exit status 2), naming the Debian package that has it
 .RB ( tesseract\-ocr\-deu ).
 The value has at most 255 characters.)"},
-    TOptionSpec{OcrDpi, "", "ocr-dpi", "N", K::Number, "", "Recognise pages rendered at N dots per inch (default: 300).",
+    TOptionEntry{OcrDpi, "", "ocr-dpi", "N", K::Number, "", "Recognise pages rendered at N dots per inch (default: 300).",
                 R"(The resolution pages are recognised at, in dots per inch (default: 300).)"},
-    TOptionSpec{Format, "", "format", "FORMAT", K::Choice, "text tsv json hocr",
+    TOptionEntry{Format, "", "format", "FORMAT", K::Choice, "text tsv json hocr",
                 "Write FORMAT: text (the default: each page's text), tsv (each word with its box, in Tesseract's "
                 "columns; .tsv), json (one JSON object per page, one per line; .jsonl) or hocr (an hOCR document; "
                 ".hocr).",
@@ -195,7 +195,7 @@ an hOCR document (XHTML, extension
 The word formats suit search indexes, highlighting and redaction, and the tools
 written for Tesseract's or pdftotext's word output; they have LF line ends and
 no byte-order mark.)"},
-    TOptionSpec{Layout, "", "layout", "", K::None, "",
+    TOptionEntry{Layout, "", "layout", "", K::None, "",
                 "Text that keeps each page's arrangement: each line of the page one line, columns and table cells "
                 "side by side where they stand; each page ends with a form feed.",
                 R"(Text that keeps each page's arrangement, for tables and pages of several
@@ -206,7 +206,7 @@ character width.
 Each page ends with a form feed, as
 .B pdftotext \-layout
 writes.)"},
-    TOptionSpec{ReadingOrder, "", "reading-order", "", K::None, "",
+    TOptionEntry{ReadingOrder, "", "reading-order", "", K::None, "",
                 "Text in reading order: columns one after the other, margin notes and table cells apart, each "
                 "after what stands beside it (default: the order the document's text comes in).",
                 R"(Write each page's text in reading order, as the word formats and
@@ -219,7 +219,7 @@ right, and a margin note after the paragraph beside it.
 Each line of the page becomes one line of text; an empty line separates
 paragraphs and blocks; a word hyphenated at a line end is written whole.
 Without it the text stays the engine's, byte for byte.)"},
-    TOptionSpec{Eol, "", "eol", "lf|crlf", K::Choice, "lf crlf",
+    TOptionEntry{Eol, "", "eol", "lf|crlf", K::Choice, "lf crlf",
                 "End the text's lines with LF (lf: Linux and macOS tools, as pdftotext) or CR LF (crlf, the "
                 "default: Windows programs and the Kestrune window's files).",
                 R"(How the text's lines end:
@@ -230,17 +230,17 @@ for Linux and macOS tools (as
 .B pdftotext
 writes by default).
 Text formats only.)"},
-    TOptionSpec{Bom, "", "bom", "", K::None, "",
+    TOptionEntry{Bom, "", "bom", "", K::None, "",
                 "Start the text with the UTF-8 byte-order mark (the default; Windows programs use it to recognise "
                 "UTF-8).",
                 R"(Start the text with the UTF-8 byte-order mark (the default), which Windows
 programs use to recognise UTF-8.
 Text formats only.)"},
-    TOptionSpec{NoBom, "", "no-bom", "", K::None, "", "No byte-order mark (for Unix tools, which take it for text).",
+    TOptionEntry{NoBom, "", "no-bom", "", K::None, "", "No byte-order mark (for Unix tools, which take it for text).",
                 R"(No byte-order mark: for Unix tools, which take it for part of the text
 .RB ( "\-\-eol lf \-\-no\-bom"
 gives pdftotext's line ends and start).)"},
-    TOptionSpec{PageBreak, "", "page-break", "none|ff", K::Choice, "none ff",
+    TOptionEntry{PageBreak, "", "page-break", "none|ff", K::Choice, "none ff",
                 "End each page's text with nothing more (none, the default) or a form feed (ff, as pdftotext and "
                 "--layout do).",
                 R"(What follows each page's last line end in the text:
@@ -258,10 +258,10 @@ gives pdftotext's line ends, start and page ends; within a page the text
 remains the engine's: its reading order, its line breaks, and words hyphenated
 at a line end joined into one line (see OUTPUT FORMAT).
 Text formats only.)"},
-    TOptionSpec{Quiet, "q", "quiet", "", K::None, "", "No progress display, notes or summary; errors are still shown.",
+    TOptionEntry{Quiet, "q", "quiet", "", K::None, "", "No progress display, notes or summary; errors are still shown.",
                 R"(No progress display, notes or summary; errors are still shown.)"},
-    TOptionSpec{Help, "h", "help", "", K::None, "", "Show this help and exit.", R"(Show the help text and exit.)"},
-    TOptionSpec{Version, "", "version", "", K::None, "", "Show the version and exit.",
+    TOptionEntry{Help, "h", "help", "", K::None, "", "Show this help and exit.", R"(Show the help text and exit.)"},
+    TOptionEntry{Version, "", "version", "", K::None, "", "Show the version and exit.",
                 R"(Show the program's name and version and exit.)"},
 };
 
@@ -275,8 +275,8 @@ static_assert(InOrder(), "the option table lists the options in the order of TOp
 
 }  // namespace
 
-std::span<const TOptionSpec> OptionTable() { return Table; }
+std::span<const TOptionEntry> OptionTable() { return Table; }
 
-const TOptionSpec& OptionSpec(TOptionId Id) { return Table.at(std::size_t(Id)); }
+const TOptionEntry& OptionEntry(TOptionId Id) { return Table.at(std::size_t(Id)); }
 
 }  // namespace kestrune

@@ -18,7 +18,7 @@ enum class TOptionId {
 // or a folder, or one of a few words.
 enum class TValueKind { None, Number, Text, File, Folder, Choice };
 
-struct TOptionSpec {
+struct TOptionEntry {
     TOptionId Id;
     const char* Short;    // one letter, or "" when the option has none
     const char* Long;     // without the dashes
@@ -34,7 +34,7 @@ struct TOptionSpec {
 };
 
 // The options in the order --help and the manual list them.
-std::span<const TOptionSpec> OptionTable();
-const TOptionSpec& OptionSpec(TOptionId Id);
+std::span<const TOptionEntry> OptionTable();
+const TOptionEntry& OptionEntry(TOptionId Id);
 
 }  // namespace kestrune

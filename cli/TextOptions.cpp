@@ -141,11 +141,11 @@ QString ShownValue(const QString& Value) {
 class TDeclaredOptions {
 public:
     TDeclaredOptions() {
-        for (const TOptionSpec& spec : OptionTable()) {
+        for (const TOptionEntry& entry : OptionTable()) {
             QStringList names;
-            if (*spec.Short) names << QString::fromLatin1(spec.Short);
-            names << QString::fromLatin1(spec.Long);
-            FOptions.append(QCommandLineOption(names, Summary(spec), QString::fromLatin1(spec.Value)));
+            if (*entry.Short) names << QString::fromLatin1(entry.Short);
+            names << QString::fromLatin1(entry.Long);
+            FOptions.append(QCommandLineOption(names, Summary(entry), QString::fromLatin1(entry.Value)));
         }
     }
 
@@ -162,9 +162,9 @@ public:
 
 private:
     // The table's line, with this machine's figures.
-    static QString Summary(const TOptionSpec& Spec) {
-        const QString summary = QString::fromLatin1(Spec.Summary);
-        switch (Spec.Id) {
+    static QString Summary(const TOptionEntry& Entry) {
+        const QString summary = QString::fromLatin1(Entry.Summary);
+        switch (Entry.Id) {
         case TOptionId::Jobs: return summary.arg(OnlineProcessors());
         case TOptionId::MemoryLimit:
             return summary.arg(MinDefaultMemoryLimit >> 20)
@@ -180,7 +180,7 @@ private:
 
 // The words an option takes, in the order of the values they stand for.
 QStringList Choices(TOptionId Id) {
-    return QString::fromLatin1(OptionSpec(Id).Choices).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return QString::fromLatin1(OptionEntry(Id).Choices).split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 // The name of an option as the user wrote it: -x or --name.
