@@ -33,7 +33,8 @@ target_compile_definitions(kestrune_ocr_data PRIVATE
 
 add_library(kestrune_ocr STATIC
     ${PROJECT_SOURCE_DIR}/ocr/PageRecognizer.cpp ${PROJECT_SOURCE_DIR}/ocr/RecognizePage.cpp
-    ${PROJECT_SOURCE_DIR}/ocr/PageImage.cpp $<TARGET_OBJECTS:kestrune_ocr_data>)
+    ${PROJECT_SOURCE_DIR}/ocr/TesseractThreads.cpp ${PROJECT_SOURCE_DIR}/ocr/PageImage.cpp
+    $<TARGET_OBJECTS:kestrune_ocr_data>)
 target_sources(kestrune_ocr PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR}/include FILES
     ${PROJECT_SOURCE_DIR}/include/kestrune/PageRecognizer.h)
 target_include_directories(kestrune_ocr PRIVATE ${PROJECT_SOURCE_DIR})
@@ -48,7 +49,7 @@ add_library(Kestrune::ocr ALIAS kestrune_ocr)
 if(KESTRUNE_BUILD_PROGRAMS OR KESTRUNE_BUILD_TESTS)
     add_library(kestrune_recognizer MODULE ${PROJECT_SOURCE_DIR}/ocr/RecognizerModule.cpp
                 ${PROJECT_SOURCE_DIR}/ocr/RecognizerModule.h ${PROJECT_SOURCE_DIR}/ocr/PageRecognizer.cpp
-                $<TARGET_OBJECTS:kestrune_ocr_data>)
+                ${PROJECT_SOURCE_DIR}/ocr/TesseractThreads.cpp $<TARGET_OBJECTS:kestrune_ocr_data>)
     target_include_directories(kestrune_recognizer PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
     target_link_libraries(kestrune_recognizer PRIVATE Qt6::Gui PkgConfig::TESSERACT)
     # Every symbol it uses resolved at link time, so that a missing one fails

@@ -1,5 +1,7 @@
 #include "convert/PageReader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include <kestrune/FPdf.h>
@@ -7,9 +9,56 @@
 #include <kestrune/PageRecognizer.h>
 #include "convert/Conversion.h"
 #include "convert/LoadedRecognizer.h"
+#include "convert/WorkerProtocol.h"
 #include "ocr/Recognition.h"
 
 namespace kestrune {
+
+TRecognitionOptions TOcrSettings::Options() const {
+    TRecognitionOptions options;
+    options.Dpi = Dpi;
+    options.Rotate = Rotate;
+    return options;
+}
+
+void TOcrSettings::WriteTo(worker::TPayload& Payload) const {
+    Payload.Int(int(Mode)).Text(Languages).Int(Dpi).Int(Rotate);
+}
+
+TOcrSettings TOcrSettings::ReadFrom(worker::TPayloadReader& Reader) {
+    TOcrSettings settings;
+    settings.Mode = TOcrMode(Reader.Int());
+    settings.Languages = Reader.Text();
+    settings.Dpi = Reader.Int();
+    settings.Rotate = Reader.Int() != 0;
+    return settings;
+}
+
+void TPageFacts::WriteTo(worker::TPayload& Payload) const {
+    // The confidence in hundredths, -1 as -100.
+    Payload.Int(Textless).Int(RecognizedDpi).Int(LoweredFrom).Int(Rotation).Int(int(std::lround(Confidence * 100)));
+}
+
+TPageFacts TPageFacts::ReadFrom(worker::TPayloadReader& Reader) {
+    TPageFacts facts;
+    facts.Textless = Reader.Int() != 0;
+    facts.RecognizedDpi = Reader.Int();
+    facts.LoweredFrom = Reader.Int();
+    facts.Rotation = Reader.Int();
+    facts.Confidence = Reader.Int() / 100.0;
+    return facts;
+}
+
+void TRecognitionTally::Add(int Page, const TPageFacts& Facts) {
+    if (Facts.RecognizedDpi <= 0) return;
+    ++Pages;
+    if (Facts.Rotation != 0) ++Turned;
+    if (Facts.LoweredFrom > 0) Lowered.append({Page, Facts.LoweredFrom, Facts.RecognizedDpi});
+    if (Facts.Confidence < 0) return;  // a blank page: nothing to judge
+    ++Measured;
+    ConfidenceSum += Facts.Confidence;
+    if (Facts.Confidence < LowConfidence) ++LowConfident;
+}
 
 TPageReader::TPageReader() = default;
 TPageReader::~TPageReader() = default;
@@ -59,13 +108,21 @@ TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     if (!recognize) {
         Bytes += FFormat.PageBytes(Pdf);
     } else {
-        if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), FSettings.Dpi));
+        const TRecognitionOptions options = FSettings.Options();
+        // Told before the image is looked at (which may decode it), and again once its resolution is known.
+        if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), options.Dpi));
+        recognition::TPagePlan plan = recognition::PlanPageImage(Pdf, Page, options);
+        if (FRecognitionStart) FRecognitionStart(int(std::lround(plan.Dpi)));
         if (!FRecognizer) FRecognizer = std::make_unique<TLoadedRecognizer>(FSettings.Languages);
-        const int dpi = recognition::RenderPageImage(Pdf, Page, FSettings.Dpi, FImage);
-        const TRecognizedPage page = FRecognizer->Recognize(FImage, dpi);
+        recognition::MakePageImage(Pdf, plan, options, FImage);
+        TRecognizedPage page = FRecognizer->Recognize(FImage, plan.Dpi, options);
+        recognition::PlaceWords(page, plan);
         Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
                                       : FFormat.TextBytes(page.Text);
-        facts.RecognizedDpi = int(page.Dpi);
+        facts.RecognizedDpi = std::max(1, int(std::lround(plan.Dpi)));
+        if (plan.Dpi < plan.AskedDpi) facts.LoweredFrom = int(std::lround(plan.AskedDpi));
+        facts.Rotation = page.Rotation;
+        facts.Confidence = page.Confidence;
     }
     return facts;
 }

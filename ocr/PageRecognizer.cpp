@@ -12,6 +12,7 @@
 #include <kestrune/PdfError.h>
 #include "ocr/Recognition.h"
 #include "ocr/RecognizerState.h"
+#include "ocr/TesseractThreads.h"
 
 namespace kestrune {
 
@@ -24,9 +25,36 @@ void Check(bool Condition, const QString& Message) {
     if (!Condition) throw EPdfError(Message);
 }
 
+// Whether a page image without words shows ink all the same: one pixel in a
+// thousand darker than mid grey, beyond the odd speck of a blank sheet.
+bool ShowsInk(const QImage& Grey) {
+    qint64 dark = 0;
+    for (int y = 0; y < Grey.height(); ++y) {
+        const uchar* line = Grey.constScanLine(y);
+        for (int x = 0; x < Grey.width(); ++x) dark += line[x] < 128;
+    }
+    return dark * 1000 > qint64(Grey.width()) * Grey.height();
+}
+
+// Tesseract's orientation of a block as the clockwise turn of its text.
+int TurnOf(tesseract::Orientation Orientation) {
+    switch (Orientation) {
+    case tesseract::ORIENTATION_PAGE_RIGHT: return 90;
+    case tesseract::ORIENTATION_PAGE_DOWN: return 180;
+    case tesseract::ORIENTATION_PAGE_LEFT: return 270;
+    default: return 0;
+    }
+}
+
 }  // namespace
 
 void TPageRecognizer::CheckLanguages(const QString& Languages) { recognition::CheckLanguages(Languages); }
+
+void TPageRecognizer::CheckOrientationData() { recognition::CheckOrientationData(); }
+
+void TPageRecognizer::SetThreadCount(int Count) { F->Threads = std::max(Count, 0); }
+
+int TPageRecognizer::ThreadCount() const { return F->Threads; }
 
 QStringList TPageRecognizer::InstalledLanguages() { return recognition::InstalledLanguages(); }
 
@@ -41,7 +69,8 @@ TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<
     // program's; what matters of them reaches the caller as an EPdfError.
     F->Api.SetVariable("debug_file", "/dev/null");
     // The settings the tesseract command reads a page with: its default engine,
-    // automatic page segmentation.
+    // automatic page segmentation (with orientation detection or without:
+    // chosen for each page).
     const QByteArray path = QFile::encodeName(folder);
     const QByteArray language = Languages.toUtf8();
     if (F->Api.Init(path.constData(), language.constData(), tesseract::OEM_DEFAULT) != 0)
@@ -54,19 +83,23 @@ TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<
         if (std::find(loaded.begin(), loaded.end(), code.toStdString()) == loaded.end())
             throw EPdfError(QStringLiteral("The recognition data for language \"%1\" (%2) cannot be loaded")
                                 .arg(code, recognition::DataFile(folder, code)));
-    F->Api.SetPageSegMode(tesseract::PSM_AUTO);
 }
 
 TPageRecognizer::~TPageRecognizer() = default;
 
 QString TPageRecognizer::Languages() const { return F->Languages; }
 
-TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
+TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi, const TRecognitionOptions& Options) {
     Check(!GreyPage.isNull(), QStringLiteral("No page image to recognise"));
     Check(Dpi > 0, QStringLiteral("Invalid resolution for recognition"));
     Check(GreyPage.width() <= MaxPageSide && GreyPage.height() <= MaxPageSide &&
               qint64(GreyPage.width()) * GreyPage.height() <= MaxPagePixels,
           QStringLiteral("Page image too large to recognise (%1 x %2 pixels)").arg(GreyPage.width()).arg(GreyPage.height()));
+    // Without its data, Tesseract would go on without a word and read a turned page as garbage.
+    if (Options.Rotate && !F->OrientationChecked) {
+        recognition::CheckOrientationData();
+        F->OrientationChecked = true;
+    }
     // A grey image is read where it lies; others (also the engine's four-byte
     // grey) are converted, as Tesseract reads one byte a pixel fastest.
     const QImage grey = GreyPage.format() == QImage::Format_Grayscale8 ? GreyPage
@@ -74,6 +107,11 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
     // A null image here is a refused allocation; Tesseract would read through it.
     Check(!grey.isNull(), QStringLiteral("Not enough memory for the page image (%1 x %2 pixels)").arg(GreyPage.width()).arg(GreyPage.height()));
     tesseract::TessBaseAPI& api = F->Api;
+    // With orientation detection, Tesseract finds the page's orientation among
+    // its layout analysis (from the shapes it has found already) and reads
+    // the blocks turned upright, giving their boxes on the image as it is:
+    // the tesseract command's --psm 1.
+    api.SetPageSegMode(Options.Rotate ? tesseract::PSM_AUTO_OSD : tesseract::PSM_AUTO);
     api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
     api.SetSourceResolution(int(std::lround(Dpi)));
     // Results and the image go with the page; the language data stays loaded.
@@ -81,7 +119,9 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
         tesseract::TessBaseAPI& Api;
         ~TClear() { Api.Clear(); }
     } clear{api};
-    Check(api.Recognize(nullptr) == 0, QStringLiteral("Text recognition failed"));
+    int status = -1;
+    recognition::RunOnThreads(F->Threads, [&] { status = api.Recognize(nullptr); });
+    Check(status == 0, QStringLiteral("Text recognition failed"));
 
     TRecognizedPage page;
     page.Dpi = Dpi;
@@ -89,25 +129,40 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
     page.PixelHeight = grey.height();
     const double scale = 72.0 / Dpi;  // pixels to points
     std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
-    if (!it) return page;
-    // Numbered as Tesseract's own TSV output numbers them.
+    // Numbered as Tesseract's own TSV output numbers them, over the words
+    // given: a word of nothing but white space (Tesseract's answer to some
+    // noise) is no word, and the first word after it starts what it started.
     int block = 0, paragraph = 0, line = 0;
-    for (; !it->Empty(tesseract::RIL_BLOCK); it->Next(tesseract::RIL_WORD)) {
+    bool newBlock = false, newParagraph = false, newLine = false;
+    double confidence = 0;
+    int turned[4] = {0, 0, 0, 0};  // words by their block's turn
+    int blockTurn = 0;
+    for (; it && !it->Empty(tesseract::RIL_BLOCK); it->Next(tesseract::RIL_WORD)) {
         if (it->Empty(tesseract::RIL_WORD)) continue;
         if (it->IsAtBeginningOf(tesseract::RIL_BLOCK)) {
-            ++block;
-            paragraph = line = 0;
+            newBlock = newParagraph = newLine = true;
+            tesseract::Orientation orientation = tesseract::ORIENTATION_PAGE_UP;
+            tesseract::WritingDirection direction;
+            tesseract::TextlineOrder order;
+            float deskew = 0;
+            it->Orientation(&orientation, &direction, &order, &deskew);
+            blockTurn = TurnOf(orientation);
         }
-        if (it->IsAtBeginningOf(tesseract::RIL_PARA)) {
-            ++paragraph;
-            line = 0;
-        }
-        const bool newLine = it->IsAtBeginningOf(tesseract::RIL_TEXTLINE);
-        if (newLine) ++line;
+        if (it->IsAtBeginningOf(tesseract::RIL_PARA)) newParagraph = newLine = true;
+        if (it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) newLine = true;
         const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
         TRecognizedWord word;
         word.Text = QString::fromUtf8(text.get());
-        if (word.Text.isEmpty()) continue;
+        if (word.Text.trimmed().isEmpty()) continue;
+        if (newBlock) {
+            ++block;
+            paragraph = line = 0;
+        }
+        if (newParagraph) {
+            ++paragraph;
+            line = 0;
+        }
+        if (newLine) ++line;
         int left = 0, top = 0, right = 0, bottom = 0;
         it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom);
         word.Box = QRectF(left * scale, top * scale, (right - left) * scale, (bottom - top) * scale);
@@ -115,10 +170,19 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
         word.Block = block;
         word.Paragraph = paragraph;
         word.Line = line;
+        confidence += word.Confidence;
+        ++turned[blockTurn / 90];
         // Words of a line apart by a space, lines by CR LF, as in an engine page's text.
         if (!page.Words.isEmpty()) page.Text += newLine ? QStringLiteral("\r\n") : QStringLiteral(" ");
         page.Text += word.Text;
         page.Words.append(std::move(word));
+        newBlock = newParagraph = newLine = false;
+    }
+    if (!page.Words.isEmpty()) {
+        page.Confidence = confidence / page.Words.size();
+        page.Rotation = 90 * int(std::max_element(std::begin(turned), std::end(turned)) - std::begin(turned));
+    } else {
+        page.Confidence = ShowsInk(grey) ? 0 : -1;
     }
     return page;
 }
