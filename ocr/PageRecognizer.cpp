@@ -1,12 +1,14 @@
 #include <kestrune/PageRecognizer.h>
 
 #include <QFile>
+#include <QPolygonF>
 #include <algorithm>
 #include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include <leptonica/allheaders.h>
 #include <tesseract/resultiterator.h>
 
 #include <kestrune/PdfError.h>
@@ -34,6 +36,65 @@ bool ShowsInk(const QImage& Grey) {
         for (int x = 0; x < Grey.width(); ++x) dark += line[x] < 128;
     }
     return dark * 1000 > qint64(Grey.width()) * Grey.height();
+}
+
+struct TPixRelease {
+    void operator()(Pix* Image) const { pixDestroy(&Image); }
+};
+using TPix = std::unique_ptr<Pix, TPixRelease>;
+
+// Grey as Leptonica holds it (its own byte order within 32-bit words).
+TPix PixOf(const QImage& Grey) {
+    TPix pix(pixCreate(Grey.width(), Grey.height(), 8));
+    if (!pix) return pix;
+    l_uint32* data = pixGetData(pix.get());
+    const int words = pixGetWpl(pix.get());
+    for (int y = 0; y < Grey.height(); ++y) {
+        const uchar* line = Grey.constScanLine(y);
+        l_uint32* target = data + qsizetype(y) * words;
+        for (int x = 0; x < Grey.width(); ++x) SET_DATA_BYTE(target, x, line[x]);
+    }
+    return pix;
+}
+
+// Leptonica's own bounds for straightening a page (pixFindSkewAndDeskew's):
+// a slant found with less confidence, or by less, is left alone.
+constexpr float MinSkewConfidence = 3.0f;
+constexpr float MinSkew = 0.1f;
+
+// The page Tesseract has been given, straightened when it is slanted (found
+// on Tesseract's own black and white of it): Tesseract is given the
+// straightened page instead. The turn that straightened it, in degrees
+// (clockwise, as Leptonica turns), and the straightened image, which must
+// live while Tesseract reads it; 0 and null when the page is left as it is.
+std::pair<double, TPix> Straighten(tesseract::TessBaseAPI& Api, const QImage& Grey, int Dpi) {
+    const TPix binary(Api.GetThresholdedImage());
+    float angle = 0, confidence = 0;
+    if (!binary || pixFindSkew(binary.get(), &angle, &confidence) != 0 || confidence < MinSkewConfidence ||
+        std::abs(angle) < MinSkew)
+        return {0, nullptr};
+    const TPix grey = PixOf(Grey);
+    // Turned about its centre into an image large enough to lose no corner, on white.
+    TPix straight(grey ? pixRotate(grey.get(), float(angle * M_PI / 180), L_ROTATE_AREA_MAP, L_BRING_IN_WHITE,
+                                   Grey.width(), Grey.height())
+                       : nullptr);
+    Check(straight != nullptr, QStringLiteral("Not enough memory for the page image (%1 x %2 pixels)").arg(Grey.width()).arg(Grey.height()));
+    Api.SetImage(straight.get());
+    Api.SetSourceResolution(Dpi);
+    return {angle, std::move(straight)};
+}
+
+// A box on the straightened image Straight (turned clockwise by Angle degrees
+// about its centre) as the box around it on the page image Page.
+QRectF Unstraighten(const QRectF& Box, double Angle, QSizeF Straight, QSizeF Page) {
+    const double a = -Angle * M_PI / 180, c = std::cos(a), s = std::sin(a);
+    const QPointF from(Straight.width() / 2, Straight.height() / 2), to(Page.width() / 2, Page.height() / 2);
+    QPolygonF corners;
+    for (const QPointF& p : {Box.topLeft(), Box.topRight(), Box.bottomLeft(), Box.bottomRight()}) {
+        const QPointF d = p - from;
+        corners << to + QPointF(d.x() * c - d.y() * s, d.x() * s + d.y() * c);
+    }
+    return corners.boundingRect();
 }
 
 // Tesseract's orientation of a block as the clockwise turn of its text.
@@ -119,12 +180,17 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi, c
         tesseract::TessBaseAPI& Api;
         ~TClear() { Api.Clear(); }
     } clear{api};
+    std::pair<double, TPix> straightened{0, nullptr};
     int status = -1;
-    recognition::RunOnThreads(F->Threads, [&] { status = api.Recognize(nullptr); });
+    recognition::RunOnThreads(F->Threads, [&] {
+        if (Options.Deskew) straightened = Straighten(api, grey, int(std::lround(Dpi)));
+        status = api.Recognize(nullptr);
+    });
     Check(status == 0, QStringLiteral("Text recognition failed"));
 
     TRecognizedPage page;
     page.Dpi = Dpi;
+    page.Skew = -straightened.first;  // the turn that straightened it was the other way
     page.PixelWidth = grey.width();
     page.PixelHeight = grey.height();
     const double scale = 72.0 / Dpi;  // pixels to points
@@ -165,7 +231,13 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi, c
         if (newLine) ++line;
         int left = 0, top = 0, right = 0, bottom = 0;
         it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom);
-        word.Box = QRectF(left * scale, top * scale, (right - left) * scale, (bottom - top) * scale);
+        QRectF box(left, top, right - left, bottom - top);
+        if (straightened.second)
+            box = Unstraighten(box, straightened.first,
+                               QSizeF(pixGetWidth(straightened.second.get()), pixGetHeight(straightened.second.get())),
+                               QSizeF(grey.width(), grey.height()))
+                      .intersected(QRectF(0, 0, grey.width(), grey.height()));
+        word.Box = QRectF(box.left() * scale, box.top() * scale, box.width() * scale, box.height() * scale);
         word.Confidence = std::clamp(double(it->Confidence(tesseract::RIL_WORD)), 0.0, 100.0);
         word.Block = block;
         word.Paragraph = paragraph;

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QLineF>
+#include <QTransform>
 #include <cmath>
 
 #include <kestrune/FPdf.h>
@@ -227,21 +228,39 @@ TEST(PageRecognizer, ReadsAScanFromItsOwnPixels) {
     EXPECT_EQ(WordsOf(page.Text), WordsOf(words.join(' ') + " FAX FROM HARBOUR OFFICE 0042"));
 }
 
+// Where a point of the upright page lies on the page slanted clockwise by Degrees about its centre.
+QPointF Slanted(QPointF Point, double Degrees, QSizeF Page) {
+    const QPointF centre(Page.width() / 2, Page.height() / 2);
+    return QTransform().translate(centre.x(), centre.y()).rotate(Degrees).translate(-centre.x(), -centre.y()).map(Point);
+}
+
 // Scans as they come: slanted, or black and white with specks at 200 dpi
 // (a fax). Their words are found (but for the odd misreading), and no word
-// is mere white space.
+// is mere white space. A slanted page is straightened before reading, its
+// words' boxes where the page shows them.
 TEST(PageRecognizer, ReadsSkewedAndSpeckledScans) {
     TPageRecognizer reader;
-    for (const TScan& scan : {TScan{.Lines = kLines, .Skew = 2.5}, TScan{.Lines = kLines, .Bilevel = true, .Specks = 0.01}}) {
-        SCOPED_TRACE(scan.Bilevel ? "speckled" : "skewed");
-        TFPdf pdf;
-        pdf.LoadDocument(ScanPdf({scan}, kLinesPageSize));
-        const TRecognizedPage page = reader.RecognizePage(pdf, 1, 300);
-        EXPECT_EQ(page.Dpi, 200);
-        EXPECT_GE(KnownWordsFound(page.Text, kLines), 0.9) << page.Text.toStdString();
-        for (const TRecognizedWord& word : page.Words) EXPECT_FALSE(word.Text.trimmed().isEmpty());
-        EXPECT_GT(page.Confidence, 70);
+    TFPdf upright, slanted;
+    upright.LoadDocument(ScanPdf({TScan{.Lines = kLines}}, kLinesPageSize));
+    const TRecognizedPage reference = reader.RecognizePage(upright, 1, 300);
+    EXPECT_EQ(reference.Skew, 0);
+    slanted.LoadDocument(ScanPdf({TScan{.Lines = kLines, .Skew = 2.5}}, kLinesPageSize));
+    const TRecognizedPage page = reader.RecognizePage(slanted, 1, 300);
+    EXPECT_NEAR(page.Skew, 2.5, 0.3);
+    ASSERT_EQ(page.Words.size(), reference.Words.size());
+    for (int i = 0; i < page.Words.size(); ++i) {
+        const QPointF expected = Slanted(reference.Words[i].Box.center(), 2.5, kLinesPageSize);
+        EXPECT_LT(QLineF(page.Words[i].Box.center(), expected).length(), 3) << page.Words[i].Text.toStdString();
     }
+    EXPECT_EQ(reader.RecognizePage(slanted, 1, TRecognitionOptions{.Deskew = false}).Skew, 0);
+
+    TFPdf fax;
+    fax.LoadDocument(ScanPdf({TScan{.Lines = kLines, .Bilevel = true, .Specks = 0.01}}, kLinesPageSize));
+    const TRecognizedPage speckled = reader.RecognizePage(fax, 1, 300);
+    EXPECT_EQ(speckled.Dpi, 200);
+    EXPECT_GE(KnownWordsFound(speckled.Text, kLines), 0.9) << speckled.Text.toStdString();
+    for (const TRecognizedWord& word : speckled.Words) EXPECT_FALSE(word.Text.trimmed().isEmpty());
+    EXPECT_GT(speckled.Confidence, 70);
 }
 
 // A page's confidence: its words' mean; none for a blank page, 0 for one

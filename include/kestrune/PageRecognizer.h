@@ -56,6 +56,10 @@ struct TRecognitionOptions {
     // turned by 90, 180 or 270 degrees is read upright. Its words' boxes stay
     // on the page as shown.
     bool Rotate = true;
+    // Whether a slanted page (a sheet fed askew) is straightened first
+    // (Leptonica's skew detection and rotation, by up to 7 degrees); its
+    // words' boxes stay on the page as shown.
+    bool Deskew = true;
 };
 
 // What a page gave.
@@ -79,6 +83,9 @@ struct TRecognizedPage {
     // The mean of the words' confidences (0 to 100); 0 for an image that shows
     // ink but gave no word, -1 for one without ink (a blank page).
     double Confidence = -1;
+    // How far the page was slanted, clockwise in degrees, when it was
+    // straightened before reading (TRecognitionOptions::Deskew); else 0.
+    double Skew = 0;
 };
 
 class TPageRecognizer {
