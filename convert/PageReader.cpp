@@ -7,6 +7,7 @@
 #include <kestrune/FPdf.h>
 #include <kestrune/PageLayout.h>
 #include <kestrune/PageRecognizer.h>
+#include <kestrune/PageText.h>
 #include "convert/Conversion.h"
 #include "convert/LoadedRecognizer.h"
 #include "convert/WorkerProtocol.h"
@@ -88,6 +89,25 @@ TPageLayout RecognizedLayout(TFPdf& Pdf, int Page, const QList<TRecognizedWord>&
 
 }  // namespace
 
+QByteArray TPageReader::StampedBytes(TFPdf& Pdf, int Page, const TRecognizedPage& Recognized) const {
+    // The page's own text and the recognised words, block by block from the
+    // top of the page down (a fax header before the letter, a Bates number after).
+    TPageLayout own = ReadPageLayout(Pdf);
+    const TPageLayout read = RecognizedLayout(Pdf, Page, Recognized.Words);
+    const auto above = [](const TLayoutBlock& a, const TLayoutBlock& b) { return a.Box.top() < b.Box.top(); };
+    if (FFormat.NeedsWords()) {
+        own.Blocks += read.Blocks;
+        std::stable_sort(own.Blocks.begin(), own.Blocks.end(), above);
+        return FFormat.LayoutBytes(own);
+    }
+    const QString text = ReadableText(Pdf.Text(0, std::numeric_limits<int>::max()));
+    if (read.IsEmpty()) return FFormat.TextBytes(text);
+    if (own.IsEmpty()) return FFormat.TextBytes(Recognized.Text);
+    const bool ownFirst = above(own.Blocks.first(), read.Blocks.first());
+    return FFormat.TextBytes(ownFirst ? text + QStringLiteral("\r\n") + Recognized.Text
+                                      : Recognized.Text + QStringLiteral("\r\n") + text);
+}
+
 void TPageReader::SetSettings(const TOcrSettings& Settings, const TPageFormat& Format) {
     if (FRecognizer && Settings.Languages != FSettings.Languages) FRecognizer.reset();
     FSettings = Settings;
@@ -104,21 +124,25 @@ TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     TPageFacts facts;
     // A page that shows nothing (a blank page of a book) has nothing to read either.
     facts.Textless = Pdf.GetCharacterCount() == 0 && Pdf.GetObjectCount() > 0;
-    const bool recognize = FSettings.Mode == TOcrMode::Always || (FSettings.Mode == TOcrMode::Auto && facts.Textless);
+    // A scan with a line of real text stamped over it: the text is kept, the scan read.
+    const bool stamped = FSettings.Mode == TOcrMode::Auto && !facts.Textless && recognition::StampedScan(Pdf);
+    const bool recognize = FSettings.Mode == TOcrMode::Always || (FSettings.Mode == TOcrMode::Auto && facts.Textless) || stamped;
     if (!recognize) {
         Bytes += FFormat.PageBytes(Pdf);
     } else {
         const TRecognitionOptions options = FSettings.Options();
         // Told before the image is looked at (which may decode it), and again once its resolution is known.
         if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), options.Dpi));
-        recognition::TPagePlan plan = recognition::PlanPageImage(Pdf, Page, options);
+        recognition::TPagePlan plan = recognition::PlanPageImage(Pdf, Page, options, stamped);
         if (FRecognitionStart) FRecognitionStart(int(std::lround(plan.Dpi)));
         if (!FRecognizer) FRecognizer = std::make_unique<TLoadedRecognizer>(FSettings.Languages);
         recognition::MakePageImage(Pdf, plan, options, FImage);
         TRecognizedPage page = FRecognizer->Recognize(FImage, plan.Dpi, options);
         recognition::PlaceWords(page, plan);
-        Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
-                                      : FFormat.TextBytes(page.Text);
+        if (stamped) Bytes += StampedBytes(Pdf, Page, page);
+        else
+            Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
+                                          : FFormat.TextBytes(page.Text);
         facts.RecognizedDpi = std::max(1, int(std::lround(plan.Dpi)));
         if (plan.Dpi < plan.AskedDpi) facts.LoweredFrom = int(std::lround(plan.AskedDpi));
         facts.Rotation = page.Rotation;

@@ -108,6 +108,9 @@ public:
     void ReleaseRecognizer();
 
 private:
+    // A stamped scan's bytes: its own text and Recognized's words.
+    QByteArray StampedBytes(TFPdf& Pdf, int Page, const TRecognizedPage& Recognized) const;
+
     std::function<void(int Dpi)> FRecognitionStart;
     TOcrSettings FSettings;
     TPageFormat FFormat;

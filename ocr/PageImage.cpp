@@ -219,21 +219,49 @@ void RenderPageImage(TFPdf& Pdf, const TPagePlan& Plan, QImage& Into) {
 
 }  // namespace
 
-TPagePlan PlanPageImage(TFPdf& Pdf, int PageNumber, const TRecognitionOptions& Options) {
+TPagePlan PlanPageImage(TFPdf& Pdf, int PageNumber, const TRecognitionOptions& Options, bool KeepText) {
     CheckResult(Options.Dpi > 0, QStringLiteral("Invalid resolution for recognition"));
     Pdf.SetPageNumber(PageNumber);
-    // A scan: the one thing the page shows is an image (no annotation over it).
-    if (Pdf.GetObjectCount() == 1 && Pdf.GetObjectType(0) == TObjectType::otImage) {
-        bool annotated = false;
-        {
-            const EngineLock lock;
-            annotated = engine::FPDFPage_GetAnnotCount(static_cast<FPDF_PAGE>(Pdf.GetPage())) != 0;
+    // A scan: the one thing the page shows is an image (no annotation over
+    // it), but for the text kept.
+    int image = -1;
+    bool other = false;
+    {
+        const EngineLock lock;
+        const auto page = static_cast<FPDF_PAGE>(Pdf.GetPage());
+        for (int i = 0, count = engine::FPDFPage_CountObjects(page); i < count && !other; ++i) {
+            const int type = engine::FPDFPageObj_GetType(engine::FPDFPage_GetObject(page, i));
+            if (type == int(TObjectType::otImage) && image < 0) image = i;
+            else other = !(KeepText && type == int(TObjectType::otText));
         }
-        TPagePlan plan;
-        plan.Page = PageNumber;
-        if (!annotated && PlanScan(Pdf, 0, Options, plan)) return plan;
+        other = other || engine::FPDFPage_GetAnnotCount(page) != 0;
     }
+    TPagePlan plan;
+    plan.Page = PageNumber;
+    if (image >= 0 && !other && PlanScan(Pdf, image, Options, plan)) return plan;
     return RenderPlan(Pdf, PageNumber, Options);
+}
+
+bool StampedScan(TFPdf& Pdf) {
+    const EngineLock lock;
+    const auto page = static_cast<FPDF_PAGE>(Pdf.GetPage());
+    const int count = engine::FPDFPage_CountObjects(page);
+    const auto area = [](FPDF_PAGEOBJECT Object) {
+        float left = 0, bottom = 0, right = 0, top = 0;
+        return engine::FPDFPageObj_GetBounds(Object, &left, &bottom, &right, &top) ? double(right - left) * (top - bottom) : 0.0;
+    };
+    double images = 0;
+    for (int i = 0; i < count; ++i) {
+        const FPDF_PAGEOBJECT object = engine::FPDFPage_GetObject(page, i);
+        if (engine::FPDFPageObj_GetType(object) == int(TObjectType::otImage)) images += area(object);
+    }
+    if (images < 0.5 * Pdf.GetPageWidth() * Pdf.GetPageHeight()) return false;
+    double text = 0;
+    for (int i = 0; i < count && text < 0.1 * images; ++i) {
+        const FPDF_PAGEOBJECT object = engine::FPDFPage_GetObject(page, i);
+        if (engine::FPDFPageObj_GetType(object) == int(TObjectType::otText)) text += area(object);
+    }
+    return text < 0.1 * images;
 }
 
 void MakePageImage(TFPdf& Pdf, TPagePlan& Plan, const TRecognitionOptions& Options, QImage& Into) {

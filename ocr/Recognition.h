@@ -81,7 +81,15 @@ struct TPagePlan {
 // the pixel limits); otherwise a rendering at Options.Dpi. Either within the
 // pixel limits (PageDpi). The engine may decode the image to tell its colour
 // space (a JPEG 2000 or JBIG2 image, say).
-TPagePlan PlanPageImage(TFPdf& Pdf, int PageNumber, const TRecognitionOptions& Options);
+// With KeepText, the page's text objects are passed over: the page's text is
+// kept as it is, and only its scan is to be read (see StampedScan).
+TPagePlan PlanPageImage(TFPdf& Pdf, int PageNumber, const TRecognitionOptions& Options, bool KeepText = false);
+
+// Whether the current page of Pdf is a scan with a little real text over it
+// (a fax header, a Bates number, as copiers and fax servers stamp): images
+// cover at least half the page, and the text objects less than a tenth of the
+// area the images cover. Looks at no object's bounds on a page without images.
+bool StampedScan(TFPdf& Pdf);
 
 // Makes Plan's image in Into, as a scanner would see the page: grey, on
 // white, and for a rendering with annotations and form fields. A scan the

@@ -157,6 +157,36 @@ TEST_F(KestruneTextOcr, TurnedPagesAreReadUprightAndCounted) {
     EXPECT_LT(KnownWordsFound(QString::fromUtf8(ReadAll(Path("n.txt"))), kLines + kLines), 0.6);
 }
 
+// A scan with a line of real text stamped over it (a fax header) is read
+// under --ocr auto, its text kept and the scan's words added in their place on
+// the page; a born-digital document keeps its bytes.
+TEST_F(KestruneTextOcr, AStampedScanIsReadKeepingItsText) {
+    const QString stamp = QStringLiteral("FAX FROM HARBOUR OFFICE 0042");
+    const QString pdf = WriteFile(Path("stamped.pdf"), ScanPdf({TScan{.Lines = kScannedWords, .Stamp = stamp}}));
+    const Result r = Run({"--ocr", "auto", "--report", "r.jsonl", "--no-bom", "-o", "stamped.txt", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReportOf("r.jsonl")["recognized"].toInt(), 1);
+    const QString text = QString::fromUtf8(ReadAll(Path("stamped.txt")));
+    EXPECT_EQ(WordsOf(text), WordsOf(kScannedWords.join(' ') + ' ' + stamp)) << "the stamp at the foot comes last";
+
+    const Result tsv = Run({"--ocr", "auto", "--format", "tsv", "-o", "stamped.tsv", pdf});
+    EXPECT_EQ(tsv.ExitCode, 0) << tsv.Err.toStdString();
+    QStringList words;
+    for (const QByteArray& row : ReadAll(Path("stamped.tsv")).split('\n')) {
+        const QList<QByteArray> f = row.split('\t');
+        if (f.size() == 12 && f[0] == "5") words << QString::fromUtf8(f[11]) + (f[10] == "100" ? "/own" : "");
+    }
+    QStringList expected;
+    for (const QString& word : WordsOf(kScannedWords.join(' '))) expected << word;
+    for (const QString& word : WordsOf(stamp)) expected << word + "/own";
+    EXPECT_EQ(words, expected);
+
+    const QString mixed = WriteFile(Path("mixed.pdf"), ScannedPdf({{"Alpha"}, {"Omega"}}, {}, 0));
+    const Result plain = Run({"--ocr", "auto", "--report", "m.jsonl", "--no-bom", "-o", "mixed.txt", mixed});
+    EXPECT_EQ(ReadAll(Path("mixed.txt")), "Alpha\r\nOmega\r\n");
+    EXPECT_EQ(ReportOf("m.jsonl")["recognized"].toInt(-1), 0);
+}
+
 // Orientation detection without its data stops the run before any work,
 // naming the package; the run may do without it.
 TEST_F(KestruneTextOcr, OrientationDataIsCheckedBeforeAnyWork) {
