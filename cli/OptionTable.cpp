@@ -202,6 +202,14 @@ still on the page as shown;
 .B never
 reads every page as it lies. Pages that are not recognised are not looked at.
 The report and the summary count the turned pages.)"},
+    TOptionSpec{OcrClean, "", "ocr-clean", "", K::None, "",
+                "Clean each page before recognising it: an even background, lone specks removed (for faxes and "
+                "worn copies).",
+                R"(Clean each recognised page before reading it: its background is made even
+(shadows, stains, yellowed paper; Leptonica's background normalisation) and its
+lone specks are removed (a dark pixel among light ones, as a fax line or dust
+leaves them). A cleaned page that shows ink but gives no word is read again as
+it is. Pages fed askew are straightened in any case.)"},
     TOptionSpec{Format, "", "format", "FORMAT", K::Choice, "text tsv json hocr",
                 "Write FORMAT: text (the default: each page's text), tsv (each word with its box, in Tesseract's "
                 "columns; .tsv), json (one JSON object per page, one per line; .jsonl) or hocr (an hOCR document; "

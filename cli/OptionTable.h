@@ -10,7 +10,7 @@ namespace kestrune {
 
 enum class TOptionId {
     Output, Password, PasswordFd, FirstPage, LastPage, Jobs, MemoryLimit, Timeout, FilesFrom, Null, OutputDir,
-    Update, Report, SkipHidden, Ocr, OcrLanguages, OcrDpi, OcrRotate, Format, Layout, Eol, Bom, NoBom, PageBreak, Quiet, Help,
+    Update, Report, SkipHidden, Ocr, OcrLanguages, OcrDpi, OcrRotate, OcrClean, Format, Layout, Eol, Bom, NoBom, PageBreak, Quiet, Help,
     Version,
 };
 

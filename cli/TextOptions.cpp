@@ -355,6 +355,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     }
     o.Ocr.Dpi = check.Count(declared[OcrDpi], "a resolution").value_or(o.Ocr.Dpi);
     o.Ocr.Rotate = check.Choice(declared[OcrRotate], Choices(OcrRotate), 0) == 0;
+    o.Ocr.Clean = parser.isSet(declared[OcrClean]);
     o.Format.Format = TOutputFormat(check.Choice(declared[Format], Choices(Format), int(TOutputFormat::Text)));
     o.Format.Layout = parser.isSet(declared[Layout]);
     o.Format.CrLf = check.Choice(declared[Eol], Choices(Eol), 1) == 1;

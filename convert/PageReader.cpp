@@ -19,11 +19,12 @@ TRecognitionOptions TOcrSettings::Options() const {
     TRecognitionOptions options;
     options.Dpi = Dpi;
     options.Rotate = Rotate;
+    options.Clean = Clean;
     return options;
 }
 
 void TOcrSettings::WriteTo(worker::TPayload& Payload) const {
-    Payload.Int(int(Mode)).Text(Languages).Int(Dpi).Int(Rotate);
+    Payload.Int(int(Mode)).Text(Languages).Int(Dpi).Int(Rotate).Int(Clean);
 }
 
 TOcrSettings TOcrSettings::ReadFrom(worker::TPayloadReader& Reader) {
@@ -32,6 +33,7 @@ TOcrSettings TOcrSettings::ReadFrom(worker::TPayloadReader& Reader) {
     settings.Languages = Reader.Text();
     settings.Dpi = Reader.Int();
     settings.Rotate = Reader.Int() != 0;
+    settings.Clean = Reader.Int() != 0;
     return settings;
 }
 

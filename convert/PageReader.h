@@ -34,6 +34,7 @@ struct TOcrSettings {
     QString Languages = QStringLiteral("eng");  // Tesseract's codes joined by "+"
     int Dpi = 300;         // for rendered pages, and the least a coarse scan is read at
     bool Rotate = true;    // turned pages are detected and read upright
+    bool Clean = false;    // pages are cleaned (background, specks) before reading
 
     // How a page is read, for the recognizer.
     TRecognitionOptions Options() const;

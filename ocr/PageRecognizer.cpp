@@ -97,6 +97,52 @@ QRectF Unstraighten(const QRectF& Box, double Angle, QSizeF Straight, QSizeF Pag
     return corners.boundingRect();
 }
 
+// Grey on an even background: Leptonica's background normalisation, which
+// lifts a page's shadows, stains and yellowing to one light grey (Grey as it
+// is when Leptonica cannot).
+QImage EvenBackground(const QImage& Grey) {
+    const TPix pix = PixOf(Grey);
+    const TPix even(pix ? pixBackgroundNormSimple(pix.get(), nullptr, nullptr) : nullptr);
+    if (!even || pixGetDepth(even.get()) != 8 || pixGetWidth(even.get()) != Grey.width() || pixGetHeight(even.get()) != Grey.height())
+        return Grey;
+    QImage out(Grey.width(), Grey.height(), QImage::Format_Grayscale8);
+    Check(!out.isNull(), QStringLiteral("Not enough memory for the page image (%1 x %2 pixels)").arg(Grey.width()).arg(Grey.height()));
+    const l_uint32* data = pixGetData(even.get());
+    const int words = pixGetWpl(even.get());
+    for (int y = 0; y < out.height(); ++y) {
+        const l_uint32* line = data + qsizetype(y) * words;
+        uchar* target = out.scanLine(y);
+        for (int x = 0; x < out.width(); ++x) target[x] = uchar(GET_DATA_BYTE(line, x));
+    }
+    return out;
+}
+
+// Grey with its specks gone: a dark pixel whose eight neighbours are all
+// light becomes light, a light one among dark ones dark. Such lone pixels
+// (a fax line's noise, dust) are no part of any letter at a resolution
+// Tesseract reads, and Tesseract takes them for letters or for a picture.
+QImage Despeckled(const QImage& Grey) {
+    QImage clean = Grey.copy();
+    Check(!clean.isNull(), QStringLiteral("Not enough memory for the page image (%1 x %2 pixels)").arg(Grey.width()).arg(Grey.height()));
+    for (int y = 1; y + 1 < Grey.height(); ++y) {
+        const uchar* rows[3] = {Grey.constScanLine(y - 1), Grey.constScanLine(y), Grey.constScanLine(y + 1)};
+        uchar* target = clean.scanLine(y);
+        for (int x = 1; x + 1 < Grey.width(); ++x) {
+            int dark = 0, sum = 0;
+            for (const uchar* row : rows)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    dark += row[x + dx] < 128;
+                    sum += row[x + dx];
+                }
+            const bool self = rows[1][x] < 128;
+            dark -= self;
+            sum -= rows[1][x];
+            if ((self && dark == 0) || (!self && dark == 8)) target[x] = uchar(sum / 8);
+        }
+    }
+    return clean;
+}
+
 // Tesseract's orientation of a block as the clockwise turn of its text.
 int TurnOf(tesseract::Orientation Orientation) {
     switch (Orientation) {
@@ -163,100 +209,108 @@ TRecognizedPage TPageRecognizer::Recognize(const QImage& GreyPage, double Dpi, c
     }
     // A grey image is read where it lies; others (also the engine's four-byte
     // grey) are converted, as Tesseract reads one byte a pixel fastest.
-    const QImage grey = GreyPage.format() == QImage::Format_Grayscale8 ? GreyPage
+    const QImage given = GreyPage.format() == QImage::Format_Grayscale8 ? GreyPage
                                                                      : GreyPage.convertToFormat(QImage::Format_Grayscale8);
     // A null image here is a refused allocation; Tesseract would read through it.
-    Check(!grey.isNull(), QStringLiteral("Not enough memory for the page image (%1 x %2 pixels)").arg(GreyPage.width()).arg(GreyPage.height()));
-    tesseract::TessBaseAPI& api = F->Api;
-    // With orientation detection, Tesseract finds the page's orientation among
-    // its layout analysis (from the shapes it has found already) and reads
-    // the blocks turned upright, giving their boxes on the image as it is:
-    // the tesseract command's --psm 1.
-    api.SetPageSegMode(Options.Rotate ? tesseract::PSM_AUTO_OSD : tesseract::PSM_AUTO);
-    api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
-    api.SetSourceResolution(int(std::lround(Dpi)));
-    // Results and the image go with the page; the language data stays loaded.
-    struct TClear {
-        tesseract::TessBaseAPI& Api;
-        ~TClear() { Api.Clear(); }
-    } clear{api};
-    std::pair<double, TPix> straightened{0, nullptr};
-    int status = -1;
-    recognition::RunOnThreads(F->Threads, [&] {
-        if (Options.Deskew) straightened = Straighten(api, grey, int(std::lround(Dpi)));
-        status = api.Recognize(nullptr);
-    });
-    Check(status == 0, QStringLiteral("Text recognition failed"));
+    Check(!given.isNull(), QStringLiteral("Not enough memory for the page image (%1 x %2 pixels)").arg(GreyPage.width()).arg(GreyPage.height()));
+    // Reads the page image Grey as it is.
+    const auto read = [&](const QImage& grey) {
+        tesseract::TessBaseAPI& api = F->Api;
+        // With orientation detection, Tesseract finds the page's orientation among
+        // its layout analysis (from the shapes it has found already) and reads
+        // the blocks turned upright, giving their boxes on the image as it is:
+        // the tesseract command's --psm 1.
+        api.SetPageSegMode(Options.Rotate ? tesseract::PSM_AUTO_OSD : tesseract::PSM_AUTO);
+        api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
+        api.SetSourceResolution(int(std::lround(Dpi)));
+        // Results and the image go with the page; the language data stays loaded.
+        struct TClear {
+            tesseract::TessBaseAPI& Api;
+            ~TClear() { Api.Clear(); }
+        } clear{api};
+        std::pair<double, TPix> straightened{0, nullptr};
+        int status = -1;
+        recognition::RunOnThreads(F->Threads, [&] {
+            if (Options.Deskew) straightened = Straighten(api, grey, int(std::lround(Dpi)));
+            status = api.Recognize(nullptr);
+        });
+        Check(status == 0, QStringLiteral("Text recognition failed"));
 
-    TRecognizedPage page;
-    page.Dpi = Dpi;
-    page.Skew = -straightened.first;  // the turn that straightened it was the other way
-    page.PixelWidth = grey.width();
-    page.PixelHeight = grey.height();
-    const double scale = 72.0 / Dpi;  // pixels to points
-    std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
-    // Numbered as Tesseract's own TSV output numbers them, over the words
-    // given: a word of nothing but white space (Tesseract's answer to some
-    // noise) is no word, and the first word after it starts what it started.
-    int block = 0, paragraph = 0, line = 0;
-    bool newBlock = false, newParagraph = false, newLine = false;
-    double confidence = 0;
-    int turned[4] = {0, 0, 0, 0};  // words by their block's turn
-    int blockTurn = 0;
-    for (; it && !it->Empty(tesseract::RIL_BLOCK); it->Next(tesseract::RIL_WORD)) {
-        if (it->Empty(tesseract::RIL_WORD)) continue;
-        if (it->IsAtBeginningOf(tesseract::RIL_BLOCK)) {
-            newBlock = newParagraph = newLine = true;
-            tesseract::Orientation orientation = tesseract::ORIENTATION_PAGE_UP;
-            tesseract::WritingDirection direction;
-            tesseract::TextlineOrder order;
-            float deskew = 0;
-            it->Orientation(&orientation, &direction, &order, &deskew);
-            blockTurn = TurnOf(orientation);
+        TRecognizedPage page;
+        page.Dpi = Dpi;
+        page.Skew = -straightened.first;  // the turn that straightened it was the other way
+        page.PixelWidth = grey.width();
+        page.PixelHeight = grey.height();
+        const double scale = 72.0 / Dpi;  // pixels to points
+        std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+        // Numbered as Tesseract's own TSV output numbers them, over the words
+        // given: a word of nothing but white space (Tesseract's answer to some
+        // noise) is no word, and the first word after it starts what it started.
+        int block = 0, paragraph = 0, line = 0;
+        bool newBlock = false, newParagraph = false, newLine = false;
+        double confidence = 0;
+        int turned[4] = {0, 0, 0, 0};  // words by their block's turn
+        int blockTurn = 0;
+        for (; it && !it->Empty(tesseract::RIL_BLOCK); it->Next(tesseract::RIL_WORD)) {
+            if (it->Empty(tesseract::RIL_WORD)) continue;
+            if (it->IsAtBeginningOf(tesseract::RIL_BLOCK)) {
+                newBlock = newParagraph = newLine = true;
+                tesseract::Orientation orientation = tesseract::ORIENTATION_PAGE_UP;
+                tesseract::WritingDirection direction;
+                tesseract::TextlineOrder order;
+                float deskew = 0;
+                it->Orientation(&orientation, &direction, &order, &deskew);
+                blockTurn = TurnOf(orientation);
+            }
+            if (it->IsAtBeginningOf(tesseract::RIL_PARA)) newParagraph = newLine = true;
+            if (it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) newLine = true;
+            const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
+            TRecognizedWord word;
+            word.Text = QString::fromUtf8(text.get());
+            if (word.Text.trimmed().isEmpty()) continue;
+            if (newBlock) {
+                ++block;
+                paragraph = line = 0;
+            }
+            if (newParagraph) {
+                ++paragraph;
+                line = 0;
+            }
+            if (newLine) ++line;
+            int left = 0, top = 0, right = 0, bottom = 0;
+            it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom);
+            QRectF box(left, top, right - left, bottom - top);
+            if (straightened.second)
+                box = Unstraighten(box, straightened.first,
+                                   QSizeF(pixGetWidth(straightened.second.get()), pixGetHeight(straightened.second.get())),
+                                   QSizeF(grey.width(), grey.height()))
+                          .intersected(QRectF(0, 0, grey.width(), grey.height()));
+            word.Box = QRectF(box.left() * scale, box.top() * scale, box.width() * scale, box.height() * scale);
+            word.Confidence = std::clamp(double(it->Confidence(tesseract::RIL_WORD)), 0.0, 100.0);
+            word.Block = block;
+            word.Paragraph = paragraph;
+            word.Line = line;
+            confidence += word.Confidence;
+            ++turned[blockTurn / 90];
+            // Words of a line apart by a space, lines by CR LF, as in an engine page's text.
+            if (!page.Words.isEmpty()) page.Text += newLine ? QStringLiteral("\r\n") : QStringLiteral(" ");
+            page.Text += word.Text;
+            page.Words.append(std::move(word));
+            newBlock = newParagraph = newLine = false;
         }
-        if (it->IsAtBeginningOf(tesseract::RIL_PARA)) newParagraph = newLine = true;
-        if (it->IsAtBeginningOf(tesseract::RIL_TEXTLINE)) newLine = true;
-        const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
-        TRecognizedWord word;
-        word.Text = QString::fromUtf8(text.get());
-        if (word.Text.trimmed().isEmpty()) continue;
-        if (newBlock) {
-            ++block;
-            paragraph = line = 0;
+        if (!page.Words.isEmpty()) {
+            page.Confidence = confidence / page.Words.size();
+            page.Rotation = 90 * int(std::max_element(std::begin(turned), std::end(turned)) - std::begin(turned));
+        } else {
+            page.Confidence = ShowsInk(grey) ? 0 : -1;
         }
-        if (newParagraph) {
-            ++paragraph;
-            line = 0;
-        }
-        if (newLine) ++line;
-        int left = 0, top = 0, right = 0, bottom = 0;
-        it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom);
-        QRectF box(left, top, right - left, bottom - top);
-        if (straightened.second)
-            box = Unstraighten(box, straightened.first,
-                               QSizeF(pixGetWidth(straightened.second.get()), pixGetHeight(straightened.second.get())),
-                               QSizeF(grey.width(), grey.height()))
-                      .intersected(QRectF(0, 0, grey.width(), grey.height()));
-        word.Box = QRectF(box.left() * scale, box.top() * scale, box.width() * scale, box.height() * scale);
-        word.Confidence = std::clamp(double(it->Confidence(tesseract::RIL_WORD)), 0.0, 100.0);
-        word.Block = block;
-        word.Paragraph = paragraph;
-        word.Line = line;
-        confidence += word.Confidence;
-        ++turned[blockTurn / 90];
-        // Words of a line apart by a space, lines by CR LF, as in an engine page's text.
-        if (!page.Words.isEmpty()) page.Text += newLine ? QStringLiteral("\r\n") : QStringLiteral(" ");
-        page.Text += word.Text;
-        page.Words.append(std::move(word));
-        newBlock = newParagraph = newLine = false;
-    }
-    if (!page.Words.isEmpty()) {
-        page.Confidence = confidence / page.Words.size();
-        page.Rotation = 90 * int(std::max_element(std::begin(turned), std::end(turned)) - std::begin(turned));
-    } else {
-        page.Confidence = ShowsInk(grey) ? 0 : -1;
-    }
-    return page;
+        return page;
+    };
+    if (!Options.Clean) return read(given);
+    // Cleaned, a page that shows ink and gives no word is read again as it
+    // is: the cleaning may have taken what was there.
+    TRecognizedPage page = read(Despeckled(EvenBackground(given)));
+    return page.Words.isEmpty() && page.Confidence == 0 ? read(given) : page;
 }
 
 }  // namespace kestrune

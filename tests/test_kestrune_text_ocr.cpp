@@ -187,6 +187,16 @@ TEST_F(KestruneTextOcr, AStampedScanIsReadKeepingItsText) {
     EXPECT_EQ(ReportOf("m.jsonl")["recognized"].toInt(-1), 0);
 }
 
+// --ocr-clean reaches the workers: a fax thick with specks is read cleaned.
+TEST_F(KestruneTextOcr, CleanReadsAFaxCleaned) {
+    const QString pdf = WriteFile(Path("fax.pdf"), ScanPdf({TScan{.Lines = kLines + kLines, .FontSize = 10, .Bilevel = true,
+                                                                  .Specks = 0.01}},
+                                                           kLinesPageSize));
+    const Result r = Run({"--ocr", "auto", "--ocr-clean", "-o", "clean.txt", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_GE(KnownWordsFound(QString::fromUtf8(ReadAll(Path("clean.txt"))), kLines + kLines), 0.9);
+}
+
 // Orientation detection without its data stops the run before any work,
 // naming the package; the run may do without it.
 TEST_F(KestruneTextOcr, OrientationDataIsCheckedBeforeAnyWork) {

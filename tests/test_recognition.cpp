@@ -263,6 +263,18 @@ TEST(PageRecognizer, ReadsSkewedAndSpeckledScans) {
     EXPECT_GT(speckled.Confidence, 70);
 }
 
+// A fax thick with specks reads poorly as it is; cleaned, its words are found.
+TEST(PageRecognizer, CleaningTakesAFaxsSpecks) {
+    TPageRecognizer reader;
+    TFPdf fax;
+    fax.LoadDocument(ScanPdf({TScan{.Lines = kLines + kLines, .FontSize = 10, .Bilevel = true, .Specks = 0.01}}, kLinesPageSize));
+    const TRecognizedPage speckled = reader.RecognizePage(fax, 1, 300);
+    const TRecognizedPage cleaned = reader.RecognizePage(fax, 1, TRecognitionOptions{.Clean = true});
+    EXPECT_LT(KnownWordsFound(speckled.Text, kLines + kLines), 0.8) << speckled.Text.toStdString();
+    EXPECT_GE(KnownWordsFound(cleaned.Text, kLines + kLines), 0.9) << cleaned.Text.toStdString();
+    EXPECT_GT(cleaned.Confidence, speckled.Confidence);
+}
+
 // A page's confidence: its words' mean; none for a blank page, 0 for one
 // that shows ink but gave no word.
 TEST(PageRecognizer, APageConfidenceTellsAReadPageFromABlankOrFailedOne) {

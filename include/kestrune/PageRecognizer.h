@@ -60,6 +60,11 @@ struct TRecognitionOptions {
     // (Leptonica's skew detection and rotation, by up to 7 degrees); its
     // words' boxes stay on the page as shown.
     bool Deskew = true;
+    // Whether the page is cleaned first: its background made even (Leptonica's
+    // background normalisation: shadows, stains, yellowed paper) and its lone
+    // specks removed (a fax line's noise, dust). A cleaned page that shows ink
+    // but gives no word is read again as it is.
+    bool Clean = false;
 };
 
 // What a page gave.

@@ -23,8 +23,9 @@ QByteArray MediaBox(QSizeF PageSize) {
     return "/MediaBox [0 0 " + Number(PageSize.width()) + " " + Number(PageSize.height()) + "]";
 }
 
-QByteArray WordsContent(const QStringList& Lines, QSizeF PageSize) {
-    QByteArray content = "BT /F1 24 Tf 30 TL 18 " + Number(PageSize.height() - 36) + " Td\n";
+QByteArray WordsContent(const QStringList& Lines, QSizeF PageSize, double FontSize = 24) {
+    QByteArray content = "BT /F1 " + Number(FontSize) + " Tf " + Number(FontSize * 1.25) + " TL 18 " +
+                         Number(PageSize.height() - 12 - FontSize) + " Td\n";
     for (const QString& line : Lines) content += PdfLiteral(line.toLatin1()) + " Tj T*\n";
     return content + "ET";
 }
@@ -133,12 +134,12 @@ QByteArray OversizedJbig2Pdf(int Side) {
     });
 }
 
-QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize) {
+QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize, double FontSize) {
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
     const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-    const int content = b.AddStream("<< >>", WordsContent(Lines, PageSize));
+    const int content = b.AddStream("<< >>", WordsContent(Lines, PageSize, FontSize));
     const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + MediaBox(PageSize) +
                            " /Resources << /Font << /F1 " + Ref(font) + " >> >> /Contents " + Ref(content) + " >>");
     b.SetPageTree(catalog, pages, {page});
@@ -152,7 +153,7 @@ QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize) {
 }
 
 QImage ScanImage(const TScan& Scan, QSizeF PageSize) {
-    QImage image = RenderedWords(Scan.Lines, Scan.Dpi, PageSize);
+    QImage image = RenderedWords(Scan.Lines, Scan.Dpi, PageSize, Scan.FontSize);
     if (Scan.Skew != 0) {
         // Turned about its centre on a white sheet of the same size, smoothed as a scanner's optics would.
         QImage sheet(image.size(), QImage::Format_RGB32);

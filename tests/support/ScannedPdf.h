@@ -38,8 +38,9 @@ QByteArray OversizedJpxPdf(int Side);
 // without a word.
 QByteArray OversizedJbig2Pdf(int Side);
 
-// The engine's grey rendering, at Dpi, of a PageSize page showing Lines as above.
-QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize = kWordsPageSize);
+// The engine's grey rendering, at Dpi, of a PageSize page showing Lines as
+// above (in type of FontSize points).
+QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize = kWordsPageSize, double FontSize = 24);
 
 // Eight lines on a kLinesPageSize page: enough text for the page's
 // orientation to show (Tesseract keeps a page with less as it lies rather
@@ -53,6 +54,7 @@ inline constexpr QSizeF kLinesPageSize{360, 264};
 struct TScan {
     QStringList Lines = {};
     int Dpi = 200;
+    double FontSize = 24;
     // The scan turned clockwise by a quarter turns (90, 180, 270): the page
     // shows the words sideways or upside down (a 90 or 270 page is as wide as
     // the upright one is high).
