@@ -2,7 +2,9 @@
 //
 // 1. TPageRecognizer::Recognize (the grey pixels handed to Tesseract, the
 //    text and the words collected) against Tesseract's own API given the same
-//    grey pixels (SetImage, Recognize, GetUTF8Text), alternating: the ratio of
+//    grey pixels (SetImage, Recognize, GetUTF8Text) with the same settings
+//    (orientation detection on, as the tesseract command's --psm 1; or off,
+//    with --no-rotate), alternating: the ratio of
 //    the median processor times of a pass over the pages (limit 1.10). The
 //    engine's rendering of those pixels (what RecognizePage adds) is timed
 //    and shown apart.
@@ -10,9 +12,10 @@
 //    ratio of the median wall times (reported; about 1/N on N free cores).
 // 3. kestrune-text --ocr auto against the default on a born-digital document
 //    (1,000 generated pages of text, or --text-file X.pdf): same bytes, and
-//    the ratio of the median processor times of all its processes (limit 1.02).
+//    the ratio of the median processor times of all its processes (limit 1.02;
+//    no page is recognised, so neither is any page's orientation detected).
 //
-//   ocr_bench [--pages N] [--rounds N] [--file SCANNED.pdf] [--text-file X.pdf] [--jobs N] [--smoke]
+//   ocr_bench [--pages N] [--rounds N] [--file SCANNED.pdf] [--text-file X.pdf] [--jobs N] [--no-rotate] [--smoke]
 //
 // The scanned document is by default N (4) Letter pages of 24 lines of text in
 // Helvetica 24 pt, rendered by the engine at 300 dpi and wrapped as images. The
@@ -62,7 +65,7 @@ QStringList PageLines(int Page, int Lines) {
 }
 
 // Part 1: the recognizer against the bare API on the same pixels.
-bool CompareRecognition(const QByteArray& Scanned, int Rounds, bool Smoke) {
+bool CompareRecognition(const QByteArray& Scanned, int Rounds, bool Rotate, bool Smoke) {
     TFPdf pdf;
     pdf.LoadDocument(Scanned);
     const int pages = pdf.GetPageCount();
@@ -74,7 +77,7 @@ bool CompareRecognition(const QByteArray& Scanned, int Rounds, bool Smoke) {
         const int dpi = TPageRecognizer::PageDpi(pdf.GetPageWidth(), pdf.GetPageHeight(), Dpi);
         images << pdf.RenderPage(0, 0, int(std::lround(pdf.GetPageWidth() * dpi / 72)),
                                  int(std::lround(pdf.GetPageHeight() * dpi / 72)), TRotation::ro0,
-                                 {TRenderOption::reGrayscale, TRenderOption::reAnnotations})
+                                 {TRenderOption::reGrayscale, TRenderOption::reAnnotations, TRenderOption::reNoSmoothImage})
                       .convertToFormat(QImage::Format_Grayscale8);
     }
     const double renderCpu = bench::ProcessCpuSeconds() - renderStart;
@@ -84,7 +87,9 @@ bool CompareRecognition(const QByteArray& Scanned, int Rounds, bool Smoke) {
         std::fprintf(stderr, "ocr_bench: Tesseract did not start\n");
         return false;
     }
-    api.SetPageSegMode(tesseract::PSM_AUTO);
+    api.SetPageSegMode(Rotate ? tesseract::PSM_AUTO_OSD : tesseract::PSM_AUTO);
+    TRecognitionOptions options;
+    options.Rotate = Rotate;
 
     QStringList ours(pages), bare(pages);
     QList<double> oursCpu, bareCpu;
@@ -92,7 +97,7 @@ bool CompareRecognition(const QByteArray& Scanned, int Rounds, bool Smoke) {
         Rounds,
         [&] {
             const double start = bench::ProcessCpuSeconds();
-            for (int page = 0; page < pages; ++page) ours[page] = recognizer.Recognize(images[page], Dpi).Text;
+            for (int page = 0; page < pages; ++page) ours[page] = recognizer.Recognize(images[page], Dpi, options).Text;
             oursCpu << bench::ProcessCpuSeconds() - start;
         },
         [&] {
@@ -111,9 +116,9 @@ bool CompareRecognition(const QByteArray& Scanned, int Rounds, bool Smoke) {
             return false;
         }
     const double ratio = bench::Median(oursCpu) / bench::Median(bareCpu);
-    std::printf("recognition, %d pages at %d dpi, CPU median of %d: TPageRecognizer %.3f s, Tesseract API %.3f s, "
-                "ratio %.3f (at most %.2f); the engine's rendering of the pages %.3f s\n",
-                pages, Dpi, Rounds, bench::Median(oursCpu), bench::Median(bareCpu), ratio, MaxRecognitionRatio,
+    std::printf("recognition, %d pages at %d dpi, orientation detection %s, CPU median of %d: TPageRecognizer %.3f s, "
+                "Tesseract API %.3f s, ratio %.3f (at most %.2f); the engine's rendering of the pages %.3f s\n",
+                pages, Dpi, Rotate ? "on" : "off", Rounds, bench::Median(oursCpu), bench::Median(bareCpu), ratio, MaxRecognitionRatio,
                 renderCpu);
     return Smoke || ratio <= MaxRecognitionRatio;
 }
@@ -195,14 +200,16 @@ int main(int argc, char** argv) {
     QCoreApplication application(argc, argv);
     // --text-file is this benchmark's own; the rest are the shared options.
     QString textFile;
+    bool rotate = true;
     std::vector<char*> rest{argv[0]};
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--text-file") && i + 1 < argc) textFile = QString::fromLocal8Bit(argv[++i]);
+        else if (!std::strcmp(argv[i], "--no-rotate")) rotate = false;
         else rest.push_back(argv[i]);
     }
     bench::Options options;
     if (!bench::ParseOptions(int(rest.size()), rest.data(), true,
-                             "ocr_bench [--pages N] [--rounds N] [--file SCANNED.pdf] [--text-file X.pdf] [--jobs N] [--smoke]",
+                             "ocr_bench [--pages N] [--rounds N] [--file SCANNED.pdf] [--text-file X.pdf] [--jobs N] [--no-rotate] [--smoke]",
                              options))
         return 2;
     const bool smoke = options.Smoke;
@@ -229,7 +236,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "ocr_bench: cannot read %s\n", qPrintable(scanned));
         return 2;
     }
-    bool ok = CompareRecognition(file.readAll(), rounds, smoke);
+    bool ok = CompareRecognition(file.readAll(), rounds, rotate, smoke);
     CompareJobs(scanned, dir.path(), jobs, smoke ? 1 : rounds);
     ok = CompareAuto(text, dir.path(), smoke ? 1 : std::max(3 * rounds, 9), smoke) && ok;
     return ok ? 0 : 1;

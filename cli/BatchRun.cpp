@@ -192,8 +192,7 @@ public:
                            .arg(FCounts[int(TInputStatus::Skipped)])
                            .arg(FCounts[int(TInputStatus::Failed)])
                            .arg(PageCountText(FPages))
-                           .arg(FOptions.Ocr.Mode == TOcrMode::Never ? QString()
-                                                                     : QStringLiteral(" (%1 recognised)").arg(FPagesRecognized))
+                           .arg(RecognisedText())
                            .arg(QString::number(FClock.nsecsElapsed() / 1e9, 'f', 1)));
         return FCounts[int(TInputStatus::Failed)] > 0 || FReportFailed ? 1 : 0;
     }
@@ -270,10 +269,15 @@ private:
             return;
         }
         entry.Pages = Result.PagesWritten;
-        entry.PagesRecognized = Result.PagesRecognized;
+        entry.PagesRecognized = Result.Recognition.Pages;
+        entry.PagesTurned = Result.Recognition.Turned;
+        entry.Confidence = Result.Recognition.MeanConfidence();
+        entry.PagesLowConfidence = Result.Recognition.LowConfident;
         entry.Bytes = target->BytesWritten();
         FPages += entry.Pages;
         FPagesRecognized += entry.PagesRecognized;
+        FPagesTurned += entry.PagesTurned;
+        FPagesLowConfidence += entry.PagesLowConfidence;
         End(index, entry, FOptions.Quiet ? QString() : RecognitionNote(input.Input, Result));
     }
 
@@ -288,14 +292,24 @@ private:
                 .arg(Result.PagesWithoutText)
                 .arg(PageCountText(Result.PagesWritten));
         }
-        if (Result.PagesLowered.isEmpty()) return {};
-        const auto [page, dpi] = Result.PagesLowered.first();
+        const QList<TRecognitionTally::TLowered>& lowered = Result.Recognition.Lowered;
+        if (lowered.isEmpty()) return {};
         return QStringLiteral("%1: %2 too large to recognise at %3 dpi, read at the highest resolution within the "
                               "pixel limit (page %4 at %5 dpi)")
-            .arg(Input, PageCountText(int(Result.PagesLowered.size())))
-            .arg(FOptions.Ocr.Dpi)
-            .arg(page)
-            .arg(dpi);
+            .arg(Input, PageCountText(int(lowered.size())))
+            .arg(lowered.first().Meant)
+            .arg(lowered.first().Page)
+            .arg(lowered.first().Dpi);
+    }
+
+    // The summary's part on recognition: " (4 recognised, 1 turned, 1 low
+    // confidence)", the last two when there are any; empty without --ocr.
+    QString RecognisedText() const {
+        if (FOptions.Ocr.Mode == TOcrMode::Never) return {};
+        QString text = QStringLiteral(" (%1 recognised").arg(FPagesRecognized);
+        if (FPagesTurned > 0) text += QStringLiteral(", %1 turned").arg(FPagesTurned);
+        if (FPagesLowConfidence > 0) text += QStringLiteral(", %1 low confidence").arg(FPagesLowConfidence);
+        return text + QLatin1Char(')');
     }
 
     void Fail(int Index, TReportEntry& Entry, const QString& Error) {
@@ -348,6 +362,8 @@ private:
     int FCounts[3] = {0, 0, 0};
     int FPages = 0;
     int FPagesRecognized = 0;
+    int FPagesTurned = 0;
+    int FPagesLowConfidence = 0;
 };
 
 }  // namespace

@@ -122,7 +122,15 @@ counted, not converted.)"},
 as each file ends: its input and output paths, the status
 .RB ( converted ", " skipped " or " failed ),
 the pages, the pages recognised
-.RB ( recognized ),
+.RB ( recognized ;
+when there are any, also the pages read turned upright
+.RB ( turned ),
+the recognised pages' mean confidence from 0 to 100
+.RB ( confidence ,
+null when none showed ink) and the pages under 70 or that show ink but gave no
+word
+.RB ( low_confidence ,
+scans that want a look)),
 the bytes written, the seconds taken and, for a failure, the error.
 A document without pages counts as
 .BR skipped .
@@ -172,8 +180,36 @@ A language whose data is not installed stops the run before any work
 (exit status 2), naming the Debian package that has it
 .RB ( tesseract\-ocr\-deu ).
 The value has at most 255 characters.)"},
-    TOptionEntry{OcrDpi, "", "ocr-dpi", "N", K::Number, "", "Recognise pages rendered at N dots per inch (default: 300).",
-                R"(The resolution pages are recognised at, in dots per inch (default: 300).)"},
+    TOptionEntry{OcrDpi, "", "ocr-dpi", "N", K::Number, "",
+                "Recognise pages rendered at N dots per inch (default: 300); a page that is one scanned image is read "
+                "at the image's own resolution, and at N when that is under 200.",
+                R"(The resolution pages are rendered at for recognition, in dots per inch
+(default: 300).
+A page that is one scanned image (and nothing else) is read from the image's
+own pixels at its own resolution instead, without resampling; a scan under 200
+dpi is scaled up to
+.IR N .)"},
+    TOptionEntry{OcrRotate, "", "ocr-rotate", "WHEN", K::Choice, "auto never",
+                "Turned pages: auto (the default) detects each recognised page's orientation and reads a page turned "
+                "by 90, 180 or 270 degrees upright; never reads every page as it lies.",
+                R"(What to do with pages scanned sideways or upside down:
+.B auto
+(the default) detects each recognised page's orientation (Tesseract's
+orientation and script detection, Debian package
+.BR tesseract\-ocr\-osd ,
+checked before any work) and reads a turned page upright, its words' boxes
+still on the page as shown;
+.B never
+reads every page as it lies. Pages that are not recognised are not looked at.
+The report and the summary count the turned pages.)"},
+    TOptionEntry{OcrClean, "", "ocr-clean", "", K::None, "",
+                "Clean each page before recognising it: an even background, lone specks removed (for faxes and "
+                "worn copies).",
+                R"(Clean each recognised page before reading it: its background is made even
+(shadows, stains, yellowed paper; Leptonica's background normalisation) and its
+lone specks are removed (a dark pixel among light ones, as a fax line or dust
+leaves them). A cleaned page that shows ink but gives no word is read again as
+it is. Pages fed askew are straightened in any case.)"},
     TOptionEntry{Format, "", "format", "FORMAT", K::Choice, "text tsv json hocr",
                 "Write FORMAT: text (the default: each page's text), tsv (each word with its box, in Tesseract's "
                 "columns; .tsv), json (one JSON object per page, one per line; .jsonl) or hocr (an hOCR document; "

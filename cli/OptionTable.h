@@ -10,7 +10,8 @@ namespace kestrune {
 
 enum class TOptionId {
     Output, Password, PasswordFd, FirstPage, LastPage, Jobs, MemoryLimit, Timeout, FilesFrom, Null, OutputDir,
-    Update, Report, SkipHidden, Ocr, OcrLanguages, OcrDpi, Format, Layout, ReadingOrder, Eol, Bom, NoBom, PageBreak, Quiet, Help,
+    Update, Report, SkipHidden, Ocr, OcrLanguages, OcrDpi, OcrRotate, OcrClean, Format, Layout, ReadingOrder, Eol, Bom, NoBom,
+    PageBreak, Quiet, Help,
     Version,
 };
 

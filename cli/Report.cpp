@@ -65,8 +65,13 @@ const char* StatusName(TInputStatus Status) {
 QByteArray ReportLine(const TReportEntry& Entry) {
     QByteArray line = "{\"input\":" + JsonString(Entry.Input) + ",\"output\":" + JsonString(Entry.Output) +
                       ",\"status\":\"" + StatusName(Entry.Status) + "\",\"pages\":" + QByteArray::number(Entry.Pages) +
-                      ",\"recognized\":" + QByteArray::number(Entry.PagesRecognized) + ",\"bytes\":" + QByteArray::number(Entry.Bytes) + ",\"seconds\":" +
-                      QByteArray::number(std::round(Entry.Seconds * 1000) / 1000, 'f', 3);
+                      ",\"recognized\":" + QByteArray::number(Entry.PagesRecognized);
+    if (Entry.PagesRecognized > 0)
+        line += ",\"turned\":" + QByteArray::number(Entry.PagesTurned) + ",\"confidence\":" +
+                (Entry.Confidence < 0 ? QByteArray("null") : QByteArray::number(std::round(Entry.Confidence * 10) / 10, 'f', 1)) +
+                ",\"low_confidence\":" + QByteArray::number(Entry.PagesLowConfidence);
+    line += ",\"bytes\":" + QByteArray::number(Entry.Bytes) + ",\"seconds\":" +
+            QByteArray::number(std::round(Entry.Seconds * 1000) / 1000, 'f', 3);
     if (Entry.Status == TInputStatus::Failed) line += ",\"error\":" + JsonString(Entry.Error);
     return line + "}\n";
 }

@@ -18,14 +18,19 @@ struct TReportEntry {
     TInputStatus Status = TInputStatus::Converted;
     int Pages = 0;        // pages written to the text file
     int PagesRecognized = 0;  // of those, pages whose text was recognised on their pixels
+    int PagesTurned = 0;      // of those, pages read turned upright
+    double Confidence = -1;   // the recognised pages' mean confidence (0 to 100); -1: none showed ink
+    int PagesLowConfidence = 0;  // recognised pages under TRecognitionTally::LowConfidence
     qint64 Bytes = 0;     // bytes written to the text file
     double Seconds = 0;   // time spent converting
     QString Error;        // for a failure: the error text
 };
 
 // The entry as one line of JSON (with its line end): input, output, status
-// ("converted", "skipped", "failed"), pages, recognized, bytes, seconds, and
-// error for a failure, in that order.
+// ("converted", "skipped", "failed"), pages, recognized, when pages were
+// recognised turned, confidence (one decimal, null when no recognised page
+// showed ink) and low_confidence, then bytes, seconds, and error for a
+// failure, in that order.
 QByteArray ReportLine(const TReportEntry& Entry);
 
 class TReport {

@@ -61,9 +61,12 @@ const char* const Epilogue =
     "time in each worker) and keeps every other page's text as it is; --ocr\n"
     "always recognises every page. A recognised page's lines end with CR LF like any page's. Without\n"
     "--ocr, a document with pages without text gets a note saying how many. A\n"
-    "page too large for --ocr-dpi is read at the highest resolution within the\n"
-    "recognition's pixel limit, with a note. The summary and the report count the\n"
-    "recognised pages.\n"
+    "page that is one scanned image is read from the image's own pixels; other\n"
+    "pages are rendered at --ocr-dpi. A page too large for its resolution is read\n"
+    "at the highest one within the recognition's pixel limit, with a note. Pages\n"
+    "scanned sideways or upside down are read upright (--ocr-rotate). The summary\n"
+    "and the report count the recognised and the turned pages; the report gives\n"
+    "their mean confidence and the pages under 70, which want a look.\n"
     "\n"
     "--format tsv, json and hocr write each word with its box (points from the top\n"
     "left of the page as shown) instead: for search indexes, highlighting,\n"
@@ -353,6 +356,8 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
                           .arg(o.Ocr.Languages.size()));
     }
     o.Ocr.Dpi = check.Count(declared[OcrDpi], "a resolution").value_or(o.Ocr.Dpi);
+    o.Ocr.Rotate = check.Choice(declared[OcrRotate], Choices(OcrRotate), 0) == 0;
+    o.Ocr.Clean = parser.isSet(declared[OcrClean]);
     o.Format.Format = TOutputFormat(check.Choice(declared[Format], Choices(Format), int(TOutputFormat::Text)));
     o.Format.Layout = parser.isSet(declared[Layout]);
     o.Format.ReadingOrder = parser.isSet(declared[ReadingOrder]);

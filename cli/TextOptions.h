@@ -58,7 +58,7 @@ struct TOptions {
     QString Report;
     // --skip-hidden: a folder scan passes over names that begin with a dot.
     bool SkipHidden = false;
-    // --ocr, --ocr-lang, --ocr-dpi: which pages are recognised, how.
+    // --ocr, --ocr-lang, --ocr-dpi, --ocr-rotate, --ocr-clean: which pages are recognised, how.
     TOcrSettings Ocr;
     // --format, --layout, --eol, --bom / --no-bom: what each page becomes.
     TPageFormat Format;

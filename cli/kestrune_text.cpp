@@ -84,7 +84,7 @@ int main(int argc, char** argv) {
     // otherwise fail every document.
     if (commandLine.Options.Ocr.Mode != TOcrMode::Never) {
         try {
-            TLoadedRecognizer::CheckAvailable(commandLine.Options.Ocr.Languages);
+            TLoadedRecognizer::CheckAvailable(commandLine.Options.Ocr.Languages, commandLine.Options.Ocr.Rotate);
         } catch (const EPdfError& e) {
             PrintError(e.Message());
             return 2;

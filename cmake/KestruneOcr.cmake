@@ -7,8 +7,11 @@
 find_package(PkgConfig QUIET)
 if(PkgConfig_FOUND)
     pkg_check_modules(TESSERACT QUIET IMPORTED_TARGET tesseract)
+    # Leptonica, Tesseract's image library, which the recognizer calls itself
+    # (deskewing a page).
+    pkg_check_modules(LEPTONICA QUIET IMPORTED_TARGET lept)
 endif()
-if(NOT TESSERACT_FOUND)
+if(NOT TESSERACT_FOUND OR NOT LEPTONICA_FOUND)
     if(KESTRUNE_BUILD_PROGRAMS OR KESTRUNE_BUILD_TESTS)
         message(FATAL_ERROR "Tesseract not found through pkg-config (tesseract.pc); on Debian: apt-get install libtesseract-dev tesseract-ocr-eng")
     endif()
@@ -33,11 +36,12 @@ target_compile_definitions(kestrune_ocr_data PRIVATE
 
 add_library(kestrune_ocr STATIC
     ${PROJECT_SOURCE_DIR}/ocr/PageRecognizer.cpp ${PROJECT_SOURCE_DIR}/ocr/RecognizePage.cpp
-    ${PROJECT_SOURCE_DIR}/ocr/PageImage.cpp $<TARGET_OBJECTS:kestrune_ocr_data>)
+    ${PROJECT_SOURCE_DIR}/ocr/TesseractThreads.cpp ${PROJECT_SOURCE_DIR}/ocr/PageImage.cpp
+    $<TARGET_OBJECTS:kestrune_ocr_data>)
 target_sources(kestrune_ocr PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR}/include FILES
     ${PROJECT_SOURCE_DIR}/include/kestrune/PageRecognizer.h)
 target_include_directories(kestrune_ocr PRIVATE ${PROJECT_SOURCE_DIR})
-target_link_libraries(kestrune_ocr PUBLIC kestrune_pdf PRIVATE PkgConfig::TESSERACT)
+target_link_libraries(kestrune_ocr PUBLIC kestrune_pdf PRIVATE PkgConfig::TESSERACT PkgConfig::LEPTONICA)
 set_target_properties(kestrune_ocr PROPERTIES EXPORT_NAME ocr)
 add_library(Kestrune::ocr ALIAS kestrune_ocr)
 
@@ -48,9 +52,9 @@ add_library(Kestrune::ocr ALIAS kestrune_ocr)
 if(KESTRUNE_BUILD_PROGRAMS OR KESTRUNE_BUILD_TESTS)
     add_library(kestrune_recognizer MODULE ${PROJECT_SOURCE_DIR}/ocr/RecognizerModule.cpp
                 ${PROJECT_SOURCE_DIR}/ocr/RecognizerModule.h ${PROJECT_SOURCE_DIR}/ocr/PageRecognizer.cpp
-                $<TARGET_OBJECTS:kestrune_ocr_data>)
+                ${PROJECT_SOURCE_DIR}/ocr/TesseractThreads.cpp $<TARGET_OBJECTS:kestrune_ocr_data>)
     target_include_directories(kestrune_recognizer PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/include)
-    target_link_libraries(kestrune_recognizer PRIVATE Qt6::Gui PkgConfig::TESSERACT)
+    target_link_libraries(kestrune_recognizer PRIVATE Qt6::Gui PkgConfig::TESSERACT PkgConfig::LEPTONICA)
     # Every symbol it uses resolved at link time, so that a missing one fails
     # the build rather than the first recognition.
     target_link_options(kestrune_recognizer PRIVATE -Wl,-z,defs)

@@ -221,8 +221,9 @@ public:
                 return Failed(page, std::current_exception());
             }
             InHand.Page = -1;
-            if (!Send(TPayload().Int(page).Bytes(bytes).Int(facts.Textless).Int(facts.RecognizedDpi).Frame(TMessage::Page),
-                      false))
+            TPayload sent;
+            facts.WriteTo(sent.Int(page).Bytes(bytes));
+            if (!Send(sent.Frame(TMessage::Page), false))
                 return false;
         }
         return Send(TPayload().Frame(TMessage::Done), true);
@@ -366,10 +367,7 @@ int RunConversionWorker() {
         const QString password = r.Text();
         const int first = r.Int();
         const int last = r.Int();
-        TOcrSettings ocr;
-        ocr.Mode = TOcrMode(r.Int());
-        ocr.Languages = r.Text();
-        ocr.Dpi = r.Int();
+        const TOcrSettings ocr = TOcrSettings::ReadFrom(r);
         TPageFormat format;
         const int kind = r.Int();
         format.Layout = r.Int() != 0;

@@ -66,16 +66,17 @@ TLoadedRecognizer::TLoadedRecognizer(const QString& Languages) {
 
 TLoadedRecognizer::~TLoadedRecognizer() = default;
 
-TRecognizedPage TLoadedRecognizer::Recognize(const QImage& GreyPage, double Dpi) {
+TRecognizedPage TLoadedRecognizer::Recognize(const QImage& GreyPage, double Dpi, const TRecognitionOptions& Options) {
     TRecognizedPage page;
     QString error;
-    if (!F->Recognize(GreyPage, Dpi, page, error)) throw EPdfError(error);
+    if (!F->Recognize(GreyPage, Dpi, Options, page, error)) throw EPdfError(error);
     return page;
 }
 
-void TLoadedRecognizer::CheckAvailable(const QString& Languages) {
+void TLoadedRecognizer::CheckAvailable(const QString& Languages, bool Rotate) {
     if (ModulePath().isEmpty()) throw EPdfError(NotFoundMessage());
     recognition::CheckLanguages(Languages);
+    if (Rotate) recognition::CheckOrientationData();
 }
 
 }  // namespace kestrune

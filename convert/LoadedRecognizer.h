@@ -24,12 +24,12 @@ public:
     TLoadedRecognizer& operator=(const TLoadedRecognizer&) = delete;
 
     // TPageRecognizer::Recognize. Raises EPdfError.
-    TRecognizedPage Recognize(const QImage& GreyPage, double Dpi);
+    TRecognizedPage Recognize(const QImage& GreyPage, double Dpi, const TRecognitionOptions& Options);
 
     // Before any work, without loading anything: raises EPdfError when the
-    // module is in none of the engine's folders, or when Languages' data is
-    // not installed.
-    static void CheckAvailable(const QString& Languages);
+    // module is in none of the engine's folders, when Languages' data is not
+    // installed, or when Rotate asks for orientation detection without its data.
+    static void CheckAvailable(const QString& Languages, bool Rotate = false);
 
 private:
     std::unique_ptr<TModuleRecognizer> F;

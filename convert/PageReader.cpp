@@ -1,15 +1,67 @@
 #include "convert/PageReader.h"
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include <kestrune/FPdf.h>
 #include <kestrune/PageLayout.h>
 #include <kestrune/PageRecognizer.h>
+#include <kestrune/PageText.h>
 #include "convert/Conversion.h"
 #include "convert/LoadedRecognizer.h"
+#include "convert/WorkerProtocol.h"
 #include "ocr/Recognition.h"
 
 namespace kestrune {
+
+TRecognitionOptions TOcrSettings::Options() const {
+    TRecognitionOptions options;
+    options.Dpi = Dpi;
+    options.Rotate = Rotate;
+    options.Clean = Clean;
+    return options;
+}
+
+void TOcrSettings::WriteTo(worker::TPayload& Payload) const {
+    Payload.Int(int(Mode)).Text(Languages).Int(Dpi).Int(Rotate).Int(Clean);
+}
+
+TOcrSettings TOcrSettings::ReadFrom(worker::TPayloadReader& Reader) {
+    TOcrSettings settings;
+    settings.Mode = TOcrMode(Reader.Int());
+    settings.Languages = Reader.Text();
+    settings.Dpi = Reader.Int();
+    settings.Rotate = Reader.Int() != 0;
+    settings.Clean = Reader.Int() != 0;
+    return settings;
+}
+
+void TPageFacts::WriteTo(worker::TPayload& Payload) const {
+    // The confidence in hundredths, -1 as -100.
+    Payload.Int(Textless).Int(RecognizedDpi).Int(LoweredFrom).Int(Rotation).Int(int(std::lround(Confidence * 100)));
+}
+
+TPageFacts TPageFacts::ReadFrom(worker::TPayloadReader& Reader) {
+    TPageFacts facts;
+    facts.Textless = Reader.Int() != 0;
+    facts.RecognizedDpi = Reader.Int();
+    facts.LoweredFrom = Reader.Int();
+    facts.Rotation = Reader.Int();
+    facts.Confidence = Reader.Int() / 100.0;
+    return facts;
+}
+
+void TRecognitionTally::Add(int Page, const TPageFacts& Facts) {
+    if (Facts.RecognizedDpi <= 0) return;
+    ++Pages;
+    if (Facts.Rotation != 0) ++Turned;
+    if (Facts.LoweredFrom > 0) Lowered.append({Page, Facts.LoweredFrom, Facts.RecognizedDpi});
+    if (Facts.Confidence < 0) return;  // a blank page: nothing to judge
+    ++Measured;
+    ConfidenceSum += Facts.Confidence;
+    if (Facts.Confidence < LowConfidence) ++LowConfident;
+}
 
 TPageReader::TPageReader() = default;
 TPageReader::~TPageReader() = default;
@@ -39,6 +91,25 @@ TPageLayout RecognizedLayout(TFPdf& Pdf, int Page, const QList<TRecognizedWord>&
 
 }  // namespace
 
+QByteArray TPageReader::StampedBytes(TFPdf& Pdf, int Page, const TRecognizedPage& Recognized) const {
+    // The page's own text and the recognised words, block by block from the
+    // top of the page down (a fax header before the letter, a Bates number after).
+    TPageLayout own = ReadPageLayout(Pdf);
+    const TPageLayout read = RecognizedLayout(Pdf, Page, Recognized.Words);
+    const auto above = [](const TLayoutBlock& a, const TLayoutBlock& b) { return a.Box.top() < b.Box.top(); };
+    if (FFormat.NeedsWords()) {
+        own.Blocks += read.Blocks;
+        std::stable_sort(own.Blocks.begin(), own.Blocks.end(), above);
+        return FFormat.LayoutBytes(own);
+    }
+    const QString text = ReadableText(Pdf.Text(0, std::numeric_limits<int>::max()));
+    if (read.IsEmpty()) return FFormat.TextBytes(text);
+    if (own.IsEmpty()) return FFormat.TextBytes(Recognized.Text);
+    const bool ownFirst = above(own.Blocks.first(), read.Blocks.first());
+    return FFormat.TextBytes(ownFirst ? text + QStringLiteral("\r\n") + Recognized.Text
+                                      : Recognized.Text + QStringLiteral("\r\n") + text);
+}
+
 void TPageReader::SetSettings(const TOcrSettings& Settings, const TPageFormat& Format) {
     if (FRecognizer && Settings.Languages != FSettings.Languages) FRecognizer.reset();
     FSettings = Settings;
@@ -55,17 +126,29 @@ TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     TPageFacts facts;
     // A page that shows nothing (a blank page of a book) has nothing to read either.
     facts.Textless = Pdf.GetCharacterCount() == 0 && Pdf.GetObjectCount() > 0;
-    const bool recognize = FSettings.Mode == TOcrMode::Always || (FSettings.Mode == TOcrMode::Auto && facts.Textless);
+    // A scan with a line of real text stamped over it: the text is kept, the scan read.
+    const bool stamped = FSettings.Mode == TOcrMode::Auto && !facts.Textless && recognition::StampedScan(Pdf);
+    const bool recognize = FSettings.Mode == TOcrMode::Always || (FSettings.Mode == TOcrMode::Auto && facts.Textless) || stamped;
     if (!recognize) {
         Bytes += FFormat.PageBytes(Pdf);
     } else {
-        if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), FSettings.Dpi));
+        const TRecognitionOptions options = FSettings.Options();
+        // Told before the image is looked at (which may decode it), and again once its resolution is known.
+        if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), options.Dpi));
+        recognition::TPagePlan plan = recognition::PlanPageImage(Pdf, Page, options, stamped);
+        if (FRecognitionStart) FRecognitionStart(int(std::lround(plan.Dpi)));
         if (!FRecognizer) FRecognizer = std::make_unique<TLoadedRecognizer>(FSettings.Languages);
-        const int dpi = recognition::RenderPageImage(Pdf, Page, FSettings.Dpi, FImage);
-        const TRecognizedPage page = FRecognizer->Recognize(FImage, dpi);
-        Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
-                                      : FFormat.TextBytes(page.Text);
-        facts.RecognizedDpi = int(page.Dpi);
+        recognition::MakePageImage(Pdf, plan, options, FImage);
+        TRecognizedPage page = FRecognizer->Recognize(FImage, plan.Dpi, options);
+        recognition::PlaceWords(page, plan);
+        if (stamped) Bytes += StampedBytes(Pdf, Page, page);
+        else
+            Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
+                                          : FFormat.TextBytes(page.Text);
+        facts.RecognizedDpi = std::max(1, int(std::lround(plan.Dpi)));
+        if (plan.Dpi < plan.AskedDpi) facts.LoweredFrom = int(std::lround(plan.AskedDpi));
+        facts.Rotation = page.Rotation;
+        facts.Confidence = page.Confidence;
     }
     return facts;
 }

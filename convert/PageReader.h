@@ -4,16 +4,23 @@
 
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QString>
 #include <functional>
 #include <memory>
 
+#include <kestrune/PageRecognizer.h>
 #include "convert/PageFormat.h"
 
 namespace kestrune {
 
 class TFPdf;
 class TLoadedRecognizer;
+
+namespace worker {
+class TPayload;
+class TPayloadReader;
+}  // namespace worker
 
 // When pages are recognised rather than taken from their text layer.
 enum class TOcrMode {
@@ -25,13 +32,50 @@ enum class TOcrMode {
 struct TOcrSettings {
     TOcrMode Mode = TOcrMode::Never;
     QString Languages = QStringLiteral("eng");  // Tesseract's codes joined by "+"
-    int Dpi = 300;
+    int Dpi = 300;         // for rendered pages, and the least a coarse scan is read at
+    bool Rotate = true;    // turned pages are detected and read upright
+    bool Clean = false;    // pages are cleaned (background, specks) before reading
+
+    // How a page is read, for the recognizer.
+    TRecognitionOptions Options() const;
+    // The settings as a worker is sent them, and back.
+    void WriteTo(worker::TPayload& Payload) const;
+    static TOcrSettings ReadFrom(worker::TPayloadReader& Reader);
 };
 
 // How a page's bytes were had.
 struct TPageFacts {
     bool Textless = false;   // the page shows something (page objects) but holds no text character
     int RecognizedDpi = 0;   // recognised at this resolution; 0: the engine's text
+    int LoweredFrom = 0;     // the resolution it was to be read at, when too large for it; else 0
+    int Rotation = 0;        // recognised turned upright by this many degrees clockwise
+    double Confidence = -1;  // recognised: the words' mean confidence (TRecognizedPage::Confidence)
+
+    // The facts as a worker sends them, and back.
+    void WriteTo(worker::TPayload& Payload) const;
+    static TPageFacts ReadFrom(worker::TPayloadReader& Reader);
+};
+
+// What the recognised pages of a document came to, counted as they arrive.
+struct TRecognitionTally {
+    // A recognised page whose words' mean confidence is below this (or that
+    // shows ink and gave no word) wants a look.
+    static constexpr double LowConfidence = 70;
+
+    int Pages = 0;           // recognised pages
+    int Turned = 0;          // of those, read turned upright
+    int Measured = 0;        // of those, the ones showing ink, whose confidence counts
+    double ConfidenceSum = 0;
+    int LowConfident = 0;    // of those, under LowConfidence
+    // The pages read at a lower resolution than meant, as too large: (page, meant, read at).
+    struct TLowered {
+        int Page, Meant, Dpi;
+    };
+    QList<TLowered> Lowered;
+
+    void Add(int Page, const TPageFacts& Facts);
+    // The mean of the measured pages' confidences; -1 without any.
+    double MeanConfidence() const { return Measured ? ConfidenceSum / Measured : -1; }
 };
 
 class TPageReader {
@@ -54,8 +98,9 @@ public:
     TPageFacts Read(TFPdf& Pdf, int Page, QByteArray& Bytes);
 
     // Called by Read, before anything else is done for a page that is to be
-    // recognised, with the resolution it is read at: a failure from then on
-    // is the recognition's.
+    // recognised, with the resolution it is read at (with the one asked for
+    // first, then once more when a scan's own resolution is known): a failure
+    // from then on is the recognition's.
     void SetRecognitionStart(std::function<void(int Dpi)> Started) { FRecognitionStart = std::move(Started); }
 
     // Lets go of Tesseract (loaded again at the next page to recognise): after
@@ -64,11 +109,14 @@ public:
     void ReleaseRecognizer();
 
 private:
+    // A stamped scan's bytes: its own text and Recognized's words.
+    QByteArray StampedBytes(TFPdf& Pdf, int Page, const TRecognizedPage& Recognized) const;
+
     std::function<void(int Dpi)> FRecognitionStart;
     TOcrSettings FSettings;
     TPageFormat FFormat;
     std::unique_ptr<TLoadedRecognizer> FRecognizer;
-    QImage FImage;  // the page rendered for recognition, reused from page to page
+    QImage FImage;  // the page's image for recognition, reused from page to page
 };
 
 }  // namespace kestrune

@@ -213,10 +213,7 @@ void TPageSchedule::PageArrived(int Doc, int Page, QByteArray Bytes, const TPage
     ++d.PagesDone;
     // Counted on arrival: a document that fails reports none of them.
     d.Result.PagesWithoutText += Facts.Textless;
-    if (Facts.RecognizedDpi > 0) {
-        ++d.Result.PagesRecognized;
-        if (Facts.RecognizedDpi < d.Job.Ocr.Dpi) d.Result.PagesLowered.append({Page, Facts.RecognizedDpi});
-    }
+    d.Result.Recognition.Add(Page, Facts);
     if (FEvents->Progress) FEvents->Progress(Doc, d.PagesDone);
     if (Page != d.NextPage) {
         d.Early.emplace(Page, std::move(Bytes));

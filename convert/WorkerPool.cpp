@@ -110,7 +110,7 @@ struct TWorkerPool::TState {
         w.Heard = Clock::now();
         TPayload convert;
         convert.Text(job.FileName).Text(job.Password).Int(r.First).Int(r.Last);
-        convert.Int(int(job.Ocr.Mode)).Text(job.Ocr.Languages).Int(job.Ocr.Dpi);
+        job.Ocr.WriteTo(convert);
         const TPageFormat& format = job.Format;
         convert.Int(int(format.Format)).Int(format.Layout).Int(format.CrLf).Int(format.ByteOrderMark).Int(format.FormFeeds)
             .Int(format.ReadingOrder);
@@ -189,9 +189,7 @@ struct TWorkerPool::TState {
         case TMessage::Page: {
             const int page = r.Int();
             QByteArray bytes = r.Bytes();
-            TPageFacts facts;
-            facts.Textless = r.Int() != 0;
-            facts.RecognizedDpi = r.Int();
+            const TPageFacts facts = TPageFacts::ReadFrom(r);
             if (w.Document < 0 || r.Failed()) break;
             ++w.PagesInRange;
             Schedule->PageArrived(w.Document, page, std::move(bytes), facts);

@@ -62,12 +62,11 @@ struct TJobResult {
     int LastPage = 0;
     int PagesWritten = 0; // pages handed to the Page event
     double Seconds = 0;   // from the first range's start to the end
-    // Of the pages handed to the Page event: those recognised, those that
-    // show something but hold no text character (recognised or not), and the (page, resolution) of
-    // each recognised at a lower resolution than asked, as it was too large.
-    int PagesRecognized = 0;
+    // Of the pages handed to the Page event: those that show something but
+    // hold no text character (recognised or not), and what the recognised
+    // ones came to.
     int PagesWithoutText = 0;
-    QList<std::pair<int, int>> PagesLowered;
+    TRecognitionTally Recognition;
 };
 
 class TWorkerPool {

@@ -7,18 +7,18 @@
 //
 //   worker -> parent  Ready                       once, when the worker is up
 //   parent -> worker  Convert(file, password, first page, last page,
-//                             recognition mode, languages, resolution,
+//                             recognition settings (TOcrSettings::WriteTo),
 //                             format, layout, CR LF, byte-order mark), with
 //                     the open file itself passed along (SCM_RIGHTS on the
 //                     frame's first byte), so that a worker needs neither the
 //                     file's name nor /proc to read it
 //   worker -> parent  PageCount(count)            the document is open
-//                     Page(number, bytes, textless, recognised at)*
-//                                                 each page of the range that
-//                                                 exists, in order; whether
-//                                                 it holds no text character,
-//                                                 the resolution it was
-//                                                 recognised at (0: its text)
+//                     Page(number, bytes, facts)*  each page of the range
+//                                                 that exists, in order, with
+//                                                 how it was read (whether it
+//                                                 holds no text character, how
+//                                                 it was recognised:
+//                                                 TPageFacts::WriteTo)
 //                     Done                        the range is complete
 //                  or Error(page, message)        instead of the rest: the
 //                                                 failure at that page (0: the

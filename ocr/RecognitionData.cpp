@@ -18,6 +18,28 @@ QString DebianPackage(const QString& Code) {
     return QStringLiteral("tesseract-ocr-") + Code.toLower().replace(QLatin1Char('_'), QLatin1Char('-'));
 }
 
+// The codes of the language data Tesseract's project publishes (and Debian
+// packages as tesseract-ocr-<code>): a code outside them is a mistyped or
+// made-up name, for which no package would help.
+bool KnownLanguage(const QString& Code) {
+    static const QStringList known = QStringLiteral(
+        "afr amh ara asm aze aze_cyrl bel ben bod bos bre bul cat ceb ces chi_sim chi_sim_vert chi_tra "
+        "chi_tra_vert chr cos cym dan deu div dzo ell eng enm epo equ est eus fao fas fil fin fra frk frm fry gla "
+        "gle glg grc guj hat heb hin hrv hun hye iku ind isl ita ita_old jav jpn jpn_vert kan kat kat_old kaz khm "
+        "kir kmr kor kor_vert lao lat lav lit ltz mal mar mkd mlt mon mri msa mya nep nld nor oci ori pan pol por "
+        "pus que ron rus san sin slk slv snd spa spa_old sqi srp srp_latn sun swa swe syr tam tat tel tgk tha tir "
+        "ton tur uig ukr urd uzb uzb_cyrl vie yid yor").split(QLatin1Char(' '));
+    return known.contains(Code);
+}
+
+QString InstalledList() {
+    const QStringList installed = InstalledLanguages();
+    return installed.isEmpty() ? QStringLiteral("none") : installed.join(QStringLiteral(", "));
+}
+
+// The data of orientation and script detection, which recognises no language.
+const QString OrientationData = QStringLiteral("osd");
+
 }  // namespace
 
 QString DataFile(const QString& Folder, const QString& Code) {
@@ -48,17 +70,32 @@ QStringList LanguageCodes(const QString& Languages) {
 
 void CheckLanguages(const QString& Languages) {
     const QString folder = DataFolder();
-    for (const QString& code : LanguageCodes(Languages))
-        if (!QFileInfo(DataFile(folder, code)).isFile())
-            throw EPdfError(QStringLiteral("The recognition data for language \"%1\" is not installed (no %2); "
-                                           "the Debian package %3 has it")
-                                .arg(code, DataFile(folder, code), DebianPackage(code)));
+    for (const QString& code : LanguageCodes(Languages)) {
+        if (QFileInfo(DataFile(folder, code)).isFile() && code != OrientationData) continue;
+        // A file of one's own (a trained language) counts as installed; a name
+        // Tesseract's project has no data for is no package's.
+        if (!KnownLanguage(code))
+            throw EPdfError(QStringLiteral("Unknown recognition language \"%1\": Tesseract's languages have codes "
+                                           "such as eng, deu or chi_sim; installed here: %2")
+                                .arg(code, InstalledList()));
+        throw EPdfError(QStringLiteral("The recognition data for language \"%1\" is not installed (no %2); "
+                                       "the Debian package %3 has it (installed here: %4)")
+                            .arg(code, DataFile(folder, code), DebianPackage(code), InstalledList()));
+    }
+}
+
+void CheckOrientationData() {
+    const QString file = DataFile(DataFolder(), OrientationData);
+    if (!QFileInfo(file).isFile())
+        throw EPdfError(QStringLiteral("The data of orientation detection is not installed (no %1); the Debian "
+                                       "package %2 has it")
+                            .arg(file, DebianPackage(OrientationData)));
 }
 
 QStringList InstalledLanguages() {
     QStringList codes;
     for (const QFileInfo& file : QDir(DataFolder()).entryInfoList({QStringLiteral("*.traineddata")}, QDir::Files))
-        codes << file.completeBaseName();
+        if (file.completeBaseName() != OrientationData) codes << file.completeBaseName();
     codes.sort();
     return codes;
 }

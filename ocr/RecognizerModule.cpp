@@ -18,9 +18,10 @@ class TRecognizer final : public TModuleRecognizer {
 public:
     explicit TRecognizer(const QString& Languages) : FReader(Languages) {}
 
-    bool Recognize(const QImage& GreyPage, double Dpi, TRecognizedPage& Page, QString& Error) noexcept override {
+    bool Recognize(const QImage& GreyPage, double Dpi, const TRecognitionOptions& Options, TRecognizedPage& Page,
+                   QString& Error) noexcept override {
         try {
-            Page = FReader.Recognize(GreyPage, Dpi);
+            Page = FReader.Recognize(GreyPage, Dpi, Options);
             return true;
         } catch (const std::exception& e) {
             Error = MessageOf(e);
@@ -37,7 +38,7 @@ private:
 }  // namespace
 }  // namespace kestrune
 
-extern "C" __attribute__((visibility("default"))) kestrune::TModuleRecognizer* kestrune_create_recognizer_1(
+extern "C" __attribute__((visibility("default"))) kestrune::TModuleRecognizer* kestrune_create_recognizer_2(
     const QString& Languages, QString& Error) noexcept {
     try {
         return new kestrune::TRecognizer(Languages);

@@ -25,12 +25,14 @@ class TModuleRecognizer {
 public:
     virtual ~TModuleRecognizer() = default;
     // TPageRecognizer::Recognize: true with Page filled, or false with Error.
-    virtual bool Recognize(const QImage& GreyPage, double Dpi, TRecognizedPage& Page, QString& Error) noexcept = 0;
+    virtual bool Recognize(const QImage& GreyPage, double Dpi, const TRecognitionOptions& Options, TRecognizedPage& Page,
+                           QString& Error) noexcept = 0;
 };
 
 // The module's one entry: a recognizer loaded with Languages (as for
-// TPageRecognizer's constructor), or null with Error set. The caller deletes it.
+// TPageRecognizer's constructor; Tesseract on one thread), or null with Error
+// set. The caller deletes it.
 using TCreateModuleRecognizer = TModuleRecognizer* (*)(const QString& Languages, QString& Error);
-inline constexpr char CreateModuleRecognizerEntry[] = "kestrune_create_recognizer_1";
+inline constexpr char CreateModuleRecognizerEntry[] = "kestrune_create_recognizer_2";
 
 }  // namespace kestrune

@@ -16,6 +16,8 @@ struct TPageRecognizer::TState {
     QString Languages;
     tesseract::TessBaseAPI Api;
     QImage Rendered;  // the engine's rendering, reused from page to page
+    int Threads = 1;  // Tesseract's threads (SetThreadCount)
+    bool OrientationChecked = false;  // the data of orientation detection was found
 };
 
 }  // namespace kestrune

@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 
 #include <kestrune/PageRecognizer.h>
+#include "ocr/Recognition.h"
 #include "ocr/RecognizerModule.h"
 #include "support/PdfBuilder.h"
 #include "support/ProgramRun.h"
@@ -122,13 +123,97 @@ TEST_F(KestruneTextOcr, AFailedRecognitionFailsOnlyItsDocument) {
     environment.insert("TESSDATA_PREFIX", Path("tessdata"));
     const QString scanned = WriteFile(Path("scanned.pdf"), ScannedPdf({kScannedWords}, {1}, 100));
     const QString text = WriteFile(Path("text.pdf"), SimpleTextPdf({{"Plain"}}));
-    const Result r = Run({"--ocr", "auto", "-j", "1", scanned, text}, environment);
+    const Result r = Run({"--ocr", "auto", "--ocr-rotate", "never", "-j", "1", scanned, text}, environment);
     EXPECT_EQ(r.ExitCode, 1);
     EXPECT_TRUE(r.Err.startsWith("kestrune-text: " + scanned.toUtf8() + ": Text recognition could not start"))
         << r.Err.toStdString();
     EXPECT_EQ(r.Err.count('\n'), 1);
     EXPECT_FALSE(QFile::exists(Path("scanned.txt")));
     EXPECT_EQ(ReadAll(Path("text.txt")), QByteArray(Bom) + "Plain\r\n");
+}
+
+// A page scanned upside down is read upright under --ocr auto, and counted
+// as turned in the report and the summary, with the pages' confidence;
+// --ocr-rotate never reads it as it lies.
+TEST_F(KestruneTextOcr, TurnedPagesAreReadUprightAndCounted) {
+    const QString pdf = WriteFile(Path("turned.pdf"), ScanPdf({TScan{.Lines = kLines}, TScan{.Lines = kLines, .Turn = 180}},
+                                                              kLinesPageSize));
+    const Result r = Run({"--ocr", "auto", "--report", "r.jsonl", "--output-dir", "out", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_TRUE(r.Err.contains("1 converted, 0 skipped, 0 failed, 2 pages (2 recognised, 1 turned) in ")) << r.Err.toStdString();
+    const QString text = QString::fromUtf8(ReadAll(Path("out/turned.txt")));
+    EXPECT_EQ(WordsOf(text), WordsOf(kLines.join(' ') + ' ' + kLines.join(' ')));
+    const QJsonObject report = ReportOf("r.jsonl");
+    EXPECT_EQ(report["recognized"].toInt(), 2);
+    EXPECT_EQ(report["turned"].toInt(), 1);
+    EXPECT_GT(report["confidence"].toDouble(), 80);
+    EXPECT_EQ(report["low_confidence"].toInt(-1), 0);
+    EXPECT_EQ(ReadAll(Path("r.jsonl")).count("\"turned\""), 1);
+
+    const Result lying = Run({"--ocr", "auto", "--ocr-rotate", "never", "--report", "n.jsonl", "-o", "n.txt", pdf});
+    EXPECT_EQ(lying.ExitCode, 0) << lying.Err.toStdString();
+    EXPECT_TRUE(lying.Err.contains("(2 recognised")) << lying.Err.toStdString();
+    EXPECT_EQ(ReportOf("n.jsonl")["turned"].toInt(-1), 0);
+    EXPECT_LT(KnownWordsFound(QString::fromUtf8(ReadAll(Path("n.txt"))), kLines + kLines), 0.6);
+}
+
+// A scan with a line of real text stamped over it (a fax header) is read
+// under --ocr auto, its text kept and the scan's words added in their place on
+// the page; a born-digital document keeps its bytes.
+TEST_F(KestruneTextOcr, AStampedScanIsReadKeepingItsText) {
+    const QString stamp = QStringLiteral("FAX FROM HARBOUR OFFICE 0042");
+    const QString pdf = WriteFile(Path("stamped.pdf"), ScanPdf({TScan{.Lines = kScannedWords, .Stamp = stamp}}));
+    const Result r = Run({"--ocr", "auto", "--report", "r.jsonl", "--no-bom", "-o", "stamped.txt", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(ReportOf("r.jsonl")["recognized"].toInt(), 1);
+    const QString text = QString::fromUtf8(ReadAll(Path("stamped.txt")));
+    EXPECT_EQ(WordsOf(text), WordsOf(kScannedWords.join(' ') + ' ' + stamp)) << "the stamp at the foot comes last";
+
+    const Result tsv = Run({"--ocr", "auto", "--format", "tsv", "-o", "stamped.tsv", pdf});
+    EXPECT_EQ(tsv.ExitCode, 0) << tsv.Err.toStdString();
+    QStringList words;
+    for (const QByteArray& row : ReadAll(Path("stamped.tsv")).split('\n')) {
+        const QList<QByteArray> f = row.split('\t');
+        if (f.size() == 12 && f[0] == "5") words << QString::fromUtf8(f[11]) + (f[10] == "100" ? "/own" : "");
+    }
+    QStringList expected;
+    for (const QString& word : WordsOf(kScannedWords.join(' '))) expected << word;
+    for (const QString& word : WordsOf(stamp)) expected << word + "/own";
+    EXPECT_EQ(words, expected);
+
+    const QString mixed = WriteFile(Path("mixed.pdf"), ScannedPdf({{"Alpha"}, {"Omega"}}, {}, 0));
+    const Result plain = Run({"--ocr", "auto", "--report", "m.jsonl", "--no-bom", "-o", "mixed.txt", mixed});
+    EXPECT_EQ(ReadAll(Path("mixed.txt")), "Alpha\r\nOmega\r\n");
+    EXPECT_EQ(ReportOf("m.jsonl")["recognized"].toInt(-1), 0);
+}
+
+// --ocr-clean reaches the workers: a fax thick with specks is read cleaned.
+TEST_F(KestruneTextOcr, CleanReadsAFaxCleaned) {
+    const QString pdf = WriteFile(Path("fax.pdf"), ScanPdf({TScan{.Lines = kLines + kLines, .FontSize = 10, .Bilevel = true,
+                                                                  .Specks = 0.01}},
+                                                           kLinesPageSize));
+    const Result r = Run({"--ocr", "auto", "--ocr-clean", "-o", "clean.txt", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_GE(KnownWordsFound(QString::fromUtf8(ReadAll(Path("clean.txt"))), kLines + kLines), 0.9);
+}
+
+// Orientation detection without its data stops the run before any work,
+// naming the package; the run may do without it.
+TEST_F(KestruneTextOcr, OrientationDataIsCheckedBeforeAnyWork) {
+    QDir(FDir.path()).mkdir("tessdata");
+    const QString data = QDir(recognition::DataFolder()).filePath("eng.traineddata");
+    ASSERT_TRUE(QFile::copy(data, Path("tessdata/eng.traineddata")));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("TESSDATA_PREFIX", Path("tessdata"));
+    const QString pdf = WriteFile(Path("scan.pdf"), ScannedPdf({kScannedWords}, {1}, 200));
+    const Result refused = Run({"--ocr", "auto", pdf}, environment);
+    EXPECT_EQ(refused.ExitCode, 2);
+    EXPECT_TRUE(refused.Err.startsWith("kestrune-text: The data of orientation detection is not installed")) << refused.Err.toStdString();
+    EXPECT_TRUE(refused.Err.contains("tesseract-ocr-osd"));
+    EXPECT_FALSE(QFile::exists(Path("scan.txt")));
+    const Result asItLies = Run({"--ocr", "auto", "--ocr-rotate", "never", pdf}, environment);
+    EXPECT_EQ(asItLies.ExitCode, 0) << asItLies.Err.toStdString();
+    EXPECT_EQ(WordsOf(QString::fromUtf8(ReadAll(Path("scan.txt")))), WordsOf(kScannedWords.join(' ')));
 }
 
 // Recognised words fill the word formats and the layout text like a text

@@ -1,12 +1,19 @@
 #include "support/ScannedPdf.h"
 
+#include <QPainter>
 #include <QRegularExpression>
+#include <QTransform>
 #include <cmath>
+#include <random>
 
 #include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 
 namespace testing_support {
+
+const QStringList kLines = {"The quick brown fox", "jumps over the lazy dog", "while seven ships sail",
+                            "past the quiet harbour",  "and four old men",        "count the waves again",
+                            "under a grey sky",        "before the night falls"};
 
 namespace {
 
@@ -16,8 +23,9 @@ QByteArray MediaBox(QSizeF PageSize) {
     return "/MediaBox [0 0 " + Number(PageSize.width()) + " " + Number(PageSize.height()) + "]";
 }
 
-QByteArray WordsContent(const QStringList& Lines, QSizeF PageSize) {
-    QByteArray content = "BT /F1 24 Tf 30 TL 18 " + Number(PageSize.height() - 36) + " Td\n";
+QByteArray WordsContent(const QStringList& Lines, QSizeF PageSize, double FontSize = 24) {
+    QByteArray content = "BT /F1 " + Number(FontSize) + " Tf " + Number(FontSize * 1.25) + " TL 18 " +
+                         Number(PageSize.height() - 12 - FontSize) + " Td\n";
     for (const QString& line : Lines) content += PdfLiteral(line.toLatin1()) + " Tj T*\n";
     return content + "ET";
 }
@@ -126,12 +134,12 @@ QByteArray OversizedJbig2Pdf(int Side) {
     });
 }
 
-QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize) {
+QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize, double FontSize) {
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
     const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-    const int content = b.AddStream("<< >>", WordsContent(Lines, PageSize));
+    const int content = b.AddStream("<< >>", WordsContent(Lines, PageSize, FontSize));
     const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + MediaBox(PageSize) +
                            " /Resources << /Font << /F1 " + Ref(font) + " >> >> /Contents " + Ref(content) + " >>");
     b.SetPageTree(catalog, pages, {page});
@@ -144,9 +152,94 @@ QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize) {
         .convertToFormat(QImage::Format_Grayscale8);
 }
 
+QImage ScanImage(const TScan& Scan, QSizeF PageSize) {
+    QImage image = RenderedWords(Scan.Lines, Scan.Dpi, PageSize, Scan.FontSize);
+    if (Scan.Skew != 0) {
+        // Turned about its centre on a white sheet of the same size, smoothed as a scanner's optics would.
+        QImage sheet(image.size(), QImage::Format_RGB32);
+        sheet.fill(Qt::white);
+        QPainter painter(&sheet);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.translate(image.width() / 2.0, image.height() / 2.0);
+        painter.rotate(Scan.Skew);
+        painter.drawImage(QPointF(-image.width() / 2.0, -image.height() / 2.0), image);
+        painter.end();
+        image = sheet.convertToFormat(QImage::Format_Grayscale8);
+    }
+    if (Scan.Turn != 0) image = image.transformed(QTransform().rotate(Scan.Turn));
+    if (Scan.Bilevel) {
+        std::mt19937 random(7);
+        std::uniform_real_distribution<double> share(0, 1);
+        for (int y = 0; y < image.height(); ++y) {
+            uchar* line = image.scanLine(y);
+            for (int x = 0; x < image.width(); ++x) {
+                const bool black = (line[x] < 128) != (share(random) < Scan.Specks);
+                line[x] = black ? 0 : 255;
+            }
+        }
+    }
+    return image;
+}
+
+QByteArray ScanPdf(const QList<TScan>& Pages, QSizeF PageSize) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    QList<int> kids;
+    for (const TScan& scan : Pages) {
+        const QImage shown = ScanImage(scan, PageSize);
+        const bool across = scan.Turn % 180 != 0;
+        const QSizeF size = across ? PageSize.transposed() : PageSize;  // as shown
+        // The page's media box before its /Rotate, and the pixels stored so
+        // that the image's matrix and the page's rotation turn them as shown.
+        const QSizeF media = scan.PageRotate % 180 != 0 ? size.transposed() : size;
+        const QImage stored = shown.transformed(QTransform().rotate(-((scan.PlacedTurn + scan.PageRotate) % 360)))
+                                  .convertToFormat(QImage::Format_Grayscale8);
+        QByteArray pixels;
+        if (scan.Bilevel) {
+            for (int y = 0; y < stored.height(); ++y) {
+                QByteArray row((stored.width() + 7) / 8, '\0');
+                for (int x = 0; x < stored.width(); ++x)
+                    if (stored.constScanLine(y)[x] >= 128) row[x / 8] = char(row[x / 8] | (0x80 >> (x % 8)));  // white
+                pixels += row;
+            }
+        } else {
+            for (int y = 0; y < stored.height(); ++y)
+                pixels.append(reinterpret_cast<const char*>(stored.constScanLine(y)), stored.width());
+        }
+        const QByteArray w = Number(media.width()), h = Number(media.height());
+        const QByteArray matrix = scan.PlacedTurn == 90    ? "0 -" + h + " " + w + " 0 0 " + h
+                                  : scan.PlacedTurn == 180 ? "-" + w + " 0 0 -" + h + " " + w + " " + h
+                                  : scan.PlacedTurn == 270 ? "0 " + h + " -" + w + " 0 " + w + " 0"
+                                                           : w + " 0 0 " + h + " 0 0";
+        QByteArray content = "q " + matrix + " cm /Im1 Do Q";
+        if (!scan.Stamp.isEmpty()) content += "\nBT /F1 9 Tf 6 6 Td " + PdfLiteral(scan.Stamp.toLatin1()) + " Tj ET";
+        const int xobject = b.AddStream("<< /Type /XObject /Subtype /Image /Width " + QByteArray::number(stored.width()) +
+                                            " /Height " + QByteArray::number(stored.height()) +
+                                            " /ColorSpace /DeviceGray /BitsPerComponent " + (scan.Bilevel ? "1" : "8") +
+                                            " /Filter /FlateDecode >>",
+                                        qCompress(pixels).mid(4));
+        const int stream = b.AddStream("<< >>", content);
+        kids.append(b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + MediaBox(media) + " /Rotate " +
+                          QByteArray::number(scan.PageRotate) + " /Resources << /Font << /F1 " + Ref(font) +
+                          " >> /XObject << /Im1 " + Ref(xobject) + " >> >> /Contents " + Ref(stream) + " >>"));
+    }
+    b.SetPageTree(catalog, pages, kids);
+    return b.Build(catalog);
+}
+
 QStringList WordsOf(const QString& Text) {
     static const QRegularExpression space(QStringLiteral("\\s+"));
     return Text.split(space, Qt::SkipEmptyParts);
+}
+
+double KnownWordsFound(const QString& Text, const QStringList& Lines) {
+    QStringList found = WordsOf(Text);
+    const QStringList known = WordsOf(Lines.join(QLatin1Char(' ')));
+    int count = 0;
+    for (const QString& word : known) count += found.removeOne(word);
+    return known.isEmpty() ? 1 : double(count) / known.size();
 }
 
 }  // namespace testing_support

@@ -38,10 +38,57 @@ QByteArray OversizedJpxPdf(int Side);
 // without a word.
 QByteArray OversizedJbig2Pdf(int Side);
 
-// The engine's grey rendering, at Dpi, of a PageSize page showing Lines as above.
-QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize = kWordsPageSize);
+// The engine's grey rendering, at Dpi, of a PageSize page showing Lines as
+// above (in type of FontSize points).
+QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize = kWordsPageSize, double FontSize = 24);
+
+// Eight lines on a kLinesPageSize page: enough text for the page's
+// orientation to show (Tesseract keeps a page with less as it lies rather
+// than guess it upside down).
+extern const QStringList kLines;
+inline constexpr QSizeF kLinesPageSize{360, 264};
+
+// A scanned page as real scanners give them: lines of words (as above),
+// scanned at Dpi, turned or skewed, in grey or black and white with specks,
+// sometimes with a line of real text stamped over the scan.
+struct TScan {
+    QStringList Lines = {};
+    int Dpi = 200;
+    double FontSize = 24;
+    // The scan turned clockwise by a quarter turns (90, 180, 270): the page
+    // shows the words sideways or upside down (a 90 or 270 page is as wide as
+    // the upright one is high).
+    int Turn = 0;
+    // The scan's slant, clockwise in degrees, on a page of the same size.
+    double Skew = 0;
+    // One bit per pixel (black and white, as fax machines scan), with this
+    // share of its pixels flipped at random (fixed seed): specks.
+    bool Bilevel = false;
+    double Specks = 0;
+    // A line of real text (Helvetica 9 pt) stamped at the page's bottom left
+    // over the scan, as copiers and fax servers add; none when empty.
+    QString Stamp = {};
+    // How the image is placed: turned clockwise by a quarter turns in its
+    // matrix, its pixels stored turned back the other way, so that the page
+    // shows it as above; and the page's own /Rotate, its content turned back
+    // the other way likewise.
+    int PlacedTurn = 0;
+    int PageRotate = 0;
+};
+
+// The page image of Scan, upright page size PageSize, as its pixels show on
+// the page (Turn and Skew applied, not PlacedTurn or PageRotate).
+QImage ScanImage(const TScan& Scan, QSizeF PageSize = kWordsPageSize);
+
+// A document of one page per scan, each showing its image over the whole page
+// and nothing else (but its stamp).
+QByteArray ScanPdf(const QList<TScan>& Pages, QSizeF PageSize = kWordsPageSize);
 
 // The words of Text (split at any white space), for comparing recognised text.
 QStringList WordsOf(const QString& Text);
+
+// The share (0 to 1) of the words of Lines that Text has, each counted as
+// often as it is there: for pages where Tesseract may misread a word or two.
+double KnownWordsFound(const QString& Text, const QStringList& Lines);
 
 }  // namespace testing_support
