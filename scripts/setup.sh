@@ -18,11 +18,13 @@ LIBRARY_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev)
 # And what the programs, the tests, the window, the optional OCR library
 # (Tesseract and its English data, for reading scanned pages) and the fuzzing
 # need besides (clang-14 and its runtime libraries, libFuzzer among them, for
-# scripts/fuzz.sh; poppler-utils, whose pdftoppm the form tests compare against).
+# scripts/fuzz.sh; poppler-utils, whose pdftoppm the form tests compare against
+# and whose pdftotext checks the text layer; fonts-dejavu-core, a TrueType font
+# the content tests embed).
 REQUIRED_PACKAGES=("${LIBRARY_PACKAGES[@]}" libgtest-dev libgmock-dev
                    libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils
                    groff-base parallel clang-14 libclang-rt-14-dev libtesseract-dev tesseract-ocr-eng
-                   poppler-utils)
+                   poppler-utils fonts-dejavu-core)
 
 # Executed with --library (rather than sourced by run.sh or test.sh): the
 # library's packages only.
