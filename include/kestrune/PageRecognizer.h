@@ -99,6 +99,10 @@ public:
     // The language codes whose data Tesseract finds, sorted.
     static QStringList InstalledLanguages();
 
+    // Tesseract's glyphless font in its data folder (pdf.ttf), for a text
+    // layer over recognised pages (TTextLayer, <kestrune/TextLayer.h>).
+    static QString GlyphlessFontFile();
+
 private:
     struct TState;
     std::unique_ptr<TState> F;

@@ -1,0 +1,141 @@
+#include <kestrune/TextLayer.h>
+
+#include <QFile>
+#include <QSaveFile>
+#include <cmath>
+#include <limits>
+
+#include <kestrune/EngineLock.h>
+#include <kestrune/FileError.h>
+#include "component/PageGeometry.h"
+#include "textlayer/AppendedUpdate.h"
+#include "textlayer/GlyphlessFont.h"
+#include "textlayer/WordPlacement.h"
+
+namespace kestrune {
+
+namespace {
+
+// A layout's size may differ from the page's by the rounding of a recogniser's
+// image to whole pixels.
+constexpr double kSizeTolerance = 1.0;
+
+QString Points(const QSizeF& Size) {
+    return QStringLiteral("%1 x %2").arg(Size.width(), 0, 'f', 1).arg(Size.height(), 0, 'f', 1);
+}
+
+}  // namespace
+
+TTextLayer::TTextLayer(TFPdf& Pdf, const QString& FontFile) : FPdf(Pdf) {
+    const EngineLock lock;
+    FOriginalSize = Pdf.GetDocumentSize();  // raises when inactive
+    CheckResult(FOriginalSize > 0, QStringLiteral("Cannot add a text layer to a document that was created, not opened: "
+                                                  "the layer is appended to the document's original bytes"));
+    const auto document = static_cast<FPDF_DOCUMENT>(Pdf.GetDocument());
+    CheckResult(engine::FPDF_DocumentHasValidCrossReferenceTable(document) != 0,
+                QStringLiteral("Cannot add a text layer to this document: its cross-reference table is damaged "
+                               "(rebuilt to open it), and an update appended to it would not be read reliably"));
+    // The engine stops the process when it writes new content for a page of
+    // a page tree that holds something else where a page should be; every
+    // page is looked up (its dictionary only) before anything is written.
+    const int pages = Pdf.GetPageCount();
+    for (int page = 0; page < pages; ++page) {
+        FS_SIZEF size{};
+        CheckResult(engine::FPDF_GetPageSizeByIndexF(document, page, &size) != 0,
+                    QStringLiteral("Cannot add a text layer to this document: its page tree is damaged "
+                                   "(page %1 cannot be found)")
+                        .arg(page + 1));
+    }
+
+    QFile file(FontFile);
+    if (!file.open(QIODevice::ReadOnly))
+        throw EFileError(QStringLiteral("Cannot read the glyphless font \"%1\": %2").arg(FontFile, file.errorString()),
+                         FontFile, TPdfErrorKind::ekFileNotFound);
+    const QByteArray program = textlayer::GlyphlessFontProgram(file.readAll(), FontFile);
+
+    // What the engine writes for the document as it stands gives the number
+    // of the first object made from here on, the font's; the update keeps
+    // what is numbered from there, and what refers to it.
+    textlayer::TAppendedUpdate baseline(FOriginalSize, nullptr);
+    CheckResult(Pdf.SaveAs(&baseline, TSaveOption::saIncremental),
+                QStringLiteral("Cannot add a text layer to this document: the engine cannot save it incrementally"));
+    baseline.Finish();
+    FFirstNew = baseline.NextObjectNumber();
+    FFont = Pdf.LoadFont(program, TPdfFontType::ftTrueType, true);
+}
+
+TTextLayer::~TTextLayer() = default;
+
+void TTextLayer::CheckDocument() const {
+    CheckResult(FPdf.GetActive() && FPdf.Owns(FFont),
+                QStringLiteral("The document the text layer was started on is no longer open"));
+}
+
+void TTextLayer::AddPage(int PageNumber, const TPageLayout& Layout) {
+    const EngineLock lock;
+    CheckDocument();
+    const int pages = FPdf.GetPageCount();
+    CheckResult(PageNumber >= 1 && PageNumber <= pages,
+                QStringLiteral("Page %1 does not exist; the document has %2 pages").arg(PageNumber).arg(pages),
+                TPdfErrorKind::ekPage);
+    CheckResult(Layout.PageNumber == 0 || Layout.PageNumber == PageNumber,
+                QStringLiteral("The layout is of page %1, not of page %2").arg(Layout.PageNumber).arg(PageNumber));
+    CheckResult(!FPages.contains(PageNumber), QStringLiteral("Page %1 already has a text layer").arg(PageNumber));
+    FPdf.SetPageNumber(PageNumber);
+    const TPageFrame frame(static_cast<FPDF_PAGE>(FPdf.GetPage()));
+    const QSizeF shown = frame.ShownSize();
+    const bool sized = Layout.Size.isEmpty() || (std::abs(Layout.Size.width() - shown.width()) <= kSizeTolerance &&
+                                                 std::abs(Layout.Size.height() - shown.height()) <= kSizeTolerance);
+    CheckResult(sized, QStringLiteral("The layout is of a page of %1 points; page %2 is %3 points as shown")
+                           .arg(Points(Layout.Size))
+                           .arg(PageNumber)
+                           .arg(Points(shown)));
+
+    TPageLayout page = Layout;
+    page.PageNumber = PageNumber;
+    const QList<textlayer::TPlacedWord> words = textlayer::PlaceWords(page, frame);
+    if (words.isEmpty()) return;
+    try {
+        for (const textlayer::TPlacedWord& word : words)
+            FPdf.AddText(word.Text, FFont, word.FontSize, word.Matrix, TPdfTextRenderMode::trInvisible, 0xFF000000,
+                         false);
+        FPdf.UpdatePage();
+    } catch (const EPdfError&) {
+        // The words placed so far are only in the page's object list until
+        // its content is written: opening the page afresh drops them.
+        FPdf.ReloadPage();
+        throw;
+    }
+    FPages.insert(PageNumber);
+    FWords += words.size();
+}
+
+void TTextLayer::Save(QIODevice* Output) {
+    const EngineLock lock;
+    CheckDocument();
+    CheckResult(Output != nullptr, QStringLiteral("Cannot save PDF document to a missing stream"));
+    if (!Output->isWritable())
+        throw EFileError(QStringLiteral("Cannot write the document: the stream is not open for writing"));
+    // Without words the font is all that is new, and nothing refers to it:
+    // the original alone is written.
+    textlayer::TAppendedUpdate update(FOriginalSize, Output, FWords > 0 ? FFirstNew : std::numeric_limits<int>::max());
+    const bool saved = FPdf.SaveAs(&update, TSaveOption::saIncremental);
+    // A refused write or an unreadable save stops the engine too; Finish names it.
+    CheckResult(saved || update.Failed(), QStringLiteral("The engine could not save the document with its text layer"));
+    update.Finish();
+}
+
+void TTextLayer::Save(const QString& FileName) {
+    CheckDocument();
+    QSaveFile file(FileName);
+    if (!file.open(QIODevice::WriteOnly)) throw EFileError::CannotCreate(FileName, file.errorString());
+    try {
+        Save(&file);
+    } catch (const EFileError& e) {
+        throw EFileError(e.Message(), FileName);
+    }
+    if (!file.flush() || file.error() != QFileDevice::NoError || !file.commit())
+        throw EFileError(QStringLiteral("Cannot write file \"%1\". %2").arg(FileName, file.errorString()), FileName);
+}
+
+}  // namespace kestrune
