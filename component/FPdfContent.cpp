@@ -1,6 +1,7 @@
 // Content creation on the current page: pictures from images, JPEG data from a
 // stream, paths built step by step, text objects (in a standard font, or in a
-// font program embedded in the document), and replacing an object's text.
+// font program embedded in the document), replacing an object's text, and
+// deleting an object.
 //
 // Every operation that changes the page ends with UpdatePage, which writes the
 // page's content stream again and drops the text page, so that saving,
@@ -257,6 +258,16 @@ void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, do
     FPDFPage_InsertObject(FPage, object.Get());
     object.Release();
     UpdatePage();
+}
+
+void TFPdf::DeleteObject(int Index, bool Regenerate) {
+    const EngineLock lock;
+    const auto object = static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index));
+    CheckResult(FPDFPage_RemoveObject(FPage, object) != 0, QStringLiteral("Cannot delete object"));
+    // The text page points into the page's objects: it goes before the object does.
+    CloseTextPage();
+    FPDFPageObj_Destroy(object);
+    if (Regenerate) UpdatePage();
 }
 
 // ---- Embedded fonts ------------------------------------------------------------

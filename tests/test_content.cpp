@@ -290,6 +290,29 @@ TEST(ContentText, TextOperationsSeeThePageAsItNowIs) {
     EXPECT_TRUE(reopened.Text().startsWith("Changed")) << reopened.Text().toStdString();
 }
 
+TEST(ContentText, DeletedObjectsLeaveThePageAndItsText) {
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(SimpleTextPdf({{"Hello", "World"}}), true);
+    const int count = pdf.GetObjectCount();
+    ASSERT_GE(count, 2);
+    ASSERT_EQ(pdf.Text(), "Hello\r\nWorld");
+    // The text page goes at once, also before the content is written.
+    pdf.DeleteObject(0, false);
+    EXPECT_EQ(pdf.GetObjectCount(), count - 1);
+    EXPECT_EQ(pdf.Text(), "World");
+    pdf.UpdatePage();
+    EXPECT_EQ(ErrorOf([&] { pdf.DeleteObject(count - 1); }), "Incorrect index");
+    EXPECT_EQ(ErrorOf([&] { pdf.DeleteObject(-1); }), "Incorrect index");
+    QBuffer saved;
+    saved.open(QIODevice::ReadWrite);
+    ASSERT_TRUE(pdf.SaveAs(&saved));
+    TFPdf reopened;
+    reopened.SetPageNumber(1);
+    reopened.LoadDocument(saved.data(), true);
+    EXPECT_EQ(reopened.Text(), "World");
+}
+
 TEST(ContentGuards, EveryOperationNeedsACurrentPage) {
     TFPdf pdf;
     pdf.setObjectName("FPdf1");
@@ -309,6 +332,7 @@ TEST(ContentGuards, EveryOperationNeedsACurrentPage) {
               noPage);
     EXPECT_EQ(ErrorOf([&] { pdf.AddText("x", "Helvetica", 10, 0, 0, 0xFF000000, 0); }), noPage);
     EXPECT_EQ(ErrorOf([&] { pdf.SetText(0, "x"); }), noPage);
+    EXPECT_EQ(ErrorOf([&] { pdf.DeleteObject(0); }), noPage);
     EXPECT_EQ(ErrorOf([&] { pdf.LineTo(0, 0); }), "Path was not created");
 }
 

@@ -799,6 +799,10 @@ public:
     // content. Raises "Incorrect index", "Text object required", "Cannot set text".
     void SetText(int ObjectIndex, const QString& Text);
 
+    // Takes object Index off the current page and destroys it; with
+    // Regenerate false the page content is written by a later UpdatePage.
+    // Raises "Incorrect index", "Cannot delete object", "Cannot create page content".
+    void DeleteObject(int Index, bool Regenerate = true);
     // Embeds the font program Data (a TrueType or Type 1 font file's bytes) in
     // the open document, for text placed with the AddText below. Cid makes it a
     // composite font (Identity-H, one code per glyph of the program, each read
