@@ -455,6 +455,92 @@ TEST_F(TextLayer, RefusalsChangeNothing) {
     EXPECT_FALSE(QFile::exists(Path("other.pdf")));
 }
 
+// An earlier layer goes before the new one: in a content stream of its own
+// (this layer's), in the scan's own stream beside the image (as Tesseract
+// writes it), or in a form of its own. Visible text stays.
+TEST_F(TextLayer, AnEarlierLayerIsReplaced) {
+    const QList<QStringList> lines = {{"Seven ships sailed", "into the harbour"}};
+    const TPageLayout layout = TwinLayout(ScannedPdf(lines, {}, 0), 1);
+    TPageLayout earlier = layout;
+    earlier.Blocks[0].Lines.removeLast();
+    for (TLayoutWord& word : earlier.Blocks[0].Lines[0].Words) word.Text = "old" + word.Text;
+    Layer(Write("scan.pdf", ScannedPdf(lines, {1}, kDpi)), {{1, earlier}}, Path("ours.pdf"));
+
+    // A scan whose page also draws its earlier words invisibly, and one visible word.
+    const auto recognised = [&](bool InForm) {
+        const QImage image = RenderedWords(lines[0], kDpi);
+        QByteArray pixels;
+        for (int y = 0; y < image.height(); ++y)
+            pixels.append(reinterpret_cast<const char*>(image.constScanLine(y)), image.width());
+        PdfBuilder b;
+        const int catalog = b.Reserve(), pages = b.Reserve();
+        const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>");
+        const int picture = b.AddStream("<< /Type /XObject /Subtype /Image /Width " +
+                                            QByteArray::number(image.width()) + " /Height " +
+                                            QByteArray::number(image.height()) +
+                                            " /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /FlateDecode >>",
+                                        qCompress(pixels).mid(4));
+        const QByteArray words = "BT 3 Tr /F1 24 Tf 18 108 Td (oldSeven oldships) Tj ET";
+        const int form = b.AddStream("<< /Type /XObject /Subtype /Form /BBox [0 0 360 144] /Resources << /Font << /F1 " +
+                                         Ref(font) + " >> >> >>",
+                                     words);
+        const int content = b.AddStream("<< >>", "q 360 0 0 144 0 0 cm /Im1 Do Q " +
+                                                     (InForm ? QByteArray("q /Fm1 Do Q") : words) +
+                                                     " BT 0 Tr /F1 10 Tf 300 6 Td (Visible) Tj ET");
+        const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 360 144] /Resources << "
+                               "/Font << /F1 " + Ref(font) + " >> /XObject << /Im1 " + Ref(picture) + " /Fm1 " +
+                               Ref(form) + " >> >> /Contents " + Ref(content) + " >>");
+        b.SetPageTree(catalog, pages, {page});
+        return b.Build(catalog);
+    };
+    struct Case {
+        const char* Name;
+        QString Input;
+        int Removed;
+        QStringList Before;
+    };
+    const QList<Case> cases = {
+        {"this layer's", Path("ours.pdf"), 3, {"oldSeven oldships oldsailed"}},
+        {"beside the image", Write("beside.pdf", recognised(false)), 1, {"oldSeven oldships", "Visible"}},
+        {"in a form", Write("form.pdf", recognised(true)), 1, {"oldSeven oldships", "Visible"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_EQ(PeerLines(c.Input, 1), c.Before);
+        const QStringList visible = c.Before.filter("Visible");
+        for (bool lay : {true, false}) {
+            const QString output = Path(QString(c.Name).replace(' ', '_') + (lay ? ".new.pdf" : ".none.pdf"));
+            {
+                TFPdf pdf;
+                pdf.SetFileName(c.Input);
+                pdf.SetActive(true);
+                TTextLayer layer(pdf, Font());
+                EXPECT_EQ(layer.RemoveInvisibleText(1), c.Removed);
+                EXPECT_EQ(layer.RemoveInvisibleText(1), 0);
+                if (lay) layer.AddPage(1, layout);
+                EXPECT_EQ(ErrorOf([&] { layer.RemoveInvisibleText(1); }),
+                          lay ? "Page 1 already has a text layer" : "");
+                layer.Save(output);
+            }
+            EXPECT_TRUE(ReadAll(output).startsWith(ReadAll(c.Input)));
+            QpdfCheck(output);
+            EXPECT_EQ(PeerLines(output, 1), (lay ? lines[0] : QStringList()) + visible);
+            TFPdf before, after;
+            before.SetFileName(c.Input);
+            before.SetActive(true);
+            after.SetFileName(output);
+            after.SetActive(true);
+            after.SetPageNumber(1);
+            // The engine reads the page's own text first, then the layer appended to it.
+            QStringList words = WordsOf(after.Text()), expected = WordsOf(((lay ? lines[0] : QStringList()) + visible).join(' '));
+            words.sort();
+            expected.sort();
+            EXPECT_EQ(words, expected);
+            EXPECT_EQ(Shown(after, 1), Shown(before, 1));
+        }
+    }
+}
+
 // A document whose pages got no words is written as it was.
 TEST_F(TextLayer, NoWordsNoUpdate) {
     const QString input = Write("scan.pdf", ScannedPdf({{"x"}}, {1}, kDpi));

@@ -2,6 +2,7 @@
 
 #include <QByteArrayView>
 #include <algorithm>
+#include <functional>
 
 #include <kestrune/FileError.h>
 
@@ -96,6 +97,11 @@ struct TScan {
     int HighestReference = -1;
     qint64 Length = -1;  // a stream's /Length when given directly
     QList<TEntry> Entries;
+    // The objects referred to: all of them, and those in the outermost
+    // dictionary's entries that make up the page tree.
+    QList<int> References;
+    QHash<QByteArray, QList<int>> TreeReferences;
+    bool Array = false;  // the value is an array
 
     bool Has(QByteArrayView Key) const {
         return std::any_of(Entries.begin(), Entries.end(), [&](const TEntry& e) { return e.Key == Key; });
@@ -120,6 +126,7 @@ TScan ScanValue(const QByteArray& Bytes, qsizetype Pos, bool StopAtDictionaryEnd
             case TTokenKind::DictOpen:
             case TTokenKind::ArrayOpen:
                 if (++depth == 1 && token.Kind == TTokenKind::DictOpen) outerDictionary = expectKey = true;
+                if (depth == 1 && token.Kind == TTokenKind::ArrayOpen) scan.Array = true;
                 break;
             case TTokenKind::DictClose:
             case TTokenKind::ArrayClose:
@@ -157,7 +164,14 @@ TScan ScanValue(const QByteArray& Bytes, qsizetype Pos, bool StopAtDictionaryEnd
                     return scan;
                 }
                 if (text == "R" && IsInteger(last.Text) && IsInteger(beforeLast.Text)) {
-                    scan.HighestReference = std::max(scan.HighestReference, beforeLast.Text.toInt());
+                    const int number = beforeLast.Text.toInt();
+                    scan.HighestReference = std::max(scan.HighestReference, number);
+                    scan.References.append(number);
+                    if (outerDictionary && !scan.Entries.isEmpty()) {
+                        const QByteArrayView key = scan.Entries.last().Key;
+                        if (key == "/Contents" || key == "/Kids" || key == "/Pages")
+                            scan.TreeReferences[key.toByteArray()].append(number);
+                    }
                     if (beforeLast.Start == lengthValue) scan.Length = -1;  // an indirect length
                 }
                 if (inOuter) {
@@ -194,8 +208,8 @@ enum class TStep { Progress, NeedMore, Failed };
 
 }  // namespace
 
-TAppendedUpdate::TAppendedUpdate(qint64 OriginalSize, QIODevice* Output, int FirstNew)
-    : FOriginalLeft(OriginalSize), FOutput(Output), FFirstNew(FirstNew) {
+TAppendedUpdate::TAppendedUpdate(qint64 OriginalSize, QIODevice* Output, int FirstNew, const QSet<int>& AlsoKept)
+    : FOriginalLeft(OriginalSize), FOutput(Output), FFirstNew(FirstNew), FAlsoKept(AlsoKept) {
     open(QIODevice::WriteOnly | QIODevice::Unbuffered);
     if (FOriginalLeft <= 0) FState = TState::Between;
 }
@@ -349,7 +363,11 @@ bool TAppendedUpdate::ReadObject() {
                 FTrailer.append(FBuffer.mid(entry.Start, entry.End - entry.Start));
         }
     }
-    FObject.Keep = !crossReference && (FObject.Number >= FFirstNew || scan.HighestReference >= FFirstNew);
+    FObject.Keep = !crossReference && (FObject.Number >= FFirstNew || scan.HighestReference >= FFirstNew ||
+                                       FAlsoKept.contains(FObject.Number));
+    // The page tree, for ContentsOfPages.
+    if (!scan.TreeReferences.isEmpty()) FTree.insert(FObject.Number, scan.TreeReferences);
+    if (scan.Array) FArrays.insert(FObject.Number, scan.References);
     if (FObject.Keep) {
         // The engine appends to an original that ends without an end of line
         // right after its last byte; the first object starts on a line of its own.
@@ -410,6 +428,41 @@ bool TAppendedUpdate::ReadTrailer() {
     FState = TState::Done;
     FBuffer.clear();
     return true;
+}
+
+QSet<int> TAppendedUpdate::ContentsOfPages(const QSet<int>& Pages) const {
+    // The entries' references, an array held apart standing for what it holds.
+    const auto references = [&](int Object, const QByteArray& Key) {
+        QList<int> found;
+        for (int number : FTree.value(Object).value(Key)) {
+            if (FArrays.contains(number)) found += FArrays.value(number);
+            else found.append(number);
+        }
+        return found;
+    };
+    int root = 0;
+    for (const QByteArray& entry : FTrailer)
+        if (entry.startsWith("/Root")) root = entry.mid(5).trimmed().split(' ').value(0).toInt();
+    // The leaves of the page tree in order, as the engine counts pages.
+    QSet<int> contents, visited;
+    int page = 0;
+    const std::function<void(int)> walk = [&](int Node) {
+        if (visited.contains(Node)) return;
+        visited.insert(Node);
+        const QList<int> kids = references(Node, "/Kids");
+        if (kids.isEmpty()) {
+            if (Pages.contains(++page)) {
+                for (int stream : references(Node, "/Contents")) contents.insert(stream);
+                // An array object of streams is itself part of the page's content.
+                for (int number : FTree.value(Node).value("/Contents"))
+                    if (FArrays.contains(number)) contents.insert(number);
+            }
+            return;
+        }
+        for (int kid : kids) walk(kid);
+    };
+    for (int pages : references(root, "/Pages")) walk(pages);
+    return contents;
 }
 
 void TAppendedUpdate::Finish() {

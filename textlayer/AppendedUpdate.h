@@ -11,14 +11,16 @@
 // and, of the objects after them, those numbered from FirstNew on (created
 // since a point the caller marked) and those that refer to one of them (the
 // objects an addition changed: a page given new content, the resources given
-// a new font), then writes a cross-reference table of its own for them with
-// the engine's trailer. The engine writes objects in its own plain syntax,
+// a new font), and any the caller names besides, then writes a
+// cross-reference table of its own for them with the engine's trailer. The engine writes objects in its own plain syntax,
 // which is all this reads.
 #pragma once
 
 #include <QByteArray>
+#include <QHash>
 #include <QIODevice>
 #include <QList>
+#include <QSet>
 #include <limits>
 
 namespace kestrune::textlayer {
@@ -29,7 +31,8 @@ public:
     // FirstNew: the first object number created since the mark (the default
     // keeps nothing, for reading the trailer alone). Output: where the result
     // goes (nothing when null). The device opens itself for writing.
-    TAppendedUpdate(qint64 OriginalSize, QIODevice* Output, int FirstNew = std::numeric_limits<int>::max());
+    TAppendedUpdate(qint64 OriginalSize, QIODevice* Output, int FirstNew = std::numeric_limits<int>::max(),
+                    const QSet<int>& AlsoKept = {});
 
     // Once the engine has saved: writes the cross-reference table and the
     // trailer when any object was kept. Raises EPdfError when the engine's
@@ -43,6 +46,12 @@ public:
     // Whether reading the engine's output or writing the result failed
     // (Finish raises the reason).
     bool Failed() const { return FState == TState::Failed; }
+    // The content streams (and arrays of them) of the pages numbered Pages
+    // (from 1, in the page tree's order), as far as the engine wrote the
+    // page tree. The engine writes a page's stream anew, without reference to
+    // anything new, when objects were taken out of it; a second pass keeps
+    // them with AlsoKept. Known after the engine's save.
+    QSet<int> ContentsOfPages(const QSet<int>& Pages) const;
     // The objects passed on after the original bytes.
     int KeptObjects() const { return int(FKept.size()); }
 
@@ -80,6 +89,11 @@ private:
     qint64 FOriginalLeft;
     QIODevice* FOutput;
     int FFirstNew;
+    QSet<int> FAlsoKept;
+    // Of each object written: the references of its page tree entries, and
+    // those of an array.
+    QHash<int, QHash<QByteArray, QList<int>>> FTree;
+    QHash<int, QList<int>> FArrays;
     TState FState = TState::Original;
     QByteArray FBuffer;
     qint64 FRead = 0;      // the engine's bytes consumed, for messages

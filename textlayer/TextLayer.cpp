@@ -71,17 +71,21 @@ void TTextLayer::CheckDocument() const {
                 QStringLiteral("The document the text layer was started on is no longer open"));
 }
 
-void TTextLayer::AddPage(int PageNumber, const TPageLayout& Layout) {
-    const EngineLock lock;
+void TTextLayer::OpenPage(int PageNumber) {
     CheckDocument();
     const int pages = FPdf.GetPageCount();
     CheckResult(PageNumber >= 1 && PageNumber <= pages,
                 QStringLiteral("Page %1 does not exist; the document has %2 pages").arg(PageNumber).arg(pages),
                 TPdfErrorKind::ekPage);
-    CheckResult(Layout.PageNumber == 0 || Layout.PageNumber == PageNumber,
-                QStringLiteral("The layout is of page %1, not of page %2").arg(Layout.PageNumber).arg(PageNumber));
     CheckResult(!FPages.contains(PageNumber), QStringLiteral("Page %1 already has a text layer").arg(PageNumber));
     FPdf.SetPageNumber(PageNumber);
+}
+
+void TTextLayer::AddPage(int PageNumber, const TPageLayout& Layout) {
+    const EngineLock lock;
+    OpenPage(PageNumber);
+    CheckResult(Layout.PageNumber == 0 || Layout.PageNumber == PageNumber,
+                QStringLiteral("The layout is of page %1, not of page %2").arg(Layout.PageNumber).arg(PageNumber));
     const TPageFrame frame(static_cast<FPDF_PAGE>(FPdf.GetPage()));
     const QSizeF shown = frame.ShownSize();
     const bool sized = Layout.Size.isEmpty() || (std::abs(Layout.Size.width() - shown.width()) <= kSizeTolerance &&
@@ -110,15 +114,73 @@ void TTextLayer::AddPage(int PageNumber, const TPageLayout& Layout) {
     FWords += words.size();
 }
 
+namespace {
+
+// The text objects Object stands for when it is text drawn invisibly, or a
+// form holding nothing else; -1 for anything else.
+int InvisibleTextObjects(FPDF_PAGEOBJECT Object) {
+    switch (TObjectType(engine::FPDFPageObj_GetType(Object))) {
+        case TObjectType::otText:
+            return engine::FPDFTextObj_GetTextRenderMode(Object) == int(TPdfTextRenderMode::trInvisible) ? 1 : -1;
+        case TObjectType::otForm: {
+            int texts = 0;
+            const int count = engine::FPDFFormObj_CountObjects(Object);
+            for (int i = 0; i < count; ++i) {
+                const int inner = InvisibleTextObjects(engine::FPDFFormObj_GetObject(Object, i));
+                if (inner < 0) return -1;
+                texts += inner;
+            }
+            return texts > 0 ? texts : -1;
+        }
+        default: return -1;
+    }
+}
+
+}  // namespace
+
+int TTextLayer::RemoveInvisibleText(int PageNumber) {
+    const EngineLock lock;
+    OpenPage(PageNumber);
+    int removed = 0;
+    try {
+        for (int i = FPdf.GetObjectCount() - 1; i >= 0; --i) {
+            const int texts = InvisibleTextObjects(static_cast<FPDF_PAGEOBJECT>(FPdf.GetObjectHandle(i)));
+            if (texts <= 0) continue;
+            FPdf.DeleteObject(i, false);
+            removed += texts;
+        }
+        if (removed > 0) FPdf.UpdatePage();
+    } catch (const EPdfError&) {
+        FPdf.ReloadPage();  // as in AddPage: nothing is taken off until the content is written
+        throw;
+    }
+    if (removed > 0) FCleared.insert(PageNumber);
+    return removed;
+}
+
 void TTextLayer::Save(QIODevice* Output) {
     const EngineLock lock;
     CheckDocument();
     CheckResult(Output != nullptr, QStringLiteral("Cannot save PDF document to a missing stream"));
     if (!Output->isWritable())
         throw EFileError(QStringLiteral("Cannot write the document: the stream is not open for writing"));
-    // Without words the font is all that is new, and nothing refers to it:
-    // the original alone is written.
-    textlayer::TAppendedUpdate update(FOriginalSize, Output, FWords > 0 ? FFirstNew : std::numeric_limits<int>::max());
+    // Without a change the font is all that is new, and nothing refers to
+    // it: the original alone is written.
+    const bool changed = FWords > 0 || !FCleared.isEmpty();
+    // The content streams text was taken out of are written anew, and
+    // refer to nothing new: a first reading of the engine's save finds them
+    // through the page tree.
+    QSet<int> rewritten;
+    if (!FCleared.isEmpty()) {
+        textlayer::TAppendedUpdate survey(FOriginalSize, nullptr, FFirstNew);
+        const bool surveyed = FPdf.SaveAs(&survey, TSaveOption::saIncremental);
+        CheckResult(surveyed || survey.Failed(),
+                    QStringLiteral("The engine could not save the document with its text layer"));
+        survey.Finish();
+        rewritten = survey.ContentsOfPages(FCleared);
+    }
+    textlayer::TAppendedUpdate update(FOriginalSize, Output, changed ? FFirstNew : std::numeric_limits<int>::max(),
+                                      rewritten);
     const bool saved = FPdf.SaveAs(&update, TSaveOption::saIncremental);
     // A refused write or an unreadable save stops the engine too; Finish names it.
     CheckResult(saved || update.Failed(), QStringLiteral("The engine could not save the document with its text layer"));

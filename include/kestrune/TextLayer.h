@@ -61,6 +61,16 @@ public:
     // page already got a layer from this one.
     void AddPage(int PageNumber, const TPageLayout& Layout);
 
+    // Takes the text an earlier layer left off page PageNumber (from 1),
+    // before AddPage lays new words there: every text object drawn in the
+    // invisible mode, and every form whose content is nothing but such text
+    // (as some tools add their layer). Visible text and everything else
+    // stays. The page becomes Pdf's current page; the content streams that
+    // held the text are written anew in the update. Returns the number of
+    // text objects taken off. Raises EPdfError as AddPage does for the
+    // document, the page, and a page this layer already laid words on.
+    int RemoveInvisibleText(int PageNumber);
+
     // The pages given words so far, and their words.
     int PageCount() const { return int(FPages.size()); }
     qsizetype WordCount() const { return FWords; }
@@ -78,6 +88,7 @@ public:
 
 private:
     void CheckDocument() const;
+    void OpenPage(int PageNumber);
 
     TFPdf& FPdf;
     TPdfFont FFont;
@@ -85,6 +96,8 @@ private:
     int FFirstNew = 0;
     QSet<int> FPages;
     qsizetype FWords = 0;
+    // The pages whose earlier text was taken off.
+    QSet<int> FCleared;
 };
 
 }  // namespace kestrune
