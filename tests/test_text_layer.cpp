@@ -378,7 +378,14 @@ TEST_F(TextLayer, RefusalsChangeNothing) {
         TFPdf stray;
         stray.LoadDocument(strayKid, true);
         EXPECT_EQ(ErrorOf([&] { TTextLayer(stray, Font()); }),
-                  "Cannot add a text layer to this document: its page tree is damaged (page 2 cannot be found)");
+                  "Cannot add a text layer to this document: its page tree holds something other than a page "
+                  "where a page should be");
+        // A page tree counting more pages than it holds is no obstacle.
+        QByteArray overcounted = scanBytes;
+        overcounted.replace("/Count 2", "/Count 3");
+        TFPdf counted;
+        counted.LoadDocument(overcounted, true);
+        TTextLayer(counted, Font()).AddPage(1, layout);
         TFPdf pdf;
         pdf.LoadDocument(scanBytes, true);
         const EPdfError missing = RaisedError([&] { TTextLayer(pdf, Path("none.ttf")); });

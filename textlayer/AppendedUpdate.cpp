@@ -101,6 +101,7 @@ struct TScan {
     // dictionary's entries that make up the page tree.
     QList<int> References;
     QHash<QByteArray, QList<int>> TreeReferences;
+    QByteArray Type;     // the outermost dictionary's /Type, a name
     bool Array = false;  // the value is an array
 
     bool Has(QByteArrayView Key) const {
@@ -146,6 +147,7 @@ TScan ScanValue(const QByteArray& Bytes, qsizetype Pos, bool StopAtDictionaryEnd
                     scan.Entries.append({text, token.Start, token.End});
                     expectKey = false;
                 } else if (inOuter) {
+                    if (scan.Entries.last().Key == "/Type") scan.Type = text.toByteArray();
                     scan.Entries.last().End = token.End;
                     expectKey = true;
                 }
@@ -367,6 +369,7 @@ bool TAppendedUpdate::ReadObject() {
                                        FAlsoKept.contains(FObject.Number));
     // The page tree, for ContentsOfPages.
     if (!scan.TreeReferences.isEmpty()) FTree.insert(FObject.Number, scan.TreeReferences);
+    if (!scan.Type.isEmpty()) FTypes.insert(FObject.Number, scan.Type);
     if (scan.Array) FArrays.insert(FObject.Number, scan.References);
     if (FObject.Keep) {
         // The engine appends to an original that ends without an end of line
@@ -430,39 +433,51 @@ bool TAppendedUpdate::ReadTrailer() {
     return true;
 }
 
-QSet<int> TAppendedUpdate::ContentsOfPages(const QSet<int>& Pages) const {
-    // The entries' references, an array held apart standing for what it holds.
-    const auto references = [&](int Object, const QByteArray& Key) {
-        QList<int> found;
-        for (int number : FTree.value(Object).value(Key)) {
-            if (FArrays.contains(number)) found += FArrays.value(number);
-            else found.append(number);
-        }
-        return found;
-    };
+QList<int> TAppendedUpdate::References(int Object, const QByteArray& Key) const {
+    QList<int> found;
+    for (int number : FTree.value(Object).value(Key)) {
+        // An array held apart stands for what it holds.
+        if (FArrays.contains(number)) found += FArrays.value(number);
+        else found.append(number);
+    }
+    return found;
+}
+
+QList<int> TAppendedUpdate::PageTreeLeaves() const {
     int root = 0;
     for (const QByteArray& entry : FTrailer)
         if (entry.startsWith("/Root")) root = entry.mid(5).trimmed().split(' ').value(0).toInt();
-    // The leaves of the page tree in order, as the engine counts pages.
-    QSet<int> contents, visited;
-    int page = 0;
+    QList<int> leaves;
+    QSet<int> visited;
     const std::function<void(int)> walk = [&](int Node) {
         if (visited.contains(Node)) return;
         visited.insert(Node);
-        const QList<int> kids = references(Node, "/Kids");
-        if (kids.isEmpty()) {
-            if (Pages.contains(++page)) {
-                for (int stream : references(Node, "/Contents")) contents.insert(stream);
-                // An array object of streams is itself part of the page's content.
-                for (int number : FTree.value(Node).value("/Contents"))
-                    if (FArrays.contains(number)) contents.insert(number);
-            }
-            return;
-        }
+        const QList<int> kids = References(Node, "/Kids");
+        // A node of pages without any counts none.
+        if (kids.isEmpty() && FTypes.value(Node) != "/Pages") leaves.append(Node);
         for (int kid : kids) walk(kid);
     };
-    for (int pages : references(root, "/Pages")) walk(pages);
+    for (int pages : References(root, "/Pages")) walk(pages);
+    return leaves;
+}
+
+QSet<int> TAppendedUpdate::ContentsOfPages(const QSet<int>& Pages) const {
+    const QList<int> leaves = PageTreeLeaves();
+    QSet<int> contents;
+    for (int page : Pages) {
+        const int leaf = leaves.value(page - 1);
+        for (int stream : References(leaf, "/Contents")) contents.insert(stream);
+        // An array object of streams is itself part of the page's content.
+        for (int number : FTree.value(leaf).value("/Contents"))
+            if (FArrays.contains(number)) contents.insert(number);
+    }
     return contents;
+}
+
+bool TAppendedUpdate::PageTreeHoldsOnlyPages() const {
+    const QList<int> leaves = PageTreeLeaves();
+    return std::all_of(leaves.begin(), leaves.end(),
+                       [&](int leaf) { return !FTypes.contains(leaf) || FTypes.value(leaf) == "/Page"; });
 }
 
 void TAppendedUpdate::Finish() {

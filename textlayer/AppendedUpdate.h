@@ -52,6 +52,9 @@ public:
     // anything new, when objects were taken out of it; a second pass keeps
     // them with AlsoKept. Known after the engine's save.
     QSet<int> ContentsOfPages(const QSet<int>& Pages) const;
+    // Whether every leaf of the page tree the engine wrote that says what it
+    // is says it is a page. Known after the engine's save.
+    bool PageTreeHoldsOnlyPages() const;
     // The objects passed on after the original bytes.
     int KeptObjects() const { return int(FKept.size()); }
 
@@ -77,6 +80,10 @@ private:
         qint64 Offset;
     };
 
+    // The leaves of the page tree the engine wrote, in the order it counts pages.
+    QList<int> PageTreeLeaves() const;
+    // The references of Object's entry Key, in order.
+    QList<int> References(int Object, const QByteArray& Key) const;
     bool Process();
     bool ReadObjectHeader();
     bool ReadObject();
@@ -94,6 +101,7 @@ private:
     // those of an array.
     QHash<int, QHash<QByteArray, QList<int>>> FTree;
     QHash<int, QList<int>> FArrays;
+    QHash<int, QByteArray> FTypes;
     TState FState = TState::Original;
     QByteArray FBuffer;
     qint64 FRead = 0;      // the engine's bytes consumed, for messages

@@ -35,16 +35,12 @@ TTextLayer::TTextLayer(TFPdf& Pdf, const QString& FontFile) : FPdf(Pdf) {
     CheckResult(engine::FPDF_DocumentHasValidCrossReferenceTable(document) != 0,
                 QStringLiteral("Cannot add a text layer to this document: its cross-reference table is damaged "
                                "(rebuilt to open it), and an update appended to it would not be read reliably"));
-    // The engine stops the process when it writes new content for a page of
-    // a page tree that holds something else where a page should be; every
-    // page is looked up (its dictionary only) before anything is written.
+    // Every page's dictionary read (no content), so that the engine's save
+    // below holds the whole page tree.
     const int pages = Pdf.GetPageCount();
     for (int page = 0; page < pages; ++page) {
         FS_SIZEF size{};
-        CheckResult(engine::FPDF_GetPageSizeByIndexF(document, page, &size) != 0,
-                    QStringLiteral("Cannot add a text layer to this document: its page tree is damaged "
-                                   "(page %1 cannot be found)")
-                        .arg(page + 1));
+        engine::FPDF_GetPageSizeByIndexF(document, page, &size);
     }
 
     QFile file(FontFile);
@@ -60,6 +56,11 @@ TTextLayer::TTextLayer(TFPdf& Pdf, const QString& FontFile) : FPdf(Pdf) {
     CheckResult(Pdf.SaveAs(&baseline, TSaveOption::saIncremental),
                 QStringLiteral("Cannot add a text layer to this document: the engine cannot save it incrementally"));
     baseline.Finish();
+    // The engine stops the process when it writes new content for any page
+    // of a page tree with something else where a page should be.
+    CheckResult(baseline.PageTreeHoldsOnlyPages(),
+                QStringLiteral("Cannot add a text layer to this document: its page tree holds something other "
+                               "than a page where a page should be"));
     FFirstNew = baseline.NextObjectNumber();
     FFont = Pdf.LoadFont(program, TPdfFontType::ftTrueType, true);
 }
