@@ -818,7 +818,7 @@ public:
     // page space by Matrix (the text starts at the origin of its own space, on
     // its baseline). With Regenerate false the page content is not written
     // yet: a later UpdatePage writes it once for many texts (each writing
-    // renders the page's new content anew). Raises "Font does not belong to
+    // writes all the page's new objects again). Raises "Font does not belong to
     // the open document", "Cannot set matrix" for a matrix that is not
     // invertible, "Cannot create text object", "Cannot set text", "Cannot set
     // color", "Cannot set text render mode", "Cannot create page content".
