@@ -1,18 +1,22 @@
 # The library kestrune_pdf (Kestrune::pdf): TFPdf, the engine binding, the
-# framework layer, and the page layouts with their formats (layout/).
+# framework layer, the page layouts with their formats (layout/), and the
+# invisible text layer over scanned pages (textlayer/).
 # Consumers write #include <kestrune/FPdf.h>, the same in this tree, nested and
-# installed; the implementation's own headers (component/, engine/, layout/)
-# stay private.
+# installed; the implementation's own headers (component/, engine/, layout/,
+# textlayer/) stay private.
 file(GLOB KESTRUNE_ENGINE_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/engine/*.cpp ${PROJECT_SOURCE_DIR}/engine/*.h)
 file(GLOB KESTRUNE_COMPONENT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/component/*.cpp ${PROJECT_SOURCE_DIR}/component/*.h)
 file(GLOB KESTRUNE_LAYOUT_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/layout/*.cpp ${PROJECT_SOURCE_DIR}/layout/*.h)
+file(GLOB KESTRUNE_TEXTLAYER_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/textlayer/*.cpp ${PROJECT_SOURCE_DIR}/textlayer/*.h)
 # Static by default; BUILD_SHARED_LIBS makes it a shared library.
-add_library(kestrune_pdf ${KESTRUNE_ENGINE_SOURCES} ${KESTRUNE_COMPONENT_SOURCES} ${KESTRUNE_LAYOUT_SOURCES})
+add_library(kestrune_pdf ${KESTRUNE_ENGINE_SOURCES} ${KESTRUNE_COMPONENT_SOURCES} ${KESTRUNE_LAYOUT_SOURCES}
+            ${KESTRUNE_TEXTLAYER_SOURCES})
 # The public headers, installed as they are; listed here so that moc sees the classes.
 target_sources(kestrune_pdf PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_DIR}/include FILES
     ${PROJECT_SOURCE_DIR}/include/kestrune/FPdf.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/PageLayout.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/LayoutFormats.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/TextLayer.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/PageText.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/Component.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/Engine.h

@@ -1,11 +1,14 @@
 // Content creation on the current page: pictures from images, JPEG data from a
-// stream, paths built step by step, text objects, and replacing an object's text.
+// stream, paths built step by step, text objects (in a standard font, or in a
+// font program embedded in the document), replacing an object's text, and
+// deleting an object.
 //
 // Every operation that changes the page ends with UpdatePage, which writes the
 // page's content stream again and drops the text page, so that saving,
 // rendering and the next text operation all see the page as it now is.
 #include <QIODevice>
 #include <cmath>
+#include <limits>
 
 #include "component/EngineStrings.h"
 #include "component/EngineRecords.h"
@@ -255,6 +258,64 @@ void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, do
     FPDFPage_InsertObject(FPage, object.Get());
     object.Release();
     UpdatePage();
+}
+
+void TFPdf::DeleteObject(int Index, bool Regenerate) {
+    const EngineLock lock;
+    const auto object = static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index));
+    CheckResult(FPDFPage_RemoveObject(FPage, object) != 0, QStringLiteral("Cannot delete object"));
+    // The text page points into the page's objects: it goes before the object does.
+    CloseTextPage();
+    FPDFPageObj_Destroy(object);
+    if (Regenerate) UpdatePage();
+}
+
+// ---- Embedded fonts ------------------------------------------------------------
+
+TPdfFont TFPdf::LoadFont(const QByteArray& Data, TPdfFontType Type, bool Cid) {
+    const EngineLock lock;
+    FpuMaskScope mask;
+    CheckActive();
+    // The engine takes the size as 32 bits; a larger block is no font it could read.
+    const bool fits = !Data.isEmpty() && quint64(Data.size()) <= std::numeric_limits<uint32_t>::max();
+    const FPDF_FONT font = fits ? FPDFText_LoadFont(FDocument, reinterpret_cast<const uint8_t*>(Data.constData()),
+                                                    uint32_t(Data.size()), int(Type), Cid ? 1 : 0)
+                                : nullptr;
+    CheckResult(font != nullptr, QStringLiteral("Cannot load font"));
+    FFonts.append(font);
+    return TPdfFont{font, DocumentGeneration()};
+}
+
+bool TFPdf::Owns(const TPdfFont& Font) const {
+    return Font.Handle && Font.Generation != 0 && Font.Generation == FDocumentGeneration;
+}
+
+void TFPdf::AddText(const QString& Text, const TPdfFont& Font, float FontSize, const QTransform& Matrix,
+                    TPdfTextRenderMode RenderMode, TAlphaColor Color, bool Regenerate) {
+    const EngineLock lock;
+    FpuMaskScope mask;
+    CheckPageActive();
+    CheckResult(Owns(Font), QStringLiteral("Font does not belong to the open document"));
+    // A text squeezed to a line or a point, or placed nowhere, would give
+    // readers nothing to select and some of them a division by zero.
+    const bool finite = std::isfinite(Matrix.m11()) && std::isfinite(Matrix.m12()) && std::isfinite(Matrix.m21()) &&
+                        std::isfinite(Matrix.m22()) && std::isfinite(Matrix.dx()) && std::isfinite(Matrix.dy());
+    CheckResult(finite && Matrix.isAffine() && Matrix.isInvertible(), QStringLiteral("Cannot set matrix"));
+    ScopedPageObject object(FPDFPageObj_CreateTextObj(FDocument, static_cast<FPDF_FONT>(Font.Handle), FontSize));
+    CheckResult(object.Get() != nullptr, QStringLiteral("Cannot create text object"));
+    CheckResult(FPDFText_SetText(object.Get(), strings::WideArg(Text)) != 0, QStringLiteral("Cannot set text"));
+    const TColorChannels color = ColorChannels(Color);
+    CheckResult(FPDFPageObj_SetFillColor(object.Get(), color.R, color.G, color.B, color.A) != 0,
+                QStringLiteral("Cannot set color"));
+    CheckResult(FPDFTextObj_SetTextRenderMode(object.Get(), FPDF_TEXT_RENDERMODE(RenderMode)) != 0,
+                QStringLiteral("Cannot set text render mode"));
+    // PDF's matrix [a b c d e f] maps (x, y) to (a x + c y + e, b x + d y + f), as QTransform's does.
+    const FS_MATRIX matrix{float(Matrix.m11()), float(Matrix.m12()), float(Matrix.m21()),
+                           float(Matrix.m22()), float(Matrix.dx()),  float(Matrix.dy())};
+    CheckResult(FPDFPageObj_SetMatrix(object.Get(), &matrix) != 0, QStringLiteral("Cannot set matrix"));
+    FPDFPage_InsertObject(FPage, object.Get());
+    object.Release();
+    if (Regenerate) UpdatePage();
 }
 
 void TFPdf::SetText(int ObjectIndex, const QString& Text) {

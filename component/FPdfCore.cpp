@@ -1,5 +1,6 @@
 // The document core: opening and closing, the current page, the text page, the
 // page text, the state guards and unsupported-feature reports.
+#include <QFileInfo>
 #include <QTimer>
 #include <atomic>
 
@@ -174,6 +175,8 @@ void TFPdf::OpenDocument() {
     const QByteArray password = FPassword.toUtf8();
     FDocument = FPDF_LoadDocument(fileName.constData(), password.constData());
     CheckEngineResult(FDocument != nullptr, QStringLiteral("Cannot load PDF document ") + FFileName, FFileName);
+    // The engine opened the file just now and reads it as it was then.
+    FDocumentSize = QFileInfo(FFileName).size();
     InitFormFill();
     ReloadPage();
 }
@@ -221,6 +224,7 @@ void TFPdf::LoadMemory(const void* Data, qint64 Size, bool Buffered, const QByte
         FDocument = FPDF_LoadMemDocument64(address, size_t(Size), password.constData());
     if (!FDocument) FBuffer.clear();
     CheckEngineResult(FDocument != nullptr, QStringLiteral("Cannot load PDF document"));
+    FDocumentSize = Size;
     InitFormFill();
     ReloadPage();
 }
@@ -240,9 +244,13 @@ void TFPdf::CloseDocument() {
     if (!FDocument) return;
     if (FFormHandle) FORM_DoDocumentAAction(FFormHandle, 16);  // FPDFDOC_AACTION_WC: will close
     ExitFormFill();
+    // A font's handle refers to its document, so it goes first.
+    for (FPDF_FONT font : FFonts) FPDFFont_Close(font);
+    FFonts.clear();
     FPDF_CloseDocument(FDocument);
     FDocument = nullptr;
     FDocumentGeneration = 0;
+    FDocumentSize = 0;
     FBuffer.clear();
 }
 
@@ -251,6 +259,11 @@ void TFPdf::InstallUnsupportedHandler() {
     UnsupportedInfo.Info.FSDK_UnSupport_Handler = &UnsupportedFeatureHandler;
     CheckResult(FSDK_SetUnSpObjProcessHandler(&UnsupportedInfo.Info) != 0,
                 QStringLiteral("Cannot set unsupported feature handler"));
+}
+
+qint64 TFPdf::GetDocumentSize() const {
+    CheckActive();
+    return FDocumentSize;
 }
 
 int TFPdf::GetPageCount() {

@@ -1,11 +1,12 @@
 // Page space (the engine's: points, origin at the bottom left of the media
 // box, y upwards, the page's /Rotate not applied) to the space a Qt program
 // draws a page in: points, origin at the top left corner of the crop box as
-// the page is shown (its /Rotate applied), y downwards.
+// the page is shown (its /Rotate applied), y downwards; and back.
 #pragma once
 
 #include <QPointF>
 #include <QRectF>
+#include <QSizeF>
 
 #include <kestrune/Engine.h>
 
@@ -40,6 +41,23 @@ public:
     // A rectangle of page space (any two opposite corners) as shown.
     QRectF Map(double Left, double Top, double Right, double Bottom) const {
         return QRectF(Map(Left, Top), Map(Right, Bottom)).normalized();
+    }
+
+    // The point of page space shown at (X, Y), in points from the top left
+    // corner: Map's inverse.
+    QPointF Unmap(double X, double Y) const {
+        switch (FRotation) {
+            case 1: return {FLeft + Y, FBottom + X};
+            case 2: return {FRight - X, FBottom + Y};
+            case 3: return {FRight - Y, FTop - X};
+            default: return {FLeft + X, FTop - Y};
+        }
+    }
+
+    // The page's size as shown, in points.
+    QSizeF ShownSize() const {
+        const QSizeF size(FRight - FLeft, FTop - FBottom);
+        return FRotation % 2 ? size.transposed() : size;
     }
 
 private:

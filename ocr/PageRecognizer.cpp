@@ -165,6 +165,8 @@ int TPageRecognizer::ThreadCount() const { return F->Threads; }
 
 QStringList TPageRecognizer::InstalledLanguages() { return recognition::InstalledLanguages(); }
 
+QString TPageRecognizer::GlyphlessFontFile() { return recognition::GlyphlessFontFile(); }
+
 int TPageRecognizer::PageDpi(double Width, double Height, int Dpi) { return recognition::PageDpi(Width, Height, Dpi); }
 
 TPageRecognizer::TPageRecognizer(const QString& Languages) : F(std::make_unique<TState>()) {

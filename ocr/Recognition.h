@@ -26,6 +26,10 @@ QString DataFolder();
 // The data file of language Code in Folder: Folder/Code.traineddata.
 QString DataFile(const QString& Folder, const QString& Code);
 
+// Tesseract's glyphless font, which its PDFs set recognised text in (and a
+// text layer over scanned pages, TTextLayer): DataFolder()/pdf.ttf.
+QString GlyphlessFontFile();
+
 // The language codes of Languages ("eng+deu"); raises EPdfError for a code
 // that is not a plain name.
 QStringList LanguageCodes(const QString& Languages);

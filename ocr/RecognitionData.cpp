@@ -46,6 +46,8 @@ QString DataFile(const QString& Folder, const QString& Code) {
     return QDir(Folder).filePath(Code + QStringLiteral(".traineddata"));
 }
 
+QString GlyphlessFontFile() { return QDir(DataFolder()).filePath(QStringLiteral("pdf.ttf")); }
+
 // Named to Tesseract explicitly, so that the language check and Tesseract
 // look at the same files.
 QString DataFolder() {

@@ -3,7 +3,8 @@
 # prefix (configured as the README says: no tests, Release) and builds
 # examples/page-texts against the installation with find_package and with
 # pkg-config, once more with Kestrune nested (add_subdirectory), and once with
-# FetchContent from a fresh checkout given no engine, as a shared library.
+# FetchContent from a fresh checkout given no engine, as a shared library; and
+# examples/text-layer, which lays words over a page, against the installation.
 # Every build's program runs on the example's PDF from an unrelated folder
 # without LD_LIBRARY_PATH, so it has to find the engine itself. No installed
 # file may name the build tree, and a text file planted as the build tree's
@@ -127,6 +128,28 @@ quiet g++ -o "$WORK/ocr/read-scan" "$WORK/ocr/main.cpp" \
 for program in "$WORK/ocr/build/read-scan" "$WORK/ocr/read-scan"; do
     (cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$program" sample.pdf) | grep -q "Hello from Kestrune" ||
         fail "$program did not read the page's words"
+done
+
+step "a page made searchable with a text layer (examples/text-layer), with find_package and with pkg-config"
+FONT=""
+for candidate in /usr/share/tesseract-ocr/*/tessdata/pdf.ttf /usr/share/tessdata/pdf.ttf; do
+    [ -f "$candidate" ] && { FONT="$candidate"; break; }
+done
+[ -n "$FONT" ] || fail "Tesseract's glyphless font pdf.ttf was not found"
+quiet cmake -S "$ROOT/examples/text-layer" -B "$WORK/text-layer" -DCMAKE_PREFIX_PATH="$PREFIX"
+quiet cmake --build "$WORK/text-layer"
+# shellcheck disable=SC2046
+quiet g++ -o "$WORK/text-layer/text-layer-pc" "$ROOT/examples/text-layer/main.cpp" \
+    $(PKG_CONFIG_PATH="$LIBDIR/pkgconfig" pkg-config --cflags --libs kestrune)
+for program in "$WORK/text-layer/text-layer" "$WORK/text-layer/text-layer-pc"; do
+    rm -f "$WORK/elsewhere/layered.pdf"
+    (cd "$WORK/elsewhere" && env -u LD_LIBRARY_PATH "$program" sample.pdf layered.pdf "$FONT") >/dev/null 2>"$WORK/log" ||
+        { cat "$WORK/log" >&2; fail "$program failed"; }
+    cmp -s -n "$(stat -c %s "$WORK/elsewhere/sample.pdf")" "$WORK/elsewhere/sample.pdf" "$WORK/elsewhere/layered.pdf" ||
+        fail "$program's output does not start with its input's bytes"
+    pdftotext -f 1 -l 1 "$WORK/elsewhere/layered.pdf" - | grep -q "Searchable words" ||
+        fail "pdftotext does not find $program's words on page 1"
+    quiet qpdf --check "$WORK/elsewhere/layered.pdf"
 done
 
 step "every installed header on its own, with pkg-config's flags only"

@@ -19,11 +19,13 @@ LIBRARY_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev)
 # (Tesseract, its English data and its orientation data, for reading scanned
 # pages, turned ones too) and the fuzzing
 # need besides (clang-14 and its runtime libraries, libFuzzer among them, for
-# scripts/fuzz.sh; poppler-utils, whose pdftoppm the form tests compare against).
+# scripts/fuzz.sh; poppler-utils, whose pdftoppm the form tests compare against
+# and whose pdftotext checks the text layer; fonts-dejavu-core, a TrueType font
+# the content tests embed).
 REQUIRED_PACKAGES=("${LIBRARY_PACKAGES[@]}" libgtest-dev libgmock-dev
                    libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils
                    groff-base parallel clang-14 libclang-rt-14-dev libtesseract-dev tesseract-ocr-eng
-                   tesseract-ocr-osd poppler-utils)
+                   tesseract-ocr-osd poppler-utils fonts-dejavu-core)
 
 # Executed with --library (rather than sourced by run.sh or test.sh): the
 # library's packages only.

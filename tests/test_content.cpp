@@ -1,8 +1,11 @@
-// Content creation: pictures, JPEG images, paths and text placed on a page,
-// saved, reopened, and found again where they were placed.
+// Content creation: pictures, JPEG images, paths and text (in a standard font
+// or an embedded one) placed on a page, saved, reopened, and found again where
+// they were placed.
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QTemporaryDir>
+#include <QTransform>
 #include <cmath>
 
 #include <kestrune/FPdf.h>
@@ -287,6 +290,29 @@ TEST(ContentText, TextOperationsSeeThePageAsItNowIs) {
     EXPECT_TRUE(reopened.Text().startsWith("Changed")) << reopened.Text().toStdString();
 }
 
+TEST(ContentText, DeletedObjectsLeaveThePageAndItsText) {
+    TFPdf pdf;
+    pdf.SetPageNumber(1);
+    pdf.LoadDocument(SimpleTextPdf({{"Hello", "World"}}), true);
+    const int count = pdf.GetObjectCount();
+    ASSERT_GE(count, 2);
+    ASSERT_EQ(pdf.Text(), "Hello\r\nWorld");
+    // The text page goes at once, also before the content is written.
+    pdf.DeleteObject(0, false);
+    EXPECT_EQ(pdf.GetObjectCount(), count - 1);
+    EXPECT_EQ(pdf.Text(), "World");
+    pdf.UpdatePage();
+    EXPECT_EQ(ErrorOf([&] { pdf.DeleteObject(count - 1); }), "Incorrect index");
+    EXPECT_EQ(ErrorOf([&] { pdf.DeleteObject(-1); }), "Incorrect index");
+    QBuffer saved;
+    saved.open(QIODevice::ReadWrite);
+    ASSERT_TRUE(pdf.SaveAs(&saved));
+    TFPdf reopened;
+    reopened.SetPageNumber(1);
+    reopened.LoadDocument(saved.data(), true);
+    EXPECT_EQ(reopened.Text(), "World");
+}
+
 TEST(ContentGuards, EveryOperationNeedsACurrentPage) {
     TFPdf pdf;
     pdf.setObjectName("FPdf1");
@@ -306,6 +332,7 @@ TEST(ContentGuards, EveryOperationNeedsACurrentPage) {
               noPage);
     EXPECT_EQ(ErrorOf([&] { pdf.AddText("x", "Helvetica", 10, 0, 0, 0xFF000000, 0); }), noPage);
     EXPECT_EQ(ErrorOf([&] { pdf.SetText(0, "x"); }), noPage);
+    EXPECT_EQ(ErrorOf([&] { pdf.DeleteObject(0); }), noPage);
     EXPECT_EQ(ErrorOf([&] { pdf.LineTo(0, 0); }), "Path was not created");
 }
 
@@ -357,4 +384,105 @@ TEST_F(Content, ObjectsWhoseSetUpFailsAreNotPlaced) {
     }
     EXPECT_EQ(Pdf.GetObjectCount(), 1);
     EXPECT_EQ(ErrorOf([&] { Pdf.AddPath(); }), "Path was not created");
+}
+
+// ---- Text in an embedded font ----------------------------------------------------
+
+namespace {
+
+// A TrueType font every test machine has (Debian: fonts-dejavu-core).
+const QString kTrueTypeFont = QStringLiteral("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf");
+
+// The dark pixels of Image within Rect.
+int DarkPixels(const QImage& Image, const QRect& Rect) {
+    int dark = 0;
+    for (int y = Rect.top(); y <= Rect.bottom(); ++y)
+        for (int x = Rect.left(); x <= Rect.right(); ++x) dark += qGray(Image.pixel(x, y)) < 128;
+    return dark;
+}
+
+}  // namespace
+
+TEST_F(Content, TextInAnEmbeddedFontReadsBackAndShowsUnlessInvisible) {
+    const QByteArray program = ReadAll(kTrueTypeFont);
+    ASSERT_FALSE(program.isEmpty()) << "missing " << kTrueTypeFont.toStdString();
+    const TPdfFont font = Pdf.LoadFont(program, TPdfFontType::ftTrueType, true);
+    EXPECT_TRUE(Pdf.Owns(font));
+    // Squeezed to half its width, in the page's lower half; invisible in the upper half.
+    Pdf.AddText("Visible Ωmega", font, 20, QTransform(0.5, 0, 0, 1, 20, 40));
+    Pdf.AddText("Hidden", font, 20, QTransform(1, 0, 0, 1, 20, 140), TPdfTextRenderMode::trInvisible, 0xFF000000,
+                false);
+    // The second waits for UpdatePage; the page's objects hold both already.
+    ASSERT_EQ(Pdf.GetObjectCount(), 2);
+    Pdf.UpdatePage();
+    EXPECT_EQ(engine::FPDFTextObj_GetTextRenderMode(Object(0)), 0);
+    EXPECT_EQ(engine::FPDFTextObj_GetTextRenderMode(Object(1)), 3);
+    FS_MATRIX m{};
+    ASSERT_TRUE(engine::FPDFPageObj_GetMatrix(Object(0), &m));
+    EXPECT_TRUE(m.a == 0.5f && m.b == 0 && m.c == 0 && m.d == 1 && m.e == 20 && m.f == 40);
+    const TPdfRectangle squeezed = Pdf.GetObjectBounds(0);
+    EXPECT_LT(squeezed.Right - squeezed.Left, 80) << "not squeezed: " << squeezed.Left << " " << squeezed.Right;
+
+    QBuffer saved;
+    saved.open(QIODevice::ReadWrite);
+    ASSERT_TRUE(Pdf.SaveAs(&saved));
+    EXPECT_TRUE(saved.data().contains("/FontFile2")) << "the font program is not embedded";
+    TFPdf reopened;
+    reopened.SetPageNumber(1);
+    reopened.LoadDocument(saved.data(), true);
+    EXPECT_EQ(reopened.Text(), "Visible Ωmega\r\nHidden");
+    // Drawn where placed (device y is 200 - page y), and the invisible text not at all.
+    const QImage page = reopened.RenderPage(0, 0, 300, 200);
+    EXPECT_GT(DarkPixels(page, QRect(20, 145, 80, 15)), 40);
+    EXPECT_EQ(DarkPixels(page, QRect(0, 0, 300, 100)), 0);
+}
+
+TEST_F(Content, EmbeddedFontsServeTheirOwnDocumentOnly) {
+    EXPECT_EQ(ErrorOf([&] { Pdf.LoadFont({}, TPdfFontType::ftTrueType, true); }), "Cannot load font");
+    EXPECT_EQ(ErrorOf([&] { Pdf.LoadFont("no font at all", TPdfFontType::ftTrueType, true); }), "Cannot load font");
+    const QByteArray program = ReadAll(kTrueTypeFont);
+    const TPdfFont font = Pdf.LoadFont(program, TPdfFontType::ftTrueType, false);
+    const QTransform at(1, 0, 0, 1, 10, 10);
+
+    // Matrices that squeeze the text to nothing or place it nowhere.
+    for (const QTransform& bad : {QTransform(0, 0, 0, 0, 10, 10), QTransform(1, 0, 2, 0, 10, 10),
+                                  QTransform(1, 0, 0, 1, std::nan(""), 10)})
+        EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", font, 10, bad); }), "Cannot set matrix");
+
+    const QString foreign = "Font does not belong to the open document";
+    EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", TPdfFont{}, 10, at); }), foreign);
+    TFPdf other;
+    other.CreateDocument();
+    const TPdfFont otherFont = other.LoadFont(program, TPdfFontType::ftTrueType, true);
+    EXPECT_FALSE(Pdf.Owns(otherFont));
+    EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", otherFont, 10, at); }), foreign);
+    EXPECT_EQ(Pdf.GetObjectCount(), 0);
+
+    // A font does not outlive its document, even where the new one reuses its handle's memory.
+    Pdf.setObjectName("Pdf");
+    Pdf.SetActive(false);
+    EXPECT_FALSE(Pdf.Owns(font));
+    EXPECT_EQ(ErrorOf([&] { Pdf.LoadFont(program, TPdfFontType::ftTrueType, true); }),
+              "Cannot perform this operation on an inactive Pdf component");
+    Pdf.CreateDocument();
+    Pdf.AddPage(1, 100, 100);
+    EXPECT_EQ(ErrorOf([&] { Pdf.AddText("x", font, 10, at); }), foreign);
+}
+
+// What an update appended to the document is read against.
+TEST(ContentDocumentSize, IsTheSizeTheDocumentWasOpenedWith) {
+    const QByteArray bytes = SimpleTextPdf({{"Hello"}});
+    TFPdf pdf;
+    pdf.setObjectName("Pdf");
+    EXPECT_EQ(ErrorOf([&] { pdf.GetDocumentSize(); }), "Cannot perform this operation on an inactive Pdf component");
+    pdf.LoadDocument(bytes);
+    EXPECT_EQ(pdf.GetDocumentSize(), bytes.size());
+    pdf.SetActive(false);
+    QTemporaryDir dir;
+    pdf.SetFileName(WriteFile(dir.filePath("a.pdf"), bytes + "\n% trailing comment\n"));
+    pdf.SetActive(true);
+    EXPECT_EQ(pdf.GetDocumentSize(), bytes.size() + 20);
+    pdf.SetActive(false);
+    pdf.CreateDocument();
+    EXPECT_EQ(pdf.GetDocumentSize(), 0);
 }

@@ -35,6 +35,7 @@
 #include <QPointF>
 #include <QRectF>
 #include <QString>
+#include <QTransform>
 #include <array>
 #include <functional>
 #include <limits>
@@ -256,6 +257,31 @@ enum class TPdfBlendMode {
     bmSaturation,
     bmScreen,
     bmSoftLight
+};
+
+// Kind of font program LoadFont embeds; the ordinal is the engine's font type.
+enum class TPdfFontType { ftType1 = 1, ftTrueType = 2 };
+
+// How the glyphs of new text are drawn (the PDF text render mode); the ordinal
+// is the engine's code. trInvisible draws nothing, yet the text is there to be
+// found, selected and copied: the mode of a recognised text layer over a scan.
+enum class TPdfTextRenderMode {
+    trFill,
+    trStroke,
+    trFillStroke,
+    trInvisible,
+    trFillClip,
+    trStrokeClip,
+    trFillStrokeClip,
+    trClip
+};
+
+// A font program embedded in the open document by TFPdf::LoadFont, for text
+// placed with TFPdf::AddText. The component closes the handle with the
+// document; it is valid while TFPdf::Owns holds.
+struct TPdfFont {
+    void* Handle = nullptr;
+    quint64 Generation = 0;  // the document the font belongs to (TFPdf::Owns)
 };
 
 // The read record of one JPEG load: the engine structure first, so that the
@@ -499,6 +525,10 @@ public:
 
     // Creates a new empty document without pages; OnPageChange does not fire.
     void CreateDocument();
+
+    // The size in bytes of the open document as it was opened: its file's size
+    // then, or the memory block's; 0 for a created document. Raises when inactive.
+    qint64 GetDocumentSize() const;
 
     // Closes and reopens the current page; fires OnPageChange.
     void ReloadPage();
@@ -769,6 +799,33 @@ public:
     // content. Raises "Incorrect index", "Text object required", "Cannot set text".
     void SetText(int ObjectIndex, const QString& Text);
 
+    // Takes object Index off the current page and destroys it; with
+    // Regenerate false the page content is written by a later UpdatePage.
+    // Raises "Incorrect index", "Cannot delete object", "Cannot create page content".
+    void DeleteObject(int Index, bool Regenerate = true);
+    // Embeds the font program Data (a TrueType or Type 1 font file's bytes) in
+    // the open document, for text placed with the AddText below. Cid makes it a
+    // composite font (Identity-H, one code per glyph of the program, each read
+    // back as the character the program's own character map gives it), so that
+    // any text the program covers can be set; else a simple font of at most
+    // 256 characters. The engine writes the font's widths and character map
+    // from the program. The font stays in the document, and the component
+    // keeps its handle until the document closes. Raises when inactive, and
+    // "Cannot load font" when the engine cannot read the program.
+    TPdfFont LoadFont(const QByteArray& Data, TPdfFontType Type, bool Cid);
+    // Places Text on the current page in Font (from LoadFont on this document)
+    // at FontSize, drawn in RenderMode with Color, its text space mapped into
+    // page space by Matrix (the text starts at the origin of its own space, on
+    // its baseline). With Regenerate false the page content is not written
+    // yet: a later UpdatePage writes it once for many texts (each writing
+    // writes all the page's new objects again). Raises "Font does not belong to
+    // the open document", "Cannot set matrix" for a matrix that is not
+    // invertible, "Cannot create text object", "Cannot set text", "Cannot set
+    // color", "Cannot set text render mode", "Cannot create page content".
+    void AddText(const QString& Text, const TPdfFont& Font, float FontSize, const QTransform& Matrix,
+                 TPdfTextRenderMode RenderMode = TPdfTextRenderMode::trFill, TAlphaColor Color = 0xFF000000,
+                 bool Regenerate = true);
+
     // ---- Bookmarks, links and destinations ---------------------------------
 
     // The top-level outline items, read afresh on each call. Raises when inactive.
@@ -786,8 +843,8 @@ public:
     bool GetHasBookmarkChildren(const TBookmark& Bookmark);
 
     // Whether a record's engine handle is one this component handed out and
-    // still holds open: an outline item or named destination of the open
-    // document, a link of the current page visit. False for a record without
+    // still holds open: an outline item, named destination or font of the
+    // open document, a link of the current page visit. False for a record without
     // a handle, one kept past its document's close or its page's, one from
     // another component, or one made by hand; for a link, also one kept past
     // a change of the page's annotations through this component (any
@@ -797,6 +854,7 @@ public:
     bool Owns(const TBookmark& Bookmark) const;
     bool Owns(const TLinkAnnotation& Link) const;
     bool Owns(const TDestination& Destination) const;
+    bool Owns(const TPdfFont& Font) const;
 
     // The number of link annotations of the current page; read once per page
     // visit, and again after a change of the page's annotations through this
@@ -1023,6 +1081,9 @@ private:
     // page's also when its annotations change (RetireLinkAnnotations).
     quint64 FDocumentGeneration = 0;
     quint64 FPageGeneration = 0;
+    // The fonts LoadFont embedded, closed before the document.
+    QList<FPDF_FONT> FFonts;
+    qint64 FDocumentSize = 0;
     QString FFileName;
     FPDF_SCHHANDLE FFind = nullptr;
     bool FFormFill = true;

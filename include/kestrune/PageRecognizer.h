@@ -158,6 +158,10 @@ public:
     // orientation detection (osd), which recognises no language.
     static QStringList InstalledLanguages();
 
+    // Tesseract's glyphless font in its data folder (pdf.ttf), for a text
+    // layer over recognised pages (TTextLayer, <kestrune/TextLayer.h>).
+    static QString GlyphlessFontFile();
+
 private:
     struct TState;
     std::unique_ptr<TState> F;

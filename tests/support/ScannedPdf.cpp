@@ -19,15 +19,46 @@ namespace {
 
 QByteArray Number(double Value) { return QByteArray::number(Value, 'f', 2); }
 
+bool Plain(const PageGeometry& Geometry) {
+    return Geometry.Rotate == 0 && Geometry.Margin == 0 && Geometry.Origin.isNull();
+}
+
 QByteArray MediaBox(QSizeF PageSize) {
     return "/MediaBox [0 0 " + Number(PageSize.width()) + " " + Number(PageSize.height()) + "]";
 }
 
-QByteArray WordsContent(const QStringList& Lines, QSizeF PageSize, double FontSize = 24) {
+// The page's boxes and rotation: the crop box has PageSize as shown, turned
+// for a quarter turn, Margin inside the media box.
+QByteArray PageBoxes(QSizeF PageSize, const PageGeometry& Geometry) {
+    const QSizeF inPage = Geometry.Rotate % 180 ? PageSize.transposed() : PageSize;
+    const double x = Geometry.Origin.x(), y = Geometry.Origin.y(), m = Geometry.Margin;
+    QByteArray boxes = "/MediaBox [" + Number(x) + " " + Number(y) + " " + Number(x + inPage.width() + 2 * m) + " " +
+                       Number(y + inPage.height() + 2 * m) + "]";
+    if (Plain(Geometry)) return boxes;
+    return boxes + " /CropBox [" + Number(x + m) + " " + Number(y + m) + " " + Number(x + m + inPage.width()) + " " +
+           Number(y + m + inPage.height()) + "] /Rotate " + QByteArray::number(Geometry.Rotate);
+}
+
+// The matrix from the page as shown (points from its lower left corner,
+// upright) into page space: the content drawn through it shows upright.
+QByteArray ShownToPage(QSizeF PageSize, const PageGeometry& Geometry) {
+    const QSizeF inPage = Geometry.Rotate % 180 ? PageSize.transposed() : PageSize;
+    const double left = Geometry.Origin.x() + Geometry.Margin, bottom = Geometry.Origin.y() + Geometry.Margin;
+    const double right = left + inPage.width(), top = bottom + inPage.height();
+    switch (Geometry.Rotate) {
+        case 90: return "0 1 -1 0 " + Number(right) + " " + Number(bottom) + " cm ";
+        case 180: return "-1 0 0 -1 " + Number(right) + " " + Number(top) + " cm ";
+        case 270: return "0 -1 1 0 " + Number(left) + " " + Number(top) + " cm ";
+        default: return "1 0 0 1 " + Number(left) + " " + Number(bottom) + " cm ";
+    }
+}
+
+QByteArray WordsContent(const QStringList& Lines, QSizeF PageSize, double FontSize, const PageGeometry& Geometry) {
     QByteArray content = "BT /F1 " + Number(FontSize) + " Tf " + Number(FontSize * 1.25) + " TL 18 " +
                          Number(PageSize.height() - 12 - FontSize) + " Td\n";
     for (const QString& line : Lines) content += PdfLiteral(line.toLatin1()) + " Tj T*\n";
-    return content + "ET";
+    content += "ET";
+    return Plain(Geometry) ? content : "q " + ShownToPage(PageSize, Geometry) + content + " Q";
 }
 
 // A page of PageSize filled with the image of dictionary ImageDictionary
@@ -59,7 +90,8 @@ QByteArray BigEndian(quint64 Value, int Bytes) {
 
 }  // namespace
 
-QByteArray ScannedPdf(const QList<QStringList>& Pages, const QList<int>& Scanned, int Dpi, QSizeF PageSize) {
+QByteArray ScannedPdf(const QList<QStringList>& Pages, const QList<int>& Scanned, int Dpi, QSizeF PageSize,
+                      const QList<PageGeometry>& Geometries) {
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
@@ -67,22 +99,28 @@ QByteArray ScannedPdf(const QList<QStringList>& Pages, const QList<int>& Scanned
     QList<int> kids;
     for (int n = 1; n <= Pages.size(); ++n) {
         const QStringList& lines = Pages[n - 1];
+        const PageGeometry geometry = Geometries.value(n - 1);
         if (!Scanned.contains(n)) {
-            const int content = b.AddStream("<< >>", WordsContent(lines, PageSize));
-            kids.append(b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + MediaBox(PageSize) +
+            const int content = b.AddStream("<< >>", WordsContent(lines, PageSize, 24, geometry));
+            kids.append(b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + PageBoxes(PageSize, geometry) +
                               " /Resources << /Font << /F1 " + Ref(font) + " >> >> /Contents " + Ref(content) + " >>"));
             continue;
         }
-        const QImage image = RenderedWords(lines, Dpi, PageSize);
+        const QImage image = RenderedWords(lines, Dpi, PageSize, 24, geometry);
         QByteArray pixels;
         for (int y = 0; y < image.height(); ++y)
             pixels.append(reinterpret_cast<const char*>(image.constScanLine(y)), image.width());
         // qCompress's first four bytes are its own size field; a zlib stream follows.
-        kids.append(ImagePage(b, pages, PageSize,
-                              "/Width " + QByteArray::number(image.width()) + " /Height " +
-                                  QByteArray::number(image.height()) +
-                                  " /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /FlateDecode",
-                              qCompress(pixels).mid(4)));
+        const int xobject = b.AddStream("<< /Type /XObject /Subtype /Image /Width " + QByteArray::number(image.width()) +
+                                            " /Height " + QByteArray::number(image.height()) +
+                                            " /ColorSpace /DeviceGray /BitsPerComponent 8 /Filter /FlateDecode >>",
+                                        qCompress(pixels).mid(4));
+        const QByteArray place = Plain(geometry) ? QByteArray() : ShownToPage(PageSize, geometry);
+        const int content = b.AddStream("<< >>", "q " + place + Number(PageSize.width()) + " 0 0 " +
+                                                     Number(PageSize.height()) + " 0 0 cm /Im1 Do Q");
+        kids.append(b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + PageBoxes(PageSize, geometry) +
+                          " /Resources << /XObject << /Im1 " + Ref(xobject) + " >> >> /Contents " + Ref(content) +
+                          " >>"));
     }
     b.SetPageTree(catalog, pages, kids);
     return b.Build(catalog);
@@ -134,13 +172,14 @@ QByteArray OversizedJbig2Pdf(int Side) {
     });
 }
 
-QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize, double FontSize) {
+QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize, double FontSize,
+                     const PageGeometry& Geometry) {
     PdfBuilder b;
     const int catalog = b.Reserve();
     const int pages = b.Reserve();
     const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
-    const int content = b.AddStream("<< >>", WordsContent(Lines, PageSize, FontSize));
-    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + MediaBox(PageSize) +
+    const int content = b.AddStream("<< >>", WordsContent(Lines, PageSize, FontSize, Geometry));
+    const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " " + PageBoxes(PageSize, Geometry) +
                            " /Resources << /Font << /F1 " + Ref(font) + " >> >> /Contents " + Ref(content) + " >>");
     b.SetPageTree(catalog, pages, {page});
     kestrune::TFPdf pdf;

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QList>
+#include <QPointF>
 #include <QSizeF>
 #include <QStringList>
 
@@ -15,12 +16,24 @@ namespace testing_support {
 // lines of Helvetica 24 pt.
 inline constexpr QSizeF kWordsPageSize{360, 144};
 
+// How a page lies in its document. Shown, it always has the fixture's size
+// and its lines upright; in page space it may be turned (/Rotate, degrees
+// clockwise as shown, its content drawn turned the other way) and cut out of
+// a larger media box (its crop box Margin points inside on every side, the
+// media box's lower left corner at Origin).
+struct PageGeometry {
+    int Rotate = 0;
+    double Margin = 0;
+    QPointF Origin;
+};
+
 // A document whose pages show the given lines in Helvetica 24 pt from the top
 // left. The pages whose numbers (from 1) are in Scanned hold instead the
 // engine's grey rendering of such a page at Dpi, as an image filling the page,
-// and no text at all.
+// and no text at all. Page n lies as Geometries[n - 1] says (plainly when
+// there is no such entry).
 QByteArray ScannedPdf(const QList<QStringList>& Pages, const QList<int>& Scanned, int Dpi,
-                      QSizeF PageSize = kWordsPageSize);
+                      QSizeF PageSize = kWordsPageSize, const QList<PageGeometry>& Geometries = {});
 
 // A kWordsPageSize page filled with a white grey image of Width x Height
 // pixels (a few hundred kilobytes of zlib data): rendering it decodes Width x
@@ -39,8 +52,9 @@ QByteArray OversizedJpxPdf(int Side);
 QByteArray OversizedJbig2Pdf(int Side);
 
 // The engine's grey rendering, at Dpi, of a PageSize page showing Lines as
-// above (in type of FontSize points).
-QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize = kWordsPageSize, double FontSize = 24);
+// above (in type of FontSize points), as the page is shown.
+QImage RenderedWords(const QStringList& Lines, int Dpi, QSizeF PageSize = kWordsPageSize, double FontSize = 24,
+                     const PageGeometry& Geometry = {});
 
 // Eight lines on a kLinesPageSize page: enough text for the page's
 // orientation to show (Tesseract keeps a page with less as it lies rather
