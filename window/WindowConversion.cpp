@@ -92,7 +92,7 @@ void TWindowConversion::Run(QString FileName, QString Password, QString Target, 
         try {
             sink->Finish();
             result.PagesWritten = Job.PagesWritten;
-            result.PagesRecognized = Job.PagesRecognized;
+            result.PagesRecognized = Job.Recognition.Pages;
             result.PagesWithoutText = Job.PagesWithoutText;
         } catch (const std::exception&) {
             result.Failed = true;
