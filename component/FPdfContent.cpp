@@ -104,6 +104,7 @@ void TFPdf::AddPicture(const QImage& Bitmap, double X, double Y, double Width, d
 
 void TFPdf::InsertBitmapObject(const QImage& Bitmap, double X, double Y, double Width, double Height) {
     CheckResult(Bitmap.format() == QImage::Format_ARGB32, QStringLiteral("Unsupported pixel format"));
+    CheckPageTree();
     FpuMaskScope mask;
     ScopedPageObject image(FPDFPageObj_NewImageObj(FDocument));
     CheckResult(image.Get() != nullptr, QStringLiteral("Cannot create image object"));
@@ -131,6 +132,7 @@ bool TFPdf::AddJpegImage(QIODevice* JpegImage, double X, double Y, double Width,
 }
 
 bool TFPdf::InsertJpegObject(QIODevice* Stream, double X, double Y, double Width, double Height) {
+    CheckPageTree();
     if (!Stream || !Stream->isReadable() || Stream->isSequential() || !HoldsPlaceableJpeg(Stream)) return false;
     FpuMaskScope mask;
     ScopedPageObject image(FPDFPageObj_NewImageObj(FDocument));
@@ -230,6 +232,7 @@ void TFPdf::ClosePath() {
 void TFPdf::AddPath() {
     const EngineLock lock;
     RequirePath();
+    CheckPageTree();
     FPDFPage_InsertObject(FPage, FPath);
     FPath = nullptr;
     UpdatePage();
@@ -242,6 +245,7 @@ void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, do
     const EngineLock lock;
     FpuMaskScope mask;
     CheckPageActive();
+    CheckPageTree();
     const QByteArray font = strings::ToLatin1(Font);
     ScopedPageObject object(FPDFPageObj_NewTextObj(FDocument, font.constData(), FontSize));
     CheckResult(object.Get() != nullptr, QStringLiteral("Cannot create text object"));
@@ -262,6 +266,7 @@ void TFPdf::AddText(const QString& Text, const QString& Font, float FontSize, do
 
 void TFPdf::DeleteObject(int Index, bool Regenerate) {
     const EngineLock lock;
+    CheckPageTree();
     const auto object = static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(Index));
     CheckResult(FPDFPage_RemoveObject(FPage, object) != 0, QStringLiteral("Cannot delete object"));
     // The text page points into the page's objects: it goes before the object does.
@@ -295,6 +300,7 @@ void TFPdf::AddText(const QString& Text, const TPdfFont& Font, float FontSize, c
     const EngineLock lock;
     FpuMaskScope mask;
     CheckPageActive();
+    CheckPageTree();
     CheckResult(Owns(Font), QStringLiteral("Font does not belong to the open document"));
     // A text squeezed to a line or a point, or placed nowhere, would give
     // readers nothing to select and some of them a division by zero.
@@ -321,6 +327,7 @@ void TFPdf::AddText(const QString& Text, const TPdfFont& Font, float FontSize, c
 void TFPdf::SetText(int ObjectIndex, const QString& Text) {
     const EngineLock lock;
     CheckPageActive();
+    CheckPageTree();
     CheckResult(GetObjectType(ObjectIndex) == TObjectType::otText, QStringLiteral("Text object required"));
     CheckResult(FPDFText_SetText(static_cast<FPDF_PAGEOBJECT>(GetObjectHandle(ObjectIndex)), strings::WideArg(Text)) != 0,
                 QStringLiteral("Cannot set text"));

@@ -251,6 +251,7 @@ void TFPdf::CloseDocument() {
     FDocument = nullptr;
     FDocumentGeneration = 0;
     FDocumentSize = 0;
+    FPageTreeSound = false;
     FBuffer.clear();
 }
 

@@ -33,10 +33,34 @@ void TFPdf::AddPage(int PageNumber, double Width, double Height) {
     CheckResult(FPage != nullptr, QStringLiteral("Cannot create PDF page"));
 }
 
+void TFPdf::CheckPageTree() {
+    if (FPageTreeSound) return;
+    // Writing a page's content makes the engine look at every page of the
+    // document, and it ends the process at a leaf of the page tree that is
+    // something other than a page. A leaf that is a page gives its size; one
+    // that gives none is either no object at all (a tree counting more pages
+    // than it holds, which the engine passes over) or such a stray leaf,
+    // which copies into another document where nothing does.
+    const int count = FPDF_GetPageCount(FDocument);
+    for (int index = 0; index < count; ++index) {
+        FS_SIZEF size;
+        if (FPDF_GetPageSizeByIndexF(FDocument, index, &size)) continue;
+        FPDF_DOCUMENT scratch = FPDF_CreateNewDocument();
+        CheckResult(scratch != nullptr, QStringLiteral("Cannot create page content"));
+        const bool stray = FPDF_ImportPagesByIndex(scratch, FDocument, &index, 1, 0) != 0;
+        FPDF_CloseDocument(scratch);
+        CheckResult(!stray, QStringLiteral("Cannot create page content: the document's page tree holds something "
+                                           "other than a page where page %1 should be")
+                                .arg(index + 1));
+    }
+    FPageTreeSound = true;
+}
+
 void TFPdf::UpdatePage() {
     const EngineLock lock;
     CheckPageActive();
     FpuMaskScope mask;
+    CheckPageTree();
     const bool generated = FPDFPage_GenerateContent(FPage) != 0;
     // A text page reflects the page objects as they were when it was opened:
     // drop it (and any search over it) so the next text operation sees the
@@ -51,6 +75,7 @@ void TFPdf::DeletePage(int PageNumber) {
     ClosePage();
     // The engine ignores a number that names no page.
     FPDFPage_Delete(FDocument, EngineIndex(PageNumber));
+    FPageTreeSound = false;
     // The stored number stays unless it now lies past the end; either way the
     // page under it is opened afresh and OnPageChange raised.
     const int count = GetPageCount();
@@ -88,6 +113,7 @@ bool TFPdf::ImportPages(TFPdf* Pdf, const QString& Range, int PageNumber) {
             }
         }
     }
+    FPageTreeSound = false;
     ReloadPage();
     return imported;
 }

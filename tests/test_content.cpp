@@ -486,3 +486,53 @@ TEST(ContentDocumentSize, IsTheSizeTheDocumentWasOpenedWith) {
     pdf.CreateDocument();
     EXPECT_EQ(pdf.GetDocumentSize(), 0);
 }
+
+// The engine ends the process when it writes content for any page of a
+// document whose page tree holds something other than a page where a page
+// should be: every way of adding content is refused before it, and the page
+// keeps its objects. A tree counting more pages than it holds is harmless.
+TEST(ContentInDamagedTree, StrayLeafIsRefusedBeforeContentIsWritten) {
+    const auto tree = [](const QByteArray& SecondKid, const QByteArray& Count) {
+        PdfBuilder b;
+        const int catalog = b.Reserve();
+        const int pages = b.Reserve();
+        const int page = b.Add("<< /Type /Page /Parent " + Ref(pages) + " /MediaBox [0 0 100 200] >>");
+        const int second = b.Add("<< /Type /" + SecondKid + " /Parent " + Ref(pages) + " /MediaBox [0 0 200 100] >>");
+        b.SetPageTree(catalog, pages, {page, second});
+        QByteArray bytes = b.Build(catalog);
+        return bytes.replace("/Count 2", "/Count " + Count);
+    };
+    const QString refused =
+        "Cannot create page content: the document's page tree holds something other than a page where page 2 "
+        "should be";
+    const std::vector<std::pair<const char*, std::function<void(TFPdf&)>>> ways = {
+        {"text", [](TFPdf& pdf) { pdf.AddText("Stray", "Helvetica", 12, 10, 10, 0xFF000000, 0); }},
+        {"picture", [](TFPdf& pdf) { pdf.AddPicture(Filled(4, 4, 0xFF0000FF), 10, 10); }},
+        {"path",
+         [](TFPdf& pdf) {
+             pdf.CreatePath(10, 10, TPdfFillMode::fmNone, 0xFF000000, true, 0xFF000000, 1, TPdfLineCap::lcDefault,
+                            TPdfLineJoin::ljDefault, TPdfBlendMode::bmDefault);
+             pdf.LineTo(50, 50);
+             pdf.AddPath();
+         }},
+        {"page content", [](TFPdf& pdf) { pdf.UpdatePage(); }},
+    };
+    for (const auto& [name, add] : ways) {
+        SCOPED_TRACE(name);
+        TFPdf pdf;
+        pdf.LoadDocument(tree("Template", "2"));
+        pdf.SetPageNumber(1);
+        EXPECT_EQ(ErrorOf([&] { add(pdf); }), refused);
+        EXPECT_EQ(pdf.GetObjectCount(), 0);
+        // Once the stray leaf is gone, content is written.
+        pdf.DeletePage(2);
+        pdf.SetPageNumber(1);
+        pdf.AddText("Kept", "Helvetica", 12, 10, 10, 0xFF000000, 0);
+        EXPECT_EQ(pdf.GetObjectCount(), 1);
+    }
+    TFPdf overcounted;
+    overcounted.LoadDocument(tree("Page", "3"));
+    overcounted.SetPageNumber(2);
+    overcounted.AddText("Counted", "Helvetica", 12, 10, 10, 0xFF000000, 0);
+    EXPECT_EQ(overcounted.GetObjectCount(), 1);
+}

@@ -888,7 +888,9 @@ public:
     // Writes the current page's objects into its content stream, so that edits
     // become part of the page; the page stays open, its text page (and any
     // search) is closed so the next text operation reads the new content.
-    // Raises EPdfError "Cannot create page content" when the engine fails.
+    // Raises EPdfError "Cannot create page content" when the engine fails,
+    // and without writing where the document's page tree holds something
+    // other than a page (on such a document the engine would end the process).
     void UpdatePage();
 
     // Deletes page PageNumber (nothing for a number that names no page), then
@@ -1012,6 +1014,9 @@ private:
     void ClosePage();
     void OpenTextPage();
     void CloseTextPage();
+    // Raises EPdfError where the document's page tree holds a leaf that is
+    // not a page; remembered until the tree changes.
+    void CheckPageTree();
     void OpenDocument();
     void CloseDocument();
     void PrepareOpen();
@@ -1096,6 +1101,9 @@ private:
     // settable from the const handle getter.
     mutable bool FPageAnnounced = false;
     int FPageNumber = 0;
+    // CheckPageTree found every leaf of the page tree a page (or nothing);
+    // checked again after the tree changes.
+    bool FPageTreeSound = false;
     QString FPassword;
     FPDF_PAGEOBJECT FPath = nullptr;
     FPDF_TEXTPAGE FTextPage = nullptr;
