@@ -229,3 +229,17 @@ TEST_F(KestruneTextPdf, AnOversizedScanGetsItsWords) {
     ExpectQpdfCheck(Path("strip.ocr.pdf"));
     EXPECT_GE(KnownWordsFound(PeerText(Path("strip.ocr.pdf"), 1), {"Seven ships"}), 0.5);
 }
+
+// A scan with a line of real text stamped over it (a fax header) gets the
+// scan's words; the stamp, which readers already find, is not covered again.
+TEST_F(KestruneTextPdf, AStampedScanKeepsItsStampOnce) {
+    const QStringList lines = kPages[1];
+    const QString input = Write("fax.pdf", ScanPdf({TScan{.Lines = lines, .Stamp = "FAX 0123 page 1"}}));
+    ASSERT_TRUE(PeerText(input, 1).contains("FAX 0123"));
+    const RunResult r = Run({"--format", "pdf", "--report", "r.jsonl", input});
+    ASSERT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(ReadAll(Path("r.jsonl")).trimmed()).object()["recognized"].toInt(), 1);
+    const QString text = PeerText(Path("fax.ocr.pdf"), 1);
+    EXPECT_GE(KnownWordsFound(text, lines), 0.75) << text.toStdString();
+    EXPECT_EQ(text.count("0123"), 1) << text.toStdString();
+}
