@@ -15,6 +15,8 @@
 # whole file; --optimize 0, so that the images stay as they were, as
 # kestrune-text leaves them). Needs poppler-utils and img2pdf; ocrmypdf (the
 # Debian package) is measured when installed, and passed over otherwise.
+# The parent process's peak memory is shown for one page recognised and for
+# all, as the words are laid in the parent.
 # KESTRUNE_BIN names another build's bin folder (to compare two builds).
 set -euo pipefail
 
@@ -34,35 +36,8 @@ img2pdf -o "$work/scan.pdf" "$work"/page-*.png
 "$BIN/kestrune-text" -q --eol lf --no-bom -f "$FIRST" -l "$LAST" -o "$work/born.txt" "$PDF"
 "$BIN/kestrune-text" -q --eol lf --no-bom --ocr auto -o "$work/ocr.txt" "$work/scan.pdf"
 
-TIMEFORMAT='%R %U %S'
-# measure NAME COMMAND...: runs it, prints "NAME wall cpu" (the processes it
-# waited for included).
-measure() {
-    local name="$1"; shift
-    local t
-    t="$( { time "$@" >/dev/null 2>&1; } 2>&1 )"
-    awk -v n="$name" '{ printf "  %-28s wall %7.2f s  cpu %7.2f s\n", n, $1, $2 + $3 }' <<<"$t"
-}
-
-# wer REFERENCE HYPOTHESIS: the word error rate (substitutions, deletions and
-# insertions over the reference's words), by the word-level edit distance.
-wer() {
-    awk 'FNR == 1 { f++ } { gsub(/[\r\f]/, " "); for (i = 1; i <= NF; i++) w[f, ++n[f]] = $i }
-         END {
-             for (j = 0; j <= n[2]; j++) prev[j] = j
-             for (i = 1; i <= n[1]; i++) {
-                 cur[0] = i
-                 for (j = 1; j <= n[2]; j++) {
-                     c = prev[j - 1] + (w[1, i] != w[2, j])
-                     if (prev[j] + 1 < c) c = prev[j] + 1
-                     if (cur[j - 1] + 1 < c) c = cur[j - 1] + 1
-                     cur[j] = c
-                 }
-                 for (j = 0; j <= n[2]; j++) prev[j] = cur[j]
-             }
-             printf "%.2f%% (%d errors in %d words)", 100 * prev[n[2]] / n[1], prev[n[2]], n[1]
-         }' "$1" "$2"
-}
+# shellcheck source=bench/script_support.sh
+source "$ROOT/bench/script_support.sh"
 
 size() { stat -c %s "$1"; }
 scan_size="$(size "$work/scan.pdf")"
@@ -71,6 +46,19 @@ sizes() {
     local bytes; bytes="$(size "$2")"
     awk -v n="$1" -v b="$bytes" -v s="$scan_size" \
         'BEGIN { printf "  %-28s %10d bytes, %+d bytes (%.2f%%) over the scan\n", n, b, b - s, 100 * (b - s) / s }'
+}
+
+# parent_peak LAST COPY: the peak resident memory of kestrune-text's own
+# process (not its workers') making COPY with pages 1 to LAST recognised, -j 2.
+parent_peak() {
+    "$BIN/kestrune-text" -q --format pdf -j 2 -l "$1" -o "$2" "$work/scan.pdf" &
+    local pid=$! peak=0 kb
+    while kb="$(awk '/^VmHWM/ { print $2 }' "/proc/$pid/status" 2>/dev/null)" && [ -n "$kb" ]; do
+        peak="$kb"
+        sleep 0.05
+    done
+    wait "$pid"
+    echo "$peak"
 }
 
 echo "scan: pages $FIRST to $LAST of $PDF at 300 dpi, $scan_size bytes"
@@ -97,6 +85,11 @@ if [ -n "$have_ocrmypdf" ]; then
     awk -v k="$(size "$work/kestrune1.pdf")" -v o="$(size "$work/ocrmypdf1.pdf")" \
         'BEGIN { printf "  %-28s %.3f\n", "kestrune-text / ocrmypdf", k / o }'
 fi
+
+pages=$((LAST - FIRST + 1))
+echo "memory of kestrune-text's parent process (peak resident, -j 2):"
+echo "  1 page recognised:  $(parent_peak 1 "$work/peak1.pdf") KB"
+echo "  $pages pages recognised: $(parent_peak "$pages" "$work/peak$pages.pdf") KB"
 
 echo "word error rate of pdftotext's text of the copy:"
 pdftotext "$work/kestrune1.pdf" "$work/kestrune.txt"

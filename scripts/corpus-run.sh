@@ -41,6 +41,20 @@ fault() {
     echo "corpus-run: FAULT: $1" >&2
     faults=$((faults + 1))
 }
+# ended_badly NAME RC LEFTOVER: whether a run of NAME that ended with status
+# RC, leaving the temporary file LEFTOVER (if any), hung, crashed or left it
+# behind (a fault, told).
+ended_badly() {
+    if [ "$2" -eq 124 ] || [ "$2" -eq 137 ]; then
+        fault "$1: no result within $LIMIT s (hang)"
+    elif [ "$2" -ge 128 ]; then
+        fault "$1: crashed (exit $2, signal $(($2 - 128)))"
+    elif [ -n "$3" ]; then
+        fault "$1: a temporary file was left behind: $3"
+    else
+        return 1
+    fi
+}
 
 while IFS= read -r -d '' pdf; do
     name="${pdf#"$WORK"/}"
@@ -51,12 +65,8 @@ while IFS= read -r -d '' pdf; do
     rc=$?
     # Qt's old temporary names (NAME.txt.XXXXXX) and kestrune-text's own (.NAME.txt.kestrune-PID@HOST-XXXXXX.tmp).
     leftovers="$(find "$(dirname "$pdf")" -maxdepth 1 \( -name "$(basename "$txt")?*" -o -name ".$(basename "$txt").kestrune-*" \) | head -1)"
-    if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
-        fault "$name: no result within $LIMIT s (hang)"
-    elif [ "$rc" -ge 128 ]; then
-        fault "$name: crashed (exit $rc, signal $((rc - 128)))"
-    elif [ -n "$leftovers" ]; then
-        fault "$name: a temporary file was left behind: $leftovers"
+    if ended_badly "$name" "$rc" "$leftovers"; then
+        :
     elif [ "$rc" -eq 0 ]; then
         if [ -f "$txt" ]; then
             if [ "$(head -c 3 "$txt" | od -An -tx1 | tr -d ' \n')" != efbbbf ] ||
@@ -116,12 +126,8 @@ while IFS= read -r -d '' pdf; do
     timeout --kill-after=5 "$LIMIT" "$PROGRAM" --format pdf "$pdf" 2>"$err" >/dev/null
     rc=$?
     leftovers="$(find "$(dirname "$pdf")" -maxdepth 1 -name ".$(basename "$copy").kestrune-*" | head -1)"
-    if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
-        fault "$name (pdf): no result within $LIMIT s (hang)"
-    elif [ "$rc" -ge 128 ]; then
-        fault "$name (pdf): crashed (exit $rc, signal $((rc - 128)))"
-    elif [ -n "$leftovers" ]; then
-        fault "$name (pdf): a temporary file was left behind: $leftovers"
+    if ended_badly "$name (pdf)" "$rc" "$leftovers"; then
+        :
     elif [ "$rc" -eq 0 ] && [ -f "$copy" ]; then
         if ! cmp -s -n "$(stat -c %s "$pdf")" "$pdf" "$copy"; then
             fault "$name (pdf): the copy does not start with the file's bytes"
