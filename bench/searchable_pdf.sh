@@ -7,7 +7,7 @@
 #
 #   bench/searchable_pdf.sh [PDF [FIRST LAST]]   (run from the source root after a build)
 #
-# The pages FIRST..LAST of PDF (default: pages 1 to 8 of the LaTeX class
+# The pages FIRST..LAST of PDF (default: pages 4 to 11 of the LaTeX class
 # guide) are rendered to 300 dpi grey PNG images with pdftoppm and wrapped
 # into an image-only PDF with img2pdf, as a scanner gives them. Both tools
 # read it at its own 300 dpi, with -j 1 and -j 2: kestrune-text --format pdf,
@@ -23,8 +23,8 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BIN="${KESTRUNE_BIN:-$ROOT/build/bin}"
 PDF="${1:-/usr/share/doc/texlive-doc/latex/base/clsguide.pdf}"
-FIRST="${2:-1}"
-LAST="${3:-8}"
+FIRST="${2:-4}"
+LAST="${3:-11}"
 for tool in pdftoppm pdftotext img2pdf; do
     command -v "$tool" >/dev/null || { echo "searchable_pdf: $tool is not installed" >&2; exit 2; }
 done
