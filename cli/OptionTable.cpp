@@ -262,7 +262,7 @@ holding something other than pages) fails, and no copy is written.
 standard input without
 .BR \-o ,
 and the text options
-.RB ( \-\-layout ", " \-\-reading\-order ", " \-\-eol ", " \-\-bom ", " \-\-page\-break )
+.RB ( \-\-layout ", " \-\-reading\-order ", " \-\-eol ", " \-\-bom ", " \-\-no\-bom ", " \-\-page\-break )
 are refused with it. In folders, files named
 .I *.ocr.pdf
 (copies an earlier run made) are passed over.)"},
