@@ -113,9 +113,14 @@ TEST_F(KestruneTextPdf, AnEarlierLayerIsKeptOrReplaced) {
     const QString first = Path("in/scan.ocr.pdf");
     ASSERT_TRUE(QFile::exists(first));
 
-    // A second run over the folder passes over the copy.
-    const RunResult again = Run({"--format", "pdf", "in"});
+    // A second run over the folder passes over the copy, and with --update
+    // over the scan whose copy is newer.
+    const QByteArray copy = ReadAll(first);
+    const RunResult again = Run({"--format", "pdf", "--update", "--report", "update.jsonl", "in"});
     EXPECT_EQ(again.ExitCode, 0) << again.Err.toStdString();
+    EXPECT_EQ(QJsonDocument::fromJson(ReadAll(Path("update.jsonl")).trimmed()).object()["status"].toString(), "skipped");
+    EXPECT_EQ(ReadAll(first), copy);
+    ASSERT_EQ(Run({"--format", "pdf", "in"}).ExitCode, 0);
     EXPECT_EQ(QDir(Path("in")).entryList(QDir::Files, QDir::Name), (QStringList{"scan.ocr.pdf", "scan.pdf"}));
 
     const RunResult kept = Run({"--format", "pdf", "-o", "kept.pdf", first});
