@@ -74,41 +74,15 @@ EOF
     img2pdf -o "$2/scan.pdf" "$2"/page-*.png
 }
 
-TIMEFORMAT='%R %U %S'
-# measure NAME COMMAND...: runs it, prints "NAME wall cpu".
-measure() {
-    local name="$1"; shift
-    local t
-    t="$( { time "$@" >/dev/null 2>&1; } 2>&1 )"
-    awk -v n="$name" '{ printf "  %-22s wall %6.2f s  cpu %6.2f s\n", n, $1, $2 + $3 }' <<<"$t"
-}
+# shellcheck source=bench/script_support.sh
+source "$ROOT/bench/script_support.sh"
+
 # tesseract_pages FOLDER PSM: the tesseract command on each image, its text after the other.
 tesseract_pages() {
     for image in "$1"/page-*.png; do
         OMP_THREAD_LIMIT=1 tesseract "$image" "${image%.png}" --psm "$2" quiet
     done
     cat "$1"/page-*.txt >"$1/tesseract.txt"
-}
-
-# wer REFERENCE HYPOTHESIS: the word error rate (substitutions, deletions and
-# insertions over the reference's words), by the word-level edit distance;
-# line and page ends (CR, form feed) count as white space.
-wer() {
-    awk 'FNR == 1 { f++ } { sub(/^\xEF\xBB\xBF/, ""); gsub(/[\r\f]/, " "); for (i = 1; i <= NF; i++) w[f, ++n[f]] = $i }
-         END {
-             for (j = 0; j <= n[2]; j++) prev[j] = j
-             for (i = 1; i <= n[1]; i++) {
-                 cur[0] = i
-                 for (j = 1; j <= n[2]; j++) {
-                     c = prev[j - 1] + (w[1, i] != w[2, j])
-                     if (prev[j] + 1 < c) c = prev[j] + 1
-                     if (cur[j - 1] + 1 < c) c = cur[j - 1] + 1
-                     cur[j] = c
-                 }
-                 for (j = 0; j <= n[2]; j++) prev[j] = cur[j]
-             }
-             printf "%.2f%% (%d errors in %d words)", 100 * prev[n[2]] / n[1], prev[n[2]], n[1]
-         }' "$1" "$2"
 }
 
 for case in "${CASES[@]}"; do

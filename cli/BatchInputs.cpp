@@ -73,6 +73,10 @@ private:
             return;
         }
         for (const TFolderEntry& entry : entries) {
+            // Searchable copies an earlier run left beside their inputs are no inputs of their own.
+            if (FOptions.Format.Format == TOutputFormat::Pdf &&
+                entry.Path.endsWith(FOptions.Format.Extension(), Qt::CaseInsensitive))
+                continue;
             if (entry.Refusal.isEmpty()) {
                 AddFile(entry.Path, entry.Relative);
             } else {

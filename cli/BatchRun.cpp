@@ -20,12 +20,14 @@
 #include "convert/Conversion.h"
 #include "convert/FileNames.h"
 #include "cli/OutputPlan.h"
+#include "convert/PdfOutput.h"
 #include "cli/Report.h"
 #include "convert/SafeFiles.h"
 #include "cli/TextOptions.h"
 #include "convert/TextOutput.h"
 #include "convert/WorkerPool.h"
 #include "component/FileError.h"
+#include "ocr/Recognition.h"
 
 namespace kestrune {
 
@@ -180,7 +182,10 @@ public:
         if (FOptions.MemoryLimitMiB) pool.SetMemoryLimit(qint64(*FOptions.MemoryLimitMiB) << 20);
         TWorkerPool::TEvents events;
         events.Started = [&](int Job, int, int First, int Last) { Started(Job, First, Last); };
-        events.Page = [&](int Job, int Page, const QByteArray& Bytes) { FSinks[Job]->Add(Page, Bytes); };
+        events.Page = [&](int Job, int Page, const QByteArray& Bytes) {
+            if (Pdf()) FCopies[Job]->Add(Page, Bytes);
+            else FSinks[Job]->Add(Page, Bytes);
+        };
         events.Progress = [&](int Job, int Done) { FProgress.Done(Job, Done); };
         events.Finished = [&](int Job, const TJobResult& Result) { Finished(Job, Result); };
         pool.Run(jobs, events);
@@ -208,12 +213,21 @@ private:
             FTargets[Job]->SetDeadline(TTextTarget::TClock::now() +
                                            std::chrono::milliseconds(std::min<qint64>(FOptions.TimeoutMilliseconds(), 1000000000000)),
                                        TimeLimitMessage(*FOptions.TimeoutSeconds));
+        FProgress.Started(Job, input.Input, Last - First + 1);
+        if (Pdf()) {
+            // Before any page is recognised: a document that takes no text layer fails now.
+            const int descriptor = input.Input == QLatin1String("-") ? FStandardInput.Get() : -1;
+            FCopies[Job] = std::make_unique<TPdfOutput>(input.Input, descriptor, FOptions.Password,
+                                                        recognition::GlyphlessFontFile(), *FTargets[Job]);
+            return;
+        }
         const QString title = input.Input == QLatin1String("-") ? QStringLiteral("standard input")
                                                                 : QFileInfo(input.Input).fileName();
         FSinks[Job] = std::make_unique<TPageSink>(*FTargets[Job], First, Last, FOptions.Format.Header(title),
                                                   FOptions.Format.Footer());
-        FProgress.Started(Job, input.Input, Last - First + 1);
     }
+
+    bool Pdf() const { return FOptions.Format.Format == TOutputFormat::Pdf; }
 
     // The target of an input: under --output-dir created beneath the output
     // folder without following any link there; -o may name a FIFO or device
@@ -242,8 +256,10 @@ private:
         entry.Seconds = Result.Seconds;
         // The target goes with its sink; one that was not committed leaves the old file as it was.
         std::unique_ptr<TPageSink> sink = std::move(FSinks[Job]);
+        std::unique_ptr<TPdfOutput> copy = std::move(FCopies[Job]);
         std::unique_ptr<TTextTarget> target = std::move(FTargets[Job]);
         FSinks.erase(Job);
+        FCopies.erase(Job);
         FTargets.erase(Job);
         if (Result.Failed) {
             Fail(index, entry, Result.Error);
@@ -263,7 +279,8 @@ private:
             return;
         }
         try {
-            sink->Finish();
+            if (copy) copy->Finish();
+            else sink->Finish();
         } catch (const std::exception&) {
             Fail(index, entry, ErrorMessage(std::current_exception()));
             return;
@@ -278,7 +295,21 @@ private:
         FPagesRecognized += entry.PagesRecognized;
         FPagesTurned += entry.PagesTurned;
         FPagesLowConfidence += entry.PagesLowConfidence;
-        End(index, entry, FOptions.Quiet ? QString() : RecognitionNote(input.Input, Result));
+        const bool unchanged = copy && copy->PagesLaid() == 0 && copy->PagesReplaced() == 0;
+        End(index, entry,
+            FOptions.Quiet ? QString() : unchanged ? CopiedNote(input.Input, Result) : RecognitionNote(input.Input, Result));
+    }
+
+    // The note on a searchable copy that got no words: the copy is the input.
+    static QString CopiedNote(const QString& Input, const TJobResult& Result) {
+        if (Result.Recognition.Pages == 0)
+            return QStringLiteral("%1: no page to recognise (each has text of its own or shows nothing); copied "
+                                  "unchanged")
+                .arg(ShownName(Input));
+        return QStringLiteral("%1: no word recognised on %2; copied unchanged")
+            .arg(ShownName(Input), Result.Recognition.Pages == 1 ? QStringLiteral("the recognised page")
+                                                                 : QStringLiteral("its %1 recognised pages")
+                                                                       .arg(Result.Recognition.Pages));
     }
 
     // The note on a converted document's recognition: its pages without text
@@ -356,6 +387,7 @@ private:
     TDescriptor FOutputFolder;    // --output-dir, once opened
     std::map<int, std::unique_ptr<TTextTarget>> FTargets;
     std::map<int, std::unique_ptr<TPageSink>> FSinks;
+    std::map<int, std::unique_ptr<TPdfOutput>> FCopies;  // --format pdf: the copies, instead of sinks
     QStringList FLines;
     std::set<int> FEnded;
     int FNextLine = 0;

@@ -145,11 +145,13 @@ cannot be created stops the run before any work (exit status 2).)"},
                 "In folders, pass over files and folders whose name begins with a dot.",
                 R"(In folders, pass over files and folders whose name begins with a dot.)"},
     TOptionEntry{Ocr, "", "ocr", "MODE", K::Choice, "never auto always",
-                "Read scanned pages by text recognition: never (the default), auto (pages that show something but "
+                "Read scanned pages by text recognition: never (the default; auto with --format pdf), auto (pages that show something but "
                 "hold no text character), always (every page; its text is ignored).",
                 R"(Read scanned pages by text recognition (Tesseract):
 .B never
-(the default) takes every page's text as the document has it;
+(the default, but with
+.BR "\-\-format pdf" )
+takes every page's text as the document has it;
 .B auto
 recognises the pages that show something but hold no text character (a blank
 page stays blank) and keeps every other page's text byte for byte;
@@ -210,10 +212,10 @@ The report and the summary count the turned pages.)"},
 lone specks are removed (a dark pixel among light ones, as a fax line or dust
 leaves them). A cleaned page that shows ink but gives no word is read again as
 it is. Pages fed askew are straightened in any case.)"},
-    TOptionEntry{Format, "", "format", "FORMAT", K::Choice, "text tsv json hocr",
+    TOptionEntry{Format, "", "format", "FORMAT", K::Choice, "text tsv json hocr pdf",
                 "Write FORMAT: text (the default: each page's text), tsv (each word with its box, in Tesseract's "
-                "columns; .tsv), json (one JSON object per page, one per line; .jsonl) or hocr (an hOCR document; "
-                ".hocr).",
+                "columns; .tsv), json (one JSON object per page, one per line; .jsonl), hocr (an hOCR document; "
+                ".hocr) or pdf (a copy of the PDF with its scanned pages made searchable; .ocr.pdf).",
                 R"(What to write for each page (see OUTPUT FORMAT):
 .B text
 (the default) the page's text;
@@ -227,10 +229,43 @@ boxes, fonts and sizes (JSON Lines, extension
 .IR .jsonl );
 .B hocr
 an hOCR document (XHTML, extension
-.IR .hocr ).
+.IR .hocr );
+.B pdf
+a copy of the PDF file (extension
+.IR .ocr.pdf )
+in which the recognised pages carry their words as invisible text over the
+scan, so that viewers find, select and copy them where the image shows them.
 The word formats suit search indexes, highlighting and redaction, and the tools
 written for Tesseract's or pdftotext's word output; they have LF line ends and
-no byte-order mark.)"},
+no byte-order mark.
+.IP
+With
+.BR pdf ,
+.B \-\-ocr
+is
+.B auto
+unless given: the pages without text are recognised, and so are scans with a
+line of real text stamped over them (the words under the stamp left out);
+.B always
+also recognises the pages whose only text is an earlier invisible layer, and
+replaces that layer. A page with text a reader sees is never covered again.
+The copy is the input's bytes unchanged, followed by an update that holds the
+words (in Tesseract's glyphless font) and the pages that show them: a
+signature over the original still holds for it, and an encrypted document stays
+encrypted with its own key. It is written through a temporary file and replaces
+an earlier copy only when complete; a document with no page to recognise is
+copied as it is, with a note. A document to which an update cannot be appended
+(its cross-reference table damaged and rebuilt by the engine, or its page tree
+holding something other than pages) fails, and no copy is written.
+.BR \-\-ocr\ never ,
+.BR "\-o \-" ,
+standard input without
+.BR \-o ,
+and the text options
+.RB ( \-\-layout ", " \-\-reading\-order ", " \-\-eol ", " \-\-bom ", " \-\-no\-bom ", " \-\-page\-break )
+are refused with it. In folders, files named
+.I *.ocr.pdf
+(copies an earlier run made) are passed over.)"},
     TOptionEntry{Layout, "", "layout", "", K::None, "",
                 "Text that keeps each page's arrangement: each line of the page one line, columns and table cells "
                 "side by side where they stand; each page ends with a form feed.",

@@ -11,6 +11,7 @@
 
 #include "cli/OptionTable.h"
 #include "convert/Conversion.h"
+#include "convert/SafeFiles.h"
 #include "convert/WorkerPool.h"
 
 #ifndef KESTRUNE_VERSION
@@ -76,6 +77,10 @@ const char* const Epilogue =
     "--no-bom gives the line ends and start that Linux and macOS tools expect\n"
     "(pdftotext's); the defaults, CR LF and the byte-order mark, suit Windows\n"
     "programs.\n"
+    "\n"
+    "--format pdf writes a copy of each PDF (NAME.ocr.pdf) whose recognised pages\n"
+    "carry their words as invisible text over the scan, so that viewers find and\n"
+    "copy them: the input's bytes unchanged, then an appended update.\n"
     "\n"
     "Exit status: 0 when every file converted, 1 when any file failed (or a write\n"
     "to standard output did), 2 when the command line is wrong, an output would\n"
@@ -347,7 +352,10 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.Update = parser.isSet(declared[Update]);
     o.Report = check.Path(declared[Report], "a file");
     o.SkipHidden = parser.isSet(declared[SkipHidden]);
-    o.Ocr.Mode = TOcrMode(check.Choice(declared[Ocr], Choices(Ocr), int(TOcrMode::Never)));
+    o.Format.Format = TOutputFormat(check.Choice(declared[Format], Choices(Format), int(TOutputFormat::Text)));
+    // A searchable copy is what recognition is for: it reads the pages without text unless told otherwise.
+    const bool pdf = o.Format.Format == TOutputFormat::Pdf;
+    o.Ocr.Mode = TOcrMode(check.Choice(declared[Ocr], Choices(Ocr), int(pdf ? TOcrMode::Auto : TOcrMode::Never)));
     if (parser.isSet(declared[OcrLanguages])) {
         o.Ocr.Languages = check.Path(declared[OcrLanguages], "language codes");
         check.Require(o.Ocr.Languages.size() <= MaxLanguagesLength,
@@ -358,7 +366,6 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.Ocr.Dpi = check.Count(declared[OcrDpi], "a resolution").value_or(o.Ocr.Dpi);
     o.Ocr.Rotate = check.Choice(declared[OcrRotate], Choices(OcrRotate), 0) == 0;
     o.Ocr.Clean = parser.isSet(declared[OcrClean]);
-    o.Format.Format = TOutputFormat(check.Choice(declared[Format], Choices(Format), int(TOutputFormat::Text)));
     o.Format.Layout = parser.isSet(declared[Layout]);
     o.Format.ReadingOrder = parser.isSet(declared[ReadingOrder]);
     o.Format.CrLf = check.Choice(declared[Eol], Choices(Eol), 1) == 1;
@@ -385,6 +392,12 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
          {&declared[Layout], &declared[ReadingOrder], &declared[Eol], &declared[Bom], &declared[NoBom], &declared[PageBreak]})
         check.Require(text || !parser.isSet(*option),
                       QStringLiteral("option %1 applies to --format text only").arg(Shown(*option)));
+    // The copy is written whole at the end, through a temporary file: not into standard output.
+    check.Require(!pdf || o.Ocr.Mode != TOcrMode::Never, QStringLiteral("option --format pdf needs --ocr auto or always"));
+    check.Require(!pdf || o.Output.isEmpty() || ProcessDescriptor(o.Output) < 0,
+                  QStringLiteral("option --format pdf writes a file, not standard output; name one with -o"));
+    check.Require(!pdf || !o.Output.isEmpty() || !o.Files.contains(QStringLiteral("-")),
+                  QStringLiteral("option --format pdf needs -o FILE for standard input"));
     if (!check.Error.isEmpty()) {
         result.Error = check.Error;
         return result;

@@ -2,6 +2,7 @@
 // same text file that the converter window writes for it, written page by page
 // as the pages are read.
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -17,6 +18,7 @@
 #include "cli/TextOptions.h"
 #include "convert/WorkerProtocol.h"
 #include <kestrune/PdfError.h>
+#include "ocr/Recognition.h"
 
 using namespace kestrune;
 
@@ -89,6 +91,13 @@ int main(int argc, char** argv) {
             PrintError(e.Message());
             return 2;
         }
+    }
+    // The searchable copies set their words in Tesseract's glyphless font.
+    if (commandLine.Options.Format.Format == TOutputFormat::Pdf && !QFileInfo(recognition::GlyphlessFontFile()).isReadable()) {
+        PrintError(QStringLiteral("Tesseract's glyphless font \"%1\", which --format pdf sets the words in, cannot be "
+                                  "read (Debian package libtesseract5)")
+                       .arg(recognition::GlyphlessFontFile()));
+        return 2;
     }
     InstallCleanupOnSignals();
     return ConvertInputs(commandLine.Options);

@@ -375,7 +375,7 @@ int RunConversionWorker() {
         format.ByteOrderMark = r.Int() != 0;
         format.FormFeeds = r.Int() != 0;
         format.ReadingOrder = r.Int() != 0;
-        if (kind < int(TOutputFormat::Text) || kind > int(TOutputFormat::Hocr)) return 1;
+        if (kind < int(TOutputFormat::Text) || kind > int(TOutputFormat::Pdf)) return 1;
         format.Format = TOutputFormat(kind);
         if (r.Failed()) return 1;
         const int descriptor = descriptors.empty() ? -1 : descriptors.front();

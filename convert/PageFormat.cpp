@@ -16,6 +16,7 @@ QString TPageFormat::Extension() const {
     case TOutputFormat::Tsv: return QStringLiteral(".tsv");
     case TOutputFormat::Json: return QStringLiteral(".jsonl");
     case TOutputFormat::Hocr: return QStringLiteral(".hocr");
+    case TOutputFormat::Pdf: return QStringLiteral(".ocr.pdf");
     }
     return QStringLiteral(".txt");
 }
@@ -28,6 +29,7 @@ QByteArray TPageFormat::Header(const QString& Title) const {
     // A name holding what XML cannot carry (bytes that are not UTF-8, control
     // characters) is shown as messages show it rather than with U+FFFD.
     case TOutputFormat::Hocr: return HocrPrologue(IsXmlText(Title) ? Title : ShownName(Title));
+    case TOutputFormat::Pdf: return {};
     }
     return {};
 }
@@ -68,6 +70,7 @@ QByteArray TPageFormat::LayoutBytes(const TPageLayout& Page) const {
     case TOutputFormat::Tsv: AppendTsvPage(bytes, Page); break;
     case TOutputFormat::Json: AppendJsonPage(bytes, Page); break;
     case TOutputFormat::Hocr: AppendHocrPage(bytes, Page); break;
+    case TOutputFormat::Pdf: break;  // its pages are made by TPageReader
     }
     return bytes;
 }

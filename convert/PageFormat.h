@@ -13,7 +13,9 @@ namespace kestrune {
 class TFPdf;
 struct TPageLayout;
 
-enum class TOutputFormat { Text, Tsv, Json, Hocr };
+// Pdf: a copy of the document with the recognised words as a text layer
+// (PdfOutput.h); its pages' bytes are words for the parent, not the file's.
+enum class TOutputFormat { Text, Tsv, Json, Hocr, Pdf };
 
 struct TPageFormat {
     TOutputFormat Format = TOutputFormat::Text;
@@ -31,7 +33,7 @@ struct TPageFormat {
     // the engine's order.
     bool ReadingOrder = false;
 
-    // The extension of the file written beside a PDF: ".txt", ".tsv", ".jsonl", ".hocr".
+    // The extension of the file written beside a PDF: ".txt", ".tsv", ".jsonl", ".hocr", ".ocr.pdf".
     QString Extension() const;
     // What goes before the first page: the byte-order mark, the TSV header
     // line, the hOCR prologue (its title naming Title, a file name as

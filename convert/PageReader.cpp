@@ -8,8 +8,10 @@
 #include <kestrune/PageLayout.h>
 #include <kestrune/PageRecognizer.h>
 #include <kestrune/PageText.h>
+#include <kestrune/TextLayer.h>
 #include "convert/Conversion.h"
 #include "convert/LoadedRecognizer.h"
+#include "convert/PdfOutput.h"
 #include "convert/WorkerProtocol.h"
 #include "ocr/Recognition.h"
 
@@ -121,36 +123,83 @@ void TPageReader::ReleaseRecognizer() {
     FImage = QImage();
 }
 
+TRecognizedPage TPageReader::Recognize(TFPdf& Pdf, int Page, bool KeepText, TPageFacts& Facts) {
+    const TRecognitionOptions options = FSettings.Options();
+    // Told before the image is looked at (which may decode it), and again once its resolution is known.
+    if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), options.Dpi));
+    recognition::TPagePlan plan = recognition::PlanPageImage(Pdf, Page, options, KeepText);
+    if (FRecognitionStart) FRecognitionStart(int(std::lround(plan.Dpi)));
+    if (!FRecognizer) FRecognizer = std::make_unique<TLoadedRecognizer>(FSettings.Languages);
+    recognition::MakePageImage(Pdf, plan, options, FImage);
+    TRecognizedPage page = FRecognizer->Recognize(FImage, plan.Dpi, options);
+    recognition::PlaceWords(page, plan);
+    Facts.RecognizedDpi = std::max(1, int(std::lround(plan.Dpi)));
+    if (plan.Dpi < plan.AskedDpi) Facts.LoweredFrom = int(std::lround(plan.AskedDpi));
+    Facts.Rotation = page.Rotation;
+    Facts.Confidence = page.Confidence;
+    return page;
+}
+
 TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
     Pdf.SetPageNumber(Page);
     TPageFacts facts;
     // A page that shows nothing (a blank page of a book) has nothing to read either.
     facts.Textless = Pdf.GetCharacterCount() == 0 && Pdf.GetObjectCount() > 0;
+    if (FFormat.Format == TOutputFormat::Pdf) {
+        Bytes += LayerBytes(Pdf, Page, facts);
+        return facts;
+    }
     // A scan with a line of real text stamped over it: the text is kept, the scan read.
     const bool stamped = FSettings.Mode == TOcrMode::Auto && !facts.Textless && recognition::StampedScan(Pdf);
     const bool recognize = FSettings.Mode == TOcrMode::Always || (FSettings.Mode == TOcrMode::Auto && facts.Textless) || stamped;
     if (!recognize) {
         Bytes += FFormat.PageBytes(Pdf);
-    } else {
-        const TRecognitionOptions options = FSettings.Options();
-        // Told before the image is looked at (which may decode it), and again once its resolution is known.
-        if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), options.Dpi));
-        recognition::TPagePlan plan = recognition::PlanPageImage(Pdf, Page, options, stamped);
-        if (FRecognitionStart) FRecognitionStart(int(std::lround(plan.Dpi)));
-        if (!FRecognizer) FRecognizer = std::make_unique<TLoadedRecognizer>(FSettings.Languages);
-        recognition::MakePageImage(Pdf, plan, options, FImage);
-        TRecognizedPage page = FRecognizer->Recognize(FImage, plan.Dpi, options);
-        recognition::PlaceWords(page, plan);
-        if (stamped) Bytes += StampedBytes(Pdf, Page, page);
-        else
-            Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
-                                          : FFormat.TextBytes(page.Text);
-        facts.RecognizedDpi = std::max(1, int(std::lround(plan.Dpi)));
-        if (plan.Dpi < plan.AskedDpi) facts.LoweredFrom = int(std::lround(plan.AskedDpi));
-        facts.Rotation = page.Rotation;
-        facts.Confidence = page.Confidence;
+        return facts;
     }
+    const TRecognizedPage page = Recognize(Pdf, Page, stamped, facts);
+    if (stamped) Bytes += StampedBytes(Pdf, Page, page);
+    else
+        Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
+                                      : FFormat.TextBytes(page.Text);
     return facts;
+}
+
+QByteArray TPageReader::LayerBytes(TFPdf& Pdf, int Page, TPageFacts& Facts) {
+    // Text a reader sees is never covered by recognised words: a page with
+    // any gets a layer only as a stamped scan, and then only where the
+    // stamp is not. A page whose text is all an earlier layer's keeps it,
+    // unless every page is to be recognised: then the new layer replaces it.
+    TLayerPage layer;
+    bool stamped = false;
+    if (Facts.Textless) {
+        layer.Action = TLayerAction::Add;
+    } else if (Pdf.GetCharacterCount() > 0) {
+        const TPageTexts texts = PageTexts(Pdf);
+        if (texts.Other == 0 && texts.Invisible > 0) {
+            if (FSettings.Mode == TOcrMode::Always) layer.Action = TLayerAction::Replace;
+        } else if (texts.Invisible == 0 && recognition::StampedScan(Pdf)) {
+            layer.Action = TLayerAction::Add;
+            stamped = true;
+        }
+    }
+    if (layer.Action == TLayerAction::Keep) return LayerPageBytes(layer);
+    const TRecognizedPage page = Recognize(Pdf, Page, stamped, Facts);
+    layer.Words = RecognizedLayout(Pdf, Page, page.Words);
+    if (stamped) {
+        // Should the scan have been rendered, the stamp was read too.
+        const TPageLayout own = ReadPageLayout(Pdf);
+        const auto underText = [&](const TLayoutWord& Word) {
+            for (const TLayoutBlock& block : own.Blocks)
+                for (const TLayoutLine& line : block.Lines)
+                    for (const TLayoutWord& word : line.Words)
+                        if (word.Box.contains(Word.Box.center())) return true;
+            return false;
+        };
+        for (TLayoutBlock& block : layer.Words.Blocks)
+            for (TLayoutLine& line : block.Lines) line.Words.removeIf(underText);
+        UniteBoxes(layer.Words);
+    }
+    return LayerPageBytes(layer);
 }
 
 }  // namespace kestrune

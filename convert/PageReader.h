@@ -94,7 +94,10 @@ public:
     // then CR LF) of the document open in Pdf to Bytes; Pdf's current page
     // becomes Page. A recognised page's lines end like an engine page's, and
     // its words, with Tesseract's blocks, lines and confidences, fill the word
-    // formats and the layout text. Raises EPdfError.
+    // formats and the layout text. For --format pdf, the bytes are the
+    // page's recognised words for its text layer (PdfOutput.h): the pages
+    // without text, stamped scans, and with --ocr always the pages whose only
+    // text is an earlier layer are recognised. Raises EPdfError.
     TPageFacts Read(TFPdf& Pdf, int Page, QByteArray& Bytes);
 
     // Called by Read, before anything else is done for a page that is to be
@@ -111,6 +114,12 @@ public:
 private:
     // A stamped scan's bytes: its own text and Recognized's words.
     QByteArray StampedBytes(TFPdf& Pdf, int Page, const TRecognizedPage& Recognized) const;
+    // Recognises page Page (the current one), its text objects left out of
+    // the image with KeepText, noting how in Facts.
+    TRecognizedPage Recognize(TFPdf& Pdf, int Page, bool KeepText, TPageFacts& Facts);
+    // The page's bytes for --format pdf (LayerPageBytes): its recognised
+    // words and what to do with them.
+    QByteArray LayerBytes(TFPdf& Pdf, int Page, TPageFacts& Facts);
 
     std::function<void(int Dpi)> FRecognitionStart;
     TOcrSettings FSettings;

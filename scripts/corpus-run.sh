@@ -5,7 +5,9 @@
 # in no file and a line saying so, or in a clear error line naming the file
 # (exit 1) and no output at all. A crash, a hang or a partial file fails the run.
 # Then the whole corpus once more as one batch (worker processes, an output
-# folder, a report), which must end each file the same way.
+# folder, a report), which must end each file the same way. Then each file
+# once more as a searchable copy (--format pdf): a copy that starts with the
+# file's bytes, or a clear error line and no copy at all.
 #
 #   scripts/corpus-run.sh [KESTRUNE_TEXT] [CORPUS_DIR]
 #
@@ -39,6 +41,20 @@ fault() {
     echo "corpus-run: FAULT: $1" >&2
     faults=$((faults + 1))
 }
+# ended_badly NAME RC LEFTOVER: whether a run of NAME that ended with status
+# RC, leaving the temporary file LEFTOVER (if any), hung, crashed or left it
+# behind (a fault, told).
+ended_badly() {
+    if [ "$2" -eq 124 ] || [ "$2" -eq 137 ]; then
+        fault "$1: no result within $LIMIT s (hang)"
+    elif [ "$2" -ge 128 ]; then
+        fault "$1: crashed (exit $2, signal $(($2 - 128)))"
+    elif [ -n "$3" ]; then
+        fault "$1: a temporary file was left behind: $3"
+    else
+        return 1
+    fi
+}
 
 while IFS= read -r -d '' pdf; do
     name="${pdf#"$WORK"/}"
@@ -49,12 +65,8 @@ while IFS= read -r -d '' pdf; do
     rc=$?
     # Qt's old temporary names (NAME.txt.XXXXXX) and kestrune-text's own (.NAME.txt.kestrune-PID@HOST-XXXXXX.tmp).
     leftovers="$(find "$(dirname "$pdf")" -maxdepth 1 \( -name "$(basename "$txt")?*" -o -name ".$(basename "$txt").kestrune-*" \) | head -1)"
-    if [ "$rc" -eq 124 ] || [ "$rc" -eq 137 ]; then
-        fault "$name: no result within $LIMIT s (hang)"
-    elif [ "$rc" -ge 128 ]; then
-        fault "$name: crashed (exit $rc, signal $((rc - 128)))"
-    elif [ -n "$leftovers" ]; then
-        fault "$name: a temporary file was left behind: $leftovers"
+    if ended_badly "$name" "$rc" "$leftovers"; then
+        :
     elif [ "$rc" -eq 0 ]; then
         if [ -f "$txt" ]; then
             if [ "$(head -c 3 "$txt" | od -An -tx1 | tr -d ' \n')" != efbbbf ] ||
@@ -104,6 +116,36 @@ elif [ "$(find "$OUT/text" -type f | wc -l)" -ne "$converted" ] ||
 else
     echo "corpus-run: the batch run ended alike"
 fi
+
+# Searchable copies: the engine runs in the parent too, to lay the words.
+copied=0 unchanged=0 refused=0
+while IFS= read -r -d '' pdf; do
+    name="${pdf#"$WORK"/}"
+    copy="${pdf%.*}.ocr.pdf"
+    err="$WORK/.stderr"
+    timeout --kill-after=5 "$LIMIT" "$PROGRAM" --format pdf "$pdf" 2>"$err" >/dev/null
+    rc=$?
+    leftovers="$(find "$(dirname "$pdf")" -maxdepth 1 -name ".$(basename "$copy").kestrune-*" | head -1)"
+    if ended_badly "$name (pdf)" "$rc" "$leftovers"; then
+        :
+    elif [ "$rc" -eq 0 ] && [ -f "$copy" ]; then
+        if ! cmp -s -n "$(stat -c %s "$pdf")" "$pdf" "$copy"; then
+            fault "$name (pdf): the copy does not start with the file's bytes"
+        elif cmp -s "$pdf" "$copy"; then
+            unchanged=$((unchanged + 1))
+        else
+            copied=$((copied + 1))
+        fi
+    elif [ "$rc" -eq 0 ] && grep -q "no pages" "$err"; then
+        unchanged=$((unchanged + 1))
+    elif [ "$rc" -eq 1 ] && [ ! -e "$copy" ] && [ "$(wc -l <"$err")" -eq 1 ] && grep -qF "kestrune-text: $pdf: " "$err"; then
+        refused=$((refused + 1))
+    else
+        fault "$name (pdf): exit status $rc, copy $( [ -e "$copy" ] && echo left || echo none): $(head -c 300 "$err")"
+    fi
+    rm -f "$copy"
+done < <(find "$WORK" -type f -iname '*.pdf' ! -iname '*.ocr.pdf' -print0 | sort -z)
+echo "corpus-run: --format pdf: $copied given a text layer, $unchanged copied unchanged, $refused refused with an error line"
 
 echo "corpus-run: $faults faults"
 [ "$faults" -eq 0 ]

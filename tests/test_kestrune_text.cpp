@@ -270,7 +270,7 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
         {{"--ocr", "sometimes", pdf}, "kestrune-text: option --ocr needs one of never, auto, always, not 'sometimes'"},
         {{"--ocr-dpi", "0", pdf}, "kestrune-text: option --ocr-dpi needs a resolution from 1 to 2147483647, not '0'"},
         {{"--ocr-lang", "", pdf}, "kestrune-text: option --ocr-lang needs language codes"},
-        {{"--format", "xml", pdf}, "kestrune-text: option --format needs one of text, tsv, json, hocr, not 'xml'"},
+        {{"--format", "xml", pdf}, "kestrune-text: option --format needs one of text, tsv, json, hocr, pdf, not 'xml'"},
         {{"--eol", "cr", pdf}, "kestrune-text: option --eol needs one of lf, crlf, not 'cr'"},
         {{"--bom", "--no-bom", pdf}, "kestrune-text: options --bom and --no-bom exclude each other"},
         {{"--format", "json", "--layout", pdf}, "kestrune-text: option --layout applies to --format text only"},
@@ -547,7 +547,7 @@ TEST_F(KestruneText, ManualCompletionAndHelpNameTheSameOptions) {
         return lines;
     };
     EXPECT_EQ(names(complete("kestrune-text -")), helpNames);
-    EXPECT_EQ(complete("kestrune-text --format ''"), (QStringList{"hocr", "json", "text", "tsv"}));
+    EXPECT_EQ(complete("kestrune-text --format ''"), (QStringList{"hocr", "json", "pdf", "text", "tsv"}));
     EXPECT_EQ(complete("kestrune-text ''"), (QStringList{"a.pdf", "b.PDF"}));
 
     const QString groff = QStandardPaths::findExecutable("groff");

@@ -1,6 +1,7 @@
 #include "textlayer/AppendedUpdate.h"
 
 #include <QByteArrayView>
+#include <QRegularExpression>
 #include <algorithm>
 #include <functional>
 
@@ -216,6 +217,14 @@ TAppendedUpdate::TAppendedUpdate(qint64 OriginalSize, QIODevice* Output, int Fir
     if (FOriginalLeft <= 0) FState = TState::Between;
 }
 
+void TAppendedUpdate::NoteIdentifier(QByteArrayView Original) {
+    if (FOriginalHasId) return;
+    // The key may be cut between two writes.
+    const QByteArray seam = FOriginalTail + Original.first(std::min<qsizetype>(2, Original.size())).toByteArray();
+    FOriginalHasId = seam.contains("/ID") || Original.contains("/ID");
+    FOriginalTail = (FOriginalTail + Original.last(std::min<qsizetype>(2, Original.size())).toByteArray()).right(2);
+}
+
 void TAppendedUpdate::Fail(const QString& Why) {
     if (FState == TState::Failed) return;
     FError = Why;
@@ -223,6 +232,7 @@ void TAppendedUpdate::Fail(const QString& Why) {
 }
 
 bool TAppendedUpdate::Emit(const char* Data, qint64 Size) {
+    if (FState != TState::Original) FUpdateHash.addData(QByteArrayView(Data, Size));
     if (FOutput) {
         qint64 done = 0;
         while (done < Size) {
@@ -247,6 +257,7 @@ qint64 TAppendedUpdate::writeData(const char* Data, qint64 Size) {
         used = std::min(Size, FOriginalLeft);
         if (used > 0) {
             if (!Emit(Data, used)) return -1;
+            NoteIdentifier(QByteArrayView(Data, used));
             FLastOriginal = Data[used - 1];
             FOriginalLeft -= used;
             FRead += used;
@@ -500,6 +511,15 @@ void TAppendedUpdate::Finish() {
         out += QByteArray::number(FKept[i].Number) + ' ' + QByteArray::number(j - i) + '\n';
         for (; i < j; ++i) out += Padded(FKept[i].Offset, 10) + ' ' + Padded(FKept[i].Generation, 5) + " n\r\n";
     }
+    // The engine gives the update's identifier (the second of /ID) from the
+    // clock, and the document's too when the original has none; ones from
+    // what the update holds make the same layer the same bytes.
+    static const QRegularExpression id(QStringLiteral(R"(^/ID\s*\[\s*(<[0-9A-Fa-f]*>)\s*<[0-9A-Fa-f]*>\s*\]$)"));
+    for (QByteArray& entry : FTrailer)
+        if (const QRegularExpressionMatch m = id.match(QString::fromLatin1(entry)); m.hasMatch()) {
+            const QByteArray digest = '<' + FUpdateHash.result().toHex().toUpper() + '>';
+            entry = "/ID[" + (FOriginalHasId ? m.captured(1).toLatin1() : digest) + digest + ']';
+        }
     out += "trailer\n<<" + FTrailer.join(' ') + ">>\nstartxref\n" + QByteArray::number(table) + "\n%%EOF\n";
     if (!Emit(out.constData(), out.size()))
         throw EFileError(QStringLiteral("Cannot write the document: %1").arg(FError));

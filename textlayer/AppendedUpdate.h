@@ -12,11 +12,16 @@
 // since a point the caller marked) and those that refer to one of them (the
 // objects an addition changed: a page given new content, the resources given
 // a new font), and any the caller names besides, then writes a
-// cross-reference table of its own for them with the engine's trailer. The engine writes objects in its own plain syntax,
+// cross-reference table of its own for them with the engine's trailer, whose
+// /ID keeps the document's identifier (or, when the original names none,
+// gets one like the update's) and gets, as the update's, a digest of
+// the update (the engine's comes from the clock): the same layer over the
+// same document gives the same bytes. The engine writes objects in its own plain syntax,
 // which is all this reads.
 #pragma once
 
 #include <QByteArray>
+#include <QCryptographicHash>
 #include <QHash>
 #include <QIODevice>
 #include <QList>
@@ -91,6 +96,7 @@ private:
     bool ReadCrossReference();
     bool ReadTrailer();
     bool Emit(const char* Data, qint64 Size);
+    void NoteIdentifier(QByteArrayView Original);
     void Fail(const QString& Why);
 
     qint64 FOriginalLeft;
@@ -115,6 +121,12 @@ private:
     int FNextObject = 0;
     QString FError;
     bool FOutputFailed = false;
+    // The bytes passed on after the original, for the update's identifier;
+    // whether the original names an identifier of its own (its last two
+    // bytes so far, to find the key across writes).
+    QCryptographicHash FUpdateHash{QCryptographicHash::Md5};
+    bool FOriginalHasId = false;
+    QByteArray FOriginalTail;
 };
 
 }  // namespace kestrune::textlayer

@@ -137,7 +137,34 @@ int InvisibleTextObjects(FPDF_PAGEOBJECT Object) {
     }
 }
 
+// Whether Object draws any text: a text object, or a form holding one.
+bool DrawsText(FPDF_PAGEOBJECT Object) {
+    switch (TObjectType(engine::FPDFPageObj_GetType(Object))) {
+        case TObjectType::otText: return true;
+        case TObjectType::otForm: {
+            const int count = engine::FPDFFormObj_CountObjects(Object);
+            for (int i = 0; i < count; ++i)
+                if (DrawsText(engine::FPDFFormObj_GetObject(Object, i))) return true;
+            return false;
+        }
+        default: return false;
+    }
+}
+
 }  // namespace
+
+TPageTexts PageTexts(TFPdf& Pdf) {
+    const EngineLock lock;
+    TPageTexts texts;
+    const int count = Pdf.GetObjectCount();  // raises without a page
+    for (int i = 0; i < count; ++i) {
+        const auto object = static_cast<FPDF_PAGEOBJECT>(Pdf.GetObjectHandle(i));
+        const int invisible = InvisibleTextObjects(object);
+        if (invisible > 0) texts.Invisible += invisible;
+        else if (DrawsText(object)) ++texts.Other;
+    }
+    return texts;
+}
 
 int TTextLayer::RemoveInvisibleText(int PageNumber) {
     const EngineLock lock;

@@ -100,4 +100,19 @@ private:
     QSet<int> FCleared;
 };
 
+// The text objects of a page, told apart as RemoveInvisibleText tells them.
+struct TPageTexts {
+    // Text objects drawn in the invisible mode, counting those in forms that
+    // hold nothing else: what an earlier layer left, and RemoveInvisibleText
+    // takes off.
+    int Invisible = 0;
+    // Every other object that draws text (visible text, or a form holding any).
+    int Other = 0;
+};
+
+// The text objects of Pdf's current page: a page whose text is all Invisible
+// holds an earlier layer over its image and nothing a reader sees as text.
+// Raises EPdfError for an inactive component or no current page.
+TPageTexts PageTexts(TFPdf& Pdf);
+
 }  // namespace kestrune
