@@ -212,6 +212,7 @@ private:
                                                                 : QFileInfo(input.Input).fileName();
         FSinks[Job] = std::make_unique<TPageSink>(*FTargets[Job], First, Last, FOptions.Format.Header(title),
                                                   FOptions.Format.Footer());
+        FSinks[Job]->SetSeam(FOptions.Format.Seam());
         FProgress.Started(Job, input.Input, Last - First + 1);
     }
 

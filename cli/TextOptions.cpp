@@ -71,6 +71,8 @@ const char* const Epilogue =
     "--format tsv, json and hocr write each word with its box (points from the top\n"
     "left of the page as shown) instead: for search indexes, highlighting,\n"
     "redaction and tools written for Tesseract's or pdftotext's word output.\n"
+    "--format markdown writes the document's headings, paragraphs, lists, tables,\n"
+    "code and footnotes as Markdown, without running heads and page numbers.\n"
     "--layout keeps tables and columns side by side; --reading-order writes the\n"
     "text column after column, margin notes after their paragraph. --eol lf\n"
     "--no-bom gives the line ends and start that Linux and macOS tools expect\n"
@@ -361,6 +363,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.Format.Format = TOutputFormat(check.Choice(declared[Format], Choices(Format), int(TOutputFormat::Text)));
     o.Format.Layout = parser.isSet(declared[Layout]);
     o.Format.ReadingOrder = parser.isSet(declared[ReadingOrder]);
+    o.Format.PageMarks = parser.isSet(declared[PageMarks]);
     o.Format.CrLf = check.Choice(declared[Eol], Choices(Eol), 1) == 1;
     o.Format.ByteOrderMark = !parser.isSet(declared[NoBom]);
     o.Format.FormFeeds = check.Choice(declared[PageBreak], Choices(PageBreak), 0) == 1;
@@ -385,6 +388,8 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
          {&declared[Layout], &declared[ReadingOrder], &declared[Eol], &declared[Bom], &declared[NoBom], &declared[PageBreak]})
         check.Require(text || !parser.isSet(*option),
                       QStringLiteral("option %1 applies to --format text only").arg(Shown(*option)));
+    check.Require(o.Format.Format == TOutputFormat::Markdown || !o.Format.PageMarks,
+                  QStringLiteral("option --page-marks applies to --format markdown only"));
     if (!check.Error.isEmpty()) {
         result.Error = check.Error;
         return result;
