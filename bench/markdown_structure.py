@@ -83,8 +83,12 @@ def braced(text, start):
 
 
 def words(text):
+    """The words of a piece of the LaTeX source."""
     text = re.sub(r"\\verb\*?(.)(.*?)\1", r" \2 ", text)
-    text = re.sub(r"\\(?:LaTeX|TeX)e?\b", " latex ", text)
+    text = re.sub(r"\\LaTeXe\b", " latex 2 ", text)
+    text = re.sub(r"\\(?:LaTeX|TeX)\b", " latex ", text)
+    # The name of a command that a manual shows (\cs{name}, \verb|\name|) is kept.
+    text = re.sub(r"\\(?:cs|cmd|texttt|code|pkg|cls|env|opt|file|m?arg|meta)\s*\{\\?", " ", text)
     text = re.sub(r"\\[a-zA-Z@]+", " ", text)
     text = text.replace("LATEX", "latex").replace("TEX", "tex")
     return re.findall(r"[a-z0-9]+", text.lower())
@@ -121,24 +125,31 @@ def source_structure(text):
     return headings, items, rows
 
 
+def md_words(content):
+    """The words of a Markdown inline text, its escapes undone."""
+    content = re.sub(r"\\([!-/:-@\[-`{-~])", r"\1", content)
+    content = re.sub(r"\[\^[^\]]*\]", " ", content)
+    return re.findall(r"[a-z0-9]+", content.replace("LATEX", "latex").replace("TEX", "tex").lower())
+
+
 def markdown_structure(md):
     parser = MarkdownIt("commonmark").enable("table")
     tokens = parser.parse(md)
     headings, items, rows, paragraphs = [], [], [], []
     for i, t in enumerate(tokens):
         if t.type == "heading_open":
-            headings.append((int(t.tag[1]), words(tokens[i + 1].content)))
+            headings.append((int(t.tag[1]), md_words(tokens[i + 1].content)))
         elif t.type == "list_item_open":
             j = i + 1
             while j < len(tokens) and tokens[j].type != "inline":
                 j += 1
-            items.append(words(tokens[j].content) if j < len(tokens) else [])
+            items.append(md_words(tokens[j].content) if j < len(tokens) else [])
         elif t.type == "tr_open":
             cells = []
             j = i + 1
             while tokens[j].type != "tr_close":
                 if tokens[j].type == "inline":
-                    cells.append(words(tokens[j].content))
+                    cells.append(md_words(tokens[j].content))
                 j += 1
             rows.append(cells)
         elif t.type == "paragraph_open" and tokens[i - 1].type != "list_item_open" if i else False:
@@ -147,13 +158,13 @@ def markdown_structure(md):
 
 
 def same(a, b):
-    """Whether two word lists say the same: equal, or one the other with a number before it."""
-    if not a or not b:
-        return False
-    if a == b:
-        return True
-    shorter, longer = (a, b) if len(a) < len(b) else (b, a)
-    return len(shorter) >= 2 and longer[-len(shorter):] == shorter and len(longer) - len(shorter) <= 2
+    """Whether two word lists say the same, a heading's number before either left out."""
+    def bare(w):
+        k = 0
+        while k < len(w) and (w[k].isdigit() or (len(w[k]) == 1 and k < 3)):
+            k += 1
+        return w[k:] if k < len(w) else w
+    return bool(a) and bool(b) and bare(a) == bare(b)
 
 
 def starts(item, md_words):

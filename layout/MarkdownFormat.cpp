@@ -87,7 +87,7 @@ void AppendMarkdownPage(QByteArray& Out, const TPageStructure& Page, bool PageMa
         }
     const auto withMarks = [&](QString Line) {
         for (auto it = marks.begin(); it != marks.end();) {
-            const QRegularExpression at(QStringLiteral("(?<=[\\p{L}.,;:)’”])%1(?=[\\s.,;:)]|$)")
+            const QRegularExpression at(QStringLiteral("(?<=\\p{L}|\\p{L}[.,;:)’”])%1(?=[\\s.,;:)]|$)")
                                             .arg(QRegularExpression::escape(EscapedInline(it->first))));
             const QRegularExpressionMatch m = at.match(Line);
             if (!m.hasMatch()) {
@@ -117,7 +117,7 @@ void AppendMarkdownPage(QByteArray& Out, const TPageStructure& Page, bool PageMa
         if (!inList) listColumns.clear();
         switch (block.Role) {
         case TBlockRole::Heading:
-            text += QString(std::clamp(block.Level, 1, 6), QLatin1Char('#')) + QLatin1Char(' ') + withMarks(EscapedInline(block.Text));
+            text += QString(std::clamp(block.Level, 1, 6), QLatin1Char('#')) + QLatin1Char(' ') + EscapedInline(block.Text);
             break;
         case TBlockRole::ListItem: {
             const int depth = std::clamp(block.Level, 0, int(listColumns.size()));

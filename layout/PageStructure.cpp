@@ -139,6 +139,7 @@ struct TPiece {
     qsizetype Words = 0;
     QString Prefix;      // a heading's number that stood apart from it
     bool Dropped = false;
+    bool Hanging = false;  // a list item set with a hanging indent (its label in the margin of its text)
 
     void Add(qsizetype Index, const TLayoutLine& Line, const TLineFacts& LineFacts) {
         LineIndexes.append(Index);
@@ -364,6 +365,38 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
         }
     }
     pieces.removeIf([](const TPiece& p) { return p.Dropped; });
+    // A hanging indent: a full line, then lines set in from it, in one
+    // block. The layout starts a paragraph at the indented lines; they are
+    // the item's.
+    for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
+        TPiece& p = pieces[i];
+        const TPiece& q = pieces[i + 1];
+        if (p.Table >= 0 || q.Table >= 0 || p.Block != q.Block || p.Lines.size() != 1 || IsListMarker(q.FirstWord()))
+            continue;
+        const QRectF& first = p.Lines[0]->Box;
+        const double blockRight = Page.Blocks[p.Block].Box.right();
+        const double height = first.height();
+        bool indented = first.right() >= blockRight - 2 * height && q.Lines[0]->Box.top() - first.bottom() < 0.8 * height;
+        const double indent = q.Lines[0]->Box.left();
+        for (const TLayoutLine* line : q.Lines)
+            indented = indented && std::abs(line->Box.left() - indent) <= 2;
+        indented = indented && indent >= first.left() + 4 && indent <= first.left() + 6 * height;
+        if (!indented) continue;
+        for (qsizetype l = 0; l < q.Lines.size(); ++l) p.Add(q.LineIndexes[l], *q.Lines[l], q.Facts[l]);
+        p.Hanging = true;
+        p.Sum();
+        pieces.removeAt(i + 1);
+    }
+    // Their one-line siblings: lines of the same block starting where an item does.
+    for (TPiece& p : pieces) {
+        if (p.Table >= 0 || p.Hanging || p.Lines.size() != 1) continue;
+        for (const TPiece& item : pieces)
+            if (item.Hanging && item.Block == p.Block && std::abs(item.Box.left() - p.Box.left()) <= 2 &&
+                item.Lines.size() > 1 && p.Box.left() > Page.Blocks[p.Block].Box.left() + 2) {
+                p.Hanging = true;
+                break;
+            }
+    }
     return pieces;
 }
 
@@ -396,6 +429,30 @@ bool StandsApart(const TPageLayout& Page, const QRectF& Box) {
         }
     }
     return true;
+}
+
+// Whether a line holds a dot leader (". . . ." before a page number).
+bool HasLeader(const TLayoutLine& Line) {
+    int dots = 0;
+    for (const TLayoutWord& w : Line.Words) {
+        dots = w.Text == QLatin1String(".") || w.Text == QLatin1String("..") ? dots + 1 : 0;
+        if (dots >= 4) return true;
+    }
+    return false;
+}
+
+// A page of a table of contents: lines with dot leaders, three at least.
+bool IsContentsPage(const TPageLayout& Page) {
+    int leaders = 0;
+    for (const TLayoutBlock& block : Page.Blocks)
+        for (const TLayoutLine& line : block.Lines)
+            if (HasLeader(line) && ++leaders >= 3) return true;
+    return false;
+}
+
+QString WithoutLeaders(const QString& Text) {
+    static const QRegularExpression leaders(QStringLiteral("(?:\\s*\\.){4,}\\s*"));
+    return QString(Text).replace(leaders, QStringLiteral(" ")).trimmed();
 }
 
 bool Plain(const TKey& Key) { return !Key.Bold && !Key.Italic; }
@@ -448,8 +505,9 @@ void TDocumentStyle::Learn(const TPageLayout& Page) {
     if (!top) return;
     ++FPages;
     // The first and last lines' places, when they stand apart from the text.
-    if (StandsApart(Page, top->Box)) ++FTopPlaces[int(std::lround(top->Box.top() / PlaceStep))];
-    if (bottom != top && StandsApart(Page, bottom->Box)) ++FBottomPlaces[int(std::lround(bottom->Box.bottom() / PlaceStep))];
+    if (StandsApart(Page, top->Box)) ++FTopPlaces[{int(std::lround(top->Box.top() / PlaceStep)), LineFacts(*top).Key}];
+    if (bottom != top && StandsApart(Page, bottom->Box))
+        ++FBottomPlaces[{int(std::lround(bottom->Box.bottom() / PlaceStep)), LineFacts(*bottom).Key}];
     // Short lone lines followed by plain text (more than a table's cell): the
     // styles headings may take.
     QList<QList<int>> none;
@@ -471,14 +529,18 @@ void TDocumentStyle::Finish() {
             const double size = key.Quarters / 4.0;
             if (size >= 1.12 * FBodySize || (size >= 0.97 * FBodySize && (key.Bold || key.Italic))) FHeadings[key] = n;
         }
-    // Places where the first or last line stands on most pages (give or take a step).
-    const auto places = [this](const std::map<int, int>& Counts) {
+    // Places where the first or last line stands on most pages (give or
+    // take a step), in a style that is not a heading's.
+    const auto places = [this](const std::map<std::pair<int, TKey>, int>& Counts) {
+        std::map<int, int> byPlace;
+        for (const auto& [placed, n] : Counts)
+            if (!FHeadings.count(placed.second)) byPlace[placed.first] += n;
         QList<int> found;
         const int least = std::max(2, int(std::ceil(0.4 * FPages)));
-        for (const auto& [place, n] : Counts) {
+        for (const auto& [place, n] : byPlace) {
             int around = 0;
             for (int d = -1; d <= 1; ++d)
-                if (const auto it = Counts.find(place + d); it != Counts.end()) around += it->second;
+                if (const auto it = byPlace.find(place + d); it != byPlace.end()) around += it->second;
             if (around >= least) found.append(place);
         }
         return found;
@@ -530,6 +592,8 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         const bool repeated = Style.InRepeatedPlace(Line.Box.top(), Line.Box.bottom(), height);
         if ((!repeated && !edge) || !StandsApart(Page, Line.Box)) return std::nullopt;
         if (IsPageNumberText(JoinedText({&Line}))) return TBlockRole::PageNumber;
+        // A section's heading at the top of its page.
+        if (Style.HeadingStyles().count(LineFacts(Line).Key)) return std::nullopt;
         if (repeated) return TBlockRole::RunningHead;
         return std::nullopt;
     };
@@ -549,7 +613,10 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             }
         }
 
-    QList<TTable> tables = FindTables(Page, [&](qsizetype b, qsizetype l) { return taken[b][l] != -1; }, taken);
+    // A table of contents: its entries are no headings, nor its page numbers a table.
+    const bool tocPage = IsContentsPage(Page);
+    QList<TTable> tables;
+    if (!tocPage) tables = FindTables(Page, [&](qsizetype b, qsizetype l) { return taken[b][l] != -1; }, taken);
     for (QList<int>& lines : taken)
         for (int& t : lines)
             if (t == -2) t = -3;  // furniture: left out of the pieces below, as a table's lines are
@@ -628,12 +695,14 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         } else if (p.Size() < 0.92 * body && p.Box.top() > lowestBody && p.Box.top() > 0.5 * height) {
             block.Role = TBlockRole::Footnote;
             // Its mark: a number or sign before the words, raised, set close or apart.
-            static const QRegularExpression mark(QStringLiteral("^(\\d{1,3}|[*†‡§¶]{1,3})(?=\\p{Lu}|\\s|$)"));
+            static const QRegularExpression mark(QStringLiteral("^(\\d{1,3}|[*∗†‡§¶]{1,3})(?=\\p{Lu}|\\s|$)"));
             const QRegularExpressionMatch m = mark.match(block.Text);
             if (m.hasMatch()) {
                 block.Mark = m.captured(1);
                 block.Text = block.Text.mid(m.capturedLength()).trimmed();
             }
+        } else if (p.Hanging && !tocPage) {
+            block.Role = TBlockRole::ListItem;
         } else if (IsListMarker(first) && p.Words > 1) {
             block.Role = TBlockRole::ListItem;
             // A number becomes the list's own; a bullet goes; a letter ("(a)") stays in the text.
@@ -641,17 +710,24 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             const QRegularExpressionMatch m = numbered.match(first);
             if (m.hasMatch()) block.Mark = m.captured(1);
             if (m.hasMatch() || first.size() == 1) block.Text = JoinedText(p.Lines, 1);
-        } else if (HeadingShape(p) && p.Size() >= 0.97 * body) {
+        } else if (HeadingShape(p) && p.Size() >= 0.97 * body && (!tocPage || p.Size() >= 1.12 * body)) {
+            // A style headings take in the document (twice at least, or once
+            // bold or slanted: a plain larger line once is a title page's
+            // author or date), a title's size, or any heading style on a page
+            // judged alone.
             const bool larger = p.Size() >= 1.12 * body;
-            const bool known = learned.count(p.Key) > 0;
-            const bool styled = larger || p.Key.Bold || (p.Key.Italic && p.Lines.size() == 1 && (known || learned.empty()));
+            const auto it = learned.find(p.Key);
+            const int seen = it == learned.end() ? 0 : it->second;
+            const bool styled = seen >= 2 || (seen == 1 && (p.Key.Bold || p.Key.Italic)) || p.Size() >= 1.5 * body ||
+                                (learned.empty() && (larger || p.Key.Bold));
             // A style of body size stands as a heading only above text of another style.
             const bool apart = larger || !next || next->Table >= 0 || next->Key != p.Key;
-            if (styled && apart && (known || larger || p.Key.Bold)) {
+            if (styled && apart && (p.Lines.size() == 1 || !p.Key.Italic || larger)) {
                 block.Role = TBlockRole::Heading;
                 block.Level = headingLevel(p.Key);
             }
         }
+        if (tocPage && block.Role == TBlockRole::Paragraph) block.Text = WithoutLeaders(block.Text);
         out.Blocks.append(block);
     }
 

@@ -675,12 +675,8 @@ TEST_F(KestruneText, MarkdownJoinsPagesInAnyRun) {
     const QString pdf = Write("md.pdf", SimpleTextPdf({{"First page text whose sentence", "goes"},
                                                         {"on to the next page.", "A new sentence here."},
                                                         {"Third page, its own paragraph."}}));
-    const QByteArray joined = "First page text whose sentence goes on to the next page. A new sentence here.
-
-"
-                              "Third page, its own paragraph.
-
-";
+    const QByteArray joined = "First page text whose sentence goes on to the next page. A new sentence here.\n\n"
+                              "Third page, its own paragraph.\n\n";
     const RunResult whole = Run({"--format", "markdown", pdf});
     EXPECT_EQ(whole.ExitCode, 0) << whole.Err.toStdString();
     EXPECT_EQ(ReadAll(Path("md.md")), joined);
@@ -688,22 +684,10 @@ TEST_F(KestruneText, MarkdownJoinsPagesInAnyRun) {
         const RunResult r = Run(jobs + QStringList{"--format", "markdown", "-o", "-", pdf});
         EXPECT_EQ(r.Out, joined);
         const RunResult range = Run(jobs + QStringList{"--format", "markdown", "-f", "2", "-o", "-", pdf});
-        EXPECT_EQ(range.Out, "on to the next page. A new sentence here.
-
-Third page, its own paragraph.
-
-");
+        EXPECT_EQ(range.Out, "on to the next page. A new sentence here.\n\nThird page, its own paragraph.\n\n");
         const RunResult marked = Run(jobs + QStringList{"--format", "markdown", "--page-marks", "-l", "2", "-o", "-", pdf});
-        EXPECT_EQ(marked.Out, "<!-- page 1 -->
-
-First page text whose sentence goes
-
-"
-                              "<!-- page 2 -->
-
-on to the next page. A new sentence here.
-
-");
+        EXPECT_EQ(marked.Out, "<!-- page 1 -->\n\nFirst page text whose sentence goes\n\n"
+                              "<!-- page 2 -->\n\non to the next page. A new sentence here.\n\n");
     }
     // The roles in JSON, from the same structure.
     const RunResult json = Run({"--format", "json", "-o", "-", pdf});

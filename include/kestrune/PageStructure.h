@@ -94,7 +94,10 @@ private:
     std::map<int, qint64> FSizeCharacters;  // characters by size in quarter points
     std::map<TKey, int> FHeadingCandidates;  // short lone lines' styles, before the body size is known
     std::map<TKey, int> FHeadings;
-    std::map<int, int> FTopPlaces, FBottomPlaces;  // first and last lines' places (3 pt steps), by pages
+    // The first and last lines' places (3 pt steps), with their styles, by
+    // pages: a place that headings take (a section starting a page) is not
+    // a running head's.
+    std::map<std::pair<int, TKey>, int> FTopPlaces, FBottomPlaces;
     QList<int> FTops, FBottoms;  // places found on most pages
     int FPages = 0;
     double FBodySize = 0;
