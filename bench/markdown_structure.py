@@ -16,8 +16,9 @@ and compares it with what the source declares:
   lists     the source's \\item of itemize and enumerate found as list items;
   tables    the source's tabular rows found as pipe-table rows with the same
             number of cells;
-  furniture Markdown paragraphs that are a bare number or a line repeated on
-            three pages or more (running heads and page numbers left in).
+  furniture pages whose first or last paragraph (in a run with --page-marks)
+            is a bare number, or a line that starts or ends three pages or
+            more, its digits aside (running heads and page numbers left in).
 
 Titles, items and cells are compared by their words (letters and digits,
 lower case), with the source's commands dropped and the text of their
@@ -41,16 +42,18 @@ LEVELS = {"part": 0, "chapter": 1, "section": 2, "subsection": 3, "subsubsection
 
 
 def read_source(name):
+    """The document's body, and its preamble (where \\title and sectioning commands of its own stand)."""
     for path in (os.path.join(BASE, name + ".tex"), os.path.join(BASE, name + ".tex.gz")):
         if os.path.exists(path):
             opener = gzip.open if path.endswith(".gz") else open
             with opener(path, "rt", encoding="utf-8", errors="replace") as f:
                 text = f.read()
             text = re.sub(r"(?<!\\)%.*", "", text)
+            preamble = ""
             if "\\begin{document}" in text:
-                text = text.split("\\begin{document}", 1)[1]
-            return text.split("\\end{document}", 1)[0]
-    return None
+                preamble, text = text.split("\\begin{document}", 1)
+            return text.rsplit("\\end{document}", 1)[0], preamble
+    return None, None
 
 
 def braced(text, start):
@@ -86,7 +89,8 @@ def words(text):
     """The words of a piece of the LaTeX source."""
     text = re.sub(r"\\verb\*?(.)(.*?)\1", r" \2 ", text)
     text = re.sub(r"\\LaTeXe\b", " latex 2 ", text)
-    text = re.sub(r"\\(?:LaTeX|TeX)\b", " latex ", text)
+    text = re.sub(r"\\LaTeX\b", " latex ", text)
+    text = re.sub(r"\\([A-Za-z]*)TeX\b", lambda m: " " + m.group(1).lower() + "tex ", text)
     # The name of a command that a manual shows (\cs{name}, \verb|\name|) is kept.
     text = re.sub(r"\\(?:cs|cmd|texttt|code|pkg|cls|env|opt|file|m?arg|meta)\s*\{\\?", " ", text)
     text = re.sub(r"\\[a-zA-Z@]+", " ", text)
@@ -94,12 +98,25 @@ def words(text):
     return re.findall(r"[a-z0-9]+", text.lower())
 
 
-def source_structure(text):
+def source_structure(text, preamble):
+    # Sectioning commands of the document's own (\\newcommand{\\filesection}[1]{\\subsection{...}}).
+    kinds = {k: k for k in LEVELS}
+    for m in re.finditer(r"\\(?:newcommand|renewcommand|providecommand)\*?\{?\\([A-Za-z]+)\}?(?:\[\d\])?\{\\("
+                         r"part|chapter|section|subsection|subsubsection|paragraph)\b", preamble + text):
+        kinds[m.group(1)] = m.group(2)
     headings = []
-    for m in re.finditer(r"\\(part|chapter|section|subsection|subsubsection|paragraph|subparagraph|title)\b(\*?)", text):
-        title, _ = braced(text, m.end())
-        if title is not None and words(title):
-            headings.append((m.group(1), m.group(2) == "*", words(title)))
+    pattern = r"\\(" + "|".join(sorted(kinds, key=len, reverse=True)) + r")(?![A-Za-z])(\*?)"
+    for source in (preamble, text):
+        for m in re.finditer(pattern, source):
+            if source is preamble and m.group(1) != "title":
+                continue
+            title, _ = braced(source, m.end())
+            if title is not None and words(title):
+                headings.append((kinds[m.group(1)], m.group(2) == "*", words(title)))
+    # The headings LaTeX makes itself.
+    for made in ("contents", "references", "bibliography", "index", "appendices", "appendix", "list of figures",
+                 "list of tables"):
+        headings.append(("made", True, made.split()))
     items = []
     for env in re.finditer(r"\\begin\{(itemize|enumerate)\}(.*?)\\end\{\1\}", text, flags=re.S):
         for piece in re.split(r"\\item\b", env.group(2))[1:]:
@@ -172,15 +189,38 @@ def starts(item, md_words):
     return any(md_words[k:k + len(head)] == head for k in range(0, min(len(md_words), 6)))
 
 
+def page_furniture(marked):
+    """The pages starting or ending with what looks like a page number or a running head."""
+    edges = []
+    for page in re.split(r"^<!-- page \d+ -->$", marked, flags=re.M)[1:]:
+        blocks = [b.strip() for b in page.strip().split("\n\n") if b.strip() and not b.startswith("[^")]
+        if blocks:
+            edges.append((blocks[0], blocks[-1]))
+    shapes = collections.Counter()
+    for first, last in edges:
+        for b in {first, last}:
+            if len(b) < 80:
+                shapes[re.sub(r"\d+", "#", b)] += 1
+    count = 0
+    for first, last in edges:
+        if any(re.fullmatch(r"\d{1,4}|[ivxlc]{1,6}", b) or (len(b) < 80 and shapes[re.sub(r"\d+", "#", b)] >= 3)
+               for b in (first, last)):
+            count += 1
+    return count
+
+
 def measure(program, name):
-    text = read_source(name)
+    text, preamble = read_source(name)
     pdf = os.path.join(BASE, name + ".pdf")
     with tempfile.TemporaryDirectory() as d:
         out = os.path.join(d, name + ".md")
         subprocess.run([program, "-q", "--format", "markdown", "-o", out, pdf], check=True)
         with open(out, encoding="utf-8") as f:
             md = f.read()
-    src_headings, src_items, src_rows = source_structure(text)
+        subprocess.run([program, "-q", "--format", "markdown", "--page-marks", "-o", out, pdf], check=True)
+        with open(out, encoding="utf-8") as f:
+            marked = f.read()
+    src_headings, src_items, src_rows = source_structure(text, preamble)
     md_headings, md_items, md_rows, paragraphs = markdown_structure(md)
 
     # Headings: sections and subsections found, their levels, and the Markdown's own.
@@ -208,10 +248,7 @@ def measure(program, name):
         first = next((c for c in cells if c), [])
         if any(len(r) == spans and any(same(first, c) or (c and c[:len(first)] == first) for c in r) for r in md_rows):
             row_hits += 1
-    repeated = collections.Counter(p for p in paragraphs if len(p) < 80)
-    furniture = sum(1 for p in paragraphs if re.fullmatch(r"\d{1,4}|[ivxlc]{1,6}", p.strip())) + \
-        sum(n for p, n in repeated.items() if n >= 3 and not re.fullmatch(r"\d{1,4}", p.strip()))
-
+    furniture = page_furniture(marked)
     def share(a, b):
         return "%3d/%-3d %5.1f%%" % (a, b, 100.0 * a / b) if b else "   -/0         "
 

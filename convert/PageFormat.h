@@ -44,7 +44,7 @@ struct TPageFormat {
     // The document's style, against which JSON's roles and Markdown's
     // structure are judged (LearnDocumentStyle): learned by the worker when it
     // opens the document, never sent. Without it each page is judged alone.
-    std::shared_ptr<const TDocumentStyle> Style;
+    std::shared_ptr<const TDocumentStyle> Style = nullptr;
 
     // The settings as a worker is sent them (all but Style), and back; false
     // when what was read is not a format's settings.

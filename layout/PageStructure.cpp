@@ -505,9 +505,14 @@ void TDocumentStyle::Learn(const TPageLayout& Page) {
     if (!top) return;
     ++FPages;
     // The first and last lines' places, when they stand apart from the text.
-    if (StandsApart(Page, top->Box)) ++FTopPlaces[{int(std::lround(top->Box.top() / PlaceStep)), LineFacts(*top).Key}];
+    const auto shape = [](const TLayoutLine& Line) {
+        static const QRegularExpression number(QStringLiteral("\\d+|\\b[ivxlc]+\\b"));
+        return JoinedText({&Line}).toLower().replace(number, QStringLiteral("#"));
+    };
+    if (StandsApart(Page, top->Box))
+        FTopLines.append({int(std::lround(top->Box.top() / PlaceStep)), LineFacts(*top).Key, shape(*top)});
     if (bottom != top && StandsApart(Page, bottom->Box))
-        ++FBottomPlaces[{int(std::lround(bottom->Box.bottom() / PlaceStep)), LineFacts(*bottom).Key}];
+        FBottomLines.append({int(std::lround(bottom->Box.bottom() / PlaceStep)), LineFacts(*bottom).Key, shape(*bottom)});
     // Short lone lines followed by plain text (more than a table's cell): the
     // styles headings may take.
     QList<QList<int>> none;
@@ -530,23 +535,25 @@ void TDocumentStyle::Finish() {
             if (size >= 1.12 * FBodySize || (size >= 0.97 * FBodySize && (key.Bold || key.Italic))) FHeadings[key] = n;
         }
     // Places where the first or last line stands on most pages (give or
-    // take a step), in a style that is not a heading's.
-    const auto places = [this](const std::map<std::pair<int, TKey>, int>& Counts) {
-        std::map<int, int> byPlace;
-        for (const auto& [placed, n] : Counts)
-            if (!FHeadings.count(placed.second)) byPlace[placed.first] += n;
+    // take a step), in a style that is not a heading's, the same text
+    // (numbers aside) on two of them at least.
+    const auto places = [this](const QList<TEdgeLine>& Lines) {
         QList<int> found;
         const int least = std::max(2, int(std::ceil(0.4 * FPages)));
-        for (const auto& [place, n] : byPlace) {
+        for (const TEdgeLine& line : Lines) {
+            if (found.contains(line.Place) || FHeadings.count(line.Key)) continue;
             int around = 0;
-            for (int d = -1; d <= 1; ++d)
-                if (const auto it = byPlace.find(place + d); it != byPlace.end()) around += it->second;
-            if (around >= least) found.append(place);
+            std::map<QString, int> shapes;
+            for (const TEdgeLine& other : Lines)
+                if (std::abs(other.Place - line.Place) <= 1 && !FHeadings.count(other.Key)) ++around, ++shapes[other.Shape];
+            int repeated = 0;
+            for (const auto& [text, n] : shapes) repeated = std::max(repeated, n);
+            if (around >= least && repeated >= 2) found.append(line.Place);
         }
         return found;
     };
-    FTops = places(FTopPlaces);
-    FBottoms = places(FBottomPlaces);
+    FTops = places(FTopLines);
+    FBottoms = places(FBottomLines);
 }
 
 bool TDocumentStyle::InRepeatedPlace(double Top, double Bottom, double PageHeight) const {

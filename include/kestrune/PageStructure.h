@@ -94,10 +94,16 @@ private:
     std::map<int, qint64> FSizeCharacters;  // characters by size in quarter points
     std::map<TKey, int> FHeadingCandidates;  // short lone lines' styles, before the body size is known
     std::map<TKey, int> FHeadings;
-    // The first and last lines' places (3 pt steps), with their styles, by
-    // pages: a place that headings take (a section starting a page) is not
-    // a running head's.
-    std::map<std::pair<int, TKey>, int> FTopPlaces, FBottomPlaces;
+    // The first and last lines of the pages learned from, where they stand
+    // apart: their places (3 pt steps), styles and texts with their numbers
+    // as "#". A place that headings take (a section starting a page) is not
+    // a running head's, nor one where no text comes back (double-spaced text).
+    struct TEdgeLine {
+        int Place = 0;
+        TKey Key;
+        QString Shape;
+    };
+    QList<TEdgeLine> FTopLines, FBottomLines;
     QList<int> FTops, FBottoms;  // places found on most pages
     int FPages = 0;
     double FBodySize = 0;
