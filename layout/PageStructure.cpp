@@ -332,7 +332,7 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
                 // A lone line in a style of its own (a heading set closely above its text).
                 const TPiece& last = pieces.last();
                 const TLineFacts& before = last.Facts.last();
-                starts = last.Lines.size() == 1 && before.Share >= 0.9 && facts.Share >= 0.9 && before.Key != facts.Key;
+                starts = last.Lines.size() == 1 && before.Share >= 0.85 && facts.Share >= 0.85 && before.Key != facts.Key;
             }
             if (starts) {
                 TPiece piece;
@@ -623,7 +623,14 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
     // A table of contents: its entries are no headings, nor its page numbers a table.
     const bool tocPage = IsContentsPage(Page);
     QList<TTable> tables;
-    if (!tocPage) tables = FindTables(Page, [&](qsizetype b, qsizetype l) { return taken[b][l] != -1; }, taken);
+    // On such a page, the entries' blocks and their page numbers make no table.
+    QList<bool> entryBlocks(Page.Blocks.size(), false);
+    if (tocPage)
+        for (qsizetype b = 0; b < Page.Blocks.size(); ++b)
+            for (const TLayoutLine& line : Page.Blocks[b].Lines) entryBlocks[b] = entryBlocks[b] || HasLeader(line);
+    tables = FindTables(Page, [&](qsizetype b, qsizetype l) {
+        return taken[b][l] != -1 || (tocPage && (entryBlocks[b] || IsPageNumberText(JoinedText({&Page.Blocks[b].Lines[l]}))));
+    }, taken);
     for (QList<int>& lines : taken)
         for (int& t : lines)
             if (t == -2) t = -3;  // furniture: left out of the pieces below, as a table's lines are
@@ -646,6 +653,19 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
     for (const TPiece& p : pieces)
         if (p.Table < 0 && p.Size() >= 0.95 * body) lowestBody = std::max(lowestBody, p.Box.top());
 
+    // An entry of a table of contents: with a dot leader, or a page number beside its last line.
+    const auto entry = [&](const TPiece& Piece) {
+        if (!tocPage) return false;
+        for (const TLayoutLine* line : Piece.Lines)
+            if (HasLeader(*line)) return true;
+        const QRectF& last = Piece.Lines.last()->Box;
+        for (const TLayoutBlock& block : Page.Blocks)
+            for (const TLayoutLine& line : block.Lines)
+                if (line.Box.left() > last.right() && line.Box.top() < last.bottom() && line.Box.bottom() > last.top() &&
+                    IsPageNumberText(JoinedText({&line})))
+                    return true;
+        return false;
+    };
     const std::map<TKey, int>& learned = Style.HeadingStyles();
     const auto headingLevel = [&](const TKey& Key) {
         int above = 0;
@@ -708,7 +728,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                 block.Mark = m.captured(1);
                 block.Text = block.Text.mid(m.capturedLength()).trimmed();
             }
-        } else if (p.Hanging && !tocPage) {
+        } else if (p.Hanging && !entry(p)) {
             block.Role = TBlockRole::ListItem;
         } else if (IsListMarker(first) && p.Words > 1) {
             block.Role = TBlockRole::ListItem;
@@ -717,7 +737,8 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             const QRegularExpressionMatch m = numbered.match(first);
             if (m.hasMatch()) block.Mark = m.captured(1);
             if (m.hasMatch() || first.size() == 1) block.Text = JoinedText(p.Lines, 1);
-        } else if (HeadingShape(p) && p.Size() >= 0.97 * body && (!tocPage || p.Size() >= 1.12 * body)) {
+        } else if (HeadingShape(p) && p.Size() >= 0.97 * body &&
+                   (!tocPage || (!entry(p) && !(next && next->Table < 0 && entry(*next))))) {
             // A style headings take in the document (twice at least, or once
             // bold or slanted: a plain larger line once is a title page's
             // author or date), a title's size, or any heading style on a page
