@@ -61,7 +61,11 @@ std::function<void(QByteArray&, QByteArray&)> TPageFormat::Seam() const {
 QByteArray TPageFormat::Footer() const { return Format == TOutputFormat::Hocr ? HocrEpilogue() : QByteArray(); }
 
 QByteArray TPageFormat::PageBytes(TFPdf& Pdf) const {
-    return NeedsWords() ? LayoutBytes(ReadPageLayout(Pdf)) : TextBytes(ReadableText(Pdf.Text(0, std::numeric_limits<int>::max())));
+    if (!NeedsWords()) return TextBytes(ReadableText(Pdf.Text(0, std::numeric_limits<int>::max())));
+    TPageLayout page = ReadPageLayout(Pdf);
+    // Markdown writes the page's links to web addresses.
+    if (Format == TOutputFormat::Markdown) page.Links = ReadPageLinks(Pdf);
+    return LayoutBytes(page);
 }
 
 QByteArray TPageFormat::TextBytes(const QString& Text) const {

@@ -85,6 +85,19 @@ void AppendMarkdownPage(QByteArray& Out, const TPageStructure& Page, bool PageMa
             notes.append(label + QStringLiteral(": ") + EscapedInline(block.Text));
             if (!block.Mark.isEmpty()) marks.append({block.Mark, label});
         }
+    // A block's links: the first place its words stand in the escaped text becomes a link.
+    const auto withLinks = [](QString Line, const TStructuredBlock& Block) {
+        for (const auto& [words, uri] : Block.Links) {
+            const QString anchor = EscapedInline(words);
+            const qsizetype at = Line.indexOf(anchor);
+            if (at < 0) continue;
+            QString target = uri;
+            target.replace(QLatin1Char('<'), QStringLiteral("%3C")).replace(QLatin1Char('>'), QStringLiteral("%3E"));
+            target.replace(QLatin1Char(' '), QStringLiteral("%20")).replace(QLatin1Char('\n'), QString());
+            Line.replace(at, anchor.size(), QLatin1Char('[') + anchor + QStringLiteral("](<") + target + QStringLiteral(">)"));
+        }
+        return Line;
+    };
     const auto withMarks = [&](QString Line) {
         for (auto it = marks.begin(); it != marks.end();) {
             const QRegularExpression at(QStringLiteral("(?<=\\p{L}|\\p{L}[.,;:)’”])%1(?=[\\s.,;:)]|$)")
@@ -117,7 +130,7 @@ void AppendMarkdownPage(QByteArray& Out, const TPageStructure& Page, bool PageMa
         if (!inList) listColumns.clear();
         switch (block.Role) {
         case TBlockRole::Heading:
-            text += QString(std::clamp(block.Level, 1, 6), QLatin1Char('#')) + QLatin1Char(' ') + EscapedInline(block.Text);
+            text += QString(std::clamp(block.Level, 1, 6), QLatin1Char('#')) + QLatin1Char(' ') + withLinks(EscapedInline(block.Text), block);
             break;
         case TBlockRole::ListItem: {
             const int depth = std::clamp(block.Level, 0, int(listColumns.size()));
@@ -125,7 +138,7 @@ void AppendMarkdownPage(QByteArray& Out, const TPageStructure& Page, bool PageMa
             const int indent = depth > 0 ? listColumns.last() : 0;
             const QString marker = block.Mark.isEmpty() ? QStringLiteral("-") : block.Mark + QLatin1Char('.');
             listColumns.append(indent + int(marker.size()) + 1);
-            text += QString(indent, QLatin1Char(' ')) + marker + QLatin1Char(' ') + withMarks(EscapedInline(block.Text));
+            text += QString(indent, QLatin1Char(' ')) + marker + QLatin1Char(' ') + withMarks(withLinks(EscapedInline(block.Text), block));
             break;
         }
         case TBlockRole::Table: {
@@ -152,7 +165,7 @@ void AppendMarkdownPage(QByteArray& Out, const TPageStructure& Page, bool PageMa
             break;
         }
         default:  // paragraphs and captions
-            text += withMarks(EscapedLine(block.Text));
+            text += withMarks(withLinks(EscapedLine(block.Text), block));
             break;
         }
         previous = &block;

@@ -756,6 +756,15 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             }
         }
         if (tocPage && block.Role == TBlockRole::Paragraph) block.Text = WithoutLeaders(block.Text);
+        // The words of each link over the piece.
+        for (const TLayoutLink& link : Page.Links) {
+            if (!link.Box.intersects(p.Box) || block.Role == TBlockRole::Code) continue;
+            QStringList words;
+            for (const TLayoutLine* line : p.Lines)
+                for (const TLayoutWord& w : line->Words)
+                    if (link.Box.contains(w.Box.center())) words.append(w.Text);
+            if (!words.isEmpty()) block.Links.append({words.join(QLatin1Char(' ')), link.Uri});
+        }
         out.Blocks.append(block);
     }
 

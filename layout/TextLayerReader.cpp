@@ -285,4 +285,19 @@ TPageLayout ReadPageLayout(TFPdf& Pdf) {
     return layout;
 }
 
+QList<TLayoutLink> ReadPageLinks(TFPdf& Pdf) {
+    QList<TLayoutLink> links;
+    const int count = Pdf.GetLinkAnnotationCount();
+    if (count == 0) return links;
+    const TPageTransform transform(Pdf.GetPageBounds(), Pdf.GetPageRotation());
+    for (int i = 0; i < count; ++i) {
+        const TLinkAnnotation link = Pdf.GetLinkAnnotation(i);
+        const TPdfRectangle& r = link.Rectangle;
+        if (link.Action != TPdfAction::acUri || link.ActionPath.isEmpty() || (r.Left == r.Right && r.Top == r.Bottom))
+            continue;
+        links.append({transform.Map(r.Left, r.Top, r.Right, r.Bottom), link.ActionPath});
+    }
+    return links;
+}
+
 }  // namespace kestrune

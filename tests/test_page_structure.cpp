@@ -163,13 +163,17 @@ TEST(PageStructure, JudgesAPageAloneWithoutALearnedStyle) {
 }
 
 TEST(MarkdownFormat, WritesTheStructure) {
+    TPageLayout layout = RichPage(3);
+    // A link to a web address over the line after the list.
+    layout.Links = {{QRectF(70, 238, 110, 14), QStringLiteral("https://example.org/a b")}};
     QByteArray out;
-    AppendMarkdownPage(out, StructurePage(RichPage(3), LearnedStyle()), true);
+    AppendMarkdownPage(out, StructurePage(layout, LearnedStyle()), true);
     const QString md = QString::fromUtf8(out);
     EXPECT_TRUE(md.startsWith(QStringLiteral("<!-- page 3 -->\n\n# 2 Structures\n\n")));
     EXPECT_TRUE(md.contains(QStringLiteral("\n## 2.1 Lists\n")));
     EXPECT_TRUE(md.contains(QStringLiteral("hyphenated at a line end and mentions a note.[^3-1]\n")));
-    EXPECT_TRUE(md.contains(QStringLiteral("\n- an outer item\n  - an inner item\n- another outer item\n\nText after")));
+    EXPECT_TRUE(md.contains(QStringLiteral("\n- an outer item\n  - an inner item\n- another outer item\n\n"
+                                           "[Text after the list.](<https://example.org/a%20b>)\n")));
     EXPECT_TRUE(md.contains(QStringLiteral("\n| Name | Size | Use |\n| --- | --- | --- |\n| row1 | 11pt | use\\|1 |\n")));
     EXPECT_TRUE(md.contains(QStringLiteral("\n```\n\\begin{document}\n   \\section{*Title*}\n\\end{document}\n```\n")));
     // Markup in the page's words stays text.

@@ -101,7 +101,8 @@ void AppendReadingText(QByteArray& Out, const TPageLayout& Page, const char* Lin
 // table (its header row empty when the page sets none apart), code fenced
 // with backticks. Running heads and page numbers are left out. A footnote is
 // written as "[^P-M]: text" (P the page, M its mark) after the page's blocks,
-// its mark in the text before it becoming "[^P-M]". Text is escaped where
+// its mark in the text before it becoming "[^P-M]"; the words of a link
+// (TStructuredBlock::Links) become "[words](<address>)". Text is escaped where
 // CommonMark would read markup into it. PageMark starts the page with
 // "<!-- page N -->". Every block ends with an empty line; a page without text
 // adds nothing (nor its mark).

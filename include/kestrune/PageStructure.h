@@ -37,6 +37,9 @@ struct TStructuredBlock {
     // number: its lines joined by spaces, a word hyphenated at a line's end
     // joined (as ReadableText joins it).
     QString Text;
+    // The links in Text: the words within each of the page's links
+    // (TPageLayout::Links), joined by spaces, and the link's address.
+    QList<std::pair<QString, QString>> Links;
     // Code: its lines, each indented by spaces as on the page.
     QStringList CodeLines;
     // A table: its rows, each with the same number of cells; HeaderRow when
