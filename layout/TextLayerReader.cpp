@@ -286,16 +286,30 @@ TPageLayout ReadPageLayout(TFPdf& Pdf) {
 }
 
 QList<TLayoutLink> ReadPageLinks(TFPdf& Pdf) {
+    // Straight from the engine: TFPdf's link annotations resolve every link's
+    // destination, which costs more than the page's words where a document
+    // links every reference within itself; only web addresses are wanted here.
+    const EngineLock lock;
     QList<TLayoutLink> links;
-    const int count = Pdf.GetLinkAnnotationCount();
-    if (count == 0) return links;
+    const auto page = static_cast<FPDF_PAGE>(Pdf.GetPage());
+    if (!page) return links;
     const TPageTransform transform(Pdf.GetPageBounds(), Pdf.GetPageRotation());
-    for (int i = 0; i < count; ++i) {
-        const TLinkAnnotation link = Pdf.GetLinkAnnotation(i);
-        const TPdfRectangle& r = link.Rectangle;
-        if (link.Action != TPdfAction::acUri || link.ActionPath.isEmpty() || (r.Left == r.Right && r.Top == r.Bottom))
+    const auto document = static_cast<FPDF_DOCUMENT>(Pdf.GetDocument());
+    int position = 0;
+    FPDF_LINK link = nullptr;
+    while (FPDFLink_Enumerate(page, &position, &link)) {
+        const FPDF_ACTION action = FPDFLink_GetAction(link);
+        FS_RECTF rect{};
+        if (!action || FPDFAction_GetType(action) != static_cast<unsigned long>(TPdfAction::acUri) ||
+            !FPDFLink_GetAnnotRect(link, &rect))
             continue;
-        links.append({transform.Map(r.Left, r.Top, r.Right, r.Bottom), link.ActionPath});
+        // The address as the engine gives it: 8-bit text with its terminator.
+        const unsigned long size = FPDFAction_GetURIPath(document, action, nullptr, 0);
+        if (size <= 1 || size > (1u << 20)) continue;
+        QByteArray uri(qsizetype(size), '\0');
+        if (FPDFAction_GetURIPath(document, action, uri.data(), size) != size) continue;
+        uri.chop(1);
+        links.append({transform.Map(rect.left, rect.top, rect.right, rect.bottom), QString::fromLatin1(uri)});
     }
     return links;
 }

@@ -101,8 +101,8 @@ struct TPageLayout {
 TPageLayout ReadPageLayout(TFPdf& Pdf);
 
 // The links to web addresses (URI actions) of Pdf's current page, their boxes
-// placed as ReadPageLayout places words. Raises the guards' messages of
-// TFPdf's annotation members.
+// placed as ReadPageLayout places words; none when no page is loaded (read
+// the page's layout first). Holds the engine's lock while it reads.
 QList<TLayoutLink> ReadPageLinks(TFPdf& Pdf);
 
 // Groups words given in reading order (for example those a recogniser found
