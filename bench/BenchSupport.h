@@ -2,14 +2,19 @@
 // alternation of the ways compared, and the median of a run's times.
 #pragma once
 
+#include <QElapsedTimer>
 #include <QList>
+#include <QProcess>
 #include <QString>
+#include <QStringList>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <functional>
+#include <stdexcept>
+#include <sys/resource.h>
 
 #include "support/PdfBuilder.h"
 
@@ -83,6 +88,29 @@ inline void TimeAlternately(int Rounds, const std::function<void()>& A, const st
         (r % 2 == 0 ? A : B)();
         (r % 2 == 0 ? B : A)();
     }
+}
+
+// A program's run: its wall time and the processor time of it and its children.
+struct TProgramTimes {
+    double Wall = 0;
+    double Cpu = 0;
+};
+
+inline double ChildrenCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_CHILDREN, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+}
+
+inline TProgramTimes RunProgram(const QString& Program, const QStringList& Arguments) {
+    const double cpu = ChildrenCpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    QProcess p;
+    p.start(Program, Arguments);
+    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
+        throw std::runtime_error(QStringLiteral("%1 failed: %2").arg(Program, QString::fromLocal8Bit(p.readAllStandardError())).toStdString());
+    return {clock.nsecsElapsed() / 1e9, ChildrenCpuSeconds() - cpu};
 }
 
 }  // namespace bench

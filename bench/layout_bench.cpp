@@ -118,29 +118,6 @@ void ReadCharactersPlain(const QString& PdfPath, const QString& OutPath) {
     FPDF_CloseDocument(document);
 }
 
-// A program's run: its wall time and the processor time of it and its children.
-struct TProgramTimes {
-    double Wall = 0;
-    double Cpu = 0;
-};
-
-double ChildrenCpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_CHILDREN, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
-}
-
-TProgramTimes RunProgram(const QString& Program, const QStringList& Arguments) {
-    const double cpu = ChildrenCpuSeconds();
-    QElapsedTimer clock;
-    clock.start();
-    QProcess p;
-    p.start(Program, Arguments);
-    if (!p.waitForFinished(-1) || p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0)
-        throw std::runtime_error(QStringLiteral("%1 failed: %2").arg(Program, QString::fromLocal8Bit(p.readAllStandardError())).toStdString());
-    return {clock.nsecsElapsed() / 1e9, ChildrenCpuSeconds() - cpu};
-}
-
 struct TWay {
     const char* Name;
     std::function<void()> Run;
@@ -180,7 +157,7 @@ int main(int argc, char** argv) {
         {"text (default)", [&] { ConvertWith(text, pdfPath, out("a.txt")); }, {}},
     };
     const QString pdftotext = QStandardPaths::findExecutable(QStringLiteral("pdftotext"));
-    QList<TProgramTimes> kestruneRuns, pdftotextRuns;
+    QList<bench::TProgramTimes> kestruneRuns, pdftotextRuns;
     try {
         LoadEngine();
         for (TWay& way : ways) way.Run();  // a warm-up of each
@@ -192,9 +169,9 @@ int main(int argc, char** argv) {
                 way.Run();
                 way.Seconds.append(bench::ProcessCpuSeconds() - start);
             }
-            kestruneRuns.append(RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM),
+            kestruneRuns.append(bench::RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM),
                                            {"-q", "-j", "1", "--format", "tsv", "-o", out("program.tsv"), pdfPath}));
-            if (!pdftotext.isEmpty()) pdftotextRuns.append(RunProgram(pdftotext, {"-tsv", pdfPath, out("pdftotext.tsv")}));
+            if (!pdftotext.isEmpty()) pdftotextRuns.append(bench::RunProgram(pdftotext, {"-tsv", pdfPath, out("pdftotext.tsv")}));
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "layout_bench: %s\n", e.what());
@@ -212,9 +189,9 @@ int main(int argc, char** argv) {
                     judged ? QStringLiteral(" (at most %1)").arg(MaxRatio).toLatin1().constData() : "");
         if (judged && ratio > MaxRatio) within = false;
     }
-    const auto programLine = [&](const char* name, const QList<TProgramTimes>& runs) {
+    const auto programLine = [&](const char* name, const QList<bench::TProgramTimes>& runs) {
         QList<double> wall, cpu;
-        for (const TProgramTimes& t : runs) {
+        for (const bench::TProgramTimes& t : runs) {
             wall.append(t.Wall);
             cpu.append(t.Cpu);
         }

@@ -225,6 +225,7 @@ private:
                                                                 : QFileInfo(input.Input).fileName();
         FSinks[Job] = std::make_unique<TPageSink>(*FTargets[Job], First, Last, FOptions.Format.Header(title),
                                                   FOptions.Format.Footer());
+        FSinks[Job]->SetSeam(FOptions.Format.Seam());
     }
 
     bool Pdf() const { return FOptions.Format.Format == TOutputFormat::Pdf; }

@@ -212,10 +212,11 @@ The report and the summary count the turned pages.)"},
 lone specks are removed (a dark pixel among light ones, as a fax line or dust
 leaves them). A cleaned page that shows ink but gives no word is read again as
 it is. Pages fed askew are straightened in any case.)"},
-    TOptionEntry{Format, "", "format", "FORMAT", K::Choice, "text tsv json hocr pdf",
+    TOptionEntry{Format, "", "format", "FORMAT", K::Choice, "text tsv json hocr markdown pdf",
                 "Write FORMAT: text (the default: each page's text), tsv (each word with its box, in Tesseract's "
                 "columns; .tsv), json (one JSON object per page, one per line; .jsonl), hocr (an hOCR document; "
-                ".hocr) or pdf (a copy of the PDF with its scanned pages made searchable; .ocr.pdf).",
+                ".hocr), markdown (headings, lists, tables, code and footnotes; .md) or pdf (a copy of the PDF with "
+                "its scanned pages made searchable; .ocr.pdf).",
                 R"(What to write for each page (see OUTPUT FORMAT):
 .B text
 (the default) the page's text;
@@ -230,6 +231,12 @@ boxes, fonts and sizes (JSON Lines, extension
 .B hocr
 an hOCR document (XHTML, extension
 .IR .hocr );
+.B markdown
+the document's structure as Markdown (CommonMark with GitHub's tables and
+footnotes, extension
+.IR .md ):
+headings with their levels, paragraphs as single lines, lists, tables, code
+and footnotes, running heads and page numbers left out;
 .B pdf
 a copy of the PDF file (extension
 .IR .ocr.pdf )
@@ -290,6 +297,15 @@ right, and a margin note after the paragraph beside it.
 Each line of the page becomes one line of text; an empty line separates
 paragraphs and blocks; a word hyphenated at a line end is written whole.
 Without it the text stays the engine's, byte for byte.)"},
+    TOptionEntry{PageMarks, "", "page-marks", "", K::None, "",
+                "Markdown: start each page with <!-- page N --> (default: pages unmarked, a paragraph cut by a page "
+                "break joined).",
+                R"(Start each page's Markdown with the comment
+.BR "<!\-\- page N \-\->" .
+Without it pages are not marked, and a paragraph that a page break cuts is
+joined into one.
+.B \-\-format markdown
+only.)"},
     TOptionEntry{Eol, "", "eol", "lf|crlf", K::Choice, "lf crlf",
                 "End the text's lines with LF (lf: Linux and macOS tools, as pdftotext) or CR LF (crlf, the "
                 "default: Windows programs and the Kestrune window's files).",

@@ -10,7 +10,7 @@ namespace kestrune {
 
 enum class TOptionId {
     Output, Password, PasswordFd, FirstPage, LastPage, Jobs, MemoryLimit, Timeout, FilesFrom, Null, OutputDir,
-    Update, Report, SkipHidden, Ocr, OcrLanguages, OcrDpi, OcrRotate, OcrClean, Format, Layout, ReadingOrder, Eol, Bom, NoBom,
+    Update, Report, SkipHidden, Ocr, OcrLanguages, OcrDpi, OcrRotate, OcrClean, Format, Layout, ReadingOrder, PageMarks, Eol, Bom, NoBom,
     PageBreak, Quiet, Help,
     Version,
 };

@@ -72,6 +72,8 @@ const char* const Epilogue =
     "--format tsv, json and hocr write each word with its box (points from the top\n"
     "left of the page as shown) instead: for search indexes, highlighting,\n"
     "redaction and tools written for Tesseract's or pdftotext's word output.\n"
+    "--format markdown writes the document's headings, paragraphs, lists, tables,\n"
+    "code and footnotes as Markdown, without running heads and page numbers.\n"
     "--layout keeps tables and columns side by side; --reading-order writes the\n"
     "text column after column, margin notes after their paragraph. --eol lf\n"
     "--no-bom gives the line ends and start that Linux and macOS tools expect\n"
@@ -368,6 +370,7 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
     o.Ocr.Clean = parser.isSet(declared[OcrClean]);
     o.Format.Layout = parser.isSet(declared[Layout]);
     o.Format.ReadingOrder = parser.isSet(declared[ReadingOrder]);
+    o.Format.PageMarks = parser.isSet(declared[PageMarks]);
     o.Format.CrLf = check.Choice(declared[Eol], Choices(Eol), 1) == 1;
     o.Format.ByteOrderMark = !parser.isSet(declared[NoBom]);
     o.Format.FormFeeds = check.Choice(declared[PageBreak], Choices(PageBreak), 0) == 1;
@@ -398,6 +401,8 @@ TCommandLine ParseCommandLine(const QStringList& Arguments) {
                   QStringLiteral("option --format pdf writes a file, not standard output; name one with -o"));
     check.Require(!pdf || !o.Output.isEmpty() || !o.Files.contains(QStringLiteral("-")),
                   QStringLiteral("option --format pdf needs -o FILE for standard input"));
+    check.Require(o.Format.Format == TOutputFormat::Markdown || !o.Format.PageMarks,
+                  QStringLiteral("option --page-marks applies to --format markdown only"));
     if (!check.Error.isEmpty()) {
         result.Error = check.Error;
         return result;

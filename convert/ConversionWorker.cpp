@@ -26,6 +26,7 @@
 #include "convert/WorkerProtocol.h"
 #include "component/FileError.h"
 #include <kestrune/FPdf.h>
+#include <kestrune/PageStructure.h>
 
 namespace kestrune {
 
@@ -196,15 +197,20 @@ public:
     // (taken over); false when the parent has gone.
     bool Convert(const QString& File, int Descriptor, const QString& Password, int First, int Last,
                  const TOcrSettings& Ocr, const TPageFormat& Format) {
-        FReader.SetSettings(Ocr, Format);
         Begin(0);
+        TPageFormat format = Format;
         try {
             Open(File, Descriptor, Password);
             // The engine may have gone on without what it could not allocate.
             if (RanOutOfMemory()) throw std::bad_alloc();
+            // Learned once for each document opened, the same in every worker.
+            if (format.NeedsStyle() && !FStyle) FStyle = std::make_shared<const TDocumentStyle>(LearnDocumentStyle(FPdf));
+            if (RanOutOfMemory()) throw std::bad_alloc();
         } catch (...) {
             return Failed(0, std::current_exception());
         }
+        if (format.NeedsStyle()) format.Style = FStyle;
+        FReader.SetSettings(Ocr, format);
         const int count = FPdf.GetPageCount();
         // At once: the parent shares out the rest of the document on it.
         if (!Send(TPayload().Int(count).Frame(TMessage::PageCount), true)) return false;
@@ -303,6 +309,7 @@ private:
         FFile = File;
         FPassword = Password;
         FIdentity = identity;
+        FStyle.reset();
         FPdf.SetPassword(Password);
         FPdf.SetPageNumber(0);
         if (Descriptor < 0) {
@@ -335,6 +342,7 @@ private:
     }
 
     TFPdf FPdf;
+    std::shared_ptr<const TDocumentStyle> FStyle;  // the open document's, once learned
     TPageReader FReader;
     QString FFile;
     QString FPassword;
@@ -369,15 +377,7 @@ int RunConversionWorker() {
         const int last = r.Int();
         const TOcrSettings ocr = TOcrSettings::ReadFrom(r);
         TPageFormat format;
-        const int kind = r.Int();
-        format.Layout = r.Int() != 0;
-        format.CrLf = r.Int() != 0;
-        format.ByteOrderMark = r.Int() != 0;
-        format.FormFeeds = r.Int() != 0;
-        format.ReadingOrder = r.Int() != 0;
-        if (kind < int(TOutputFormat::Text) || kind > int(TOutputFormat::Pdf)) return 1;
-        format.Format = TOutputFormat(kind);
-        if (r.Failed()) return 1;
+        if (!format.ReadFrom(r) || r.Failed()) return 1;
         const int descriptor = descriptors.empty() ? -1 : descriptors.front();
         if (!descriptors.empty()) descriptors.pop_front();
         if (!worker.Convert(file, descriptor, password, first, last, ocr, format)) return 1;

@@ -4,9 +4,11 @@
 
 #include <kestrune/FPdf.h>
 #include <kestrune/LayoutFormats.h>
+#include <kestrune/PageStructure.h>
 #include <kestrune/PageText.h>
 #include "convert/Conversion.h"
 #include "convert/FileNames.h"
+#include "convert/WorkerProtocol.h"
 
 namespace kestrune {
 
@@ -17,6 +19,7 @@ QString TPageFormat::Extension() const {
     case TOutputFormat::Json: return QStringLiteral(".jsonl");
     case TOutputFormat::Hocr: return QStringLiteral(".hocr");
     case TOutputFormat::Pdf: return QStringLiteral(".ocr.pdf");
+    case TOutputFormat::Markdown: return QStringLiteral(".md");
     }
     return QStringLiteral(".txt");
 }
@@ -25,7 +28,8 @@ QByteArray TPageFormat::Header(const QString& Title) const {
     switch (Format) {
     case TOutputFormat::Text: return ByteOrderMark ? QByteArray(kestrune::ByteOrderMark) : QByteArray();
     case TOutputFormat::Tsv: return TsvHeader();
-    case TOutputFormat::Json: return {};
+    case TOutputFormat::Json:
+    case TOutputFormat::Markdown: return {};
     // A name holding what XML cannot carry (bytes that are not UTF-8, control
     // characters) is shown as messages show it rather than with U+FFFD.
     case TOutputFormat::Hocr: return HocrPrologue(IsXmlText(Title) ? Title : ShownName(Title));
@@ -34,10 +38,36 @@ QByteArray TPageFormat::Header(const QString& Title) const {
     return {};
 }
 
+void TPageFormat::WriteTo(worker::TPayload& Payload) const {
+    Payload.Int(int(Format)).Int(Layout).Int(CrLf).Int(ByteOrderMark).Int(FormFeeds).Int(ReadingOrder).Int(PageMarks);
+}
+
+bool TPageFormat::ReadFrom(worker::TPayloadReader& Reader) {
+    const int kind = Reader.Int();
+    Layout = Reader.Int() != 0;
+    CrLf = Reader.Int() != 0;
+    ByteOrderMark = Reader.Int() != 0;
+    FormFeeds = Reader.Int() != 0;
+    ReadingOrder = Reader.Int() != 0;
+    PageMarks = Reader.Int() != 0;
+    if (Reader.Failed() || kind < int(TOutputFormat::Text) || kind > int(TOutputFormat::Pdf)) return false;
+    Format = TOutputFormat(kind);
+    return true;
+}
+
+std::function<void(QByteArray&, QByteArray&)> TPageFormat::Seam() const {
+    if (Format == TOutputFormat::Markdown && !PageMarks) return JoinMarkdownPages;
+    return {};
+}
+
 QByteArray TPageFormat::Footer() const { return Format == TOutputFormat::Hocr ? HocrEpilogue() : QByteArray(); }
 
 QByteArray TPageFormat::PageBytes(TFPdf& Pdf) const {
-    return NeedsWords() ? LayoutBytes(ReadPageLayout(Pdf)) : TextBytes(ReadableText(Pdf.Text(0, std::numeric_limits<int>::max())));
+    if (!NeedsWords()) return TextBytes(ReadableText(Pdf.Text(0, std::numeric_limits<int>::max())));
+    TPageLayout page = ReadPageLayout(Pdf);
+    // Markdown writes the page's links to web addresses.
+    if (Format == TOutputFormat::Markdown) page.Links = ReadPageLinks(Pdf);
+    return LayoutBytes(page);
 }
 
 QByteArray TPageFormat::TextBytes(const QString& Text) const {
@@ -68,9 +98,16 @@ QByteArray TPageFormat::LayoutBytes(const TPageLayout& Page) const {
         if (FormFeeds) bytes += '\f';
         break;
     case TOutputFormat::Tsv: AppendTsvPage(bytes, Page); break;
-    case TOutputFormat::Json: AppendJsonPage(bytes, Page); break;
     case TOutputFormat::Hocr: AppendHocrPage(bytes, Page); break;
     case TOutputFormat::Pdf: break;  // its pages are made by TPageReader
+    case TOutputFormat::Json:
+    case TOutputFormat::Markdown: {
+        static const TDocumentStyle alone;
+        const TPageStructure structure = StructurePage(Page, Style ? *Style : alone);
+        if (Format == TOutputFormat::Json) AppendJsonPage(bytes, Page, &structure);
+        else AppendMarkdownPage(bytes, structure, PageMarks);
+        break;
+    }
     }
     return bytes;
 }

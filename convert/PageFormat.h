@@ -7,15 +7,23 @@
 
 #include <QByteArray>
 #include <QString>
+#include <functional>
+#include <memory>
 
 namespace kestrune {
 
 class TFPdf;
+class TDocumentStyle;
 struct TPageLayout;
+
+namespace worker {
+class TPayload;
+class TPayloadReader;
+}  // namespace worker
 
 // Pdf: a copy of the document with the recognised words as a text layer
 // (PdfOutput.h); its pages' bytes are words for the parent, not the file's.
-enum class TOutputFormat { Text, Tsv, Json, Hocr, Pdf };
+enum class TOutputFormat { Text, Tsv, Json, Hocr, Markdown, Pdf };
 
 struct TPageFormat {
     TOutputFormat Format = TOutputFormat::Text;
@@ -32,12 +40,30 @@ struct TPageFormat {
     // layout (columns one after the other, margin notes apart) rather than in
     // the engine's order.
     bool ReadingOrder = false;
+    // Markdown only: each page starts with "<!-- page N -->" (and a paragraph
+    // cut by a page break stays cut).
+    bool PageMarks = false;
+    // The document's style, against which JSON's roles and Markdown's
+    // structure are judged (LearnDocumentStyle): learned by the worker when it
+    // opens the document, never sent. Without it each page is judged alone.
+    std::shared_ptr<const TDocumentStyle> Style = nullptr;
 
-    // The extension of the file written beside a PDF: ".txt", ".tsv", ".jsonl", ".hocr", ".ocr.pdf".
+    // The settings as a worker is sent them (all but Style), and back; false
+    // when what was read is not a format's settings.
+    void WriteTo(worker::TPayload& Payload) const;
+    bool ReadFrom(worker::TPayloadReader& Reader);
+
+    // Whether the format judges pages against the document's Style.
+    bool NeedsStyle() const { return Format == TOutputFormat::Json || Format == TOutputFormat::Markdown; }
+    // What joins the bytes of two pages in a row before they are written
+    // (Markdown's paragraph cut by a page break); empty when they are written as they are.
+    std::function<void(QByteArray& Previous, QByteArray& Next)> Seam() const;
+
+    // The extension of the file written beside a PDF: ".txt", ".tsv", ".jsonl", ".hocr", ".md", ".ocr.pdf".
     QString Extension() const;
     // What goes before the first page: the byte-order mark, the TSV header
     // line, the hOCR prologue (its title naming Title, a file name as
-    // DecodeName gives it); empty for JSON Lines.
+    // DecodeName gives it); empty for JSON Lines and Markdown.
     QByteArray Header(const QString& Title) const;
     // What goes after the last page: the hOCR epilogue; else nothing.
     QByteArray Footer() const;

@@ -344,12 +344,21 @@ void TPageSink::Add(int Page, const QByteArray& Bytes) {
 
 void TPageSink::WritePage(const QByteArray& Bytes) {
     if (FNext == FFirst) FTarget.Write(FHeader);
-    FTarget.Write(Bytes);
     ++FNext;
+    if (!FSeam) {
+        FTarget.Write(Bytes);
+        return;
+    }
+    QByteArray next = Bytes;
+    FSeam(FHeld, next);
+    FTarget.Write(FHeld);
+    FHeld = std::move(next);
 }
 
 void TPageSink::Finish() {
     if (!IsComplete()) throw std::logic_error("page " + std::to_string(FNext) + " of the text file is missing");
+    FTarget.Write(FHeld);
+    FHeld.clear();
     FTarget.Write(FFooter);
     FTarget.Commit();
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QString>
 #include <chrono>
+#include <functional>
 #include <map>
 #include <optional>
 #include <sys/stat.h>
@@ -110,6 +111,10 @@ public:
     // EFileError when a write fails, std::invalid_argument for a page outside
     // the range or one already added.
     void Add(int Page, const QByteArray& Bytes);
+    // Seam joins each page's bytes with the next page's before the first are
+    // written (TPageFormat::Seam): a page is then held until the next arrives
+    // or Finish.
+    void SetSeam(std::function<void(QByteArray& Previous, QByteArray& Next)> Seam) { FSeam = std::move(Seam); }
     // The first page not yet written (Last + 1 once every page is).
     int NextPage() const { return FNext; }
     bool IsComplete() const { return FNext > FLast; }
@@ -127,6 +132,8 @@ private:
     QByteArray FHeader;
     QByteArray FFooter;
     std::map<int, QByteArray> FWaiting;
+    std::function<void(QByteArray&, QByteArray&)> FSeam;
+    QByteArray FHeld;  // with a seam: the last page added, not yet written
 };
 
 }  // namespace kestrune

@@ -111,9 +111,7 @@ struct TWorkerPool::TState {
         TPayload convert;
         convert.Text(job.FileName).Text(job.Password).Int(r.First).Int(r.Last);
         job.Ocr.WriteTo(convert);
-        const TPageFormat& format = job.Format;
-        convert.Int(int(format.Format)).Int(format.Layout).Int(format.CrLf).Int(format.ByteOrderMark).Int(format.FormFeeds)
-            .Int(format.ReadingOrder);
+        job.Format.WriteTo(convert);
         const QByteArray frame = convert.Frame(TMessage::Convert);
         // A worker that is gone shows as the end of its socket in the loop.
         SendWithDescriptor(w.Fd, frame, Schedule->Descriptor(doc));

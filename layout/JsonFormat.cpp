@@ -5,6 +5,7 @@
 // keys, putting "page" after the large "blocks").
 #include <charconv>
 #include <cmath>
+#include <map>
 
 #include <kestrune/LayoutFormats.h>
 
@@ -95,7 +96,22 @@ private:
 
 }  // namespace
 
-void AppendJsonPage(QByteArray& Out, const TPageLayout& Page) {
+void AppendJsonPage(QByteArray& Out, const TPageLayout& Page, const TPageStructure* Structure) {
+    // The structured piece each line starts, if any: (block, line) -> piece.
+    std::map<std::pair<qsizetype, qsizetype>, const TStructuredBlock*> starts;
+    if (Structure)
+        for (const TStructuredBlock& piece : Structure->Blocks)
+            for (qsizetype i = 0; i < piece.Lines.size(); ++i) {
+                const auto& [b, l] = piece.Lines[i];
+                // A table's cells: its first line in each of its blocks; other pieces: their first line.
+                if (i == 0 || (piece.Role == TBlockRole::Table && !starts.count({b, l}) &&
+                               (l == 0 || !starts.count({b, l - 1}))))
+                    starts.emplace(std::pair{b, l}, &piece);
+            }
+    const auto role = [&](TJsonWriter& Json, const TStructuredBlock& Piece) {
+        Json.Raw(",\"role\":\"").Raw(RoleName(Piece.Role)).Raw("\"");
+        if (Piece.Role == TBlockRole::Heading) Json.Raw(",\"level\":").Int(Piece.Level);
+    };
     // Some 130 bytes a word: reserved once rather than grown word by word.
     Out.reserve(Out.size() + 130 * Page.WordCount() + 128);
     TJsonWriter json(Out);
@@ -104,13 +120,26 @@ void AppendJsonPage(QByteArray& Out, const TPageLayout& Page) {
     json.Raw(",\"blocks\":[");
     for (qsizetype b = 0; b < Page.Blocks.size(); ++b) {
         const TLayoutBlock& block = Page.Blocks[b];
-        json.Raw(b > 0 ? ",{\"bbox\":" : "{\"bbox\":").Box(block.Box).Raw(",\"lines\":[");
+        json.Raw(b > 0 ? ",{\"bbox\":" : "{\"bbox\":").Box(block.Box);
+        // The block's role: that of the piece its first line is in.
+        const TStructuredBlock* current = nullptr;
+        if (Structure) {
+            for (qsizetype l = 0; l < block.Lines.size() && !current; ++l)
+                if (const auto it = starts.find({b, l}); it != starts.end()) current = it->second;
+            if (current) role(json, *current);
+        }
+        json.Raw(",\"lines\":[");
         int paragraph = 0;
         for (qsizetype l = 0; l < block.Lines.size(); ++l) {
             const TLayoutLine& line = block.Lines[l];
             if (l == 0 || line.StartsParagraph) ++paragraph;
             json.Raw(l > 0 ? ",{\"bbox\":" : "{\"bbox\":").Box(line.Box);
             json.Raw(",\"direction\":").Int(int(line.Direction)).Raw(",\"paragraph\":").Int(paragraph);
+            if (Structure)
+                if (const auto it = starts.find({b, l}); it != starts.end() && it->second != current) {
+                    current = it->second;
+                    role(json, *current);
+                }
             json.Raw(",\"words\":[");
             for (qsizetype w = 0; w < line.Words.size(); ++w) {
                 const TLayoutWord& word = line.Words[w];

@@ -285,4 +285,33 @@ TPageLayout ReadPageLayout(TFPdf& Pdf) {
     return layout;
 }
 
+QList<TLayoutLink> ReadPageLinks(TFPdf& Pdf) {
+    // Straight from the engine: TFPdf's link annotations resolve every link's
+    // destination, which costs more than the page's words where a document
+    // links every reference within itself; only web addresses are wanted here.
+    const EngineLock lock;
+    QList<TLayoutLink> links;
+    const auto page = static_cast<FPDF_PAGE>(Pdf.GetPage());
+    if (!page) return links;
+    const TPageTransform transform(Pdf.GetPageBounds(), Pdf.GetPageRotation());
+    const auto document = static_cast<FPDF_DOCUMENT>(Pdf.GetDocument());
+    int position = 0;
+    FPDF_LINK link = nullptr;
+    while (FPDFLink_Enumerate(page, &position, &link)) {
+        const FPDF_ACTION action = FPDFLink_GetAction(link);
+        FS_RECTF rect{};
+        if (!action || FPDFAction_GetType(action) != static_cast<unsigned long>(TPdfAction::acUri) ||
+            !FPDFLink_GetAnnotRect(link, &rect))
+            continue;
+        // The address as the engine gives it: 8-bit text with its terminator.
+        const unsigned long size = FPDFAction_GetURIPath(document, action, nullptr, 0);
+        if (size <= 1 || size > (1u << 20)) continue;
+        QByteArray uri(qsizetype(size), '\0');
+        if (FPDFAction_GetURIPath(document, action, uri.data(), size) != size) continue;
+        uri.chop(1);
+        links.append({transform.Map(rect.left, rect.top, rect.right, rect.bottom), QString::fromLatin1(uri)});
+    }
+    return links;
+}
+
 }  // namespace kestrune

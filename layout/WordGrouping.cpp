@@ -500,7 +500,7 @@ qsizetype TPageLayout::WordCount() const {
 
 TPageLayout GroupWords(int PageNumber, const QSizeF& Size, TRotation Rotation, const QList<TLayoutWord>& Words,
                        const QList<TLineDirection>& Directions) {
-    TPageLayout layout{PageNumber, Size, Rotation, {}};
+    TPageLayout layout{PageNumber, Size, Rotation, {}, {}};
     QList<layout::TPlacedWord> placed;
     placed.reserve(Words.size());
     for (qsizetype i = 0; i < Words.size(); ++i) {

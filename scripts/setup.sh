@@ -21,11 +21,12 @@ LIBRARY_PACKAGES=(cmake g++ make pkg-config qt6-base-dev libgl-dev)
 # need besides (clang-14 and its runtime libraries, libFuzzer among them, for
 # scripts/fuzz.sh; poppler-utils, whose pdftoppm the form tests compare against
 # and whose pdftotext checks the text layer; fonts-dejavu-core, a TrueType font
-# the content tests embed).
+# the content tests embed; python3-markdown-it, the CommonMark parser that
+# bench/markdown_structure.py reads kestrune-text's Markdown with).
 REQUIRED_PACKAGES=("${LIBRARY_PACKAGES[@]}" libgtest-dev libgmock-dev
                    libbenchmark-dev qpdf fonts-noto-cjk xvfb xauth libqt6svg6 desktop-file-utils
                    groff-base parallel clang-14 libclang-rt-14-dev libtesseract-dev tesseract-ocr-eng
-                   tesseract-ocr-osd poppler-utils fonts-dejavu-core)
+                   tesseract-ocr-osd poppler-utils fonts-dejavu-core python3-markdown-it)
 
 # Executed with --library (rather than sourced by run.sh or test.sh): the
 # library's packages only.

@@ -270,7 +270,8 @@ TEST_F(KestruneText, CommandLineErrorsAndHelp) {
         {{"--ocr", "sometimes", pdf}, "kestrune-text: option --ocr needs one of never, auto, always, not 'sometimes'"},
         {{"--ocr-dpi", "0", pdf}, "kestrune-text: option --ocr-dpi needs a resolution from 1 to 2147483647, not '0'"},
         {{"--ocr-lang", "", pdf}, "kestrune-text: option --ocr-lang needs language codes"},
-        {{"--format", "xml", pdf}, "kestrune-text: option --format needs one of text, tsv, json, hocr, pdf, not 'xml'"},
+        {{"--format", "xml", pdf}, "kestrune-text: option --format needs one of text, tsv, json, hocr, markdown, pdf, not 'xml'"},
+        {{"--page-marks", pdf}, "kestrune-text: option --page-marks applies to --format markdown only"},
         {{"--eol", "cr", pdf}, "kestrune-text: option --eol needs one of lf, crlf, not 'cr'"},
         {{"--bom", "--no-bom", pdf}, "kestrune-text: options --bom and --no-bom exclude each other"},
         {{"--format", "json", "--layout", pdf}, "kestrune-text: option --layout applies to --format text only"},
@@ -547,7 +548,7 @@ TEST_F(KestruneText, ManualCompletionAndHelpNameTheSameOptions) {
         return lines;
     };
     EXPECT_EQ(names(complete("kestrune-text -")), helpNames);
-    EXPECT_EQ(complete("kestrune-text --format ''"), (QStringList{"hocr", "json", "pdf", "text", "tsv"}));
+    EXPECT_EQ(complete("kestrune-text --format ''"), (QStringList{"hocr", "json", "markdown", "pdf", "text", "tsv"}));
     EXPECT_EQ(complete("kestrune-text ''"), (QStringList{"a.pdf", "b.PDF"}));
 
     const QString groff = QStandardPaths::findExecutable("groff");
@@ -597,10 +598,13 @@ QByteArray FormatBytes(const QByteArray& Pdf, const TPageFormat& Format, const Q
     TFPdf pdf;
     pdf.SetPageNumber(0);
     pdf.LoadDocument(Pdf, true);
+    TPageFormat format = Format;
+    // Judged against the whole document's style, as a worker learns it.
+    if (format.NeedsStyle()) format.Style = std::make_shared<const TDocumentStyle>(LearnDocumentStyle(pdf));
     QByteArray bytes = Format.Header(Title);
     for (int page = First; page <= Last; ++page) {
         pdf.SetPageNumber(page);
-        bytes += Format.PageBytes(pdf);
+        bytes += format.PageBytes(pdf);
     }
     return bytes + Format.Footer();
 }
@@ -649,6 +653,7 @@ TEST_F(KestruneText, HyphenatedWordsAndPageBreaks) {
         {{"--layout"}, "LaTeX-"},
         {{"--format", "tsv"}, "\tdevel-\n"},
         {{"--format", "json"}, "\"text\":\"opment\""},
+        {{"--format", "markdown"}, "This is the development of LaTeX-based tools\n\nNext\n\n"},
         {{"--format", "hocr"}, ">based<"},
     };
     for (const auto& c : cases) {
@@ -661,6 +666,32 @@ TEST_F(KestruneText, HyphenatedWordsAndPageBreaks) {
     const RunResult refused = Run({"--format", "tsv", "--page-break", "ff", pdf});
     EXPECT_EQ(refused.ExitCode, 2);
     EXPECT_TRUE(refused.Err.startsWith("kestrune-text: option --page-break applies to --format text only\n"));
+}
+
+// Markdown: the same bytes with -j and page ranges, to a file beside the PDF
+// (.md) or standard output; a paragraph cut by a page break joined, unless
+// --page-marks marks the pages.
+TEST_F(KestruneText, MarkdownJoinsPagesInAnyRun) {
+    const QString pdf = Write("md.pdf", SimpleTextPdf({{"First page text whose sentence", "goes"},
+                                                        {"on to the next page.", "A new sentence here."},
+                                                        {"Third page, its own paragraph."}}));
+    const QByteArray joined = "First page text whose sentence goes on to the next page. A new sentence here.\n\n"
+                              "Third page, its own paragraph.\n\n";
+    const RunResult whole = Run({"--format", "markdown", pdf});
+    EXPECT_EQ(whole.ExitCode, 0) << whole.Err.toStdString();
+    EXPECT_EQ(ReadAll(Path("md.md")), joined);
+    for (const QStringList& jobs : {QStringList{"-j", "1"}, QStringList{"-j", "3"}}) {
+        const RunResult r = Run(jobs + QStringList{"--format", "markdown", "-o", "-", pdf});
+        EXPECT_EQ(r.Out, joined);
+        const RunResult range = Run(jobs + QStringList{"--format", "markdown", "-f", "2", "-o", "-", pdf});
+        EXPECT_EQ(range.Out, "on to the next page. A new sentence here.\n\nThird page, its own paragraph.\n\n");
+        const RunResult marked = Run(jobs + QStringList{"--format", "markdown", "--page-marks", "-l", "2", "-o", "-", pdf});
+        EXPECT_EQ(marked.Out, "<!-- page 1 -->\n\nFirst page text whose sentence goes\n\n"
+                              "<!-- page 2 -->\n\non to the next page. A new sentence here.\n\n");
+    }
+    // The roles in JSON, from the same structure.
+    const RunResult json = Run({"--format", "json", "-o", "-", pdf});
+    EXPECT_EQ(json.Out.count("\"role\":\"paragraph\""), 3);
 }
 
 // Characters beyond U+FFFF come out in every format as the plain text has

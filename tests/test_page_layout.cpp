@@ -257,7 +257,7 @@ TEST(GroupWordsTest, WordsOfAnotherDirectionStartANewLine) {
 }
 
 TEST(GroupWordsTest, UniteBoxesFitsHandFilledLayouts) {
-    TPageLayout layout{1, QSizeF(600, 800), TRotation::ro0, {}};
+    TPageLayout layout{1, QSizeF(600, 800), TRotation::ro0, {}, {}};
     TLayoutBlock block;
     block.Lines.append(TLayoutLine{{}, TLineDirection::dlHorizontal, {Recognised("a", 10, 10, 10, 10, 90),
                                                                         Recognised("b", 30, 12, 10, 10, 90)}});

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <kestrune/PageLayout.h>
+#include <kestrune/PageStructure.h>
 
 namespace kestrune {
 
@@ -39,7 +40,12 @@ void AppendTsvPage(QByteArray& Out, const TPageLayout& Page);
 // rotation is the page's in degrees; direction the line's in quarter turns
 // (TLineDirection); paragraph the number of the line's paragraph within its
 // block, from 1; bbox is left, top, right, bottom in points, to 1/100.
-void AppendJsonPage(QByteArray& Out, const TPageLayout& Page);
+// With the page's Structure (StructurePage of the same layout), each block
+// has its "role" (RoleName) after its bbox, and a heading its "level": the
+// role of the block's first line; a line where a piece of another role starts
+// within the block (a heading's paragraph after it) has its own "role" (and
+// "level") after its "paragraph".
+void AppendJsonPage(QByteArray& Out, const TPageLayout& Page, const TPageStructure* Structure = nullptr);
 
 // ---- hOCR -------------------------------------------------------------------
 // An XHTML document: a div "ocr_page" per page ("bbox 0 0 W H; ppageno N-1"),
@@ -87,5 +93,26 @@ void AppendLayoutText(QByteArray& Out, const TPageLayout& Page, const char* Line
 // written whole at the end of that line, as ReadableText (PageText.h) joins
 // it. Every line ends with LineEnd; a page without words adds nothing.
 void AppendReadingText(QByteArray& Out, const TPageLayout& Page, const char* LineEnd = "\n");
+
+// ---- Markdown ---------------------------------------------------------------
+// CommonMark with GitHub's tables and footnotes: a heading as "#" to "######"
+// by its level, a paragraph (or caption) as one line, list items as "- " or
+// "N. " lines, nested by two or three spaces as their depth, a table as a pipe
+// table (its header row empty when the page sets none apart), code fenced
+// with backticks. Running heads and page numbers are left out. A footnote is
+// written as "[^P-M]: text" (P the page, M its mark) after the page's blocks,
+// its mark in the text before it becoming "[^P-M]"; the words of a link
+// (TStructuredBlock::Links) become "[words](<address>)". Text is escaped where
+// CommonMark would read markup into it. PageMark starts the page with
+// "<!-- page N -->". Every block ends with an empty line; a page without text
+// adds nothing (nor its mark).
+void AppendMarkdownPage(QByteArray& Out, const TPageStructure& Page, bool PageMark = false);
+
+// Joins the paragraph that ends Previous (a page's Markdown, before its
+// footnotes) with the one Next starts, when the sentence goes on: Previous's
+// ends without a sentence's final stop and Next's starts in lower case. The
+// line moves from Next to Previous (a word hyphenated across the pages
+// joined). Both are left as they are otherwise.
+void JoinMarkdownPages(QByteArray& Previous, QByteArray& Next);
 
 }  // namespace kestrune

@@ -66,6 +66,12 @@ struct TLayoutBlock {
     QList<TLayoutLine> Lines;
 };
 
+// A link of the page to a web address (a link annotation with a URI action).
+struct TLayoutLink {
+    QRectF Box;  // the annotation's rectangle, as the words' boxes
+    QString Uri;
+};
+
 // One page.
 struct TPageLayout {
     // The page's number in the document, counted from 1.
@@ -76,6 +82,8 @@ struct TPageLayout {
     // The page's own rotation (/Rotate), already applied to every box.
     TRotation Rotation = TRotation::ro0;
     QList<TLayoutBlock> Blocks;
+    // Its links to web addresses, where they were read (ReadPageLinks); else empty.
+    QList<TLayoutLink> Links;
 
     // Whether the page has no word at all.
     bool IsEmpty() const { return Blocks.isEmpty(); }
@@ -91,6 +99,11 @@ struct TPageLayout {
 // TFPdf's character members (inactive component, no current page, "Cannot open
 // text page"). Holds the engine's lock while it reads.
 TPageLayout ReadPageLayout(TFPdf& Pdf);
+
+// The links to web addresses (URI actions) of Pdf's current page, their boxes
+// placed as ReadPageLayout places words; none when no page is loaded (read
+// the page's layout first). Holds the engine's lock while it reads.
+QList<TLayoutLink> ReadPageLinks(TFPdf& Pdf);
 
 // Groups words given in reading order (for example those a recogniser found
 // on an image of the page) into lines and blocks, and orders the blocks as a

@@ -1,0 +1,797 @@
+// The roles of a page's blocks, judged against the document's style.
+//
+// A page is taken apart into pieces: runs of lines of one block that read as
+// one thing (a paragraph as the layout marks it, cut again before a bullet
+// and after a lone line in a style of its own), and tables, found first over
+// the whole page as rows of lines side by side on shared baselines. Each
+// piece then gets its role from its shape and style: a repeated place at the
+// page's edge, monospace over whole lines, a caption's opening word, a small
+// size below the body at the page's foot, a bullet or number, a short lone
+// line in a heading style, else a paragraph.
+#include <kestrune/PageStructure.h>
+
+#include <QRegularExpression>
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <optional>
+
+#include <kestrune/PageText.h>
+#include <kestrune/PdfError.h>
+
+namespace kestrune {
+
+const char* RoleName(TBlockRole Role) {
+    switch (Role) {
+    case TBlockRole::Paragraph: return "paragraph";
+    case TBlockRole::Heading: return "heading";
+    case TBlockRole::ListItem: return "list-item";
+    case TBlockRole::Table: return "table";
+    case TBlockRole::Code: return "code";
+    case TBlockRole::Footnote: return "footnote";
+    case TBlockRole::Caption: return "caption";
+    case TBlockRole::RunningHead: return "running-head";
+    case TBlockRole::PageNumber: return "page-number";
+    }
+    return "paragraph";
+}
+
+namespace {
+
+using TKey = TDocumentStyle::TKey;
+
+// Places of repeated lines are counted in steps of this many points.
+constexpr double PlaceStep = 3;
+
+// A word's size: its font's, or for recognised words (no font) its box's height.
+double WordSize(const TLayoutWord& Word) { return Word.FontSize > 0 ? Word.FontSize : Word.Box.height() * 0.75; }
+
+bool IsMonospace(const QString& FontName) {
+    static const QRegularExpression mono(QStringLiteral("mono|courier|typewriter|consol|menlo|tt\\d"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    return !FontName.isEmpty() && mono.match(FontName).hasMatch();
+}
+
+// What one line is made of.
+struct TLineFacts {
+    TKey Key;             // the style of most of its characters
+    double Share = 0;     // the share of its characters in that style
+    double MonoShare = 0; // the share in a monospace font
+    qsizetype Characters = 0;
+};
+
+TLineFacts LineFacts(const TLayoutLine& Line) {
+    std::map<TKey, qsizetype> chars;
+    TLineFacts facts;
+    qsizetype mono = 0;
+    for (const TLayoutWord& word : Line.Words) {
+        const qsizetype n = std::max<qsizetype>(1, word.Text.size());
+        chars[TKey{int(std::lround(WordSize(word) * 4)), word.Bold, word.Italic}] += n;
+        facts.Characters += n;
+        if (IsMonospace(word.FontName)) mono += n;
+    }
+    qsizetype most = 0;
+    for (const auto& [key, n] : chars)
+        if (n > most) most = n, facts.Key = key;
+    if (facts.Characters > 0) {
+        facts.Share = double(most) / double(facts.Characters);
+        facts.MonoShare = double(mono) / double(facts.Characters);
+    }
+    return facts;
+}
+
+// A list item's bullet or number, as the first word of its line: "•", "–",
+// "1.", "(a)", "iv)".
+bool IsListMarker(const QString& Word) {
+    static const QRegularExpression marker(QStringLiteral(
+        "^(?:[•◦▪▫■□●○‣⁃∙·►▸–—*-]|\\(?(?:\\d{1,3}|[a-z]|[ivxl]{1,5})[.)]|\\((?:\\d{1,3}|[a-z]|[ivxl]{1,5})\\))$"));
+    return marker.match(Word).hasMatch();
+}
+
+bool IsPageNumberText(const QString& Text) {
+    static const QRegularExpression number(
+        QStringLiteral("^(?:(?:page|p\\.)\\s*)?[-–—]?\\s*(?:\\d{1,5}|[ivxlcdm]{1,7})\\s*[-–—]?(?:\\s*(?:of|/)\\s*\\d{1,5})?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    return number.match(Text.trimmed()).hasMatch();
+}
+
+bool IsCaptionText(const QString& Text) {
+    static const QRegularExpression caption(
+        QStringLiteral("^(?:Figure|Fig\\.|Table|Listing|Example|Plate|Chart)\\s+[\\dA-Z][\\w.\\-]*\\s*[:.—–]"));
+    return caption.match(Text).hasMatch();
+}
+
+// The words of Lines joined by spaces, a word hyphenated at a line's end
+// joined as ReadableText joins it.
+QString JoinedText(const QList<const TLayoutLine*>& Lines, qsizetype SkipWords = 0) {
+    QStringList words;
+    bool carried = false;
+    for (qsizetype l = 0; l < Lines.size(); ++l) {
+        const QList<TLayoutWord>& lineWords = Lines[l]->Words;
+        for (qsizetype w = (l == 0 ? SkipWords : 0) + (carried ? 1 : 0); w < lineWords.size(); ++w)
+            words.append(lineWords[w].Text);
+        carried = false;
+        const QString last = words.isEmpty() ? QString() : words.last();
+        if (l + 1 < Lines.size() && !Lines[l + 1]->Words.isEmpty() && last.size() >= 2 && last.back() == u'-' &&
+            last[last.size() - 2].isLetter()) {
+            QString joined = last;
+            joined.back() = QChar(0xFFFE);  // the engine's own mark for a hyphen at a line's end
+            words.last() = ReadableText(joined + Lines[l + 1]->Words.constFirst().Text);
+            carried = true;
+        }
+    }
+    return words.join(QLatin1Char(' '));
+}
+
+// A piece of the page: a run of lines of one block, or a table.
+struct TPiece {
+    qsizetype Block = -1;
+    QList<qsizetype> LineIndexes;
+    QList<const TLayoutLine*> Lines;
+    QList<TLineFacts> Facts;
+    QRectF Box;
+    int Table = -1;  // the index of the table it is, when it is one
+
+    TKey Key;            // the style of most of its characters
+    double Share = 0;    // their share
+    double MonoShare = 0;
+    qsizetype Characters = 0;
+    qsizetype Words = 0;
+    QString Prefix;      // a heading's number that stood apart from it
+    bool Dropped = false;
+    bool Hanging = false;  // a list item set with a hanging indent (its label in the margin of its text)
+
+    void Add(qsizetype Index, const TLayoutLine& Line, const TLineFacts& LineFacts) {
+        LineIndexes.append(Index);
+        Lines.append(&Line);
+        Facts.append(LineFacts);
+        Box = Box.isNull() ? Line.Box : Box.united(Line.Box);
+    }
+
+    void Sum() {
+        std::map<TKey, qsizetype> chars;
+        double mono = 0;
+        Characters = Words = 0;
+        for (qsizetype l = 0; l < Lines.size(); ++l) {
+            for (const TLayoutWord& word : Lines[l]->Words)
+                chars[TKey{int(std::lround(WordSize(word) * 4)), word.Bold, word.Italic}] +=
+                    std::max<qsizetype>(1, word.Text.size());
+            Characters += Facts[l].Characters;
+            Words += Lines[l]->Words.size();
+            mono += Facts[l].MonoShare * double(Facts[l].Characters);
+        }
+        qsizetype most = 0;
+        for (const auto& [key, n] : chars)
+            if (n > most) most = n, Key = key;
+        Share = Characters ? double(most) / double(Characters) : 0;
+        MonoShare = Characters ? mono / double(Characters) : 0;
+    }
+
+    QString FirstWord() const { return Lines.isEmpty() || Lines[0]->Words.isEmpty() ? QString() : Lines[0]->Words[0].Text; }
+    double Size() const { return Key.Quarters / 4.0; }
+};
+
+struct TTable {
+    QList<QStringList> Rows;
+    bool HeaderRow = false;
+    QList<std::pair<qsizetype, qsizetype>> Lines;
+};
+
+// A block that is a column of running text: many lines, most of them filling
+// its width. Its lines never make a table's cells, whatever stands beside them.
+bool IsTextColumn(const TLayoutBlock& Block, const QSizeF& PageSize) {
+    if (Block.Lines.size() < 6 || Block.Box.width() < 0.3 * PageSize.width()) return false;
+    double widths = 0;
+    for (const TLayoutLine& line : Block.Lines) widths += line.Box.width();
+    return widths / double(Block.Lines.size()) >= 0.75 * Block.Box.width();
+}
+
+// The tables of a page: runs of rows, each row lines on one baseline standing
+// side by side (two cells or more), their cells placed in the columns their
+// boxes share. Lines taken by a table are marked in Taken.
+QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsizetype, qsizetype)>& Excluded,
+                         QList<QList<int>>& Taken) {
+    struct TCell {
+        qsizetype Block, Line;
+        QRectF Box;
+    };
+    QList<TCell> cells;
+    for (qsizetype b = 0; b < Page.Blocks.size(); ++b) {
+        const TLayoutBlock& block = Page.Blocks[b];
+        if (IsTextColumn(block, Page.Size)) continue;
+        for (qsizetype l = 0; l < block.Lines.size(); ++l)
+            if (block.Lines[l].Direction == TLineDirection::dlHorizontal && !Excluded(b, l))
+                cells.append({b, l, block.Lines[l].Box});
+    }
+    std::sort(cells.begin(), cells.end(), [](const TCell& a, const TCell& b) { return a.Box.bottom() < b.Box.bottom(); });
+    // Rows: lines whose baselines (box bottoms) stand together, left to right.
+    QList<QList<TCell>> rows;
+    for (const TCell& cell : cells) {
+        if (!rows.isEmpty() && std::abs(rows.last().last().Box.bottom() - cell.Box.bottom()) <= 2.5) rows.last().append(cell);
+        else rows.append({cell});
+    }
+    for (QList<TCell>& row : rows)
+        std::sort(row.begin(), row.end(), [](const TCell& a, const TCell& b) { return a.Box.left() < b.Box.left(); });
+    const auto sideBySide = [](const QList<TCell>& Row) {
+        if (Row.size() < 2) return false;
+        for (qsizetype i = 1; i < Row.size(); ++i)
+            if (Row[i].Box.left() < Row[i - 1].Box.right() - 1) return false;
+        return true;
+    };
+    const auto rowTop = [](const QList<TCell>& Row) {
+        double top = Row[0].Box.top();
+        for (const TCell& c : Row) top = std::min(top, c.Box.top());
+        return top;
+    };
+    const auto rowBottom = [](const QList<TCell>& Row) {
+        double bottom = Row[0].Box.bottom();
+        for (const TCell& c : Row) bottom = std::max(bottom, c.Box.bottom());
+        return bottom;
+    };
+    QList<TTable> tables;
+    for (qsizetype r = 0; r < rows.size();) {
+        if (!sideBySide(rows[r])) {
+            ++r;
+            continue;
+        }
+        // The run of rows close below each other; a lone line between two
+        // rows of cells is part of the table (a cell's second line).
+        qsizetype end = r + 1;
+        int multi = 1;
+        while (end < rows.size()) {
+            const double height = rowBottom(rows[end - 1]) - rowTop(rows[end - 1]);
+            if (rowTop(rows[end]) - rowBottom(rows[end - 1]) > 1.5 * std::max(height, 4.0)) break;
+            if (sideBySide(rows[end])) {
+                ++multi;
+                ++end;
+                continue;
+            }
+            if (rows[end].size() == 1 && end + 1 < rows.size() && sideBySide(rows[end + 1]) &&
+                rowTop(rows[end + 1]) - rowBottom(rows[end]) <= 1.5 * std::max(height, 4.0)) {
+                ++end;
+                continue;
+            }
+            break;
+        }
+        if (multi < 2) {
+            r = end;
+            continue;
+        }
+        // Columns: the union of the cells' extents across the rows.
+        QList<std::pair<double, double>> columns;
+        for (qsizetype i = r; i < end; ++i)
+            for (const TCell& c : rows[i]) columns.append({c.Box.left(), c.Box.right()});
+        std::sort(columns.begin(), columns.end());
+        QList<std::pair<double, double>> merged;
+        for (const auto& span : columns) {
+            if (!merged.isEmpty() && span.first <= merged.last().second + 1) merged.last().second = std::max(merged.last().second, span.second);
+            else merged.append(span);
+        }
+        if (merged.size() < 2) {
+            r = end;
+            continue;
+        }
+        TTable table;
+        const auto column = [&](const QRectF& Box) {
+            for (qsizetype c = 0; c < merged.size(); ++c)
+                if (Box.left() <= merged[c].second && Box.right() >= merged[c].first) return c;
+            return merged.size() - 1;
+        };
+        for (qsizetype i = r; i < end; ++i) {
+            const bool continued = rows[i].size() == 1 && !table.Rows.isEmpty() && column(rows[i][0].Box) > 0;
+            if (!continued) table.Rows.append(QStringList(merged.size(), QString()));
+            QStringList& cellsOfRow = table.Rows.last();
+            for (const TCell& c : rows[i]) {
+                QString& text = cellsOfRow[column(c.Box)];
+                const QString words = JoinedText({&Page.Blocks[c.Block].Lines[c.Line]});
+                text = text.isEmpty() ? words : text + QLatin1Char(' ') + words;
+                table.Lines.append({c.Block, c.Line});
+                Taken[c.Block][c.Line] = int(tables.size());
+            }
+        }
+        // A header row: the first row bold, the next one not.
+        const auto bold = [&](qsizetype Row) {
+            for (const TCell& c : rows[Row])
+                for (const TLayoutWord& w : Page.Blocks[c.Block].Lines[c.Line].Words)
+                    if (!w.Bold) return false;
+            return true;
+        };
+        table.HeaderRow = end - r >= 2 && bold(r) && !bold(r + 1);
+        tables.append(table);
+        r = end;
+    }
+    return tables;
+}
+
+// Cuts the page into pieces in reading order; lines of a table become one
+// piece, where its first line would have been.
+QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken) {
+    QList<TPiece> pieces;
+    QList<bool> tableDone;
+    for (qsizetype b = 0; b < Page.Blocks.size(); ++b) {
+        const TLayoutBlock& block = Page.Blocks[b];
+        bool open = false;
+        for (qsizetype l = 0; l < block.Lines.size(); ++l) {
+            const TLayoutLine& line = block.Lines[l];
+            if (line.Words.isEmpty()) continue;
+            if (const int t = Taken[b][l]; t >= 0) {
+                open = false;
+                if (tableDone.size() <= t) tableDone.resize(t + 1, false);
+                if (tableDone[t]) continue;
+                tableDone[t] = true;
+                TPiece piece;
+                piece.Block = b;
+                piece.Table = t;
+                piece.Add(l, line, {});
+                pieces.append(piece);
+                continue;
+            }
+            const TLineFacts facts = LineFacts(line);
+            bool starts = !open || line.StartsParagraph || IsListMarker(line.Words[0].Text);
+            if (!starts) {
+                // A lone line in a style of its own (a heading set closely above its text).
+                const TPiece& last = pieces.last();
+                const TLineFacts& before = last.Facts.last();
+                starts = last.Lines.size() == 1 && before.Share >= 0.85 && facts.Share >= 0.85 && before.Key != facts.Key;
+            }
+            if (starts) {
+                TPiece piece;
+                piece.Block = b;
+                pieces.append(piece);
+            }
+            pieces.last().Add(l, line, facts);
+            open = true;
+        }
+    }
+    for (TPiece& piece : pieces)
+        if (piece.Table < 0) piece.Sum();
+    // A heading's number set apart from its words (a wide space after
+    // "2"): joined with the words on its baseline to its right.
+    static const QRegularExpression number(QStringLiteral("^(?:\\d{1,3}(?:\\.\\d{1,3})*|[A-Z](?:\\.\\d{1,3})*)\\.?$"));
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        TPiece& p = pieces[i];
+        if (p.Table >= 0 || p.Lines.size() != 1 || p.Words != 1 || !number.match(p.FirstWord()).hasMatch()) continue;
+        for (qsizetype j = 0; j < pieces.size(); ++j) {
+            TPiece& q = pieces[j];
+            if (j == i || q.Table >= 0 || q.Dropped || !q.Prefix.isEmpty()) continue;
+            const QRectF& first = q.Lines[0]->Box;
+            if (std::abs(first.bottom() - p.Box.bottom()) <= 2 && first.left() > p.Box.right() &&
+                first.left() - p.Box.right() < 4 * std::max(p.Size(), 4.0) && q.Key.Bold == p.Key.Bold &&
+                std::abs(q.Key.Quarters - p.Key.Quarters) <= 2) {
+                q.Prefix = p.FirstWord();
+                p.Dropped = true;
+                break;
+            }
+        }
+    }
+    pieces.removeIf([](const TPiece& p) { return p.Dropped; });
+    // A hanging indent: a full line, then lines set in from it, in one
+    // block. The layout starts a paragraph at the indented lines; they are
+    // the item's.
+    for (qsizetype i = 0; i + 1 < pieces.size(); ++i) {
+        TPiece& p = pieces[i];
+        const TPiece& q = pieces[i + 1];
+        if (p.Table >= 0 || q.Table >= 0 || p.Block != q.Block || p.Lines.size() != 1 || IsListMarker(q.FirstWord()))
+            continue;
+        const QRectF& first = p.Lines[0]->Box;
+        const double blockRight = Page.Blocks[p.Block].Box.right();
+        const double height = first.height();
+        bool indented = first.right() >= blockRight - 2 * height && q.Lines[0]->Box.top() - first.bottom() < 0.8 * height;
+        const double indent = q.Lines[0]->Box.left();
+        for (const TLayoutLine* line : q.Lines)
+            indented = indented && std::abs(line->Box.left() - indent) <= 2;
+        indented = indented && indent >= first.left() + 4 && indent <= first.left() + 6 * height;
+        if (!indented) continue;
+        for (qsizetype l = 0; l < q.Lines.size(); ++l) p.Add(q.LineIndexes[l], *q.Lines[l], q.Facts[l]);
+        p.Hanging = true;
+        p.Sum();
+        pieces.removeAt(i + 1);
+    }
+    // Their one-line siblings: lines of the same block starting where an item does.
+    for (TPiece& p : pieces) {
+        if (p.Table >= 0 || p.Hanging || p.Lines.size() != 1) continue;
+        for (const TPiece& item : pieces)
+            if (item.Hanging && item.Block == p.Block && std::abs(item.Box.left() - p.Box.left()) <= 2 &&
+                item.Lines.size() > 1 && p.Box.left() > Page.Blocks[p.Block].Box.left() + 2) {
+                p.Hanging = true;
+                break;
+            }
+    }
+    return pieces;
+}
+
+// Whether a piece has the shape of a heading: a line or three, few words,
+// most of its characters in one style, no sentence's end.
+bool HeadingShape(const TPiece& Piece) {
+    if (Piece.Table >= 0 || Piece.Lines.size() > 3 || Piece.Words > 20 || Piece.Characters < 2 || Piece.Share < 0.85)
+        return false;
+    const QString& last = Piece.Lines.last()->Words.last().Text;
+    const QChar end = last.back();
+    if (end == u',' || end == u';') return false;
+    if (end == u'.' && Piece.Words > 6) return false;
+    bool letter = false;
+    for (const TLayoutLine* line : Piece.Lines)
+        for (const TLayoutWord& w : line->Words)
+            for (const QChar c : w.Text) letter = letter || c.isLetter();
+    return letter;
+}
+
+// Whether a line stands apart from the lines above and below it (by most of
+// its height), as a running head or a page number does and a column's first
+// or last line does not. Lines beside it on its baseline do not count.
+bool StandsApart(const TPageLayout& Page, const QRectF& Box) {
+    for (const TLayoutBlock& block : Page.Blocks) {
+        if (block.Box.bottom() < Box.top() - Box.height() || block.Box.top() > Box.bottom() + Box.height()) continue;
+        for (const TLayoutLine& line : block.Lines) {
+            if (line.Box.bottom() > Box.top() && line.Box.top() < Box.bottom()) continue;  // beside it
+            const double gap = line.Box.top() >= Box.bottom() ? line.Box.top() - Box.bottom() : Box.top() - line.Box.bottom();
+            if (gap < 0.8 * Box.height()) return false;
+        }
+    }
+    return true;
+}
+
+// Whether a line holds a dot leader (". . . ." before a page number).
+bool HasLeader(const TLayoutLine& Line) {
+    int dots = 0;
+    for (const TLayoutWord& w : Line.Words) {
+        dots = w.Text == QLatin1String(".") || w.Text == QLatin1String("..") ? dots + 1 : 0;
+        if (dots >= 4) return true;
+    }
+    return false;
+}
+
+// A page of a table of contents: lines with dot leaders, three at least.
+bool IsContentsPage(const TPageLayout& Page) {
+    int leaders = 0;
+    for (const TLayoutBlock& block : Page.Blocks)
+        for (const TLayoutLine& line : block.Lines)
+            if (HasLeader(line) && ++leaders >= 3) return true;
+    return false;
+}
+
+QString WithoutLeaders(const QString& Text) {
+    static const QRegularExpression leaders(QStringLiteral("(?:\\s*\\.){4,}\\s*"));
+    return QString(Text).replace(leaders, QStringLiteral(" ")).trimmed();
+}
+
+bool Plain(const TKey& Key) { return !Key.Bold && !Key.Italic; }
+
+// The body size of a page without a learned one: the size of most of its characters.
+double PageBodySize(const QList<TPiece>& Pieces) {
+    std::map<int, qsizetype> sizes;
+    for (const TPiece& p : Pieces)
+        if (p.Table < 0) sizes[p.Key.Quarters] += p.Characters;
+    int best = 0;
+    qsizetype most = 0;
+    for (const auto& [quarters, n] : sizes)
+        if (n > most) most = n, best = quarters;
+    return best / 4.0;
+}
+
+// Whether Key ranks above Other as a heading: larger, or as large and heavier
+// (bold above italic above plain).
+bool RanksAbove(const TKey& Key, const TKey& Other) {
+    if (std::abs(Key.Quarters - Other.Quarters) > 1) return Key.Quarters > Other.Quarters;
+    const int weight = Key.Bold * 2 + Key.Italic, otherWeight = Other.Bold * 2 + Other.Italic;
+    return weight > otherWeight;
+}
+
+}  // namespace
+
+// ---- the document's style ----------------------------------------------------
+
+QList<int> TDocumentStyle::SamplePages(int PageCount) {
+    QList<int> pages;
+    if (PageCount <= SampleSize) {
+        for (int p = 1; p <= PageCount; ++p) pages.append(p);
+        return pages;
+    }
+    for (int i = 0; i < SampleSize; ++i) pages.append(1 + int(qint64(i) * (PageCount - 1) / (SampleSize - 1)));
+    return pages;
+}
+
+void TDocumentStyle::Learn(const TPageLayout& Page) {
+    const TLayoutLine* top = nullptr;
+    const TLayoutLine* bottom = nullptr;
+    for (const TLayoutBlock& block : Page.Blocks)
+        for (const TLayoutLine& line : block.Lines) {
+            if (line.Direction != TLineDirection::dlHorizontal) continue;
+            if (!top || line.Box.top() < top->Box.top()) top = &line;
+            if (!bottom || line.Box.bottom() > bottom->Box.bottom()) bottom = &line;
+            for (const TLayoutWord& word : line.Words)
+                if (word.FontSize > 0) FSizeCharacters[int(std::lround(word.FontSize * 4))] += word.Text.size();
+        }
+    if (!top) return;
+    ++FPages;
+    // The first and last lines' places, when they stand apart from the text.
+    const auto shape = [](const TLayoutLine& Line) {
+        static const QRegularExpression number(QStringLiteral("\\d+|\\b[ivxlc]+\\b"));
+        return JoinedText({&Line}).toLower().replace(number, QStringLiteral("#"));
+    };
+    if (StandsApart(Page, top->Box))
+        FTopLines.append({int(std::lround(top->Box.top() / PlaceStep)), LineFacts(*top).Key, shape(*top)});
+    if (bottom != top && StandsApart(Page, bottom->Box))
+        FBottomLines.append({int(std::lround(bottom->Box.bottom() / PlaceStep)), LineFacts(*bottom).Key, shape(*bottom)});
+    // Short lone lines followed by plain text (more than a table's cell): the
+    // styles headings may take.
+    QList<QList<int>> none;
+    for (const TLayoutBlock& block : Page.Blocks) none.append(QList<int>(block.Lines.size(), -1));
+    const QList<TPiece> pieces = PagePieces(Page, none);
+    for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
+        if (HeadingShape(pieces[i]) && pieces[i + 1].Table < 0 && Plain(pieces[i + 1].Key) &&
+            pieces[i + 1].Key != pieces[i].Key && pieces[i + 1].Words >= 6 && pieces[i + 1].Characters > pieces[i].Characters)
+            ++FHeadingCandidates[pieces[i].Key];
+}
+
+void TDocumentStyle::Finish() {
+    qint64 most = 0;
+    for (const auto& [quarters, n] : FSizeCharacters)
+        if (n > most) most = n, FBodySize = quarters / 4.0;
+    FHeadings.clear();
+    if (FBodySize > 0)
+        for (const auto& [key, n] : FHeadingCandidates) {
+            const double size = key.Quarters / 4.0;
+            if (size >= 1.12 * FBodySize || (size >= 0.97 * FBodySize && (key.Bold || key.Italic))) FHeadings[key] = n;
+        }
+    // Places where the first or last line stands on most pages (give or
+    // take a step), in a style that is not a heading's, the same text
+    // (numbers aside) on two of them at least.
+    const auto places = [this](const QList<TEdgeLine>& Lines) {
+        QList<int> found;
+        const int least = std::max(2, int(std::ceil(0.4 * FPages)));
+        for (const TEdgeLine& line : Lines) {
+            if (found.contains(line.Place) || FHeadings.count(line.Key)) continue;
+            int around = 0;
+            std::map<QString, int> shapes;
+            for (const TEdgeLine& other : Lines)
+                if (std::abs(other.Place - line.Place) <= 1 && !FHeadings.count(other.Key)) ++around, ++shapes[other.Shape];
+            int repeated = 0;
+            for (const auto& [text, n] : shapes) repeated = std::max(repeated, n);
+            if (around >= least && repeated >= 2) found.append(line.Place);
+        }
+        return found;
+    };
+    FTops = places(FTopLines);
+    FBottoms = places(FBottomLines);
+}
+
+bool TDocumentStyle::InRepeatedPlace(double Top, double Bottom, double PageHeight) const {
+    if (Top < 0.15 * PageHeight)
+        for (const int place : FTops)
+            if (std::abs(Top - place * PlaceStep) <= 1.5 * PlaceStep) return true;
+    if (Bottom > 0.85 * PageHeight)
+        for (const int place : FBottoms)
+            if (std::abs(Bottom - place * PlaceStep) <= 1.5 * PlaceStep) return true;
+    return false;
+}
+
+TDocumentStyle LearnDocumentStyle(TFPdf& Pdf) {
+    TDocumentStyle style;
+    for (const int page : TDocumentStyle::SamplePages(Pdf.GetPageCount())) {
+        try {
+            Pdf.SetPageNumber(page);
+            style.Learn(ReadPageLayout(Pdf));
+        } catch (const EPdfError&) {
+        }
+    }
+    style.Finish();
+    return style;
+}
+
+// ---- a page's structure ---------------------------------------------------------
+
+TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Style) {
+    TPageStructure out;
+    out.PageNumber = Page.PageNumber;
+    const double height = Page.Size.height();
+
+    // Running heads and page numbers first: they take part in nothing else.
+    QList<QList<int>> taken;
+    double top = 1e9, bottom = -1e9;
+    for (const TLayoutBlock& block : Page.Blocks) {
+        taken.append(QList<int>(block.Lines.size(), -1));
+        for (const TLayoutLine& line : block.Lines) top = std::min(top, line.Box.top()), bottom = std::max(bottom, line.Box.bottom());
+    }
+    const auto furniture = [&](const TLayoutLine& Line) -> std::optional<TBlockRole> {
+        const bool edge = (Line.Box.top() <= top + 1 && Line.Box.bottom() < 0.12 * height) ||
+                          (Line.Box.bottom() >= bottom - 1 && Line.Box.top() > 0.85 * height);
+        const bool repeated = Style.InRepeatedPlace(Line.Box.top(), Line.Box.bottom(), height);
+        if ((!repeated && !edge) || !StandsApart(Page, Line.Box)) return std::nullopt;
+        if (IsPageNumberText(JoinedText({&Line}))) return TBlockRole::PageNumber;
+        // A section's heading at the top of its page.
+        if (Style.HeadingStyles().count(LineFacts(Line).Key)) return std::nullopt;
+        if (repeated) return TBlockRole::RunningHead;
+        return std::nullopt;
+    };
+    QList<TStructuredBlock> furnitureBlocks;
+    for (qsizetype b = 0; b < Page.Blocks.size(); ++b)
+        for (qsizetype l = 0; l < Page.Blocks[b].Lines.size(); ++l) {
+            const TLayoutLine& line = Page.Blocks[b].Lines[l];
+            if (const std::optional<TBlockRole> role = furniture(line)) {
+                TStructuredBlock block;
+                block.Role = *role;
+                block.Text = JoinedText({&line});
+                block.Block = b;
+                block.Line = l;
+                block.Lines = {{b, l}};
+                furnitureBlocks.append(block);
+                taken[b][l] = -2;
+            }
+        }
+
+    // A table of contents: its entries are no headings, nor its page numbers a table.
+    const bool tocPage = IsContentsPage(Page);
+    QList<TTable> tables;
+    // On such a page, the entries' blocks and their page numbers make no table.
+    QList<bool> entryBlocks(Page.Blocks.size(), false);
+    if (tocPage)
+        for (qsizetype b = 0; b < Page.Blocks.size(); ++b)
+            for (const TLayoutLine& line : Page.Blocks[b].Lines) entryBlocks[b] = entryBlocks[b] || HasLeader(line);
+    tables = FindTables(Page, [&](qsizetype b, qsizetype l) {
+        return taken[b][l] != -1 || (tocPage && (entryBlocks[b] || IsPageNumberText(JoinedText({&Page.Blocks[b].Lines[l]}))));
+    }, taken);
+    for (QList<int>& lines : taken)
+        for (int& t : lines)
+            if (t == -2) t = -3;  // furniture: left out of the pieces below, as a table's lines are
+    QList<TPiece> pieces;
+    {
+        // Furniture lines are skipped as a table's are: marked with a table
+        // index past the real ones, never emitted.
+        QList<QList<int>> marks = taken;
+        const int skip = int(tables.size());
+        for (QList<int>& lines : marks)
+            for (int& t : lines)
+                if (t == -3) t = skip;
+        pieces = PagePieces(Page, marks);
+        pieces.removeIf([skip](const TPiece& p) { return p.Table == skip; });
+    }
+
+    const double body = Style.BodySize() > 0 ? Style.BodySize() : PageBodySize(pieces);
+    // The lowest piece of body size or larger: footnotes stand below it.
+    double lowestBody = -1;
+    for (const TPiece& p : pieces)
+        if (p.Table < 0 && p.Size() >= 0.95 * body) lowestBody = std::max(lowestBody, p.Box.top());
+
+    // An entry of a table of contents: with a dot leader, or a page number beside its last line.
+    const auto entry = [&](const TPiece& Piece) {
+        if (!tocPage) return false;
+        for (const TLayoutLine* line : Piece.Lines)
+            if (HasLeader(*line)) return true;
+        const QRectF& last = Piece.Lines.last()->Box;
+        for (const TLayoutBlock& block : Page.Blocks)
+            for (const TLayoutLine& line : block.Lines)
+                if (line.Box.left() > last.right() && line.Box.top() < last.bottom() && line.Box.bottom() > last.top() &&
+                    IsPageNumberText(JoinedText({&line})))
+                    return true;
+        return false;
+    };
+    const std::map<TKey, int>& learned = Style.HeadingStyles();
+    const auto headingLevel = [&](const TKey& Key) {
+        int above = 0;
+        for (const auto& [key, n] : learned)
+            if (key != Key && RanksAbove(key, Key)) ++above;
+        if (learned.empty())
+            for (const TPiece& p : pieces)
+                if (p.Table < 0 && HeadingShape(p) && RanksAbove(p.Key, Key) && p.Size() >= 1.12 * body) ++above;
+        return std::min(6, 1 + above);
+    };
+
+    for (qsizetype i = 0; i < pieces.size(); ++i) {
+        const TPiece& p = pieces[i];
+        TStructuredBlock block;
+        block.Block = p.Block;
+        block.Line = p.LineIndexes.first();
+        if (p.Table >= 0) {
+            block.Role = TBlockRole::Table;
+            block.Rows = tables[p.Table].Rows;
+            block.HeaderRow = tables[p.Table].HeaderRow;
+            block.Lines = tables[p.Table].Lines;
+            out.Blocks.append(block);
+            continue;
+        }
+        for (const qsizetype l : p.LineIndexes) block.Lines.append({p.Block, l});
+        const QString first = p.FirstWord();
+        block.Text = JoinedText(p.Lines);
+        if (!p.Prefix.isEmpty()) block.Text = p.Prefix + QLatin1Char(' ') + block.Text;
+        const TPiece* next = i + 1 < pieces.size() ? &pieces[i + 1] : nullptr;
+
+        if (p.MonoShare >= 0.95) {
+            block.Role = TBlockRole::Code;
+            // Indented by the page's own spaces: the characters' width from the lines themselves.
+            // From the block's left edge, so that code cut into pieces keeps its indents.
+            const double left = Page.Blocks[p.Block].Box.left();
+            double charWidth = 0;
+            qsizetype chars = 0;
+            for (const TLayoutLine* line : p.Lines) {
+                for (const TLayoutWord& w : line->Words) charWidth += w.Box.width(), chars += w.Text.size();
+            }
+            charWidth = chars ? charWidth / double(chars) : p.Size() * 0.5;
+            for (const TLayoutLine* line : p.Lines) {
+                QString text;
+                for (const TLayoutWord& w : line->Words) {
+                    const int column = charWidth > 0 ? int(std::lround((w.Box.left() - left) / charWidth)) : 0;
+                    if (!text.isEmpty() && text.size() >= column) text += QLatin1Char(' ');
+                    while (text.size() < column) text += QLatin1Char(' ');
+                    text += w.Text;
+                }
+                block.CodeLines.append(text);
+            }
+        } else if (IsCaptionText(block.Text)) {
+            block.Role = TBlockRole::Caption;
+        } else if (p.Size() < 0.92 * body && p.Box.top() > lowestBody && p.Box.top() > 0.5 * height) {
+            block.Role = TBlockRole::Footnote;
+            // Its mark: a number or sign before the words, raised, set close or apart.
+            static const QRegularExpression mark(QStringLiteral("^(\\d{1,3}|[*∗†‡§¶]{1,3})(?=\\p{Lu}|\\s|$)"));
+            const QRegularExpressionMatch m = mark.match(block.Text);
+            if (m.hasMatch()) {
+                block.Mark = m.captured(1);
+                block.Text = block.Text.mid(m.capturedLength()).trimmed();
+            }
+        } else if (p.Hanging && !entry(p)) {
+            block.Role = TBlockRole::ListItem;
+        } else if (IsListMarker(first) && p.Words > 1) {
+            block.Role = TBlockRole::ListItem;
+            // A number becomes the list's own; a bullet goes; a letter ("(a)") stays in the text.
+            static const QRegularExpression numbered(QStringLiteral("^\\(?(\\d{1,3})[.)]$"));
+            const QRegularExpressionMatch m = numbered.match(first);
+            if (m.hasMatch()) block.Mark = m.captured(1);
+            if (m.hasMatch() || first.size() == 1) block.Text = JoinedText(p.Lines, 1);
+        } else if (HeadingShape(p) && p.Size() >= 0.97 * body &&
+                   (!tocPage || (!entry(p) && !(next && next->Table < 0 && entry(*next))))) {
+            // A style headings take in the document (twice at least, or once
+            // bold or slanted: a plain larger line once is a title page's
+            // author or date), a title's size, or any heading style on a page
+            // judged alone.
+            const bool larger = p.Size() >= 1.12 * body;
+            const auto it = learned.find(p.Key);
+            const int seen = it == learned.end() ? 0 : it->second;
+            const bool styled = seen >= 2 || (seen == 1 && (p.Key.Bold || p.Key.Italic)) || p.Size() >= 1.5 * body ||
+                                (learned.empty() && (larger || p.Key.Bold));
+            // A style of body size stands as a heading only above text of another style.
+            const bool apart = larger || !next || next->Table >= 0 || next->Key != p.Key;
+            if (styled && apart && (p.Lines.size() == 1 || !p.Key.Italic || larger)) {
+                block.Role = TBlockRole::Heading;
+                block.Level = headingLevel(p.Key);
+            }
+        }
+        if (tocPage && block.Role == TBlockRole::Paragraph) block.Text = WithoutLeaders(block.Text);
+        // The words of each link over the piece.
+        for (const TLayoutLink& link : Page.Links) {
+            if (!link.Box.intersects(p.Box) || block.Role == TBlockRole::Code) continue;
+            QStringList words;
+            for (const TLayoutLine* line : p.Lines)
+                for (const TLayoutWord& w : line->Words)
+                    if (link.Box.contains(w.Box.center())) words.append(w.Text);
+            if (!words.isEmpty()) block.Links.append({words.join(QLatin1Char(' ')), link.Uri});
+        }
+        out.Blocks.append(block);
+    }
+
+    // Lists' depths: by the indent of their markers, within each run of items.
+    QList<double> indents;
+    for (TStructuredBlock& block : out.Blocks) {
+        if (block.Role != TBlockRole::ListItem) {
+            if (block.Role != TBlockRole::Paragraph && block.Role != TBlockRole::Code) indents.clear();
+            continue;
+        }
+        const double x = Page.Blocks[block.Block].Lines[block.Line].Box.left();
+        while (!indents.isEmpty() && x < indents.last() - 3) indents.removeLast();
+        if (indents.isEmpty() || x > indents.last() + 3) indents.append(x);
+        block.Level = int(indents.size()) - 1;
+    }
+    // Code set line by line as pieces of its own: one block.
+    for (qsizetype i = out.Blocks.size() - 1; i > 0; --i) {
+        TStructuredBlock& before = out.Blocks[i - 1];
+        const TStructuredBlock& block = out.Blocks[i];
+        if (before.Role == TBlockRole::Code && block.Role == TBlockRole::Code && before.Block == block.Block) {
+            before.CodeLines += block.CodeLines;
+            before.Lines += block.Lines;
+            out.Blocks.removeAt(i);
+        }
+    }
+    out.Blocks += furnitureBlocks;
+    return out;
+}
+
+}  // namespace kestrune

@@ -1,0 +1,229 @@
+// The roles of a page's blocks (PageStructure.h) and their Markdown
+// (LayoutFormats.h), on pages of words placed as a LaTeX manual sets them:
+// a running head and a page number on every page, numbered headings larger or
+// bolder than the body, paragraphs, nested lists, a table, code and a
+// footnote. The words go through GroupWords, as a page's words do.
+#include <gtest/gtest.h>
+
+#include <QRegularExpression>
+
+#include <kestrune/LayoutFormats.h>
+#include <kestrune/PageStructure.h>
+
+using namespace kestrune;
+
+namespace {
+
+constexpr double Body = 10;
+constexpr char Roman[] = "CMR10";
+
+struct TStyle {
+    double Size = Body;
+    const char* Font = Roman;
+    bool Bold = false;
+    bool Italic = false;
+};
+
+// Appends the words of Text as one line starting at X on Baseline, each
+// character half its size wide.
+void Line(QList<TLayoutWord>& Words, double X, double Baseline, const QString& Text, TStyle Style = {}) {
+    const double width = Style.Size * 0.5;
+    for (const QString& word : Text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        Words.append({word, QRectF(X, Baseline - Style.Size * 0.75, width * word.size(), Style.Size), QString::fromLatin1(Style.Font),
+                      Style.Size, 100, Style.Bold, Style.Italic});
+        X += width * (word.size() + 1);
+    }
+}
+
+// The lines every page has: a running head at the top, its number at the foot.
+void Furniture(QList<TLayoutWord>& Words, int Page) {
+    Line(Words, 72, 50, QStringLiteral("A Guide to Structure"), {9, "CMSL9"});
+    Line(Words, 300, 760, QString::number(Page));
+}
+
+// A body page: a paragraph of five lines.
+TPageLayout BodyPage(int Page) {
+    QList<TLayoutWord> words;
+    Furniture(words, Page);
+    for (int l = 0; l < 5; ++l)
+        Line(words, 72, 100 + 12 * l, QStringLiteral("the body text of this page goes on and on line %1 of it").arg(l));
+    return GroupWords(Page, QSizeF(612, 792), TRotation::ro0, words);
+}
+
+// The page under test: every role.
+TPageLayout RichPage(int Page) {
+    QList<TLayoutWord> words;
+    Furniture(words, Page);
+    Line(words, 72, 100, QStringLiteral("2 Structures"), {14.4, "CMBX12", true});
+    Line(words, 72, 124, QStringLiteral("The first paragraph of the section is hyphen-"));
+    Line(words, 72, 136, QStringLiteral("ated at a line end and mentions a note.1"));
+    Line(words, 72, 160, QStringLiteral("2.1 Lists"), {12, "CMBX12", true});
+    Line(words, 72, 184, QStringLiteral("Some text before the list starts here."));
+    Line(words, 82, 200, QStringLiteral("• an outer item"));
+    Line(words, 92, 212, QStringLiteral("– an inner item"));
+    Line(words, 82, 224, QStringLiteral("• another outer item"));
+    Line(words, 72, 248, QStringLiteral("Text after the list."));
+    // A table: a bold header row and two rows, three columns.
+    for (int r = 0; r < 3; ++r) {
+        const TStyle style{Body, r == 0 ? "CMBX10" : Roman, r == 0};
+        const double y = 280 + 14 * r;
+        Line(words, 100, y, r == 0 ? QStringLiteral("Name") : QStringLiteral("row%1").arg(r), style);
+        Line(words, 200, y, r == 0 ? QStringLiteral("Size") : QStringLiteral("%1pt").arg(10 + r), style);
+        Line(words, 300, y, r == 0 ? QStringLiteral("Use") : QStringLiteral("use|%1").arg(r), style);
+    }
+    Line(words, 72, 340, QStringLiteral("\\begin{document}"), {Body, "CMTT10"});
+    Line(words, 87, 352, QStringLiteral("\\section{*Title*}"), {Body, "CMTT10"});
+    Line(words, 72, 364, QStringLiteral("\\end{document}"), {Body, "CMTT10"});
+    Line(words, 72, 388, QStringLiteral("Figure 1: A caption under the code."));
+    Line(words, 72, 412, QStringLiteral("# not a heading, 1. not a list, [not] a *link*"));
+    Line(words, 72, 720, QStringLiteral("1The note at the foot."), {8, "CMR8"});
+    return GroupWords(Page, QSizeF(612, 792), TRotation::ro0, words);
+}
+
+TDocumentStyle LearnedStyle() {
+    TDocumentStyle style;
+    for (int page = 1; page <= 6; ++page) style.Learn(page == 3 ? RichPage(page) : BodyPage(page));
+    style.Finish();
+    return style;
+}
+
+const TStructuredBlock* Find(const TPageStructure& Page, TBlockRole Role, int Nth = 0) {
+    for (const TStructuredBlock& block : Page.Blocks)
+        if (block.Role == Role && Nth-- == 0) return &block;
+    return nullptr;
+}
+
+TEST(PageStructure, LearnsTheBodyAndTheRepeatedPlaces) {
+    const TDocumentStyle style = LearnedStyle();
+    EXPECT_DOUBLE_EQ(style.BodySize(), Body);
+    EXPECT_TRUE(style.InRepeatedPlace(42.5, 52.5, 792));
+    EXPECT_TRUE(style.InRepeatedPlace(752.5, 762.5, 792));
+    EXPECT_FALSE(style.InRepeatedPlace(92.5, 102.5, 792));
+    // Both heading styles, the larger first.
+    ASSERT_EQ(style.HeadingStyles().size(), 2u);
+}
+
+TEST(PageStructure, GivesEachPieceItsRole) {
+    const TPageStructure page = StructurePage(RichPage(3), LearnedStyle());
+    ASSERT_NE(Find(page, TBlockRole::RunningHead), nullptr);
+    EXPECT_EQ(Find(page, TBlockRole::RunningHead)->Text, QStringLiteral("A Guide to Structure"));
+    ASSERT_NE(Find(page, TBlockRole::PageNumber), nullptr);
+    EXPECT_EQ(Find(page, TBlockRole::PageNumber)->Text, QStringLiteral("3"));
+
+    const TStructuredBlock* section = Find(page, TBlockRole::Heading, 0);
+    const TStructuredBlock* subsection = Find(page, TBlockRole::Heading, 1);
+    ASSERT_TRUE(section && subsection);
+    EXPECT_EQ(section->Text, QStringLiteral("2 Structures"));
+    EXPECT_EQ(subsection->Text, QStringLiteral("2.1 Lists"));
+    EXPECT_LT(section->Level, subsection->Level);
+    EXPECT_EQ(Find(page, TBlockRole::Heading, 2), nullptr);
+
+    const TStructuredBlock* paragraph = Find(page, TBlockRole::Paragraph);
+    ASSERT_NE(paragraph, nullptr);
+    EXPECT_EQ(paragraph->Text, QStringLiteral("The first paragraph of the section is hyphenated at a line end and mentions a note.1"));
+
+    const TStructuredBlock* outer = Find(page, TBlockRole::ListItem, 0);
+    const TStructuredBlock* inner = Find(page, TBlockRole::ListItem, 1);
+    const TStructuredBlock* second = Find(page, TBlockRole::ListItem, 2);
+    ASSERT_TRUE(outer && inner && second);
+    EXPECT_EQ(outer->Text, QStringLiteral("an outer item"));
+    EXPECT_EQ(outer->Level, 0);
+    EXPECT_EQ(inner->Level, 1);
+    EXPECT_EQ(second->Level, 0);
+
+    const TStructuredBlock* table = Find(page, TBlockRole::Table);
+    ASSERT_NE(table, nullptr);
+    EXPECT_TRUE(table->HeaderRow);
+    ASSERT_EQ(table->Rows.size(), 3);
+    EXPECT_EQ(table->Rows[0], QStringList({"Name", "Size", "Use"}));
+    EXPECT_EQ(table->Rows[2], QStringList({"row2", "12pt", "use|2"}));
+
+    const TStructuredBlock* code = Find(page, TBlockRole::Code);
+    ASSERT_NE(code, nullptr);
+    EXPECT_EQ(code->CodeLines, QStringList({"\\begin{document}", "   \\section{*Title*}", "\\end{document}"}));
+    EXPECT_NE(Find(page, TBlockRole::Caption), nullptr);
+
+    const TStructuredBlock* note = Find(page, TBlockRole::Footnote);
+    ASSERT_NE(note, nullptr);
+    EXPECT_EQ(note->Mark, QStringLiteral("1"));
+    EXPECT_EQ(note->Text, QStringLiteral("The note at the foot."));
+}
+
+TEST(PageStructure, JudgesAPageAloneWithoutALearnedStyle) {
+    // A scanned page's words: no font, sizes from their boxes.
+    QList<TLayoutWord> words;
+    Line(words, 72, 100, QStringLiteral("Scanned Title"), {20, ""});
+    for (int l = 0; l < 4; ++l) Line(words, 72, 130 + 12 * l, QStringLiteral("plain words of a scanned page line %1").arg(l), {Body, ""});
+    for (TLayoutWord& w : words) w.FontSize = 0, w.FontName.clear();
+    const TPageStructure page = StructurePage(GroupWords(1, QSizeF(612, 792), TRotation::ro0, words), TDocumentStyle());
+    ASSERT_FALSE(page.Blocks.isEmpty());
+    EXPECT_EQ(page.Blocks[0].Role, TBlockRole::Heading);
+    EXPECT_EQ(page.Blocks[0].Level, 1);
+    EXPECT_EQ(page.Blocks[1].Role, TBlockRole::Paragraph);
+}
+
+TEST(MarkdownFormat, WritesTheStructure) {
+    TPageLayout layout = RichPage(3);
+    // A link to a web address over the line after the list.
+    layout.Links = {{QRectF(70, 238, 110, 14), QStringLiteral("https://example.org/a b")}};
+    QByteArray out;
+    AppendMarkdownPage(out, StructurePage(layout, LearnedStyle()), true);
+    const QString md = QString::fromUtf8(out);
+    EXPECT_TRUE(md.startsWith(QStringLiteral("<!-- page 3 -->\n\n# 2 Structures\n\n")));
+    EXPECT_TRUE(md.contains(QStringLiteral("\n## 2.1 Lists\n")));
+    EXPECT_TRUE(md.contains(QStringLiteral("hyphenated at a line end and mentions a note.[^3-1]\n")));
+    EXPECT_TRUE(md.contains(QStringLiteral("\n- an outer item\n  - an inner item\n- another outer item\n\n"
+                                           "[Text after the list.](<https://example.org/a%20b>)\n")));
+    EXPECT_TRUE(md.contains(QStringLiteral("\n| Name | Size | Use |\n| --- | --- | --- |\n| row1 | 11pt | use\\|1 |\n")));
+    EXPECT_TRUE(md.contains(QStringLiteral("\n```\n\\begin{document}\n   \\section{*Title*}\n\\end{document}\n```\n")));
+    // Markup in the page's words stays text.
+    EXPECT_TRUE(md.contains(QStringLiteral("\n\\# not a heading, 1. not a list, \\[not\\] a \\*link\\*\n")));
+    EXPECT_TRUE(md.endsWith(QStringLiteral("\n\n[^3-1]: The note at the foot.\n\n")));
+    EXPECT_FALSE(md.contains(QStringLiteral("Guide to Structure")));
+    EXPECT_FALSE(md.contains(QRegularExpression(QStringLiteral("^3$"), QRegularExpression::MultilineOption)));
+}
+
+TEST(MarkdownFormat, JoinsAParagraphCutByAPageBreak) {
+    struct TCase {
+        const char* Previous;
+        const char* Next;
+        const char* JoinedPrevious;
+        const char* JoinedNext;
+    };
+    const TCase cases[] = {
+        // A sentence going on.
+        {"# A\n\nit goes\n\n", "on here.\n\n## B\n\n", "# A\n\nit goes on here.\n\n", "## B\n\n"},
+        // Hyphenated across the pages.
+        {"a devel-\n\n", "opment here\n\n", "a development here\n\n", ""},
+        // Past the page's footnotes.
+        {"it goes\n\n[^1-1]: A note.\n\n", "on.\n\nNext.\n\n", "it goes on.\n\n[^1-1]: A note.\n\n", "Next.\n\n"},
+        // A finished sentence, a new one in capitals, a heading or a table: as they are.
+        {"it ends.\n\n", "then more\n\n", "it ends.\n\n", "then more\n\n"},
+        {"it goes\n\n", "Then more\n\n", "it goes\n\n", "Then more\n\n"},
+        {"# Heading\n\n", "text\n\n", "# Heading\n\n", "text\n\n"},
+        {"| a |\n| --- |\n\n", "text\n\n", "| a |\n| --- |\n\n", "text\n\n"},
+        {"", "text\n\n", "", "text\n\n"},
+    };
+    for (const TCase& c : cases) {
+        QByteArray previous(c.Previous), next(c.Next);
+        JoinMarkdownPages(previous, next);
+        EXPECT_EQ(previous, QByteArray(c.JoinedPrevious)) << c.Previous << "|" << c.Next;
+        EXPECT_EQ(next, QByteArray(c.JoinedNext)) << c.Previous << "|" << c.Next;
+    }
+}
+
+TEST(JsonFormat, CarriesTheRoles) {
+    const TPageLayout layout = RichPage(3);
+    const TPageStructure structure = StructurePage(layout, LearnedStyle());
+    QByteArray out;
+    AppendJsonPage(out, layout, &structure);
+    EXPECT_TRUE(out.contains("\"role\":\"heading\",\"level\":1"));
+    EXPECT_TRUE(out.contains("\"role\":\"heading\",\"level\":2"));
+    for (const char* role : {"running-head", "page-number", "paragraph", "list-item", "table", "code", "caption", "footnote"})
+        EXPECT_TRUE(out.contains(QByteArray("\"role\":\"") + role + "\"")) << role;
+    QByteArray plain;
+    AppendJsonPage(plain, layout);
+    EXPECT_FALSE(plain.contains("\"role\""));
+}
+
+}  // namespace
