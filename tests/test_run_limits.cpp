@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "convert/WorkerPool.h"
+#include "convert/WorkerProcesses.h"
 #include "support/PdfBuilder.h"
 #include "support/ProgramRun.h"
 #include "support/ScannedPdf.h"
@@ -167,20 +168,27 @@ TEST_F(RunLimits, AStalledEventIsNotChargedToOtherDocuments) {
     EXPECT_FALSE(results[1].Failed) << results[1].Error.toStdString();
 }
 
-// The workers' environment holds no password: it reaches them over their socket.
+// The workers' environment holds no password: it reaches them over their
+// socket. Nor does a forked worker's, whose environment is the parent's.
 TEST_F(RunLimits, WorkersGetNoPasswordInTheirEnvironment) {
     qputenv("KESTRUNE_PASSWORD", "secret");
-    TWorkerPool pool(1, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
-    QByteArray environment;
-    TWorkerPool::TEvents events;
-    events.Progress = [&](int, int) {
-        for (const pid_t pid : pool.WorkerProcesses())
-            environment += ReadAll(QStringLiteral("/proc/%1/environ").arg(pid));
-    };
-    pool.Run({Job(Write("a.pdf", SimpleTextPdf({{"A"}})))}, events);
+    for (const bool forked : {false, true}) {
+        AllowForkedWorkers(forked);
+        TWorkerPool pool(1, 0, forked ? QStringLiteral("/proc/self/exe") : QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        QByteArray environment;
+        TWorkerPool::TEvents events;
+        events.Progress = [&](int, int) {
+            for (const pid_t pid : pool.WorkerProcesses())
+                environment += ReadAll(QStringLiteral("/proc/%1/environ").arg(pid));
+        };
+        pool.Run({Job(Write("a.pdf", SimpleTextPdf({{"A"}})))}, events);
+        AllowForkedWorkers(false);
+        EXPECT_FALSE(environment.isEmpty()) << forked;
+        // Tesseract's threads are limited where it can tell: workers that recognise are executed.
+        if (!forked) EXPECT_TRUE(environment.contains("OMP_THREAD_LIMIT=1"));
+        EXPECT_FALSE(environment.contains("secret")) << forked;
+    }
     qunsetenv("KESTRUNE_PASSWORD");
-    EXPECT_TRUE(environment.contains("OMP_THREAD_LIMIT=1"));
-    EXPECT_FALSE(environment.contains("secret"));
 }
 
 // Inputs read and values echoed are bounded, and standard output is one
