@@ -191,6 +191,33 @@ TEST_F(RunLimits, WorkersGetNoPasswordInTheirEnvironment) {
     qunsetenv("KESTRUNE_PASSWORD");
 }
 
+// A worker ended by a signal the program itself handles (SIGTERM) ends as a
+// worker does, failing its document: it has none of the program's handlers,
+// which would remove the program's temporary files and end it as the program.
+TEST_F(RunLimits, AWorkerTerminatedCostsOnlyItsDocument) {
+    Write("slow.pdf", SlowTextPdf(400));
+    Write("b.pdf", SimpleTextPdf({{"B"}}));
+    ProgramRun p(QStringLiteral(KESTRUNE_TEXT_PROGRAM), {"-q", "-j", "1", "slow.pdf", "b.pdf"},
+                 {.WorkingDirectory = FDir.path()});
+    ASSERT_TRUE(p.Started());
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(p.Pid());
+    if (!QFile::exists(children)) GTEST_SKIP() << "/proc does not list children here";
+    pid_t worker = 0;
+    for (int i = 0; i < 1000 && !worker; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        worker = ReadAll(children).trimmed().split(' ').value(0).toInt();
+    }
+    ASSERT_GT(worker, 0);
+    // Well into slow.pdf, which takes it seconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(worker, SIGTERM);
+    const RunResult r = p.Finish();
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: slow.pdf: its worker process was ended by signal SIGTERM (Terminated)\n");
+    EXPECT_EQ(ReadAll(Path("b.txt")), TextOf("B"));
+    EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList({"b.pdf", "b.txt", "slow.pdf"}));
+}
+
 // Inputs read and values echoed are bounded, and standard output is one
 // destination: the report may take it, a closed one is a write error.
 TEST_F(RunLimits, BoundedInputsAndStandardOutput) {
