@@ -15,7 +15,15 @@
 //
 // Without --file: a one-page and a ten-page document of the TeX Live
 // documentation when installed (ltnews01.pdf, cfgguide.pdf), else generated
-// ones. Timings are reported, never judged: exit status 1 only when a program
+// ones.
+//
+// Then a large document (--large X.pdf; by default the 1,221-page
+// source2e.pdf when installed, not with --smoke), converted --large-rounds
+// times (3) by the bare loop, kestrune-text -j 1 and with its default workers:
+// what the workers cost over one (processor time, against -j 1) and what they
+// gain (wall time, against the bare loop).
+//
+// Timings are reported, never judged: exit status 1 only when a program
 // fails or writes other bytes than the bare loop.
 #include <QByteArray>
 #include <QFile>
@@ -26,6 +34,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <cstdio>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
@@ -45,6 +54,7 @@ struct TMeasure {
     bool Ok = false;
     double Cpu = 0;      // seconds, the program and its descendants
     long PeakKiB = 0;    // the largest single process among them
+    double Wall = 0;     // seconds, from the start to the program's end
 };
 
 // Runs Arguments in a child that adopts every process the program starts (a
@@ -52,6 +62,7 @@ struct TMeasure {
 // counted when it ends, whoever its parent was.
 TMeasure Measure(const QStringList& Arguments) {
     std::fflush(nullptr);
+    const auto start = std::chrono::steady_clock::now();
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return {};
     const pid_t watcher = ::fork();
@@ -91,6 +102,7 @@ TMeasure Measure(const QStringList& Arguments) {
     if (::read(pipeFds[0], &m, sizeof m) != sizeof m) m = {};
     ::close(pipeFds[0]);
     ::waitpid(watcher, nullptr, 0);
+    m.Wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     return m;
 }
 
@@ -100,6 +112,7 @@ struct TWay {
     bool SameBytes;  // writes the bare loop's bytes
     QList<double> Cpu;
     QList<double> Peak;
+    QList<double> Wall;
 };
 
 QByteArray Read(const QString& Path) {
@@ -112,17 +125,24 @@ QByteArray Read(const QString& Path) {
 int main(int argc, char** argv) {
     QStringList files;
     int rounds = 100;
+    int largeRounds = 3;
+    QString large;
     bool smoke = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--file") && i + 1 < argc) files << QString::fromLocal8Bit(argv[++i]);
         else if (!std::strcmp(argv[i], "--rounds") && i + 1 < argc) rounds = std::max(1, std::atoi(argv[++i]));
+        else if (!std::strcmp(argv[i], "--large") && i + 1 < argc) large = QString::fromLocal8Bit(argv[++i]);
+        else if (!std::strcmp(argv[i], "--large-rounds") && i + 1 < argc) largeRounds = std::max(1, std::atoi(argv[++i]));
         else if (!std::strcmp(argv[i], "--smoke")) smoke = true;
         else {
-            std::fputs("usage: invocation_bench [--file X.pdf]... [--rounds N] [--smoke]\n", stderr);
+            std::fputs("usage: invocation_bench [--file X.pdf]... [--rounds N] [--large X.pdf] [--large-rounds N] [--smoke]\n",
+                       stderr);
             return 2;
         }
     }
-    if (smoke) rounds = 1;
+    if (smoke) rounds = largeRounds = 1;
+    const QString manual = QStringLiteral("/usr/share/doc/texlive-doc/latex/base/source2e.pdf");
+    if (large.isEmpty() && !smoke && QFileInfo::exists(manual)) large = manual;
     QTemporaryDir dir;
     if (files.isEmpty()) {
         const QString tex = QStringLiteral("/usr/share/doc/texlive-doc/latex/base/");
@@ -142,41 +162,49 @@ int main(int argc, char** argv) {
 
     QList<TWay> ways{
         {"bare engine loop", [](const QString& Pdf, const QString& Out) {
-             return QStringList{QStringLiteral(KESTRUNE_BARE_TEXT), QStringLiteral(KESTRUNE_ENGINE), Pdf, Out}; }, true, {}, {}},
+             return QStringList{QStringLiteral(KESTRUNE_BARE_TEXT), QStringLiteral(KESTRUNE_ENGINE), Pdf, Out}; }, true, {}, {}, {}},
         {"kestrune-text -j 1", [](const QString& Pdf, const QString& Out) {
-             return QStringList{QStringLiteral(KESTRUNE_TEXT_PROGRAM), "-q", "-j", "1", "-o", Out, Pdf}; }, true, {}, {}},
+             return QStringList{QStringLiteral(KESTRUNE_TEXT_PROGRAM), "-q", "-j", "1", "-o", Out, Pdf}; }, true, {}, {}, {}},
         {"kestrune-text", [](const QString& Pdf, const QString& Out) {
-             return QStringList{QStringLiteral(KESTRUNE_TEXT_PROGRAM), "-q", "-o", Out, Pdf}; }, true, {}, {}},
+             return QStringList{QStringLiteral(KESTRUNE_TEXT_PROGRAM), "-q", "-o", Out, Pdf}; }, true, {}, {}, {}},
     };
     if (!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
         ways.append({"pdftotext", [](const QString& Pdf, const QString& Out) {
-                         return QStringList{QStringLiteral("pdftotext"), Pdf, Out}; }, false, {}, {}});
+                         return QStringList{QStringLiteral("pdftotext"), Pdf, Out}; }, false, {}, {}, {}});
 
     int status = 0;
-    for (const QString& file : files) {
-        for (TWay& way : ways) way.Cpu.clear(), way.Peak.clear();
+    // Runs each way Rounds times on File, alternating; false when one fails.
+    const auto measureAll = [&](QList<TWay*> Ways, const QString& File, int Rounds) {
+        for (TWay* way : Ways) way->Cpu.clear(), way->Peak.clear(), way->Wall.clear();
         const QString bareOut = dir.filePath(QStringLiteral("bare.txt"));
-        for (int round = 0; round < rounds; ++round) {
+        for (int round = 0; round < Rounds; ++round) {
             // The order turns every round, so that drift of the machine falls on all alike.
-            for (qsizetype k = 0; k < ways.size(); ++k) {
-                TWay& way = ways[(k + round) % ways.size()];
-                const QString out = &way == &ways[0] ? bareOut : dir.filePath(QStringLiteral("out.txt"));
-                const TMeasure m = Measure(way.Arguments(file, out));
+            for (qsizetype k = 0; k < Ways.size(); ++k) {
+                TWay& way = *Ways[(k + round) % Ways.size()];
+                const QString out = &way == Ways[0] ? bareOut : dir.filePath(QStringLiteral("out.txt"));
+                const TMeasure m = Measure(way.Arguments(File, out));
                 if (!m.Ok) {
-                    std::fprintf(stderr, "invocation_bench: %s failed on %s\n", way.Name, qPrintable(file));
-                    return 1;
+                    std::fprintf(stderr, "invocation_bench: %s failed on %s\n", way.Name, qPrintable(File));
+                    return false;
                 }
                 way.Cpu.append(m.Cpu);
                 way.Peak.append(m.PeakKiB);
+                way.Wall.append(m.Wall);
                 // The bare loop keeps the engine's line-end hyphen marks (U+FFFE),
                 // which the converter resolves: a text that has them is not compared.
-                const QByteArray bare = round == 0 && &way != &ways[0] && way.SameBytes ? Read(bareOut) : QByteArray();
+                const QByteArray bare = round == 0 && &way != Ways[0] && way.SameBytes ? Read(bareOut) : QByteArray();
                 if (!bare.isEmpty() && !bare.contains("\xEF\xBF\xBE") && Read(out) != bare) {
                     std::fprintf(stderr, "invocation_bench: %s wrote other bytes than the bare loop\n", way.Name);
                     status = 1;
                 }
             }
         }
+        return true;
+    };
+    QList<TWay*> all;
+    for (TWay& way : ways) all << &way;
+    for (const QString& file : files) {
+        if (!measureAll(all, file, rounds)) return 1;
         const double bareCpu = bench::Median(ways[0].Cpu);
         const double barePeak = bench::Median(ways[0].Peak);
         std::printf("%s, %d invocations each: processor time and peak memory per invocation (median)\n",
@@ -185,6 +213,19 @@ int main(int argc, char** argv) {
             const double cpu = bench::Median(way.Cpu), peak = bench::Median(way.Peak);
             std::printf("  %-20s %.4f s (%.2fx)  %.1f MiB (%+.1f MiB)\n", way.Name, cpu, bareCpu > 0 ? cpu / bareCpu : 0,
                         peak / 1024, (peak - barePeak) / 1024);
+        }
+    }
+    if (!large.isEmpty()) {
+        // The bare loop, -j 1 and the default workers.
+        if (!measureAll({&ways[0], &ways[1], &ways[2]}, large, largeRounds)) return 1;
+        const double oneCpu = bench::Median(ways[1].Cpu), bareWall = bench::Median(ways[0].Wall);
+        std::printf("%s, %d conversions each: processor time (against -j 1) and wall time (against the bare loop), "
+                    "median; %d processors\n",
+                    qPrintable(QFileInfo(large).fileName()), largeRounds, int(::sysconf(_SC_NPROCESSORS_ONLN)));
+        for (int k = 0; k < 3; ++k) {
+            const double cpu = bench::Median(ways[k].Cpu), wall = bench::Median(ways[k].Wall);
+            std::printf("  %-20s cpu %.2f s (%.2fx)  wall %.2f s (%.2fx)\n", ways[k].Name, cpu, oneCpu > 0 ? cpu / oneCpu : 0,
+                        wall, bareWall > 0 ? wall / bareWall : 0);
         }
     }
     return status;

@@ -16,6 +16,7 @@
 #include "convert/LoadedRecognizer.h"
 #include "convert/SafeFiles.h"
 #include "cli/TextOptions.h"
+#include "convert/WorkerProcesses.h"
 #include "convert/WorkerProtocol.h"
 #include <kestrune/PdfError.h>
 #include "ocr/Recognition.h"
@@ -99,6 +100,9 @@ int main(int argc, char** argv) {
                        .arg(recognition::GlyphlessFontFile()));
         return 2;
     }
+    // This program has a single thread: its workers start as forks of it, with
+    // its libraries loaded, unless they recognise pages (see AllowForkedWorkers).
+    AllowForkedWorkers(commandLine.Options.Ocr.Mode == TOcrMode::Never);
     InstallCleanupOnSignals();
     return ConvertInputs(commandLine.Options);
 }

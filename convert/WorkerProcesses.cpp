@@ -6,9 +6,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -43,18 +45,37 @@ constexpr auto EndingGrace = std::chrono::seconds(2);
 // threads limited to one, as the workers themselves are the parallel part,
 // and without the password, which reaches them over their socket (a worker's
 // environment is readable longer and by more than the parent's command).
+constexpr char ThreadLimit[] = "OMP_THREAD_LIMIT=";
+constexpr char Password[] = "KESTRUNE_PASSWORD=";
+
+// Whether Entry ("NAME=value") sets the variable of Prefix ("NAME=").
+bool Sets(const char* Entry, const char* Prefix) { return std::strncmp(Entry, Prefix, std::strlen(Prefix)) == 0; }
+
 QByteArrayList WorkerEnvironment() {
-    static constexpr char Limit[] = "OMP_THREAD_LIMIT=";
-    static constexpr char Password[] = "KESTRUNE_PASSWORD=";
     QByteArrayList entries;
     for (char** e = environ; *e; ++e)
-        if (std::strncmp(*e, Limit, sizeof Limit - 1) != 0 && std::strncmp(*e, Password, sizeof Password - 1) != 0)
-            entries.append(*e);
-    entries.append(QByteArray(Limit) + "1");
+        if (!Sets(*e, ThreadLimit) && !Sets(*e, Password)) entries.append(*e);
+    entries.append(QByteArray(ThreadLimit) + "1");
     return entries;
 }
 
+std::atomic<bool> ForkAllowed{false};
+
+// Whether this process has a single thread: /proc/self/task lists each one.
+// False where /proc cannot tell.
+bool SingleThreaded() {
+    DIR* tasks = ::opendir("/proc/self/task");
+    if (!tasks) return false;
+    int threads = 0;
+    while (const dirent* entry = ::readdir(tasks))
+        if (entry->d_name[0] != '.') ++threads;
+    ::closedir(tasks);
+    return threads == 1;
+}
+
 }  // namespace
+
+void AllowForkedWorkers(bool Allowed) { ForkAllowed = Allowed; }
 
 QString OwnProgramPath() {
     if (::access("/proc/self/exe", X_OK) == 0) return QStringLiteral("/proc/self/exe");
@@ -72,12 +93,70 @@ QString SignalName(int Signal) {
 }
 
 TWorkerProcesses::TWorkerProcesses(const QString& Program) {
+    FOwnProgram = Program == QLatin1String("/proc/self/exe");
     const QString program = Program == QLatin1String("/proc/self/exe") ? OwnProgramPath() : Program;
     FProgram = EncodeName(program);
     FProgramName = QFile::encodeName(QFileInfo(program).canonicalFilePath());
     if (FProgramName.isEmpty()) FProgramName = FProgram;
     FEnvironment = WorkerEnvironment();
 }
+
+int TWorkerProcesses::Spawn(pid_t& Pid, int Socket, int Errors) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    // Standard error first: the pool's file may have the number the socket takes.
+    if (Errors >= 0) posix_spawn_file_actions_adddup2(&actions, Errors, STDERR_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, Socket, WorkerSocket);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    // Named as the program itself in process lists, whatever path started it.
+    char* argv[] = {FProgramName.data(), const_cast<char*>(WorkerArgument), nullptr};
+    std::vector<char*> envp;
+    for (QByteArray& entry : FEnvironment) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    const int error = posix_spawn(&Pid, FProgram.constData(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    return error;
+}
+
+namespace {
+
+// The child's side of a fork in Start: becomes a worker on Socket, as the
+// program started in its worker mode would, and never returns.
+[[noreturn]] void RunForked(int Socket, int Errors, qint64 MemoryLimit) {
+    // The descriptors a started worker has: its socket, /dev/null in and
+    // out, the pool's file as standard error, and nothing else of the
+    // parent's (another worker's socket kept open here would hide that
+    // worker's end from the pool, and its from the worker).
+    if (Errors >= 0 && ::dup2(Errors, STDERR_FILENO) < 0) ::_exit(1);
+    if (::dup2(Socket, WorkerSocket) < 0) ::_exit(1);
+    const int null = ::open("/dev/null", O_RDWR);
+    if (null < 0 || ::dup2(null, STDIN_FILENO) < 0 || ::dup2(null, STDOUT_FILENO) < 0) ::_exit(1);
+    if (::close_range(WorkerSocket + 1, ~0U, 0) != 0)
+        for (int fd = WorkerSocket + 1; fd < ::sysconf(_SC_OPEN_MAX); ++fd) ::close(fd);
+    // Before anything is loaded or read.
+    if (MemoryLimit > 0) {
+        const rlimit limit{rlim_t(MemoryLimit), rlim_t(MemoryLimit)};
+        ::setrlimit(RLIMIT_DATA, &limit);
+    }
+    // The parent's handlers (removing its temporary files, say) are not the
+    // worker's: as after an exec, handled signals take their default action
+    // and ignored ones stay ignored.
+    for (int number = 1; number < NSIG; ++number) {
+        struct sigaction action {};
+        if (::sigaction(number, nullptr, &action) == 0 && action.sa_handler != SIG_IGN && action.sa_handler != SIG_DFL)
+            ::signal(number, SIG_DFL);
+    }
+    // The password's bytes leave the environment that /proc shows.
+    for (char** e = environ; *e; ++e)
+        if (Sets(*e, Password)) std::memset(*e + sizeof Password - 1, 0, std::strlen(*e + sizeof Password - 1));
+    ::unsetenv("KESTRUNE_PASSWORD");
+    // Never back into the parent's frames below: an exception that escapes
+    // ends the worker as in an executed one.
+    ::_exit([]() noexcept { return RunConversionWorker(); }());
+}
+
+}  // namespace
 
 std::optional<TWorkerProcess> TWorkerProcesses::Start(qint64 MemoryLimit) {
     int pair[2];
@@ -92,21 +171,18 @@ std::optional<TWorkerProcess> TWorkerProcesses::Start(qint64 MemoryLimit) {
         ::close(pair[1]);
         pair[1] = moved;
     }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pair[1], WorkerSocket);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     TDescriptor errors = NewWorkerErrorFile();
-    if (errors.IsOpen()) posix_spawn_file_actions_adddup2(&actions, errors.Get(), STDERR_FILENO);
-    // Named as the program itself in process lists, whatever path started it.
-    char* argv[] = {FProgramName.data(), const_cast<char*>(WorkerArgument), nullptr};
-    std::vector<char*> envp;
-    for (QByteArray& entry : FEnvironment) envp.push_back(entry.data());
-    envp.push_back(nullptr);
     pid_t pid = -1;
-    const int error = pair[1] < 0 ? errno : posix_spawn(&pid, FProgram.constData(), &actions, nullptr, argv, envp.data());
-    posix_spawn_file_actions_destroy(&actions);
+    int error = 0;
+    if (pair[1] < 0) {
+        error = errno;
+    } else if (FOwnProgram && ForkAllowed && SingleThreaded()) {
+        pid = ::fork();
+        if (pid == 0) RunForked(pair[1], errors.Get(), MemoryLimit);
+        if (pid < 0) error = errno;
+    } else {
+        error = Spawn(pid, pair[1], errors.Get());
+    }
     if (pair[1] >= 0) ::close(pair[1]);
     if (error != 0) {
         ::close(pair[0]);
@@ -114,7 +190,8 @@ std::optional<TWorkerProcess> TWorkerProcesses::Start(qint64 MemoryLimit) {
         return std::nullopt;
     }
     ::fcntl(pair[0], F_SETFL, ::fcntl(pair[0], F_GETFL) | O_NONBLOCK);
-    // Set before the worker is given anything to read.
+    // Set before the worker is given anything to read (a forked one sets it
+    // itself, before it loads the engine).
     if (MemoryLimit > 0) {
         const rlimit limit{rlim_t(MemoryLimit), rlim_t(MemoryLimit)};
         ::prlimit(pid, RLIMIT_DATA, &limit, nullptr);

@@ -3,6 +3,11 @@
 // start, pauses longer each time before the next attempt), kills and reaps
 // them, and ends those left at the end of a run.
 //
+// A worker of the running program itself may start warm: forked from it, with
+// the program's libraries already loaded and initialised, rather than the
+// program executed again (see AllowForkedWorkers). Either way it is a process
+// of its own, killed, limited and reaped alike.
+//
 // It knows no document: which range a worker has and what its messages mean
 // are the pool's loop (WorkerPool.cpp), and so is when a worker is started or
 // ended.
@@ -28,6 +33,17 @@ struct TWorkerProcess {
     bool Ready = false;
     bool Killed = false;      // stopped by the pool; its end is no news
 };
+
+// Whether workers of the running program may be forked from it: off by
+// default, for a program that may have threads (the window) or whose workers
+// need a fresh start. kestrune-text allows it for runs that recognise no page:
+// Tesseract's OpenMP reads its thread limit (OMP_THREAD_LIMIT, see
+// WorkerEnvironment) only as the process starts, so recognising workers are
+// started afresh. Even when allowed, a worker is forked only from a process
+// that has a single thread at that moment (a fork copies only the calling
+// thread, and a lock another thread held would stay taken in the child), and
+// only where /proc can tell.
+void AllowForkedWorkers(bool Allowed);
 
 class TWorkerProcesses {
 public:
@@ -72,6 +88,11 @@ public:
     static void EndAll(const std::vector<TLeft>& Workers);
 
 private:
+    // Executes the program in its worker mode on Socket, with Errors as its
+    // standard error (when open); returns the error number, 0 when started.
+    int Spawn(pid_t& Pid, int Socket, int Errors);
+
+    bool FOwnProgram = false;      // the program is the running one: it may be forked
     QByteArray FProgram;
     QByteArray FProgramName;
     QByteArrayList FEnvironment;   // the workers' (see WorkerEnvironment)

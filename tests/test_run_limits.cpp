@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "convert/WorkerPool.h"
+#include "convert/WorkerProcesses.h"
 #include "support/PdfBuilder.h"
 #include "support/ProgramRun.h"
 #include "support/ScannedPdf.h"
@@ -167,20 +168,54 @@ TEST_F(RunLimits, AStalledEventIsNotChargedToOtherDocuments) {
     EXPECT_FALSE(results[1].Failed) << results[1].Error.toStdString();
 }
 
-// The workers' environment holds no password: it reaches them over their socket.
+// The workers' environment holds no password: it reaches them over their
+// socket. Nor does a forked worker's, whose environment is the parent's.
 TEST_F(RunLimits, WorkersGetNoPasswordInTheirEnvironment) {
     qputenv("KESTRUNE_PASSWORD", "secret");
-    TWorkerPool pool(1, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
-    QByteArray environment;
-    TWorkerPool::TEvents events;
-    events.Progress = [&](int, int) {
-        for (const pid_t pid : pool.WorkerProcesses())
-            environment += ReadAll(QStringLiteral("/proc/%1/environ").arg(pid));
-    };
-    pool.Run({Job(Write("a.pdf", SimpleTextPdf({{"A"}})))}, events);
+    for (const bool forked : {false, true}) {
+        AllowForkedWorkers(forked);
+        TWorkerPool pool(1, 0, forked ? QStringLiteral("/proc/self/exe") : QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        QByteArray environment;
+        TWorkerPool::TEvents events;
+        events.Progress = [&](int, int) {
+            for (const pid_t pid : pool.WorkerProcesses())
+                environment += ReadAll(QStringLiteral("/proc/%1/environ").arg(pid));
+        };
+        pool.Run({Job(Write("a.pdf", SimpleTextPdf({{"A"}})))}, events);
+        AllowForkedWorkers(false);
+        EXPECT_FALSE(environment.isEmpty()) << forked;
+        // Tesseract's threads are limited where it can tell: workers that recognise are executed.
+        if (!forked) EXPECT_TRUE(environment.contains("OMP_THREAD_LIMIT=1"));
+        EXPECT_FALSE(environment.contains("secret")) << forked;
+    }
     qunsetenv("KESTRUNE_PASSWORD");
-    EXPECT_TRUE(environment.contains("OMP_THREAD_LIMIT=1"));
-    EXPECT_FALSE(environment.contains("secret"));
+}
+
+// A worker ended by a signal the program itself handles (SIGTERM) ends as a
+// worker does, failing its document: it has none of the program's handlers,
+// which would remove the program's temporary files and end it as the program.
+TEST_F(RunLimits, AWorkerTerminatedCostsOnlyItsDocument) {
+    Write("slow.pdf", SlowTextPdf(400));
+    Write("b.pdf", SimpleTextPdf({{"B"}}));
+    ProgramRun p(QStringLiteral(KESTRUNE_TEXT_PROGRAM), {"-q", "-j", "1", "slow.pdf", "b.pdf"},
+                 {.WorkingDirectory = FDir.path()});
+    ASSERT_TRUE(p.Started());
+    const QString children = QStringLiteral("/proc/%1/task/%1/children").arg(p.Pid());
+    if (!QFile::exists(children)) GTEST_SKIP() << "/proc does not list children here";
+    pid_t worker = 0;
+    for (int i = 0; i < 1000 && !worker; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        worker = ReadAll(children).trimmed().split(' ').value(0).toInt();
+    }
+    ASSERT_GT(worker, 0);
+    // Well into slow.pdf, which takes it seconds.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    ::kill(worker, SIGTERM);
+    const RunResult r = p.Finish();
+    EXPECT_EQ(r.ExitCode, 1);
+    EXPECT_EQ(r.Err, "kestrune-text: slow.pdf: its worker process was ended by signal SIGTERM (Terminated)\n");
+    EXPECT_EQ(ReadAll(Path("b.txt")), TextOf("B"));
+    EXPECT_EQ(QDir(FDir.path()).entryList(QDir::Files), QStringList({"b.pdf", "b.txt", "slow.pdf"}));
 }
 
 // Inputs read and values echoed are bounded, and standard output is one

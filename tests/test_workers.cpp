@@ -1,14 +1,17 @@
 // kestrune-text's worker processes, driven through the pool with the built
-// program as the worker: split conversions against a single process, the
+// program as the worker, and with workers forked from this process (as
+// kestrune-text's own are): split conversions against a single process, the
 // order of errors, and failures that cost one document only.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QTemporaryDir>
 #include <csignal>
 #include <map>
 
 #include "convert/Conversion.h"
 #include "convert/WorkerPool.h"
+#include "convert/WorkerProcesses.h"
 #include <kestrune/FPdf.h>
 #include "support/PdfBuilder.h"
 
@@ -60,19 +63,40 @@ QByteArray SingleProcessBytes(const QString& File) {
     return text.Bytes().mid(3);
 }
 
-class Workers : public testing::Test {
+QByteArray ReadCommandLine(const QString& Path) {
+    QFile file(Path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class WorkerFiles : public testing::Test {
 protected:
     QString Write(const QString& Name, const QByteArray& Bytes) { return WriteFile(FDir.filePath(Name), Bytes); }
     QTemporaryDir FDir;
 };
 
-TEST_F(Workers, SplitConversionIsByteIdenticalToASingleProcess) {
+// Each case twice: workers that are the program executed, and workers forked
+// from this (single-threaded) process.
+class Workers : public WorkerFiles, public testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override { AllowForkedWorkers(Forked()); }
+    void TearDown() override { AllowForkedWorkers(false); }
+    static bool Forked() { return GetParam(); }
+    // The pool's program.
+    static QString Program() {
+        return Forked() ? QStringLiteral("/proc/self/exe") : QStringLiteral(KESTRUNE_TEXT_PROGRAM);
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(, Workers, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& Info) { return Info.param ? "Forked" : "Executed"; });
+
+TEST_P(Workers, SplitConversionIsByteIdenticalToASingleProcess) {
     const QString file = Write("varied.pdf", VariedTextPdf(400));
     const QByteArray expected = SingleProcessBytes(file);
     QList<int> inOrder;
     for (int page = 1; page <= 400; ++page) inOrder.append(page);
     for (int jobs : {1, 3}) {
-        TWorkerPool pool(jobs, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        TWorkerPool pool(jobs, 0, Program());
         const auto outcomes = RunPool(pool, {Job(file)});
         EXPECT_FALSE(outcomes[0].Result.Failed) << outcomes[0].Result.Error.toStdString();
         EXPECT_EQ(outcomes[0].Result.PageCount, 400);
@@ -81,10 +105,15 @@ TEST_F(Workers, SplitConversionIsByteIdenticalToASingleProcess) {
         if (jobs > 1) {
             EXPECT_EQ(pool.WorkerProcesses().size(), jobs) << "the document was not spread";
         }
+        // Forked workers are this process's copies (its command line), not a
+        // program started afresh in its worker mode.
+        for (const pid_t worker : pool.WorkerProcesses())
+            EXPECT_EQ(ReadCommandLine(QStringLiteral("/proc/%1/cmdline").arg(worker)) == ReadCommandLine("/proc/self/cmdline"),
+                      Forked());
     }
 
     // A page range, and several files spread over the workers.
-    TWorkerPool pool(2, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    TWorkerPool pool(2, 0, Program());
     const QString small = Write("small.pdf", VariedTextPdf(3));
     TDocumentJob range = Job(file);
     range.FirstPage = 250;
@@ -100,7 +129,7 @@ TEST_F(Workers, SplitConversionIsByteIdenticalToASingleProcess) {
 // No worker without a range to give it: a one-page file runs one worker,
 // however large the file and however many workers are allowed, and a batch
 // of two small files two.
-TEST_F(Workers, NoWorkerWithoutARange) {
+TEST_P(Workers, NoWorkerWithoutARange) {
     // One page, and some megabytes of a stream that nothing uses.
     testing_support::PdfBuilder b;
     const int catalog = b.Reserve();
@@ -116,7 +145,7 @@ TEST_F(Workers, NoWorkerWithoutARange) {
         qsizetype Workers;
     } cases[] = {{{Job(large)}, 1}, {{Job(large), Job(small)}, 2}};
     for (const auto& c : cases) {
-        TWorkerPool pool(4, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        TWorkerPool pool(4, 0, Program());
         qsizetype most = 0;
         const auto outcomes = RunPool(pool, c.Jobs, [&](int, int) { most = std::max(most, pool.WorkerProcesses().size()); });
         for (const TOutcome& outcome : outcomes) EXPECT_FALSE(outcome.Result.Failed) << outcome.Result.Error.toStdString();
@@ -127,7 +156,7 @@ TEST_F(Workers, NoWorkerWithoutARange) {
 
 // The error a single process meets first: the open error, else the lowest
 // failing page, wherever the workers met them.
-TEST_F(Workers, ErrorOrderAcrossWorkers) {
+TEST_P(Workers, ErrorOrderAcrossWorkers) {
     struct Case {
         QList<int> broken;
         QString error;
@@ -137,7 +166,7 @@ TEST_F(Workers, ErrorOrderAcrossWorkers) {
         {{90, 350}, "Cannot open page 90"},
         {{380, 5}, "Cannot open page 5"},
     };
-    TWorkerPool pool(3, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    TWorkerPool pool(3, 0, Program());
     QList<TDocumentJob> jobs;
     for (const Case& c : cases) jobs.append(Job(Write(QString::number(jobs.size()) + ".pdf", VariedTextPdf(400, c.broken))));
     jobs.append(Job(Write("not-a-pdf.pdf", "junk")));
@@ -152,11 +181,11 @@ TEST_F(Workers, ErrorOrderAcrossWorkers) {
     EXPECT_EQ(outcomes[3].Result.PageCount, -1);
 }
 
-TEST_F(Workers, AKilledWorkerCostsOnlyItsDocument) {
+TEST_P(Workers, AKilledWorkerCostsOnlyItsDocument) {
     const QString big = Write("big.pdf", VariedTextPdf(400));
     const QString small = Write("small.pdf", VariedTextPdf(5));
     // -j 1 runs one worker too; it is killed in the middle of the first document.
-    TWorkerPool pool(1, 0, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+    TWorkerPool pool(1, 0, Program());
     const auto outcomes = RunPool(pool, {Job(big), Job(small)}, [&](int job, int done) {
         if (job == 0 && done == 20) {
             ASSERT_EQ(pool.WorkerProcesses().size(), 1);
@@ -169,11 +198,11 @@ TEST_F(Workers, AKilledWorkerCostsOnlyItsDocument) {
     EXPECT_EQ(outcomes[1].Bytes, SingleProcessBytes(small));
 }
 
-TEST_F(Workers, ATimeLimitCostsOnlyItsDocument) {
+TEST_P(Workers, ATimeLimitCostsOnlyItsDocument) {
     const QString big = Write("big.pdf", SlowTextPdf(200));
     const QString small = Write("small.pdf", VariedTextPdf(2));
     for (int jobs : {1, 2}) {
-        TWorkerPool pool(jobs, 0.5, QStringLiteral(KESTRUNE_TEXT_PROGRAM));
+        TWorkerPool pool(jobs, 0.5, Program());
         const auto outcomes = RunPool(pool, {Job(big), Job(small)});
         EXPECT_TRUE(outcomes[0].Result.Failed);
         EXPECT_EQ(outcomes[0].Result.Error, "time limit reached (0.5 s)");
@@ -182,7 +211,7 @@ TEST_F(Workers, ATimeLimitCostsOnlyItsDocument) {
     }
 }
 
-TEST_F(Workers, AProgramThatCannotServeFailsEachDocument) {
+TEST_F(WorkerFiles, AProgramThatCannotServeFailsEachDocument) {
     TWorkerPool pool(2, 0, QStringLiteral("/bin/false"));
     const auto outcomes = RunPool(pool, {Job(Write("a.pdf", VariedTextPdf(1))), Job(Write("b.pdf", VariedTextPdf(1)))});
     for (int job : {0, 1}) {
