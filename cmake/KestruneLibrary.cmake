@@ -16,6 +16,7 @@ target_sources(kestrune_pdf PUBLIC FILE_SET HEADERS BASE_DIRS ${PROJECT_SOURCE_D
     ${PROJECT_SOURCE_DIR}/include/kestrune/FPdf.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/PageLayout.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/LayoutFormats.h
+    ${PROJECT_SOURCE_DIR}/include/kestrune/PageStructure.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/TextLayer.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/PageText.h
     ${PROJECT_SOURCE_DIR}/include/kestrune/Component.h
