@@ -186,6 +186,42 @@ bool IsTextColumn(const TLayoutBlock& Block, const QSizeF& PageSize) {
     return widths / double(Block.Lines.size()) >= 0.75 * Block.Box.width();
 }
 
+// Where a table's columns repeat: the first column of its second half when
+// its columns fall in two halves of three columns or more, of the same kinds
+// column by column (a name, a glyph, a number, then again a name, a glyph, a
+// number), the halves made of more than one kind, and the gap between the
+// halves about as wide as the widest within them or wider. Two tables set
+// side by side to save room stand so (a symbol table's two halves); their
+// rows are read each in its own table. Two columns repeated (a name and a
+// number, twice) say too little to part a table. 0 when none.
+qsizetype RepeatedHalf(const QList<QStringList>& Rows, const QList<std::pair<double, double>>& Columns) {
+    const qsizetype half = Columns.size() / 2;
+    if (Columns.size() % 2 != 0 || half < 3 || Rows.size() < 3) return 0;
+    enum TKind { Empty, Number, Short, Text };
+    static const QRegularExpression number(QStringLiteral("^[\\d.,]+$"));
+    const auto kind = [&](qsizetype Column) {
+        TKind k = Empty;
+        for (const QStringList& row : Rows) {
+            const QString& cell = row[Column];
+            if (cell.isEmpty()) continue;
+            const TKind here = number.match(cell).hasMatch() ? Number : cell.size() <= 2 ? Short : Text;
+            k = k == Empty ? here : std::max(k, here);
+        }
+        return k;
+    };
+    QList<TKind> kinds;
+    for (qsizetype c = 0; c < Columns.size(); ++c) kinds.append(kind(c));
+    bool mixed = false;
+    for (qsizetype c = 0; c < half; ++c) {
+        if (kinds[c] != kinds[c + half] || kinds[c] == Empty) return 0;
+        mixed = mixed || kinds[c] != kinds[0];
+    }
+    double widest = 0;
+    for (qsizetype c = 1; c < Columns.size(); ++c)
+        if (c != half) widest = std::max(widest, Columns[c].first - Columns[c - 1].second);
+    return mixed && Columns[half].first - Columns[half - 1].second >= 0.75 * widest ? half : 0;
+}
+
 // The tables of a page: runs of rows, each row lines on one baseline standing
 // side by side (two cells or more), their cells placed in the columns their
 // boxes share. Lines taken by a table are marked in Taken.
@@ -271,33 +307,52 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
             r = end;
             continue;
         }
-        TTable table;
         const auto column = [&](const QRectF& Box) {
             for (qsizetype c = 0; c < merged.size(); ++c)
                 if (Box.left() <= merged[c].second && Box.right() >= merged[c].first) return c;
             return merged.size() - 1;
         };
-        for (qsizetype i = r; i < end; ++i) {
-            const bool continued = rows[i].size() == 1 && !table.Rows.isEmpty() && column(rows[i][0].Box) > 0;
-            if (!continued) table.Rows.append(QStringList(merged.size(), QString()));
-            QStringList& cellsOfRow = table.Rows.last();
-            for (const TCell& c : rows[i]) {
-                QString& text = cellsOfRow[column(c.Box)];
-                const QString words = JoinedText({&Page.Blocks[c.Block].Lines[c.Line]});
-                text = text.isEmpty() ? words : text + QLatin1Char(' ') + words;
-                table.Lines.append({c.Block, c.Line});
-                Taken[c.Block][c.Line] = int(tables.size());
+        // The table made of the columns [From, To) of the rows r..end; rows
+        // with no cell there are left out.
+        const auto build = [&](qsizetype From, qsizetype To) {
+            TTable table;
+            QList<qsizetype> firstRows;  // the row of rows[] each row of the table starts at
+            for (qsizetype i = r; i < end; ++i) {
+                QList<TCell> inside;
+                for (const TCell& c : rows[i])
+                    if (const qsizetype k = column(c.Box); k >= From && k < To) inside.append(c);
+                if (inside.isEmpty()) continue;
+                const bool continued = inside.size() == 1 && !table.Rows.isEmpty() && column(inside[0].Box) > From;
+                if (!continued) {
+                    table.Rows.append(QStringList(To - From, QString()));
+                    firstRows.append(i);
+                }
+                QStringList& cellsOfRow = table.Rows.last();
+                for (const TCell& c : inside) {
+                    QString& text = cellsOfRow[column(c.Box) - From];
+                    const QString words = JoinedText({&Page.Blocks[c.Block].Lines[c.Line]});
+                    text = text.isEmpty() ? words : text + QLatin1Char(' ') + words;
+                    table.Lines.append({c.Block, c.Line});
+                }
             }
-        }
-        // A header row: the first row bold, the next one not.
-        const auto bold = [&](qsizetype Row) {
-            for (const TCell& c : rows[Row])
-                for (const TLayoutWord& w : Page.Blocks[c.Block].Lines[c.Line].Words)
-                    if (!w.Bold) return false;
-            return true;
+            // A header row: the first row bold, the next one not.
+            const auto bold = [&](qsizetype Row) {
+                for (const TCell& c : rows[Row])
+                    if (const qsizetype k = column(c.Box); k >= From && k < To)
+                        for (const TLayoutWord& w : Page.Blocks[c.Block].Lines[c.Line].Words)
+                            if (!w.Bold) return false;
+                return true;
+            };
+            table.HeaderRow = firstRows.size() >= 2 && bold(firstRows[0]) && !bold(firstRows[1]);
+            return table;
         };
-        table.HeaderRow = end - r >= 2 && bold(r) && !bold(r + 1);
-        tables.append(table);
+        const TTable whole = build(0, merged.size());
+        // Two tables set side by side: each read on its own.
+        const qsizetype half = RepeatedHalf(whole.Rows, merged);
+        for (const TTable& table : half > 0 ? QList<TTable>{build(0, half), build(half, merged.size())} : QList<TTable>{whole}) {
+            for (const auto& [b, l] : table.Lines) Taken[b][l] = int(tables.size());
+            tables.append(table);
+        }
         r = end;
     }
     return tables;

@@ -149,6 +149,46 @@ TEST(PageStructure, GivesEachPieceItsRole) {
     EXPECT_EQ(note->Text, QStringLiteral("The note at the foot."));
 }
 
+// Two tables set side by side (a command, its glyph, its slot; then again)
+// are read each on its own; a table whose columns do not repeat so stays whole.
+TEST(PageStructure, ReadsTablesSetSideBySideEachOnItsOwn) {
+    struct TCase {
+        const char* Name;
+        QList<double> Columns;
+        QList<QStringList> Rows;
+        QList<QList<QStringList>> Tables;
+    };
+    const QList<QStringList> symbols = {{"\\textdollar", "$", "36", "\\textflorin", "f", "140"},
+                                        {"\\textminus", "-", "61", "\\textwon", "W", "142"},
+                                        {"\\textohm", "O", "87", "\\textpeso", "P", "145"},
+                                        {"\\textborn", "b", "98", "", "", ""}};
+    const QList<QStringList> figures = {{"Region", "2019", "Region", "2020"},
+                                        {"north", "11", "east", "15"},
+                                        {"south", "12", "west", "16"}};
+    const TCase cases[] = {
+        {"side by side", {72, 150, 175, 260, 338, 363}, symbols,
+         {{{"\\textdollar", "$", "36"}, {"\\textminus", "-", "61"}, {"\\textohm", "O", "87"}, {"\\textborn", "b", "98"}},
+          {{"\\textflorin", "f", "140"}, {"\\textwon", "W", "142"}, {"\\textpeso", "P", "145"}}}},
+        // Halves set closer than their own columns, or of two columns: one table.
+        {"close halves", {72, 150, 175, 200, 278, 303}, symbols, {symbols}},
+        {"two columns twice", {72, 172, 272, 372}, figures, {figures}},
+    };
+    for (const TCase& c : cases) {
+        QList<TLayoutWord> words;
+        Furniture(words, 3);
+        Line(words, 72, 100, QStringLiteral("Symbols and their slots in the encoding."));
+        for (qsizetype r = 0; r < c.Rows.size(); ++r)
+            for (qsizetype k = 0; k < c.Rows[r].size(); ++k) Line(words, c.Columns[k], 130 + 12 * r, c.Rows[r][k]);
+        const TPageStructure page = StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle());
+        for (qsizetype t = 0; t < c.Tables.size(); ++t) {
+            const TStructuredBlock* table = Find(page, TBlockRole::Table, int(t));
+            ASSERT_NE(table, nullptr) << c.Name << " " << t;
+            EXPECT_EQ(table->Rows, c.Tables[t]) << c.Name << " " << t;
+        }
+        EXPECT_EQ(Find(page, TBlockRole::Table, int(c.Tables.size())), nullptr) << c.Name;
+    }
+}
+
 TEST(PageStructure, JudgesAPageAloneWithoutALearnedStyle) {
     // A scanned page's words: no font, sizes from their boxes.
     QList<TLayoutWord> words;
