@@ -127,7 +127,7 @@ def source_structure(text, preamble):
     rows = []
     for env in re.finditer(r"\\begin\{tabular\*?\}(.*?)\\end\{tabular\*?\}", text, flags=re.S):
         body = env.group(1)
-        # The column specification.
+        # The column layout argument ({lcr...}), skipped.
         _, end = braced(body, 0)
         body = body[end:]
         for row in re.split(r"\\\\", body):
