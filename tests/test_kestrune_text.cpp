@@ -814,3 +814,22 @@ TEST_F(KestruneText, WordFormatsInBatches) {
     EXPECT_EQ(second.ExitCode, 0);
     EXPECT_EQ(ReadAll(Path("report.jsonl")).count("\"status\":\"skipped\""), 2);
 }
+
+// A run that reads text loads Qt Core, and none of what drawing needs (Qt
+// Gui, X11, EGL, fontconfig, D-Bus): the loader's list of what the program
+// loads (its workers are forks of it, or the same program started again).
+TEST_F(KestruneText, ATextRunLoadsNoGraphicsLibraries) {
+    const QString pdf = Write("a.pdf", SimpleTextPdf({{"One"}, {"Two"}, {"Three"}}));
+    const QStringList graphics = {"libQt6Gui", "libX11", "libEGL", "libfontconfig", "libdbus", "libxcb"};
+    for (const QStringList& options :
+         {QStringList{"-j", "1"}, QStringList{"-j", "2"}, QStringList{"--format", "json"}, QStringList{"--format", "markdown"},
+          QStringList{"--layout"}}) {
+        SCOPED_TRACE(options.join(' ').toStdString());
+        RunOptions run{.WorkingDirectory = FDir.path()};
+        run.Environment.insert("LD_DEBUG", "files");
+        const RunResult r = RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM), options + QStringList{"-o", "out.txt", pdf}, run);
+        ASSERT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+        EXPECT_TRUE(r.Err.contains("libQt6Core")) << "the loader listed nothing";
+        for (const QString& library : graphics) EXPECT_FALSE(r.Err.contains(library.toUtf8())) << library.toStdString();
+    }
+}
