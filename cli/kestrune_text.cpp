@@ -109,7 +109,7 @@ int main(int argc, char** argv) {
     }
     // This program has a single thread: its workers start as forks of it, with
     // its libraries loaded, unless they recognise pages (kestrune-ocr-worker's).
-    AllowForkedWorkers(commandLine.Options.Ocr.Mode == TOcrMode::Never);
+    AllowForkedWorkers(true);
     InstallCleanupOnSignals();
     return ConvertInputs(commandLine.Options);
 }
