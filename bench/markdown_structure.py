@@ -88,12 +88,17 @@ def braced(text, start):
 def words(text):
     """The words of a piece of the LaTeX source."""
     text = re.sub(r"\\verb\*?(.)(.*?)\1", r" \2 ", text)
+    # What a PDF shows of \texorpdfstring{shown}{bookmark}, and a backslash shown as a glyph.
+    text = re.sub(r"\\texorpdfstring\s*\{((?:[^{}]|\{[^{}]*\})*)\}\{[^{}]*\}", r"\1", text)
+    text = re.sub(r"\\textbackslash\b", " ", text)
     text = re.sub(r"\\LaTeXe\b", " latex 2 ", text)
     text = re.sub(r"\\LaTeX\b", " latex ", text)
     text = re.sub(r"\\([A-Za-z]*)TeX\b", lambda m: " " + m.group(1).lower() + "tex ", text)
     # The name of a command that a manual shows (\cs{name}, \verb|\name|) is kept.
     text = re.sub(r"\\(?:cs|cmd|texttt|code|pkg|cls|env|opt|file|m?arg|meta)\s*\{\\?", " ", text)
     text = re.sub(r"\\[a-zA-Z@]+", " ", text)
+    # A word part of it in a command's argument (\texttt{gzip}ped) reads as one.
+    text = re.sub(r"\}(?=[a-z])", "", text)
     text = text.replace("LATEX", "latex").replace("TEX", "tex")
     return re.findall(r"[a-z0-9]+", text.lower())
 

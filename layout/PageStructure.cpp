@@ -46,6 +46,8 @@ constexpr double PlaceStep = 3;
 // A word's size: its font's, or for recognised words (no font) its box's height.
 double WordSize(const TLayoutWord& Word) { return Word.FontSize > 0 ? Word.FontSize : Word.Box.height() * 0.75; }
 
+TKey WordKey(const TLayoutWord& Word) { return TKey{int(std::lround(WordSize(Word) * 4)), Word.Bold, Word.Italic}; }
+
 bool IsMonospace(const QString& FontName) {
     static const QRegularExpression mono(QStringLiteral("mono|courier|typewriter|consol|menlo|tt\\d"),
                                          QRegularExpression::CaseInsensitiveOption);
@@ -66,7 +68,7 @@ TLineFacts LineFacts(const TLayoutLine& Line) {
     qsizetype mono = 0;
     for (const TLayoutWord& word : Line.Words) {
         const qsizetype n = std::max<qsizetype>(1, word.Text.size());
-        chars[TKey{int(std::lround(WordSize(word) * 4)), word.Bold, word.Italic}] += n;
+        chars[WordKey(word)] += n;
         facts.Characters += n;
         if (IsMonospace(word.FontName)) mono += n;
     }
@@ -78,6 +80,17 @@ TLineFacts LineFacts(const TLayoutLine& Line) {
         facts.MonoShare = double(mono) / double(facts.Characters);
     }
     return facts;
+}
+
+// The share of Line's characters in the style Key.
+double ShareIn(const TLayoutLine& Line, const TKey& Key) {
+    qsizetype in = 0, all = 0;
+    for (const TLayoutWord& word : Line.Words) {
+        const qsizetype n = std::max<qsizetype>(1, word.Text.size());
+        all += n;
+        if (WordKey(word) == Key) in += n;
+    }
+    return all ? double(in) / double(all) : 0;
 }
 
 // A list item's bullet or number, as the first word of its line: "•", "–",
@@ -140,6 +153,7 @@ struct TPiece {
     QString Prefix;      // a heading's number that stood apart from it
     bool Dropped = false;
     bool Hanging = false;  // a list item set with a hanging indent (its label in the margin of its text)
+    bool SetAbove = false; // cut from the text below it in the same paragraph, its style apart (a heading's)
 
     void Add(qsizetype Index, const TLayoutLine& Line, const TLineFacts& LineFacts) {
         LineIndexes.append(Index);
@@ -154,7 +168,7 @@ struct TPiece {
         Characters = Words = 0;
         for (qsizetype l = 0; l < Lines.size(); ++l) {
             for (const TLayoutWord& word : Lines[l]->Words)
-                chars[TKey{int(std::lround(WordSize(word) * 4)), word.Bold, word.Italic}] +=
+                chars[WordKey(word)] +=
                     std::max<qsizetype>(1, word.Text.size());
             Characters += Facts[l].Characters;
             Words += Lines[l]->Words.size();
@@ -222,6 +236,32 @@ qsizetype RepeatedHalf(const QList<QStringList>& Rows, const QList<std::pair<dou
     return mixed && Columns[half].first - Columns[half - 1].second >= 0.75 * widest ? half : 0;
 }
 
+// The gutters between a page's columns of running text: the middle of each
+// gap between text columns side by side, where no line of the page crosses
+// it (a line set over the columns, a wide table's among them, keeps the page
+// whole there). Lines on either side of a gutter share baselines by chance,
+// not as a table's cells do.
+QList<double> ColumnGutters(const TPageLayout& Page) {
+    QList<double> gutters;
+    for (const TLayoutBlock& left : Page.Blocks) {
+        if (!IsTextColumn(left, Page.Size)) continue;
+        for (const TLayoutBlock& right : Page.Blocks) {
+            if (right.Box.left() <= left.Box.right() || right.Box.top() > left.Box.bottom() ||
+                right.Box.bottom() < left.Box.top() || !IsTextColumn(right, Page.Size))
+                continue;
+            const double middle = (left.Box.right() + right.Box.left()) / 2;
+            bool crossed = false;
+            for (const TLayoutBlock& block : Page.Blocks)
+                for (const TLayoutLine& line : block.Lines)
+                    crossed = crossed || (line.Box.left() < middle - 1 && line.Box.right() > middle + 1);
+            bool known = false;
+            for (const double g : gutters) known = known || std::abs(g - middle) < 0.25 * (right.Box.left() - left.Box.right()) + 2;
+            if (!crossed && !known) gutters.append(middle);
+        }
+    }
+    return gutters;
+}
+
 // The tables of a page: runs of rows, each row lines on one baseline standing
 // side by side (two cells or more), their cells placed in the columns their
 // boxes share. Lines taken by a table are marked in Taken.
@@ -239,12 +279,22 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
             if (block.Lines[l].Direction == TLineDirection::dlHorizontal && !Excluded(b, l))
                 cells.append({b, l, block.Lines[l].Box});
     }
-    std::sort(cells.begin(), cells.end(), [](const TCell& a, const TCell& b) { return a.Box.bottom() < b.Box.bottom(); });
+    // A table stands within one column of the page: the columns' cells are
+    // read apart, each column's rows after the last column's.
+    const QList<double> gutters = ColumnGutters(Page);
+    const auto side = [&](const TCell& Cell) {
+        return std::count_if(gutters.begin(), gutters.end(), [&](double g) { return Cell.Box.left() >= g; });
+    };
+    std::sort(cells.begin(), cells.end(), [&](const TCell& a, const TCell& b) {
+        return std::pair(side(a), a.Box.bottom()) < std::pair(side(b), b.Box.bottom());
+    });
     // Rows: lines whose baselines (box bottoms) stand together, left to right.
     QList<QList<TCell>> rows;
+    QList<qsizetype> rowSides;
     for (const TCell& cell : cells) {
-        if (!rows.isEmpty() && std::abs(rows.last().last().Box.bottom() - cell.Box.bottom()) <= 2.5) rows.last().append(cell);
-        else rows.append({cell});
+        if (!rows.isEmpty() && rowSides.last() == side(cell) && std::abs(rows.last().last().Box.bottom() - cell.Box.bottom()) <= 2.5)
+            rows.last().append(cell);
+        else rows.append({cell}), rowSides.append(side(cell));
     }
     for (QList<TCell>& row : rows)
         std::sort(row.begin(), row.end(), [](const TCell& a, const TCell& b) { return a.Box.left() < b.Box.left(); });
@@ -274,7 +324,7 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
         // rows of cells is part of the table (a cell's second line).
         qsizetype end = r + 1;
         int multi = 1;
-        while (end < rows.size()) {
+        while (end < rows.size() && rowSides[end] == rowSides[r]) {
             const double height = rowBottom(rows[end - 1]) - rowTop(rows[end - 1]);
             if (rowTop(rows[end]) - rowBottom(rows[end - 1]) > 1.5 * std::max(height, 4.0)) break;
             if (sideBySide(rows[end])) {
@@ -282,7 +332,7 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
                 ++end;
                 continue;
             }
-            if (rows[end].size() == 1 && end + 1 < rows.size() && sideBySide(rows[end + 1]) &&
+            if (rows[end].size() == 1 && end + 1 < rows.size() && rowSides[end + 1] == rowSides[r] && sideBySide(rows[end + 1]) &&
                 rowTop(rows[end + 1]) - rowBottom(rows[end]) <= 1.5 * std::max(height, 4.0)) {
                 ++end;
                 continue;
@@ -384,10 +434,17 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
             const TLineFacts facts = LineFacts(line);
             bool starts = !open || line.StartsParagraph || IsListMarker(line.Words[0].Text);
             if (!starts) {
-                // A lone line in a style of its own (a heading set closely above its text).
-                const TPiece& last = pieces.last();
-                const TLineFacts& before = last.Facts.last();
-                starts = last.Lines.size() == 1 && before.Share >= 0.85 && facts.Share >= 0.85 && before.Key != facts.Key;
+                // A heading set closely above its text: a line or up to three
+                // in a style of their own, then a line mostly in another (its
+                // text may name a title in the heading's style) that does not
+                // open in the heading's (a heading run into its text goes on
+                // there).
+                TPiece& last = pieces.last();
+                const TKey key = last.Facts.first().Key;
+                bool apart = last.Lines.size() <= 3;
+                for (const TLineFacts& before : last.Facts) apart = apart && before.Share >= 0.85 && before.Key == key;
+                starts = apart && facts.Key != key && WordKey(line.Words[0]) != key && ShareIn(line, key) <= 0.5;
+                last.SetAbove = starts;
             }
             if (starts) {
                 TPiece piece;
@@ -494,6 +551,18 @@ bool HasLeader(const TLayoutLine& Line) {
         if (dots >= 4) return true;
     }
     return false;
+}
+
+// Whether a line ends with a page number set apart from its words (an entry
+// of a table of contents too long for a dot leader): the gap before the
+// number twice the widest between its other words.
+bool EndsWithPageNumber(const TLayoutLine& Line) {
+    const qsizetype n = Line.Words.size();
+    if (n < 2 || !IsPageNumberText(Line.Words.last().Text)) return false;
+    double widest = 0;
+    for (qsizetype w = 1; w + 1 < n; ++w) widest = std::max(widest, Line.Words[w].Box.left() - Line.Words[w - 1].Box.right());
+    const double gap = Line.Words[n - 1].Box.left() - Line.Words[n - 2].Box.right();
+    return gap > 2 * widest && gap > 0.5 * WordSize(Line.Words.last());
 }
 
 // A page of a table of contents: lines with dot leaders, three at least.
@@ -713,6 +782,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         if (!tocPage) return false;
         for (const TLayoutLine* line : Piece.Lines)
             if (HasLeader(*line)) return true;
+        if (EndsWithPageNumber(*Piece.Lines.last())) return true;
         const QRectF& last = Piece.Lines.last()->Box;
         for (const TLayoutBlock& block : Page.Blocks)
             for (const TLayoutLine& line : block.Lines)
@@ -805,7 +875,10 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                                 (learned.empty() && (larger || p.Key.Bold));
             // A style of body size stands as a heading only above text of another style.
             const bool apart = larger || !next || next->Table >= 0 || next->Key != p.Key;
-            if (styled && apart && (p.Lines.size() == 1 || !p.Key.Italic || larger)) {
+            // Slanted lines of body size make a heading of one line, or of
+            // more set closely above text in another style: else they are
+            // an emphasised paragraph.
+            if (styled && apart && (p.Lines.size() == 1 || !p.Key.Italic || larger || p.SetAbove)) {
                 block.Role = TBlockRole::Heading;
                 block.Level = headingLevel(p.Key);
             }

@@ -189,6 +189,75 @@ TEST(PageStructure, ReadsTablesSetSideBySideEachOnItsOwn) {
     }
 }
 
+// Headings set closely above their text, as a newsletter's narrow column
+// sets them in a slanted sans face of body size: over two lines, or on one
+// above text that names a title in the same slant. A heading run into its
+// text (the next line opens in its style) stays with it, and an entry of a
+// table of contents whose page number stands apart is no heading.
+TEST(PageStructure, FindsHeadingsSetCloselyAboveTheirText) {
+    const TStyle slanted{Body, "LMSans10-Oblique", false, true};
+    QList<TLayoutWord> words;
+    Furniture(words, 3);
+    const auto text = [&](double Baseline, int Lines) {
+        for (int l = 0; l < Lines; ++l)
+            Line(words, 72, Baseline + 12 * l, QStringLiteral("plain words of the running text in a narrow column %1").arg(l));
+    };
+    Line(words, 72, 100, QStringLiteral("Reporting of unused global options when using"), slanted);
+    Line(words, 72, 112, QStringLiteral("key value processing"), slanted);
+    text(124, 3);
+    Line(words, 72, 172, QStringLiteral("Highlighting the standard codes"), slanted);
+    Line(words, 72, 184, QStringLiteral("The"));
+    Line(words, 92, 184, QStringLiteral("Font Selection Guide"), slanted);
+    Line(words, 200, 184, QStringLiteral("has been updated to say"));
+    text(196, 3);
+    Line(words, 72, 244, QStringLiteral("A note on the history of text symbols and the"), slanted);
+    Line(words, 72, 256, QStringLiteral("encoding:"), slanted);
+    Line(words, 125, 256, QStringLiteral("The text symbol encoding was first"));
+    text(268, 3);
+    const TPageLayout layout = GroupWords(3, QSizeF(612, 792), TRotation::ro0, words);
+    TDocumentStyle style;
+    for (int page = 1; page <= 6; ++page) style.Learn(page == 3 ? layout : BodyPage(page));
+    style.Finish();
+    const TPageStructure page = StructurePage(layout, style);
+
+    const TStructuredBlock* first = Find(page, TBlockRole::Heading, 0);
+    const TStructuredBlock* second = Find(page, TBlockRole::Heading, 1);
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->Text, QStringLiteral("Reporting of unused global options when using key value processing"));
+    EXPECT_EQ(second->Text, QStringLiteral("Highlighting the standard codes"));
+    EXPECT_EQ(first->Level, second->Level);
+    EXPECT_EQ(Find(page, TBlockRole::Heading, 2), nullptr);
+    const TStructuredBlock* runIn = Find(page, TBlockRole::Paragraph, 2);
+    ASSERT_NE(runIn, nullptr);
+    EXPECT_TRUE(runIn->Text.startsWith(QStringLiteral("A note on the history"))) << runIn->Text.toStdString();
+
+    QList<TLayoutWord> contents;
+    Furniture(contents, 1);
+    for (int l = 0; l < 4; ++l) {
+        Line(contents, 72, 100 + 12 * l, QStringLiteral("Entry number %1 . . . . . . . .").arg(l));
+        Line(contents, 280, 100 + 12 * l, QString::number(l + 2));
+    }
+    Line(contents, 72, 148, QStringLiteral("Changes to packages in the category"), {Body, "CMBX10", true});
+    Line(contents, 280, 148, QStringLiteral("6"), {Body, "CMBX10", true});
+    text(172, 3);
+    const TPageStructure toc = StructurePage(GroupWords(1, QSizeF(612, 792), TRotation::ro0, contents), LearnedStyle());
+    EXPECT_EQ(Find(toc, TBlockRole::Heading), nullptr);
+}
+
+// Two columns of running text whose lines share baselines make no table,
+// though short pieces of them (cut apart by a display) stand side by side.
+TEST(PageStructure, ReadsColumnsOfTextAsNoTable) {
+    QList<TLayoutWord> words;
+    Furniture(words, 3);
+    for (const double x : {43.0, 308.0}) {
+        for (int l = 0; l < 3; ++l) Line(words, x, 100 + 12 * l, QStringLiteral("words of a column's first piece set here %1").arg(l));
+        for (int l = 0; l < 8; ++l) Line(words, x, 160 + 12 * l, QStringLiteral("more words of the column running on here %1").arg(l));
+    }
+    const TPageStructure page = StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle());
+    EXPECT_EQ(Find(page, TBlockRole::Table), nullptr);
+    EXPECT_NE(Find(page, TBlockRole::Paragraph, 3), nullptr);
+}
+
 TEST(PageStructure, JudgesAPageAloneWithoutALearnedStyle) {
     // A scanned page's words: no font, sizes from their boxes.
     QList<TLayoutWord> words;
