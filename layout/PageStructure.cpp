@@ -565,6 +565,92 @@ bool EndsWithPageNumber(const TLayoutLine& Line) {
     return gap > 2 * widest && gap > 0.5 * WordSize(Line.Words.last());
 }
 
+// Text without its dot leaders: runs of four dots or more, or the few left
+// before a page number where the title took most of the line.
+QString WithoutLeaders(const QString& Text) {
+    static const QRegularExpression leaders(QStringLiteral("(?:\\s*\\.){4,}\\s*|(?:\\s+\\.){2,3}(?=\\s+\\S+$)"));
+    return QString(Text).replace(leaders, QStringLiteral(" ")).simplified();
+}
+
+// An entry of a table of contents: its words across the blocks it was set
+// in (a section's number, its title, its page number each a block of their
+// own), and its lines.
+struct TContentsEntry {
+    QString Text;
+    QList<std::pair<qsizetype, qsizetype>> Lines;
+};
+
+// The entries of a table of contents, read row by row across the page: a row
+// of lines on one baseline that ends with a page number (a line of its own
+// to the right, or set apart at its end, or after a dot leader) is an entry's
+// last; rows set closely above it without one are its first (a title over
+// two lines). The lines for which Excluded holds take no part, nor those of
+// a column of running text beside the contents (one without a dot leader).
+QList<TContentsEntry> ContentsEntries(const TPageLayout& Page, const std::function<bool(qsizetype, qsizetype)>& Excluded) {
+    struct TRowLine {
+        qsizetype Block, Line;
+        const TLayoutLine* Layout;
+    };
+    QList<TRowLine> lines;
+    for (qsizetype b = 0; b < Page.Blocks.size(); ++b) {
+        const TLayoutBlock& block = Page.Blocks[b];
+        if (IsTextColumn(block, Page.Size) && std::none_of(block.Lines.begin(), block.Lines.end(), HasLeader)) continue;
+        for (qsizetype l = 0; l < block.Lines.size(); ++l) {
+            const TLayoutLine& line = Page.Blocks[b].Lines[l];
+            if (line.Direction == TLineDirection::dlHorizontal && !line.Words.isEmpty() && !Excluded(b, l))
+                lines.append({b, l, &line});
+        }
+    }
+    std::sort(lines.begin(), lines.end(),
+              [](const TRowLine& a, const TRowLine& b) { return a.Layout->Box.bottom() < b.Layout->Box.bottom(); });
+    QList<QList<TRowLine>> rows;
+    for (const TRowLine& line : lines) {
+        if (!rows.isEmpty() && std::abs(rows.last().last().Layout->Box.bottom() - line.Layout->Box.bottom()) <= 2.5)
+            rows.last().append(line);
+        else
+            rows.append({line});
+    }
+    const auto box = [](const QList<TRowLine>& Row) {
+        QRectF united;
+        for (const TRowLine& line : Row) united = united.isNull() ? line.Layout->Box : united.united(line.Layout->Box);
+        return united;
+    };
+    QList<TContentsEntry> entries;
+    qsizetype from = 0;  // the first row not yet in an entry
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        QList<TRowLine>& row = rows[r];
+        std::sort(row.begin(), row.end(), [](const TRowLine& a, const TRowLine& b) { return a.Layout->Box.left() < b.Layout->Box.left(); });
+        const TLayoutLine& last = *row.last().Layout;
+        const bool numbered = (row.size() >= 2 && IsPageNumberText(JoinedText({&last}))) || EndsWithPageNumber(last) ||
+                              (HasLeader(last) && IsPageNumberText(last.Words.last().Text));
+        if (!numbered) continue;
+        // The rows closely above, without a page number, are the entry's
+        // first: a title's line that ends short of the page numbers, and
+        // starts where a line of the row below does or left of it (the
+        // title's words go on below, as they are or indented).
+        qsizetype first = r;
+        while (first > from && first > r - 2) {
+            const QRectF above = box(rows[first - 1]), below = box(rows[first]);
+            bool aligned = false;
+            for (const TRowLine& a : rows[first - 1])
+                for (const TRowLine& b : rows[first]) aligned = aligned || (b.Layout->Box.left() >= a.Layout->Box.left() - 2 && b.Layout->Box.left() < a.Layout->Box.right());
+            if (below.top() - above.bottom() > 0.6 * above.height() || !aligned || above.right() >= last.Words.last().Box.left()) break;
+            --first;
+        }
+        TContentsEntry entry;
+        QStringList texts;
+        for (qsizetype k = first; k <= r; ++k)
+            for (const TRowLine& line : rows[k]) {
+                texts.append(JoinedText({line.Layout}));
+                entry.Lines.append({line.Block, line.Line});
+            }
+        entry.Text = WithoutLeaders(texts.join(QLatin1Char(' ')));
+        entries.append(entry);
+        from = r + 1;
+    }
+    return entries;
+}
+
 // A page of a table of contents: lines with dot leaders, three at least.
 bool IsContentsPage(const TPageLayout& Page) {
     int leaders = 0;
@@ -574,10 +660,6 @@ bool IsContentsPage(const TPageLayout& Page) {
     return false;
 }
 
-QString WithoutLeaders(const QString& Text) {
-    static const QRegularExpression leaders(QStringLiteral("(?:\\s*\\.){4,}\\s*"));
-    return QString(Text).replace(leaders, QStringLiteral(" ")).trimmed();
-}
 
 bool Plain(const TKey& Key) { return !Key.Bold && !Key.Italic; }
 
@@ -744,8 +826,13 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             }
         }
 
-    // A table of contents: its entries are no headings, nor its page numbers a table.
+    // A table of contents: its entries are read across the blocks they are
+    // set in, and are no headings, nor its page numbers a table.
     const bool tocPage = IsContentsPage(Page);
+    const QList<TContentsEntry> entries =
+        tocPage ? ContentsEntries(Page, [&](qsizetype b, qsizetype l) { return taken[b][l] != -1; }) : QList<TContentsEntry>();
+    for (const TContentsEntry& entry : entries)
+        for (const auto& [b, l] : entry.Lines) taken[b][l] = -4;
     QList<TTable> tables;
     // On such a page, the entries' blocks and their page numbers make no table.
     QList<bool> entryBlocks(Page.Blocks.size(), false);
@@ -759,14 +846,16 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         for (int& t : lines)
             if (t == -2) t = -3;  // furniture: left out of the pieces below, as a table's lines are
     QList<TPiece> pieces;
+    const int skip = int(tables.size()), contents = skip + 1;
     {
         // Furniture lines are skipped as a table's are: marked with a table
         // index past the real ones, never emitted.
         QList<QList<int>> marks = taken;
-        const int skip = int(tables.size());
+        // The contents' entries likewise, as one piece past those.
         for (QList<int>& lines : marks)
             for (int& t : lines)
                 if (t == -3) t = skip;
+                else if (t == -4) t = contents;
         pieces = PagePieces(Page, marks);
         pieces.removeIf([skip](const TPiece& p) { return p.Table == skip; });
     }
@@ -807,6 +896,15 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         TStructuredBlock block;
         block.Block = p.Block;
         block.Line = p.LineIndexes.first();
+        if (p.Table == contents) {
+            for (const TContentsEntry& entry : entries) {
+                block.Text = entry.Text;
+                block.Lines = entry.Lines;
+                std::tie(block.Block, block.Line) = entry.Lines.first();
+                out.Blocks.append(block);
+            }
+            continue;
+        }
         if (p.Table >= 0) {
             block.Role = TBlockRole::Table;
             block.Rows = tables[p.Table].Rows;

@@ -244,6 +244,42 @@ TEST(PageStructure, FindsHeadingsSetCloselyAboveTheirText) {
     EXPECT_EQ(Find(toc, TBlockRole::Heading), nullptr);
 }
 
+// A table of contents whose entries' numbers, titles and page numbers stand
+// in blocks of their own: each entry read across them, a title over two
+// lines with its page number, and no page number left on its own.
+TEST(PageStructure, ReadsContentsEntriesAcrossTheirBlocks) {
+    QList<TLayoutWord> words;
+    Furniture(words, 1);
+    Line(words, 72, 76, QStringLiteral("Contents"), {14.4, "CMBX12", true});
+    const struct {
+        double NumberX;
+        const char* Number;
+        const char* Title;
+        const char* Page;
+    } rows[] = {
+        {72, "1", "Introduction", "2"},
+        {90, "2.1", "Overview . . . . . . . . . . . . . . . . .", "2"},
+        {90, "2.2", "Describing arguments . . . . . . . . . . . .", "3"},
+        {72, "3", "Preconstructing command names", ""},
+        {0, "", "(or otherwise expanding arguments) . . . . . .", "17"},
+        {72, "4", "Case changing . . . . . . . . . . . . . . .", "20"},
+    };
+    double y = 100;
+    for (const auto& row : rows) {
+        if (row.NumberX > 0) Line(words, row.NumberX, y, QString::fromLatin1(row.Number));
+        Line(words, 120, y, QString::fromLatin1(row.Title));
+        if (*row.Page) Line(words, 400, y, QString::fromLatin1(row.Page));
+        y += 12;
+    }
+    const TPageStructure page = StructurePage(GroupWords(1, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle());
+    QStringList paragraphs;
+    for (const TStructuredBlock& block : page.Blocks)
+        if (block.Role == TBlockRole::Paragraph) paragraphs.append(block.Text);
+    EXPECT_EQ(paragraphs.join(QStringLiteral(" | ")).toStdString(),
+              "1 Introduction 2 | 2.1 Overview 2 | 2.2 Describing arguments 3 | "
+              "3 Preconstructing command names (or otherwise expanding arguments) 17 | 4 Case changing 20");
+}
+
 // Two columns of running text whose lines share baselines make no table,
 // though short pieces of them (cut apart by a display) stand side by side.
 TEST(PageStructure, ReadsColumnsOfTextAsNoTable) {
