@@ -114,15 +114,27 @@ bool IsCaptionText(const QString& Text) {
     return caption.match(Text).hasMatch();
 }
 
+// Whether Word is a raised mark set close after Before (a footnote's mark,
+// an exponent): smaller, its baseline above Before's, no space between.
+bool IsRaisedMark(const TLayoutWord& Before, const TLayoutWord& Word) {
+    const double size = WordSize(Before);
+    return Word.Box.left() - Before.Box.right() < 0.1 * size && WordSize(Word) < 0.85 * size &&
+           Word.Box.bottom() < Before.Box.bottom() - 0.15 * size;
+}
+
 // The words of Lines joined by spaces, a word hyphenated at a line's end
-// joined as ReadableText joins it.
+// joined as ReadableText joins it, a raised mark joined to the word it
+// follows (as the page shows it, "word,1").
 QString JoinedText(const QList<const TLayoutLine*>& Lines, qsizetype SkipWords = 0) {
     QStringList words;
     bool carried = false;
     for (qsizetype l = 0; l < Lines.size(); ++l) {
         const QList<TLayoutWord>& lineWords = Lines[l]->Words;
-        for (qsizetype w = (l == 0 ? SkipWords : 0) + (carried ? 1 : 0); w < lineWords.size(); ++w)
-            words.append(lineWords[w].Text);
+        const qsizetype from = (l == 0 ? SkipWords : 0) + (carried ? 1 : 0);
+        for (qsizetype w = from; w < lineWords.size(); ++w) {
+            if (w > from && IsRaisedMark(lineWords[w - 1], lineWords[w])) words.last() += lineWords[w].Text;
+            else words.append(lineWords[w].Text);
+        }
         carried = false;
         const QString last = words.isEmpty() ? QString() : words.last();
         if (l + 1 < Lines.size() && !Lines[l + 1]->Words.isEmpty() && last.size() >= 2 && last.back() == u'-' &&
@@ -862,9 +874,11 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
 
     const double body = Style.BodySize() > 0 ? Style.BodySize() : PageBodySize(pieces);
     // The lowest piece of body size or larger: footnotes stand below it.
-    double lowestBody = -1;
+    // Notes in the margin beside it stand right of its right edge.
+    double lowestBody = -1, bodyRight = -1;
     for (const TPiece& p : pieces)
-        if (p.Table < 0 && p.Size() >= 0.95 * body) lowestBody = std::max(lowestBody, p.Box.top());
+        if (p.Table < 0 && p.Size() >= 0.95 * body)
+            lowestBody = std::max(lowestBody, p.Box.top()), bodyRight = std::max(bodyRight, p.Box.right());
 
     // An entry of a table of contents: with a dot leader, or a page number beside its last line.
     const auto entry = [&](const TPiece& Piece) {
@@ -942,7 +956,8 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             }
         } else if (IsCaptionText(block.Text)) {
             block.Role = TBlockRole::Caption;
-        } else if (p.Size() < 0.92 * body && p.Box.top() > lowestBody && p.Box.top() > 0.5 * height) {
+        } else if (p.Size() < 0.92 * body && p.Box.top() > lowestBody && p.Box.top() > 0.5 * height &&
+                   p.Box.left() < bodyRight) {
             block.Role = TBlockRole::Footnote;
             // Its mark: a number or sign before the words, raised, set close or apart.
             static const QRegularExpression mark(QStringLiteral("^(\\d{1,3}|[*∗†‡§¶]{1,3})(?=\\p{Lu}|\\s|$)"));

@@ -328,6 +328,28 @@ TEST(MarkdownFormat, WritesTheStructure) {
     EXPECT_FALSE(md.contains(QRegularExpression(QStringLiteral("^3$"), QRegularExpression::MultilineOption)));
 }
 
+// A footnote's mark raised close after its word, though the engine gives it
+// as a word of its own, refers to the note; a note in the margin beside the
+// text, small as a footnote, is none.
+TEST(MarkdownFormat, RefersToFootnotesByTheirRaisedMarks) {
+    QList<TLayoutWord> words;
+    Furniture(words, 3);
+    for (int l = 0; l < 4; ++l) Line(words, 72, 100 + 12 * l, QStringLiteral("the body text of this page goes on and on line %1 of it").arg(l));
+    Line(words, 72, 160, QStringLiteral("this was described in Filenames for fonts,"));
+    const TLayoutWord& before = words.last();
+    words.append({QStringLiteral("1"), QRectF(before.Box.right(), 160 - 3 - 5.25, 3.5, 7), QStringLiteral("CMR7"), 7, 100, false, false});
+    Line(words, before.Box.right() + 8, 160, QStringLiteral("TUGboat 11, 1990."));
+    Line(words, 480, 700, QStringLiteral("New description"), {9, "CMR9"});
+    Line(words, 480, 710, QStringLiteral("2022/06/01"), {9, "CMR9"});
+    Line(words, 72, 720, QStringLiteral("1An up-to-date version is online."), {8, "CMR8"});
+    QByteArray out;
+    AppendMarkdownPage(out, StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle()), false);
+    const QString md = QString::fromUtf8(out);
+    EXPECT_TRUE(md.contains(QStringLiteral("Filenames for fonts,[^3-1] TUGboat 11, 1990.\n"))) << md.toStdString();
+    EXPECT_TRUE(md.contains(QStringLiteral("\n\nNew description 2022/06/01\n"))) << md.toStdString();
+    EXPECT_TRUE(md.endsWith(QStringLiteral("\n[^3-1]: An up-to-date version is online.\n\n"))) << md.toStdString();
+}
+
 TEST(MarkdownFormat, JoinsAParagraphCutByAPageBreak) {
     struct TCase {
         const char* Previous;
