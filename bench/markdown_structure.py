@@ -49,6 +49,14 @@ def read_source(name):
             with opener(path, "rt", encoding="utf-8", errors="replace") as f:
                 text = f.read()
             text = re.sub(r"(?<!\\)%.*", "", text)
+            # A character made to stand for \verb (\MakeShortVerb{\|}: |\name| shows \name); the
+            # ltxguide class makes | one itself.
+            shorts = set(re.findall(r"\\MakeShortVerb\s*\{?\\(.)", text))
+            if re.search(r"\\documentclass(\[[^\]]*\])?\{ltxguide\}", text):
+                shorts.add("|")
+            for c in shorts:
+                # Only where it shows a command: a table's column rules (|l|c|) stay as they are.
+                text = re.sub(r"(?<!\\verb)" + re.escape(c) + r"(\\[^" + re.escape(c) + r"\n]*)" + re.escape(c), r"\\verb" + c + r"\1" + c, text)
             preamble = ""
             if "\\begin{document}" in text:
                 preamble, text = text.split("\\begin{document}", 1)
@@ -87,7 +95,7 @@ def braced(text, start):
 
 def words(text):
     """The words of a piece of the LaTeX source."""
-    text = re.sub(r"\\verb\*?(.)(.*?)\1", r" \2 ", text)
+    text = re.sub(r"\\verb\*?(.)(.*?)\1", lambda m: " " + m.group(2).replace("\\", " ") + " ", text)
     # What a PDF shows of \texorpdfstring{shown}{bookmark}, and a backslash shown as a glyph.
     text = re.sub(r"\\texorpdfstring\s*\{((?:[^{}]|\{[^{}]*\})*)\}\{[^{}]*\}", r"\1", text)
     text = re.sub(r"\\textbackslash\b", " ", text)

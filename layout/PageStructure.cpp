@@ -283,12 +283,18 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
         qsizetype Block, Line;
         QRectF Box;
     };
+    // Notes in the margin right of the text's columns are no table's cells,
+    // whatever text stands beside them.
+    double textRight = 1e9;
+    for (const TLayoutBlock& block : Page.Blocks)
+        if (IsTextColumn(block, Page.Size)) textRight = textRight < 1e9 ? std::max(textRight, block.Box.right()) : block.Box.right();
     QList<TCell> cells;
     for (qsizetype b = 0; b < Page.Blocks.size(); ++b) {
         const TLayoutBlock& block = Page.Blocks[b];
         if (IsTextColumn(block, Page.Size)) continue;
         for (qsizetype l = 0; l < block.Lines.size(); ++l)
-            if (block.Lines[l].Direction == TLineDirection::dlHorizontal && !Excluded(b, l))
+            if (block.Lines[l].Direction == TLineDirection::dlHorizontal && !Excluded(b, l) &&
+                block.Lines[l].Box.left() < textRight + 2)
                 cells.append({b, l, block.Lines[l].Box});
     }
     // A table stands within one column of the page: the columns' cells are
@@ -966,15 +972,16 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                 block.Mark = m.captured(1);
                 block.Text = block.Text.mid(m.capturedLength()).trimmed();
             }
-        } else if (p.Hanging && !entry(p)) {
-            block.Role = TBlockRole::ListItem;
         } else if (IsListMarker(first) && p.Words > 1) {
+            // Set with a hanging indent or not: its marker is the list's.
             block.Role = TBlockRole::ListItem;
             // A number becomes the list's own; a bullet goes; a letter ("(a)") stays in the text.
             static const QRegularExpression numbered(QStringLiteral("^\\(?(\\d{1,3})[.)]$"));
             const QRegularExpressionMatch m = numbered.match(first);
             if (m.hasMatch()) block.Mark = m.captured(1);
             if (m.hasMatch() || first.size() == 1) block.Text = JoinedText(p.Lines, 1);
+        } else if (p.Hanging && !entry(p)) {
+            block.Role = TBlockRole::ListItem;
         } else if (HeadingShape(p) && p.Size() >= 0.97 * body &&
                    (!tocPage || (!entry(p) && !(next && next->Table < 0 && entry(*next))))) {
             // A style headings take in the document (twice at least, or once

@@ -294,6 +294,26 @@ TEST(PageStructure, ReadsColumnsOfTextAsNoTable) {
     EXPECT_NE(Find(page, TBlockRole::Paragraph, 3), nullptr);
 }
 
+// List items set with a hanging indent lose their bullet as other items do,
+// and a note in the margin beside them makes no table with their lines.
+TEST(PageStructure, ReadsItemsBesideAMarginNote) {
+    QList<TLayoutWord> words;
+    Furniture(words, 3);
+    for (int l = 0; l < 6; ++l) Line(words, 72, 100 + 12 * l, QStringLiteral("the body text of this page goes on and on line %1 of it").arg(l));
+    for (int i = 0; i < 2; ++i) {
+        const double y = 180 + 36 * i;
+        Line(words, 82, y, QStringLiteral("• Font names should contain only upper and lower case letter %1").arg(i));
+        Line(words, 92, y + 12, QStringLiteral("and hyphens as the scheme says."));
+        Line(words, 400, y, QStringLiteral("New"), {9, "CMR9"});
+        Line(words, 400, y + 12, QStringLiteral("description"), {9, "CMR9"});
+    }
+    const TPageStructure page = StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle());
+    EXPECT_EQ(Find(page, TBlockRole::Table), nullptr);
+    const TStructuredBlock* item = Find(page, TBlockRole::ListItem);
+    ASSERT_NE(item, nullptr);
+    EXPECT_TRUE(item->Text.startsWith(QStringLiteral("Font names"))) << item->Text.toStdString();
+}
+
 TEST(PageStructure, JudgesAPageAloneWithoutALearnedStyle) {
     // A scanned page's words: no font, sizes from their boxes.
     QList<TLayoutWord> words;
