@@ -12,7 +12,11 @@ namespace kestrune {
 
 namespace {
 
-bool IsAsciiPunctuation(QChar C) { return C.unicode() < 0x80 && C.isPunct(); }
+// CommonMark's ASCII punctuation, which a backslash escapes: symbols ("<",
+// "$", "=", "|") among them, which QChar::isPunct does not count.
+bool IsAsciiPunctuation(QChar C) {
+    return C.unicode() < 0x80 && QLatin1String("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~").contains(C);
+}
 
 // Text within a line: the characters CommonMark reads as inline markup escaped.
 QString EscapedInline(const QString& Text, bool InTable = false) {

@@ -5,6 +5,7 @@
 // footnote. The words go through GroupWords, as a page's words do.
 #include <gtest/gtest.h>
 
+#include <QProcess>
 #include <QRegularExpression>
 
 #include <kestrune/LayoutFormats.h>
@@ -368,6 +369,51 @@ TEST(MarkdownFormat, RefersToFootnotesByTheirRaisedMarks) {
     EXPECT_TRUE(md.contains(QStringLiteral("Filenames for fonts,[^3-1] TUGboat 11, 1990.\n"))) << md.toStdString();
     EXPECT_TRUE(md.contains(QStringLiteral("\n\nNew description 2022/06/01\n"))) << md.toStdString();
     EXPECT_TRUE(md.endsWith(QStringLiteral("\n[^3-1]: An up-to-date version is online.\n\n"))) << md.toStdString();
+}
+
+// What a CommonMark reader (markdown-it, GitHub's tables on) reads in Md:
+// each paragraph's, heading's and cell's text, its inline markup named in
+// angle brackets ("<html_inline>"), one a line. Empty when the reader is missing.
+QStringList ReadByCommonMark(const QByteArray& Md) {
+    QProcess python;
+    python.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QStringLiteral(R"(
+import sys
+try:
+    from markdown_it import MarkdownIt
+except ImportError:
+    sys.exit(3)
+for t in MarkdownIt("commonmark").enable("table").parse(sys.stdin.read()):
+    if t.type == "inline":
+        print("".join(c.content if c.type == "text" else "<%s>" % c.type for c in t.children))
+)")});
+    python.write(Md);
+    python.closeWriteChannel();
+    python.waitForFinished(30000);
+    if (python.exitStatus() != QProcess::NormalExit || python.exitCode() != 0) return {};
+    return QString::fromUtf8(python.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// Words that CommonMark would read as markup are read back as the page's
+// text: a backslash before a symbol ("\\<name>", "\\$"), HTML, emphasis,
+// code, links, entities and a cell's bar.
+TEST(MarkdownFormat, IsReadBackAsThePageSays) {
+    const QStringList lines = {QStringLiteral("\\<name> and \\$ and a\\=b and x<y and 2^3 and \\~ and ~~no~~ and \\"),
+                               QStringLiteral("<b>bold</b> &amp; *em* _u_ [l](x) `c` \\\\ a\\|b <https://x.org>")};
+    QList<TLayoutWord> words;
+    Furniture(words, 3);
+    Line(words, 72, 100, lines[0]);
+    Line(words, 72, 124, lines[1]);
+    for (int r = 0; r < 3; ++r) {
+        Line(words, 100, 160 + 14 * r, QStringLiteral("cell%1").arg(r));
+        Line(words, 200, 160 + 14 * r, r == 1 ? QStringLiteral("a|b\\|c") : QStringLiteral("x%1").arg(r));
+    }
+    QByteArray out;
+    AppendMarkdownPage(out, StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle()), false);
+    const QStringList read = ReadByCommonMark(out);
+    if (read.isEmpty()) GTEST_SKIP() << "python3 with markdown-it is needed";
+    EXPECT_TRUE(read.contains(lines[0])) << out.toStdString();
+    EXPECT_TRUE(read.contains(lines[1])) << out.toStdString();
+    EXPECT_TRUE(read.contains(QStringLiteral("a|b\\|c"))) << out.toStdString();
 }
 
 TEST(MarkdownFormat, JoinsAParagraphCutByAPageBreak) {
