@@ -530,6 +530,16 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
     return pieces;
 }
 
+// Whether a piece is code with a listing's line numbers: each line's words
+// monospace, but for a number before them (or alone).
+bool IsNumberedCode(const TPiece& Piece) {
+    static const QRegularExpression number(QStringLiteral("^\\d{1,6}$"));
+    for (const TLayoutLine* line : Piece.Lines)
+        for (qsizetype w = 0; w < line->Words.size(); ++w)
+            if (!(w == 0 && number.match(line->Words[w].Text).hasMatch()) && !IsMonospace(line->Words[w].FontName)) return false;
+    return true;
+}
+
 // Whether a piece has the shape of a heading: a line or three, few words,
 // most of its characters in one style, no sentence's end.
 bool HeadingShape(const TPiece& Piece) {
@@ -963,7 +973,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         } else if (IsCaptionText(block.Text)) {
             block.Role = TBlockRole::Caption;
         } else if (p.Size() < 0.92 * body && p.Box.top() > lowestBody && p.Box.top() > 0.5 * height &&
-                   p.Box.left() < bodyRight) {
+                   p.Box.left() < bodyRight && !IsNumberedCode(p)) {
             block.Role = TBlockRole::Footnote;
             // Its mark: a number or sign before the words, raised, set close or apart.
             static const QRegularExpression mark(QStringLiteral("^(\\d{1,3}|[*∗†‡§¶]{1,3})(?=\\p{Lu}|\\s|$)"));
@@ -1016,6 +1026,15 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         out.Blocks.append(block);
     }
 
+    // Small lines at the foot without a mark are notes only beside a marked
+    // one (its second paragraph, or a note of a series); alone, they are a
+    // paragraph (a copyright line, a remark after code), as a note that no
+    // mark refers to would be lost to a reader.
+    const bool marked = std::any_of(out.Blocks.begin(), out.Blocks.end(), [](const TStructuredBlock& Block) {
+        return Block.Role == TBlockRole::Footnote && !Block.Mark.isEmpty();
+    });
+    for (TStructuredBlock& block : out.Blocks)
+        if (block.Role == TBlockRole::Footnote && !marked) block.Role = TBlockRole::Paragraph;
     // Lists' depths: by the indent of their markers, within each run of items.
     QList<double> indents;
     for (TStructuredBlock& block : out.Blocks) {

@@ -416,6 +416,31 @@ TEST(MarkdownFormat, IsReadBackAsThePageSays) {
     EXPECT_TRUE(read.contains(QStringLiteral("a|b\\|c"))) << out.toStdString();
 }
 
+// Small lines at a page's foot are footnotes only with a mark, or beside a
+// marked one: a listing's numbered code, or a remark alone, stays in the text.
+TEST(PageStructure, TakesOnlyMarkedNotesAtTheFootForFootnotes) {
+    const TStyle small{8, "CMR8"}, code{8, "CMTT8"};
+    const auto page = [&](bool Marked) {
+        QList<TLayoutWord> words;
+        Furniture(words, 3);
+        for (int l = 0; l < 5; ++l) Line(words, 72, 100 + 12 * l, QStringLiteral("the body text of this page goes on and on line %1 of it").arg(l));
+        Line(words, 72, 680, QStringLiteral("337"), {6, "CMR6"});
+        Line(words, 90, 680, QStringLiteral("\\fi \\endgroup"), code);
+        Line(words, 72, 700, QStringLiteral("(End definition for the command.)"), small);
+        if (Marked) Line(words, 72, 720, QStringLiteral("1A note with its mark."), small);
+        return StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle());
+    };
+    const TPageStructure alone = page(false);
+    EXPECT_EQ(Find(alone, TBlockRole::Footnote), nullptr);
+    EXPECT_TRUE(std::any_of(alone.Blocks.begin(), alone.Blocks.end(), [](const TStructuredBlock& Block) {
+        return Block.Role == TBlockRole::Paragraph && Block.Text == QStringLiteral("(End definition for the command.)");
+    }));
+    const TPageStructure marked = page(true);
+    ASSERT_NE(Find(marked, TBlockRole::Footnote, 1), nullptr);
+    EXPECT_EQ(Find(marked, TBlockRole::Footnote, 1)->Mark, QStringLiteral("1"));
+    EXPECT_EQ(Find(marked, TBlockRole::Footnote, 2), nullptr);
+}
+
 TEST(MarkdownFormat, JoinsAParagraphCutByAPageBreak) {
     struct TCase {
         const char* Previous;
@@ -432,6 +457,7 @@ TEST(MarkdownFormat, JoinsAParagraphCutByAPageBreak) {
         {"it goes\n\n[^1-1]: A note.\n\n", "on.\n\nNext.\n\n", "it goes on.\n\n[^1-1]: A note.\n\n", "Next.\n\n"},
         // A finished sentence, a new one in capitals, a heading or a table: as they are.
         {"it ends.\n\n", "then more\n\n", "it ends.\n\n", "then more\n\n"},
+        {"(it ends.)\n\n", "then more\n\n", "(it ends.)\n\n", "then more\n\n"},
         {"it goes\n\n", "Then more\n\n", "it goes\n\n", "Then more\n\n"},
         {"# Heading\n\n", "text\n\n", "# Heading\n\n", "text\n\n"},
         {"| a |\n| --- |\n\n", "text\n\n", "| a |\n| --- |\n\n", "text\n\n"},
