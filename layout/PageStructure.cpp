@@ -11,6 +11,7 @@
 #include <kestrune/PageStructure.h>
 
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -91,6 +92,15 @@ double ShareIn(const TLayoutLine& Line, const TKey& Key) {
         if (WordKey(word) == Key) in += n;
     }
     return all ? double(in) / double(all) : 0;
+}
+
+// A list item's marker: a number becomes the list's own (Mark); a bullet
+// goes; a letter ("(a)") stays in the text. Whether the marker leaves the text.
+bool TakeListMarker(const QString& Marker, QString& Mark) {
+    static const QRegularExpression numbered(QStringLiteral("^\\(?(\\d{1,3})[.)]$"));
+    const QRegularExpressionMatch m = numbered.match(Marker);
+    if (m.hasMatch()) Mark = m.captured(1);
+    return m.hasMatch() || Marker.size() == 1;
 }
 
 // A list item's bullet or number, as the first word of its line: "•", "–",
@@ -201,6 +211,7 @@ struct TTable {
     QList<QStringList> Rows;
     bool HeaderRow = false;
     QList<std::pair<qsizetype, qsizetype>> Lines;
+    QList<QList<QList<std::pair<qsizetype, qsizetype>>>> CellLines;  // each cell's lines, row by row
 };
 
 // A block that is a column of running text: many lines, most of them filling
@@ -393,6 +404,7 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
                 const bool continued = inside.size() == 1 && !table.Rows.isEmpty() && column(inside[0].Box) > From;
                 if (!continued) {
                     table.Rows.append(QStringList(To - From, QString()));
+                    table.CellLines.append(QList<QList<std::pair<qsizetype, qsizetype>>>(To - From));
                     firstRows.append(i);
                 }
                 QStringList& cellsOfRow = table.Rows.last();
@@ -401,6 +413,7 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
                     const QString words = JoinedText({&Page.Blocks[c.Block].Lines[c.Line]});
                     text = text.isEmpty() ? words : text + QLatin1Char(' ') + words;
                     table.Lines.append({c.Block, c.Line});
+                    table.CellLines.last()[column(c.Box) - From].append({c.Block, c.Line});
                 }
             }
             // A header row: the first row bold, the next one not.
@@ -424,6 +437,16 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
         r = end;
     }
     return tables;
+}
+
+// Whether a table's cells are the items of a list set in columns: each cell
+// opens with a list's marker and goes on with words.
+bool IsListInColumns(const TTable& Table) {
+    for (const QStringList& row : Table.Rows)
+        for (const QString& cell : row)
+            if (!cell.isEmpty() && (!IsListMarker(cell.section(QLatin1Char(' '), 0, 0)) || !cell.contains(QLatin1Char(' '))))
+                return false;
+    return !Table.Rows.isEmpty();
 }
 
 // Cuts the page into pieces in reading order; lines of a table become one
@@ -921,6 +944,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         return std::min(6, 1 + above);
     };
 
+    QSet<qsizetype> columnItems;  // the items of lists set in columns, in out.Blocks
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         const TPiece& p = pieces[i];
         TStructuredBlock block;
@@ -933,6 +957,24 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                 std::tie(block.Block, block.Line) = entry.Lines.first();
                 out.Blocks.append(block);
             }
+            continue;
+        }
+        if (p.Table >= 0 && IsListInColumns(tables[p.Table])) {
+            // A list set in columns: its items column by column.
+            const TTable& table = tables[p.Table];
+            for (qsizetype c = 0; c < table.Rows.first().size(); ++c)
+                for (qsizetype r = 0; r < table.Rows.size(); ++r) {
+                    const QString& cell = table.Rows[r][c];
+                    if (cell.isEmpty()) continue;
+                    TStructuredBlock item;
+                    item.Role = TBlockRole::ListItem;
+                    item.Lines = table.CellLines[r][c];
+                    std::tie(item.Block, item.Line) = item.Lines.first();
+                    const QString marker = cell.section(QLatin1Char(' '), 0, 0);
+                    item.Text = TakeListMarker(marker, item.Mark) ? cell.section(QLatin1Char(' '), 1) : cell;
+                    columnItems.insert(out.Blocks.size());
+                    out.Blocks.append(item);
+                }
             continue;
         }
         if (p.Table >= 0) {
@@ -985,11 +1027,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         } else if (IsListMarker(first) && p.Words > 1) {
             // Set with a hanging indent or not: its marker is the list's.
             block.Role = TBlockRole::ListItem;
-            // A number becomes the list's own; a bullet goes; a letter ("(a)") stays in the text.
-            static const QRegularExpression numbered(QStringLiteral("^\\(?(\\d{1,3})[.)]$"));
-            const QRegularExpressionMatch m = numbered.match(first);
-            if (m.hasMatch()) block.Mark = m.captured(1);
-            if (m.hasMatch() || first.size() == 1) block.Text = JoinedText(p.Lines, 1);
+            if (TakeListMarker(first, block.Mark)) block.Text = JoinedText(p.Lines, 1);
         } else if (p.Hanging && !entry(p)) {
             block.Role = TBlockRole::ListItem;
         } else if (HeadingShape(p) && p.Size() >= 0.97 * body &&
@@ -1036,9 +1074,11 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
     for (TStructuredBlock& block : out.Blocks)
         if (block.Role == TBlockRole::Footnote && !marked) block.Role = TBlockRole::Paragraph;
     // Lists' depths: by the indent of their markers, within each run of items.
+    // The items of a list set in columns stand at one depth.
     QList<double> indents;
-    for (TStructuredBlock& block : out.Blocks) {
-        if (block.Role != TBlockRole::ListItem) {
+    for (qsizetype i = 0; i < out.Blocks.size(); ++i) {
+        TStructuredBlock& block = out.Blocks[i];
+        if (block.Role != TBlockRole::ListItem || columnItems.contains(i)) {
             if (block.Role != TBlockRole::Paragraph && block.Role != TBlockRole::Code) indents.clear();
             continue;
         }

@@ -315,6 +315,26 @@ TEST(PageStructure, ReadsItemsBesideAMarginNote) {
     EXPECT_TRUE(item->Text.startsWith(QStringLiteral("Font names"))) << item->Text.toStdString();
 }
 
+// A list set in two columns (its items side by side on shared baselines) is
+// a list, read column by column, not a table.
+TEST(PageStructure, ReadsAListSetInColumns) {
+    const QStringList left = {"\\expanded", "\\ifincsname", "\\ifpdfprimitive"}, right = {"\\pdfnormaldeviate", "\\pdfpageheight", "\\pdfpagewidth"};
+    QList<TLayoutWord> words;
+    Furniture(words, 3);
+    Line(words, 72, 100, QStringLiteral("These commands are now available in every engine:"));
+    for (int r = 0; r < 3; ++r) {
+        Line(words, 82, 124 + 12 * r, QStringLiteral("• ") + left[r]);
+        Line(words, 300, 124 + 12 * r, QStringLiteral("• ") + right[r]);
+    }
+    const TPageStructure page = StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle());
+    EXPECT_EQ(Find(page, TBlockRole::Table), nullptr);
+    QStringList items;
+    for (const TStructuredBlock& block : page.Blocks)
+        if (block.Role == TBlockRole::ListItem) items.append(block.Text + QLatin1Char('@') + QString::number(block.Level));
+    EXPECT_EQ(items.join(QLatin1Char(' ')).toStdString(),
+              "\\expanded@0 \\ifincsname@0 \\ifpdfprimitive@0 \\pdfnormaldeviate@0 \\pdfpageheight@0 \\pdfpagewidth@0");
+}
+
 TEST(PageStructure, JudgesAPageAloneWithoutALearnedStyle) {
     // A scanned page's words: no font, sizes from their boxes.
     QList<TLayoutWord> words;
