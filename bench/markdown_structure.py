@@ -105,7 +105,7 @@ def words(text):
     # The name of a command that a manual shows (\cs{name}, \verb|\name|) is kept.
     text = re.sub(r"\\(?:cs|cmd|texttt|code|pkg|cls|env|opt|file|m?arg|meta)\s*\{\\?", " ", text)
     text = re.sub(r"\\[a-zA-Z@]+", " ", text)
-    # A word part of it in a command's argument (\texttt{gzip}ped) reads as one.
+    # A word split by a command's argument (\texttt{gzip}ped) reads as one.
     text = re.sub(r"\}(?=[a-z])", "", text)
     text = text.replace("LATEX", "latex").replace("TEX", "tex")
     return re.findall(r"[a-z0-9]+", text.lower())

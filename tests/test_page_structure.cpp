@@ -306,7 +306,7 @@ TEST(PageStructure, ReadsItemsBesideAMarginNote) {
         Line(words, 82, y, QStringLiteral("• Font names should contain only upper and lower case letter %1").arg(i));
         Line(words, 92, y + 12, QStringLiteral("and hyphens as the scheme says."));
         Line(words, 400, y, QStringLiteral("New"), {9, "CMR9"});
-        Line(words, 400, y + 12, QStringLiteral("description"), {9, "CMR9"});
+        Line(words, 400, y + 12, QStringLiteral("feature"), {9, "CMR9"});
     }
     const TPageStructure page = StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle());
     EXPECT_EQ(Find(page, TBlockRole::Table), nullptr);
@@ -380,14 +380,14 @@ TEST(MarkdownFormat, RefersToFootnotesByTheirRaisedMarks) {
     const TLayoutWord& before = words.last();
     words.append({QStringLiteral("1"), QRectF(before.Box.right(), 160 - 3 - 5.25, 3.5, 7), QStringLiteral("CMR7"), 7, 100, false, false});
     Line(words, before.Box.right() + 8, 160, QStringLiteral("TUGboat 11, 1990."));
-    Line(words, 480, 700, QStringLiteral("New description"), {9, "CMR9"});
+    Line(words, 480, 700, QStringLiteral("New feature"), {9, "CMR9"});
     Line(words, 480, 710, QStringLiteral("2022/06/01"), {9, "CMR9"});
     Line(words, 72, 720, QStringLiteral("1An up-to-date version is online."), {8, "CMR8"});
     QByteArray out;
     AppendMarkdownPage(out, StructurePage(GroupWords(3, QSizeF(612, 792), TRotation::ro0, words), LearnedStyle()), false);
     const QString md = QString::fromUtf8(out);
     EXPECT_TRUE(md.contains(QStringLiteral("Filenames for fonts,[^3-1] TUGboat 11, 1990.\n"))) << md.toStdString();
-    EXPECT_TRUE(md.contains(QStringLiteral("\n\nNew description 2022/06/01\n"))) << md.toStdString();
+    EXPECT_TRUE(md.contains(QStringLiteral("\n\nNew feature 2022/06/01\n"))) << md.toStdString();
     EXPECT_TRUE(md.endsWith(QStringLiteral("\n[^3-1]: An up-to-date version is online.\n\n"))) << md.toStdString();
 }
 
