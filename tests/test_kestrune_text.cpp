@@ -694,6 +694,26 @@ TEST_F(KestruneText, MarkdownJoinsPagesInAnyRun) {
     EXPECT_EQ(json.Out.count("\"role\":\"paragraph\""), 3);
 }
 
+// A link annotation to a web address over a line of the page becomes a
+// Markdown link of that line's words; the line below it stays plain.
+TEST_F(KestruneText, MarkdownLinksTheWordsOfAWebLink) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    const int content = b.AddStream("<< >>", "BT /F1 12 Tf 14 TL 72 720 Td (Read the manual) Tj T* (online for details.) Tj ET");
+    const int page = b.Add("<< /Type /Page /Parent " + testing_support::Ref(pages) +
+                           " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + testing_support::Ref(font) +
+                           " >> >> /Contents " + testing_support::Ref(content) +
+                           " /Annots [<< /Type /Annot /Subtype /Link /Rect [70 716 300 732]"
+                           " /A << /S /URI /URI (https://example.org/a b) >> >>] >>");
+    b.SetPageTree(catalog, pages, {page});
+    const QString pdf = Write("link.pdf", b.Build(catalog));
+    const RunResult r = Run({"--format", "markdown", "-o", "-", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, "[Read the manual](<https://example.org/a%20b>) online for details.\n\n");
+}
+
 // Characters beyond U+FFFF come out in every format as the plain text has
 // them, and a surrogate the document leaves alone as U+FFFD in each.
 TEST_F(KestruneText, EveryFormatKeepsCharactersBeyondTheBmp) {
