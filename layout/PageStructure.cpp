@@ -830,8 +830,12 @@ TDocumentStyle LearnDocumentStyle(TFPdf& Pdf) {
             Pdf.SetPageNumber(page);
             style.Learn(ReadPageLayout(Pdf));
         } catch (const EPdfError&) {
+            // A page that cannot be opened says so when it is read itself.
         }
     }
+    // No page stays current: the reader's next page is opened afresh, also
+    // one that failed here (the same number again would open nothing).
+    Pdf.SetPageNumber(0);
     style.Finish();
     return style;
 }

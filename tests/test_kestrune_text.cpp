@@ -580,13 +580,18 @@ TEST_F(KestruneText, ProgressOnATerminal) {
 // A page that cannot be opened fails the file as a whole: no partial text file,
 // the page's message, exit status 1. A folder gets a message of its own.
 // (A folder argument stands for the PDF files below it: see test_batches.)
+// In every format: those that learn the document's style first, going over
+// its pages, too.
 TEST_F(KestruneText, APageThatCannotBeOpenedFailsTheFile) {
     const QString gap = Write("gap.pdf", testing_support::MissingSecondPagePdf());
-    const RunResult r = Run({gap});
-    EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "kestrune-text: " + gap.toUtf8() + ": Cannot open page 2\n");
-    EXPECT_EQ(r.Out, "");
-    EXPECT_EQ(Entries(), QStringList{"gap.pdf"});
+    for (const char* format : {"text", "tsv", "json", "hocr", "markdown"}) {
+        SCOPED_TRACE(format);
+        const RunResult r = Run({"--format", format, gap});
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_EQ(r.Err, "kestrune-text: " + gap.toUtf8() + ": Cannot open page 2\n");
+        EXPECT_EQ(r.Out, "");
+        EXPECT_EQ(Entries(), QStringList{"gap.pdf"});
+    }
 }
 
 // ---- Formats -----------------------------------------------------------------
