@@ -349,7 +349,8 @@ public:
     // Lays a page's words; gives the pages laid and replaced so far.
     std::pair<int, int> Add(int Page, const QByteArray& Bytes) {
         Send(worker::TMessage::Page, worker::TPayload().Int(Page).Bytes(Bytes));
-        worker::TPayloadReader reader(Expect(worker::TMessage::Done));
+        const QByteArray counts = Expect(worker::TMessage::Done);  // the reader only views it
+        worker::TPayloadReader reader(counts);
         const int laid = reader.Int();
         return {laid, reader.Int()};
     }
