@@ -11,6 +11,7 @@
 #include <kestrune/PageStructure.h>
 
 #include <QRegularExpression>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -60,19 +61,50 @@ struct TLineFacts {
     qsizetype Characters = 0;
 };
 
+// Characters counted by style. A line or a piece has a few styles: a short
+// list searched in turn costs less than a map's nodes.
+class TStyleCount {
+public:
+    void Add(const TLayoutWord& Word) {
+        const TKey key{int(std::lround(WordSize(Word) * 4)), Word.Bold, Word.Italic};
+        const qsizetype n = std::max<qsizetype>(1, Word.Text.size());
+        for (auto& [k, count] : FCounts)
+            if (k == key) {
+                count += n;
+                return;
+            }
+        FCounts.append({key, n});
+    }
+    // The number of characters in the style of most of them, that style set
+    // in Key (the least such style on a tie); 0, Key left as it is, when none.
+    qsizetype Most(TKey& Key) const {
+        qsizetype most = 0;
+        TKey best;
+        for (const auto& [k, n] : FCounts)
+            if (n > most || (n == most && k < best)) most = n, best = k;
+        if (most > 0) Key = best;
+        return most;
+    }
+
+private:
+    QVarLengthArray<std::pair<TKey, qsizetype>, 8> FCounts;
+};
+
 TLineFacts LineFacts(const TLayoutLine& Line) {
-    std::map<TKey, qsizetype> chars;
+    TStyleCount chars;
     TLineFacts facts;
     qsizetype mono = 0;
+    // A line's words mostly share their font: its name is matched once for a run of them.
+    const QString* font = nullptr;
+    bool monospace = false;
     for (const TLayoutWord& word : Line.Words) {
         const qsizetype n = std::max<qsizetype>(1, word.Text.size());
-        chars[TKey{int(std::lround(WordSize(word) * 4)), word.Bold, word.Italic}] += n;
+        chars.Add(word);
         facts.Characters += n;
-        if (IsMonospace(word.FontName)) mono += n;
+        if (!font || word.FontName != *font) monospace = IsMonospace(word.FontName), font = &word.FontName;
+        if (monospace) mono += n;
     }
-    qsizetype most = 0;
-    for (const auto& [key, n] : chars)
-        if (n > most) most = n, facts.Key = key;
+    const qsizetype most = chars.Most(facts.Key);
     if (facts.Characters > 0) {
         facts.Share = double(most) / double(facts.Characters);
         facts.MonoShare = double(mono) / double(facts.Characters);
@@ -85,6 +117,11 @@ TLineFacts LineFacts(const TLayoutLine& Line) {
 bool IsListMarker(const QString& Word) {
     static const QRegularExpression marker(QStringLiteral(
         "^(?:[•◦▪▫■□●○‣⁃∙·►▸–—*-]|\\(?(?:\\d{1,3}|[a-z]|[ivxl]{1,5})[.)]|\\((?:\\d{1,3}|[a-z]|[ivxl]{1,5})\\))$"));
+    // What can match, tried first (most first words cannot): one character,
+    // or at most seven ending in "." or ")" (a final line break is allowed by "$").
+    QStringView word = Word;
+    if (word.endsWith(u'\n')) word.chop(1);
+    if (word.size() != 1 && (word.size() > 7 || !(word.endsWith(u'.') || word.endsWith(u')')))) return false;
     return marker.match(Word).hasMatch();
 }
 
@@ -104,23 +141,30 @@ bool IsCaptionText(const QString& Text) {
 // The words of Lines joined by spaces, a word hyphenated at a line's end
 // joined as ReadableText joins it.
 QString JoinedText(const QList<const TLayoutLine*>& Lines, qsizetype SkipWords = 0) {
-    QStringList words;
+    // Built in one string: every piece of a page is joined, some twice.
+    QString text;
+    qsizetype lastStart = -1;  // where the last word written starts
     bool carried = false;
     for (qsizetype l = 0; l < Lines.size(); ++l) {
         const QList<TLayoutWord>& lineWords = Lines[l]->Words;
-        for (qsizetype w = (l == 0 ? SkipWords : 0) + (carried ? 1 : 0); w < lineWords.size(); ++w)
-            words.append(lineWords[w].Text);
+        for (qsizetype w = (l == 0 ? SkipWords : 0) + (carried ? 1 : 0); w < lineWords.size(); ++w) {
+            if (lastStart >= 0) text += QLatin1Char(' ');
+            lastStart = text.size();
+            text += lineWords[w].Text;
+        }
         carried = false;
-        const QString last = words.isEmpty() ? QString() : words.last();
+        const QStringView last = lastStart >= 0 ? QStringView(text).sliced(lastStart) : QStringView();
         if (l + 1 < Lines.size() && !Lines[l + 1]->Words.isEmpty() && last.size() >= 2 && last.back() == u'-' &&
             last[last.size() - 2].isLetter()) {
-            QString joined = last;
+            QString joined = last.toString();
             joined.back() = QChar(0xFFFE);  // the engine's own mark for a hyphen at a line's end
-            words.last() = ReadableText(joined + Lines[l + 1]->Words.constFirst().Text);
+            joined = ReadableText(joined + Lines[l + 1]->Words.constFirst().Text);
+            text.truncate(lastStart);
+            text += joined;
             carried = true;
         }
     }
-    return words.join(QLatin1Char(' '));
+    return text;
 }
 
 // A piece of the page: a run of lines of one block, or a table.
@@ -149,20 +193,16 @@ struct TPiece {
     }
 
     void Sum() {
-        std::map<TKey, qsizetype> chars;
+        TStyleCount chars;
         double mono = 0;
         Characters = Words = 0;
         for (qsizetype l = 0; l < Lines.size(); ++l) {
-            for (const TLayoutWord& word : Lines[l]->Words)
-                chars[TKey{int(std::lround(WordSize(word) * 4)), word.Bold, word.Italic}] +=
-                    std::max<qsizetype>(1, word.Text.size());
+            for (const TLayoutWord& word : Lines[l]->Words) chars.Add(word);
             Characters += Facts[l].Characters;
             Words += Lines[l]->Words.size();
             mono += Facts[l].MonoShare * double(Facts[l].Characters);
         }
-        qsizetype most = 0;
-        for (const auto& [key, n] : chars)
-            if (n > most) most = n, Key = key;
+        const qsizetype most = chars.Most(Key);
         Share = Characters ? double(most) / double(Characters) : 0;
         MonoShare = Characters ? mono / double(Characters) : 0;
     }
@@ -378,7 +418,7 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
                 piece.Block = b;
                 piece.Table = t;
                 piece.Add(l, line, {});
-                pieces.append(piece);
+                pieces.append(std::move(piece));
                 continue;
             }
             const TLineFacts facts = LineFacts(line);
@@ -392,7 +432,7 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
             if (starts) {
                 TPiece piece;
                 piece.Block = b;
-                pieces.append(piece);
+                pieces.append(std::move(piece));
             }
             pieces.last().Add(l, line, facts);
             open = true;
@@ -670,7 +710,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                 block.Block = b;
                 block.Line = l;
                 block.Lines = {{b, l}};
-                furnitureBlocks.append(block);
+                furnitureBlocks.append(std::move(block));
                 taken[b][l] = -2;
             }
         }
@@ -742,7 +782,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             block.Rows = tables[p.Table].Rows;
             block.HeaderRow = tables[p.Table].HeaderRow;
             block.Lines = tables[p.Table].Lines;
-            out.Blocks.append(block);
+            out.Blocks.append(std::move(block));
             continue;
         }
         for (const qsizetype l : p.LineIndexes) block.Lines.append({p.Block, l});
@@ -820,7 +860,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                     if (link.Box.contains(w.Box.center())) words.append(w.Text);
             if (!words.isEmpty()) block.Links.append({words.join(QLatin1Char(' ')), link.Uri});
         }
-        out.Blocks.append(block);
+        out.Blocks.append(std::move(block));
     }
 
     // Lists' depths: by the indent of their markers, within each run of items.
