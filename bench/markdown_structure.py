@@ -49,6 +49,14 @@ def read_source(name):
             with opener(path, "rt", encoding="utf-8", errors="replace") as f:
                 text = f.read()
             text = re.sub(r"(?<!\\)%.*", "", text)
+            # A character made to stand for \verb (\MakeShortVerb{\|}: |\name| shows \name); the
+            # ltxguide class makes | one itself.
+            shorts = set(re.findall(r"\\MakeShortVerb\s*\{?\\(.)", text))
+            if re.search(r"\\documentclass(\[[^\]]*\])?\{ltxguide\}", text):
+                shorts.add("|")
+            for c in shorts:
+                # Only where it shows a command: a table's column rules (|l|c|) stay as they are.
+                text = re.sub(r"(?<!\\verb)" + re.escape(c) + r"(\\[^" + re.escape(c) + r"\n]*)" + re.escape(c), r"\\verb" + c + r"\1" + c, text)
             preamble = ""
             if "\\begin{document}" in text:
                 preamble, text = text.split("\\begin{document}", 1)
@@ -87,13 +95,18 @@ def braced(text, start):
 
 def words(text):
     """The words of a piece of the LaTeX source."""
-    text = re.sub(r"\\verb\*?(.)(.*?)\1", r" \2 ", text)
+    text = re.sub(r"\\verb\*?(.)(.*?)\1", lambda m: " " + m.group(2).replace("\\", " ") + " ", text)
+    # What a PDF shows of \texorpdfstring{shown}{bookmark}, and a backslash shown as a glyph.
+    text = re.sub(r"\\texorpdfstring\s*\{((?:[^{}]|\{[^{}]*\})*)\}\{[^{}]*\}", r"\1", text)
+    text = re.sub(r"\\textbackslash\b", " ", text)
     text = re.sub(r"\\LaTeXe\b", " latex 2 ", text)
     text = re.sub(r"\\LaTeX\b", " latex ", text)
     text = re.sub(r"\\([A-Za-z]*)TeX\b", lambda m: " " + m.group(1).lower() + "tex ", text)
     # The name of a command that a manual shows (\cs{name}, \verb|\name|) is kept.
     text = re.sub(r"\\(?:cs|cmd|texttt|code|pkg|cls|env|opt|file|m?arg|meta)\s*\{\\?", " ", text)
     text = re.sub(r"\\[a-zA-Z@]+", " ", text)
+    # A word split by a command's argument (\texttt{gzip}ped) reads as one.
+    text = re.sub(r"\}(?=[a-z])", "", text)
     text = text.replace("LATEX", "latex").replace("TEX", "tex")
     return re.findall(r"[a-z0-9]+", text.lower())
 

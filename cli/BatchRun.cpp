@@ -20,6 +20,7 @@
 #include "convert/Conversion.h"
 #include "convert/FileNames.h"
 #include "cli/OutputPlan.h"
+#include "convert/PageRecognition.h"
 #include "convert/PdfOutput.h"
 #include "cli/Report.h"
 #include "convert/SafeFiles.h"
@@ -178,7 +179,11 @@ public:
             PrintError(QStringLiteral("note: -j %1 lowered to %2 (what the processors and the open-file limit allow)")
                            .arg(*FOptions.JobsAsked)
                            .arg(FOptions.Jobs));
-        TWorkerPool pool(FOptions.Jobs, FOptions.TimeoutSeconds.value_or(0));
+        // Pages to recognise are read by workers of the recognition worker
+        // program where this one cannot render them (kestrune-text).
+        const bool recognising = FOptions.Ocr.Mode != TOcrMode::Never && !PageRecognitionInstalled();
+        TWorkerPool pool(FOptions.Jobs, FOptions.TimeoutSeconds.value_or(0),
+                         recognising ? RecognitionWorkerProgram() : QStringLiteral("/proc/self/exe"));
         if (FOptions.MemoryLimitMiB) pool.SetMemoryLimit(qint64(*FOptions.MemoryLimitMiB) << 20);
         TWorkerPool::TEvents events;
         events.Started = [&](int Job, int, int First, int Last) { Started(Job, First, Last); };

@@ -14,10 +14,12 @@
 #include "convert/ConversionWorker.h"
 #include "convert/FileNames.h"
 #include "convert/LoadedRecognizer.h"
+#include "convert/PageRecognition.h"
 #include "convert/SafeFiles.h"
 #include "cli/TextOptions.h"
 #include "convert/WorkerProcesses.h"
 #include "convert/WorkerProtocol.h"
+#include <kestrune/Engine.h>
 #include <kestrune/PdfError.h>
 #include "ocr/Recognition.h"
 
@@ -83,13 +85,18 @@ int main(int argc, char** argv) {
     case TCommandLine::TAction::Convert:
         break;
     }
-    // Before any work: a missing language or recognizer module would
-    // otherwise fail every document.
+    // Before any work: a missing language, recognizer module or recognition
+    // worker would otherwise fail every document.
     if (commandLine.Options.Ocr.Mode != TOcrMode::Never) {
         try {
             TLoadedRecognizer::CheckAvailable(commandLine.Options.Ocr.Languages, commandLine.Options.Ocr.Rotate);
         } catch (const EPdfError& e) {
             PrintError(e.Message());
+            return 2;
+        }
+        if (RecognitionWorkerProgram().isEmpty()) {
+            PrintError(QStringLiteral("the recognition worker %1 is in none of the engine's folders (%2)")
+                           .arg(QString::fromLatin1(RecognitionWorkerName), EngineSearchPath().join(QStringLiteral(", "))));
             return 2;
         }
     }
@@ -101,8 +108,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     // This program has a single thread: its workers start as forks of it, with
-    // its libraries loaded, unless they recognise pages (see AllowForkedWorkers).
-    AllowForkedWorkers(commandLine.Options.Ocr.Mode == TOcrMode::Never);
+    // its libraries loaded, unless they recognise pages (kestrune-ocr-worker's).
+    AllowForkedWorkers(true);
     InstallCleanupOnSignals();
     return ConvertInputs(commandLine.Options);
 }

@@ -1,5 +1,4 @@
-// Content creation on the current page: pictures from images, JPEG data from a
-// stream, paths built step by step, text objects (in a standard font, or in a
+// Content creation on the current page: JPEG data from a stream, paths built step by step, text objects (in a standard font, or in a
 // font program embedded in the document), replacing an object's text, and
 // deleting an object.
 //
@@ -88,42 +87,7 @@ bool HoldsPlaceableJpeg(QIODevice* Stream) {
 
 }  // namespace
 
-// ---- Pictures and JPEG images -------------------------------------------------
-
-void TFPdf::AddPicture(const QImage& Bitmap, double X, double Y) {
-    const EngineLock lock;
-    CheckPageActive();
-    InsertBitmapObject(Bitmap, X, Y, Bitmap.width(), Bitmap.height());
-}
-
-void TFPdf::AddPicture(const QImage& Bitmap, double X, double Y, double Width, double Height) {
-    const EngineLock lock;
-    CheckPageActive();
-    InsertBitmapObject(Bitmap, X, Y, Width, Height);
-}
-
-void TFPdf::InsertBitmapObject(const QImage& Bitmap, double X, double Y, double Width, double Height) {
-    CheckResult(Bitmap.format() == QImage::Format_ARGB32, QStringLiteral("Unsupported pixel format"));
-    CheckPageTree();
-    FpuMaskScope mask;
-    ScopedPageObject image(FPDFPageObj_NewImageObj(FDocument));
-    CheckResult(image.Get() != nullptr, QStringLiteral("Cannot create image object"));
-    // Format_ARGB32 lies in memory as the engine's BGRA; the engine only reads
-    // these pixels while it encodes them into the image, so the image's own
-    // rows serve without a copy.
-    const ScopedBitmap bitmap(FPDFBitmap_CreateEx(Bitmap.width(), Bitmap.height(), 4 /* BGRA */,
-                                                  const_cast<uchar*>(Bitmap.constBits()),
-                                                  int(Bitmap.bytesPerLine())));
-    CheckResult(bitmap.Get() != nullptr, QStringLiteral("Cannot create bitmap"));
-    FPDF_PAGE pages[] = {FPage};
-    CheckResult(FPDFImageObj_SetBitmap(pages, 1, image.Get(), bitmap.Get()) != 0,
-                QStringLiteral("Cannot assign bitmap"));
-    CheckResult(FPDFImageObj_SetMatrix(image.Get(), Width, 0, 0, Height, X, Y) != 0,
-                QStringLiteral("Cannot set matrix"));
-    FPDFPage_InsertObject(FPage, image.Get());
-    image.Release();
-    UpdatePage();
-}
+// ---- JPEG images (pictures from QImages: FPdfPictures.cpp) ---------------------
 
 bool TFPdf::AddJpegImage(QIODevice* JpegImage, double X, double Y, double Width, double Height) {
     const EngineLock lock;
@@ -306,7 +270,11 @@ void TFPdf::AddText(const QString& Text, const TPdfFont& Font, float FontSize, c
     // readers nothing to select and some of them a division by zero.
     const bool finite = std::isfinite(Matrix.m11()) && std::isfinite(Matrix.m12()) && std::isfinite(Matrix.m21()) &&
                         std::isfinite(Matrix.m22()) && std::isfinite(Matrix.dx()) && std::isfinite(Matrix.dy());
-    CheckResult(finite && Matrix.isAffine() && Matrix.isInvertible(), QStringLiteral("Cannot set matrix"));
+    // Affine and invertible, read from the matrix's own values (QTransform's
+    // classification is Qt Gui's, which text-only programs do not link).
+    const bool affine = qFuzzyIsNull(Matrix.m13()) && qFuzzyIsNull(Matrix.m23()) && qFuzzyCompare(Matrix.m33(), 1.0);
+    const bool invertible = !qFuzzyIsNull(Matrix.m11() * Matrix.m22() - Matrix.m12() * Matrix.m21());
+    CheckResult(finite && affine && invertible, QStringLiteral("Cannot set matrix"));
     ScopedPageObject object(FPDFPageObj_CreateTextObj(FDocument, static_cast<FPDF_FONT>(Font.Handle), FontSize));
     CheckResult(object.Get() != nullptr, QStringLiteral("Cannot create text object"));
     CheckResult(FPDFText_SetText(object.Get(), strings::WideArg(Text)) != 0, QStringLiteral("Cannot set text"));

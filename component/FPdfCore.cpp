@@ -383,4 +383,7 @@ QString TFPdf::Text(int StartIndex, int Count) {
     return result;
 }
 
+// The engine takes colours in the same 0xAARRGGBB layout.
+quint32 ColorToEngine(TAlphaColor Color) { return Color; }
+
 }  // namespace kestrune

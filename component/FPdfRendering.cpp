@@ -10,6 +10,7 @@
 #include <kestrune/FPdf.h>
 #include "engine/ImageBitmap.h"
 #include "engine/ScopedHandle.h"
+#include "engine/SupplementedEntries.h"
 #include <kestrune/FpuMask.h>
 
 namespace kestrune {
@@ -79,6 +80,27 @@ void RenderTileToBitmap(FPDF_FORMHANDLE Form, QImage* Target, FPDF_PAGE Page, in
                  Options, Color);
 }
 
+// The engine's FPDF_RenderPage, as this project supplies it: the device
+// context is a QPainter*. The engine renders the page into one image of
+// size_x by size_y pixels with a transparent background, drawing straight
+// into its pixels, and the painter draws that image at (start_x, start_y).
+FPDF_BOOL PaintPage(HDC dc, FPDF_PAGE page, int start_x, int start_y, int size_x, int size_y, int rotate, int flags) {
+    auto* painter = static_cast<QPainter*>(dc);
+    if (!painter || !page || size_x < 1 || size_y < 1 || !painter->isActive()) return 0;
+    QImage image = NewEngineImage(size_x, size_y);
+    {
+        const ScopedBitmap holder(CreateBitmapOver(image, kEngineBgra));
+        if (!holder) return 0;
+        FPDFBitmap_FillRect(holder.Get(), 0, 0, size_x, size_y, 0x00000000);
+        FPDF_RenderPageBitmap(holder.Get(), page, 0, 0, size_x, size_y, rotate, flags);
+    }
+    painter->drawImage(start_x, start_y, image);
+    return 1;
+}
+
+// Installed wherever rendering is linked, before any engine call.
+[[maybe_unused]] const bool DeviceRendererInstalled = (SetDeviceRenderer(&PaintPage), true);
+
 }  // namespace
 
 int RenderOptionsToFlags(const TRenderOptions& Options) {
@@ -103,9 +125,6 @@ int RenderOptionsToFlags(const TRenderOptions& Options) {
         if (Options.Contains(static_cast<TRenderOption>(i))) flags |= kFlags[i];
     return flags;
 }
-
-// The engine takes colours in the same 0xAARRGGBB layout.
-quint32 ColorToEngine(TAlphaColor Color) { return Color; }
 
 void CopyEngineBitmap(FPDF_BITMAP Bitmap, QImage* Target) {
     if (!Bitmap || !Target) return;

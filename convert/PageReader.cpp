@@ -10,10 +10,9 @@
 #include <kestrune/PageText.h>
 #include <kestrune/TextLayer.h>
 #include "convert/Conversion.h"
-#include "convert/LoadedRecognizer.h"
+#include "convert/PageRecognition.h"
 #include "convert/PdfOutput.h"
 #include "convert/WorkerProtocol.h"
-#include "ocr/Recognition.h"
 
 namespace kestrune {
 
@@ -113,31 +112,15 @@ QByteArray TPageReader::StampedBytes(TFPdf& Pdf, int Page, const TRecognizedPage
 }
 
 void TPageReader::SetSettings(const TOcrSettings& Settings, const TPageFormat& Format) {
-    if (FRecognizer && Settings.Languages != FSettings.Languages) FRecognizer.reset();
     FSettings = Settings;
     FFormat = Format;
 }
 
-void TPageReader::ReleaseRecognizer() {
-    FRecognizer.reset();
-    FImage = QImage();
-}
+void TPageReader::ReleaseRecognizer() { FRecognition.reset(); }
 
-TRecognizedPage TPageReader::Recognize(TFPdf& Pdf, int Page, bool KeepText, TPageFacts& Facts) {
-    const TRecognitionOptions options = FSettings.Options();
-    // Told before the image is looked at (which may decode it), and again once its resolution is known.
-    if (FRecognitionStart) FRecognitionStart(recognition::PageDpi(Pdf.GetPageWidth(), Pdf.GetPageHeight(), options.Dpi));
-    recognition::TPagePlan plan = recognition::PlanPageImage(Pdf, Page, options, KeepText);
-    if (FRecognitionStart) FRecognitionStart(int(std::lround(plan.Dpi)));
-    if (!FRecognizer) FRecognizer = std::make_unique<TLoadedRecognizer>(FSettings.Languages);
-    recognition::MakePageImage(Pdf, plan, options, FImage);
-    TRecognizedPage page = FRecognizer->Recognize(FImage, plan.Dpi, options);
-    recognition::PlaceWords(page, plan);
-    Facts.RecognizedDpi = std::max(1, int(std::lround(plan.Dpi)));
-    if (plan.Dpi < plan.AskedDpi) Facts.LoweredFrom = int(std::lround(plan.AskedDpi));
-    Facts.Rotation = page.Rotation;
-    Facts.Confidence = page.Confidence;
-    return page;
+TPageRecognition& TPageReader::Recognition() {
+    if (!FRecognition) FRecognition = NewPageRecognition();
+    return *FRecognition;
 }
 
 TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
@@ -150,13 +133,13 @@ TPageFacts TPageReader::Read(TFPdf& Pdf, int Page, QByteArray& Bytes) {
         return facts;
     }
     // A scan with a line of real text stamped over it: the text is kept, the scan read.
-    const bool stamped = FSettings.Mode == TOcrMode::Auto && !facts.Textless && recognition::StampedScan(Pdf);
+    const bool stamped = FSettings.Mode == TOcrMode::Auto && !facts.Textless && Recognition().StampedScan(Pdf);
     const bool recognize = FSettings.Mode == TOcrMode::Always || (FSettings.Mode == TOcrMode::Auto && facts.Textless) || stamped;
     if (!recognize) {
         Bytes += FFormat.PageBytes(Pdf);
         return facts;
     }
-    const TRecognizedPage page = Recognize(Pdf, Page, stamped, facts);
+    const TRecognizedPage page = Recognition().Recognize(Pdf, Page, stamped, FSettings, facts, FRecognitionStart);
     if (stamped) Bytes += StampedBytes(Pdf, Page, page);
     else
         Bytes += FFormat.NeedsWords() ? FFormat.LayoutBytes(RecognizedLayout(Pdf, Page, page.Words))
@@ -177,13 +160,13 @@ QByteArray TPageReader::LayerBytes(TFPdf& Pdf, int Page, TPageFacts& Facts) {
         const TPageTexts texts = PageTexts(Pdf);
         if (texts.Other == 0 && texts.Invisible > 0) {
             if (FSettings.Mode == TOcrMode::Always) layer.Action = TLayerAction::Replace;
-        } else if (texts.Invisible == 0 && recognition::StampedScan(Pdf)) {
+        } else if (texts.Invisible == 0 && Recognition().StampedScan(Pdf)) {
             layer.Action = TLayerAction::Add;
             stamped = true;
         }
     }
     if (layer.Action == TLayerAction::Keep) return LayerPageBytes(layer);
-    const TRecognizedPage page = Recognize(Pdf, Page, stamped, Facts);
+    const TRecognizedPage page = Recognition().Recognize(Pdf, Page, stamped, FSettings, Facts, FRecognitionStart);
     layer.Words = RecognizedLayout(Pdf, Page, page.Words);
     if (stamped) {
         // Should the scan have been rendered, the stamp was read too.

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QImage>
 #include <QList>
 #include <QString>
 #include <functional>
@@ -15,7 +14,7 @@
 namespace kestrune {
 
 class TFPdf;
-class TLoadedRecognizer;
+class TPageRecognition;
 
 namespace worker {
 class TPayload;
@@ -85,9 +84,9 @@ public:
     TPageReader(const TPageReader&) = delete;
     TPageReader& operator=(const TPageReader&) = delete;
 
-    // The settings for the pages that follow. Tesseract is loaded at the first
-    // page that needs it (into the process, the first time: see
-    // TLoadedRecognizer), and again only when the languages change.
+    // The settings for the pages that follow. The recognition (convert/
+    // PageRecognition.h) is made at the first page that needs it, and
+    // Tesseract loaded then, and again only when the languages change.
     void SetSettings(const TOcrSettings& Settings, const TPageFormat& Format = {});
 
     // Appends page Page's bytes in the format (by default its text in UTF-8,
@@ -114,9 +113,8 @@ public:
 private:
     // A stamped scan's bytes: its own text and Recognized's words.
     QByteArray StampedBytes(TFPdf& Pdf, int Page, const TRecognizedPage& Recognized) const;
-    // Recognises page Page (the current one), its text objects left out of
-    // the image with KeepText, noting how in Facts.
-    TRecognizedPage Recognize(TFPdf& Pdf, int Page, bool KeepText, TPageFacts& Facts);
+    // The recognition, made when first needed.
+    TPageRecognition& Recognition();
     // The page's bytes for --format pdf (LayerPageBytes): its recognised
     // words and what to do with them.
     QByteArray LayerBytes(TFPdf& Pdf, int Page, TPageFacts& Facts);
@@ -124,8 +122,7 @@ private:
     std::function<void(int Dpi)> FRecognitionStart;
     TOcrSettings FSettings;
     TPageFormat FFormat;
-    std::unique_ptr<TLoadedRecognizer> FRecognizer;
-    QImage FImage;  // the page's image for recognition, reused from page to page
+    std::unique_ptr<TPageRecognition> FRecognition;  // made at the first page to recognise
 };
 
 }  // namespace kestrune

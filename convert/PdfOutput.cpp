@@ -6,17 +6,26 @@
 #include <cerrno>
 #include <exception>
 #include <fcntl.h>
+#include <deque>
 #include <optional>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <tuple>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <kestrune/FPdf.h>
 #include <kestrune/FileError.h>
 #include <kestrune/TextLayer.h>
+#include "convert/Conversion.h"
 #include "convert/FileNames.h"
 #include "convert/PageSchedule.h"
 #include "convert/SafeFiles.h"
 #include "convert/TextOutput.h"
+#include "convert/WorkerPool.h"
+#include "convert/WorkerProcesses.h"
+#include "convert/WorkerProtocol.h"
 
 namespace kestrune {
 
@@ -144,22 +153,281 @@ bool SameFile(const struct stat& A, const struct stat& B) {
            A.st_mtim.tv_sec == B.st_mtim.tv_sec && A.st_mtim.tv_nsec == B.st_mtim.tv_nsec;
 }
 
+// The engine's side of a copy: the document opened with its text layer.
+class TLayerCopy {
+public:
+    TLayerCopy(int Fd, const QString& Input, const QString& Password, const QString& FontFile) {
+        // The engine reads the very file of the descriptor, whatever bytes its
+        // name holds and whatever has the name now; without /proc, by its name.
+        const QString own = QStringLiteral("/proc/self/fd/%1").arg(Fd);
+        FPdf.SetFileName(QFileInfo::exists(own) ? own : Input);
+        FPdf.SetPassword(Password);
+        FPdf.SetPageNumber(0);
+        FPdf.SetActive(true);
+        FLayer.emplace(FPdf, FontFile);
+    }
+    ~TLayerCopy() {
+        FLayer.reset();
+        try {
+            FPdf.SetActive(false);
+        } catch (const std::exception&) {
+        }
+    }
+
+    void Add(int Page, const QByteArray& Bytes) {
+        const TLayerPage page = ReadLayerPage(Bytes);
+        if (page.Action == TLayerAction::Keep) return;
+        if (page.Action == TLayerAction::Replace) {
+            FLayer->RemoveInvisibleText(Page);
+            ++Replaced;
+        }
+        FLayer->AddPage(Page, page.Words);
+        if (!page.Words.IsEmpty()) ++Laid;
+        // The page's words are in its new content now; its objects need not stay loaded.
+        FPdf.SetPageNumber(0);
+    }
+
+    void Save(QIODevice* Device) { FLayer->Save(Device); }
+
+    int Laid = 0;
+    int Replaced = 0;
+
+private:
+    TFPdf FPdf;
+    std::optional<TTextLayer> FLayer;
+};
+
+// --- the copy made in a child process -----------------------------------
+//
+// The engine opens, changes and saves a document that may be damaged: in a
+// child forked for the copy, where a crash of the engine fails that document
+// only, as a worker's does, and the run goes on. The child speaks the
+// workers' frames (WorkerProtocol.h).
+
+// An exception as a payload, and back.
+void WriteError(worker::TPayload& Payload, const std::exception_ptr& Error) {
+    try {
+        std::rethrow_exception(Error);
+    } catch (const EPdfError& e) {
+        Payload.Int(dynamic_cast<const EFileError*>(&e) != nullptr).Int(int(e.Kind())).Text(e.Message()).Text(e.FileName());
+    } catch (...) {
+        Payload.Int(0).Int(int(TPdfErrorKind::ekOther)).Text(ErrorMessage(Error)).Text({});
+    }
+}
+
+[[noreturn]] void RaiseError(worker::TPayloadReader& Reader) {
+    const bool file = Reader.Int() != 0;
+    const auto kind = TPdfErrorKind(Reader.Int());
+    const QString message = Reader.Text();
+    const QString name = Reader.Text();
+    if (file) throw EFileError(message, name, kind);
+    throw EPdfError(message, kind, name);
+}
+
+// The device the child's save writes into: the bytes go to the parent in chunks.
+class TFrameDevice : public QIODevice {
+public:
+    explicit TFrameDevice(int Socket) : FSocket(Socket) { open(QIODevice::WriteOnly); }
+    bool isSequential() const override { return true; }
+    bool Flush() { return FGathered.isEmpty() || Pass(); }
+
+protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* Data, qint64 Size) override {
+        FGathered.append(Data, Size);
+        if (FGathered.size() >= kChunk && !Pass()) return -1;
+        return Size;
+    }
+
+private:
+    static constexpr qsizetype kChunk = 1 << 20;
+    bool Pass() {
+        const bool sent = worker::SendAll(FSocket, worker::TPayload().Bytes(FGathered).Frame(worker::TMessage::Page));
+        FGathered.clear();
+        return sent;
+    }
+    int FSocket;
+    QByteArray FGathered;
+};
+
+// Reads the next frame from Socket into Type and Payload; false when the peer is gone.
+bool ReceiveFrame(int Socket, worker::TFrameBuffer& Buffer, worker::TMessage& Type, QByteArray& Payload) {
+    std::deque<int> descriptors;
+    char chunk[1 << 16];
+    while (!Buffer.Next(Type, Payload)) {
+        if (Buffer.Broken()) return false;
+        const ssize_t got = worker::ReceiveSome(Socket, chunk, sizeof chunk, descriptors);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        Buffer.Append(chunk, got);
+    }
+    for (const int fd : descriptors) ::close(fd);
+    return true;
+}
+
+// The child: makes the copy as the parent asks, and never returns.
+[[noreturn]] void RunLayerChild(int Socket, int Fd, const QString& Input, const QString& Password,
+                                const QString& FontFile) {
+    ForgetParentState();
+    // Nothing of the parent's but the socket, the input and the standard
+    // descriptors: another worker's socket kept open here would hide that
+    // worker's end from the pool.
+    const int low = std::min(Socket, Fd), high = std::max(Socket, Fd);
+    ::close_range(3, low - 1, 0);
+    if (high > low + 1) ::close_range(low + 1, high - 1, 0);
+    ::close_range(high + 1, ~0U, 0);
+    const auto send = [&](worker::TMessage Type, const worker::TPayload& Payload = {}) {
+        if (!worker::SendAll(Socket, Payload.Frame(Type))) ::_exit(1);
+    };
+    const auto fail = [&](const std::exception_ptr& Error) {
+        worker::TPayload payload;
+        WriteError(payload, Error);
+        send(worker::TMessage::Error, payload);
+    };
+    ::_exit([&]() noexcept {
+        std::unique_ptr<TLayerCopy> copy;
+        try {
+            copy = std::make_unique<TLayerCopy>(Fd, Input, Password, FontFile);
+        } catch (...) {
+            fail(std::current_exception());
+            return 0;
+        }
+        send(worker::TMessage::Ready);
+        worker::TFrameBuffer buffer;
+        worker::TMessage type{};
+        QByteArray payload;
+        while (ReceiveFrame(Socket, buffer, type, payload)) {
+            try {
+                if (type == worker::TMessage::Page) {
+                    worker::TPayloadReader reader(payload);
+                    const int page = reader.Int();
+                    const QByteArray bytes = reader.Bytes();
+                    if (reader.Failed()) throw EPdfError(QStringLiteral("A malformed request reached the copy's process"));
+                    copy->Add(page, bytes);
+                    send(worker::TMessage::Done, worker::TPayload().Int(copy->Laid).Int(copy->Replaced));
+                } else if (type == worker::TMessage::Save) {
+                    TFrameDevice device(Socket);
+                    copy->Save(&device);
+                    if (!device.Flush()) return 1;
+                    send(worker::TMessage::Done);
+                    return 0;
+                }
+            } catch (...) {
+                fail(std::current_exception());
+                return 0;
+            }
+        }
+        return 0;
+    }());
+}
+
+// The child making the copy, seen from the parent.
+class TLayerProcess {
+public:
+    TLayerProcess(int Fd, const QString& Input, const QString& Password, const QString& FontFile) {
+        int pair[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
+            throw EPdfError(QStringLiteral("Cannot start the process that makes the copy: %1").arg(SystemMessage(errno)));
+        FSocket = TDescriptor(pair[0]);
+        TDescriptor child(pair[1]);
+        FPid = ::fork();
+        if (FPid == 0) RunLayerChild(child.Get(), Fd, Input, Password, FontFile);
+        if (FPid < 0)
+            throw EPdfError(QStringLiteral("Cannot start the process that makes the copy: %1").arg(SystemMessage(errno)));
+        child = TDescriptor();
+        try {
+            Expect(worker::TMessage::Ready);
+        } catch (...) {
+            Stop();
+            throw;
+        }
+    }
+    ~TLayerProcess() { Stop(); }
+    TLayerProcess(const TLayerProcess&) = delete;
+    TLayerProcess& operator=(const TLayerProcess&) = delete;
+
+    // Lays a page's words; gives the pages laid and replaced so far.
+    std::pair<int, int> Add(int Page, const QByteArray& Bytes) {
+        Send(worker::TMessage::Page, worker::TPayload().Int(Page).Bytes(Bytes));
+        worker::TPayloadReader reader(Expect(worker::TMessage::Done));
+        const int laid = reader.Int();
+        return {laid, reader.Int()};
+    }
+
+    // Saves the copy into Device, chunk by chunk as the child sends it.
+    void Save(QIODevice* Device) {
+        Send(worker::TMessage::Save, {});
+        for (;;) {
+            worker::TMessage type{};
+            const QByteArray payload = Receive(type);
+            if (type == worker::TMessage::Done) return;
+            if (type != worker::TMessage::Page) Unexpected();
+            const QByteArray chunk = worker::TPayloadReader(payload).Bytes();
+            if (Device->write(chunk) != chunk.size()) throw EPdfError(QStringLiteral("Cannot write the copy"));
+        }
+    }
+
+private:
+    // Ends the child, whatever it is doing, and reaps it.
+    void Stop() {
+        FSocket = TDescriptor();
+        if (FPid <= 0) return;
+        ::kill(FPid, SIGKILL);
+        while (::waitpid(FPid, nullptr, 0) < 0 && errno == EINTR) {
+        }
+        FPid = -1;
+    }
+
+    void Send(worker::TMessage Type, const worker::TPayload& Payload) {
+        if (!worker::SendAll(FSocket.Get(), Payload.Frame(Type))) Ended();
+    }
+
+    QByteArray Receive(worker::TMessage& Type) {
+        QByteArray payload;
+        if (!ReceiveFrame(FSocket.Get(), FBuffer, Type, payload)) Ended();
+        if (Type == worker::TMessage::Error) {
+            worker::TPayloadReader reader(payload);
+            RaiseError(reader);
+        }
+        return payload;
+    }
+
+    QByteArray Expect(worker::TMessage Type) {
+        worker::TMessage type{};
+        QByteArray payload = Receive(type);
+        if (type != Type) Unexpected();
+        return payload;
+    }
+
+    [[noreturn]] void Unexpected() { throw EPdfError(QStringLiteral("The process that makes the copy sent what it should not")); }
+
+    // The child is gone: says how it ended.
+    [[noreturn]] void Ended() {
+        FSocket = TDescriptor();
+        int status = 0;
+        pid_t ended = -1;
+        while ((ended = ::waitpid(FPid, &status, 0)) < 0 && errno == EINTR) {
+        }
+        FPid = -1;
+        if (ended > 0 && WIFSIGNALED(status))
+            throw EPdfError(QStringLiteral("The engine stopped with %1 while making the copy").arg(SignalName(WTERMSIG(status))));
+        throw EPdfError(QStringLiteral("The process that makes the copy ended unexpectedly"));
+    }
+
+    TDescriptor FSocket;
+    pid_t FPid = -1;
+    worker::TFrameBuffer FBuffer;
+};
+
 }  // namespace
 
 struct TPdfOutput::TState {
     TDescriptor Owned;  // the input, when opened here
     int Fd = -1;
     struct stat Opened {};
-    TFPdf Pdf;
-    std::optional<TTextLayer> Layer;
-
-    ~TState() {
-        Layer.reset();
-        try {
-            Pdf.SetActive(false);
-        } catch (const std::exception&) {
-        }
-    }
+    // The copy, made in a child process where this one may fork, else here.
+    std::unique_ptr<TLayerProcess> Child;
+    std::unique_ptr<TLayerCopy> Local;
 };
 
 TPdfOutput::TPdfOutput(const QString& Input, int Descriptor, const QString& Password, const QString& FontFile,
@@ -175,29 +443,20 @@ TPdfOutput::TPdfOutput(const QString& Input, int Descriptor, const QString& Pass
     }
     if (::fstat(F->Fd, &F->Opened) != 0)
         throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(ShownName(Input), SystemMessage(errno)));
-    // The engine reads the very file of the descriptor, whatever bytes its
-    // name holds and whatever has the name now; without /proc, by its name.
-    const QString own = QStringLiteral("/proc/self/fd/%1").arg(F->Fd);
-    F->Pdf.SetFileName(QFileInfo::exists(own) ? own : Input);
-    F->Pdf.SetPassword(Password);
-    F->Pdf.SetPageNumber(0);
-    F->Pdf.SetActive(true);
-    F->Layer.emplace(F->Pdf, FontFile);
+    if (MayFork()) F->Child = std::make_unique<TLayerProcess>(F->Fd, Input, Password, FontFile);
+    else F->Local = std::make_unique<TLayerCopy>(F->Fd, Input, Password, FontFile);
 }
 
 TPdfOutput::~TPdfOutput() = default;
 
 void TPdfOutput::Add(int Page, const QByteArray& Bytes) {
-    const TLayerPage page = ReadLayerPage(Bytes);
-    if (page.Action == TLayerAction::Keep) return;
-    if (page.Action == TLayerAction::Replace) {
-        F->Layer->RemoveInvisibleText(Page);
-        ++FReplaced;
+    if (F->Child) {
+        std::tie(FLaid, FReplaced) = F->Child->Add(Page, Bytes);
+        return;
     }
-    F->Layer->AddPage(Page, page.Words);
-    if (!page.Words.IsEmpty()) ++FLaid;
-    // The page's words are in its new content now; its objects need not stay loaded.
-    F->Pdf.SetPageNumber(0);
+    F->Local->Add(Page, Bytes);
+    FLaid = F->Local->Laid;
+    FReplaced = F->Local->Replaced;
 }
 
 void TPdfOutput::Finish() {
@@ -205,7 +464,8 @@ void TPdfOutput::Finish() {
     if (::fstat(F->Fd, &now) != 0 || !SameFile(now, F->Opened)) throw EFileError(TPageSchedule::ChangedMessage());
     TTargetDevice device(FTarget);
     try {
-        F->Layer->Save(&device);
+        if (F->Child) F->Child->Save(&device);
+        else F->Local->Save(&device);
     } catch (const std::exception&) {
         // A refused write stops the save: its own error says why.
         if (device.Error) std::rethrow_exception(device.Error);

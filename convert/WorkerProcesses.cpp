@@ -77,6 +77,23 @@ bool SingleThreaded() {
 
 void AllowForkedWorkers(bool Allowed) { ForkAllowed = Allowed; }
 
+bool MayFork() { return ForkAllowed && SingleThreaded(); }
+
+void ForgetParentState() {
+    // The parent's handlers (removing its temporary files, say) are not the
+    // child's: as after an exec, handled signals take their default action
+    // and ignored ones stay ignored.
+    for (int number = 1; number < NSIG; ++number) {
+        struct sigaction action {};
+        if (::sigaction(number, nullptr, &action) == 0 && action.sa_handler != SIG_IGN && action.sa_handler != SIG_DFL)
+            ::signal(number, SIG_DFL);
+    }
+    // The password's bytes leave the environment that /proc shows.
+    for (char** e = environ; *e; ++e)
+        if (Sets(*e, Password)) std::memset(*e + sizeof Password - 1, 0, std::strlen(*e + sizeof Password - 1));
+    ::unsetenv("KESTRUNE_PASSWORD");
+}
+
 QString OwnProgramPath() {
     if (::access("/proc/self/exe", X_OK) == 0) return QStringLiteral("/proc/self/exe");
     const QString started = QCoreApplication::arguments().value(0);
@@ -139,18 +156,7 @@ namespace {
         const rlimit limit{rlim_t(MemoryLimit), rlim_t(MemoryLimit)};
         ::setrlimit(RLIMIT_DATA, &limit);
     }
-    // The parent's handlers (removing its temporary files, say) are not the
-    // worker's: as after an exec, handled signals take their default action
-    // and ignored ones stay ignored.
-    for (int number = 1; number < NSIG; ++number) {
-        struct sigaction action {};
-        if (::sigaction(number, nullptr, &action) == 0 && action.sa_handler != SIG_IGN && action.sa_handler != SIG_DFL)
-            ::signal(number, SIG_DFL);
-    }
-    // The password's bytes leave the environment that /proc shows.
-    for (char** e = environ; *e; ++e)
-        if (Sets(*e, Password)) std::memset(*e + sizeof Password - 1, 0, std::strlen(*e + sizeof Password - 1));
-    ::unsetenv("KESTRUNE_PASSWORD");
+    ForgetParentState();
     // Never back into the parent's frames below: an exception that escapes
     // ends the worker as in an executed one.
     ::_exit([]() noexcept { return RunConversionWorker(); }());
@@ -176,7 +182,7 @@ std::optional<TWorkerProcess> TWorkerProcesses::Start(qint64 MemoryLimit) {
     int error = 0;
     if (pair[1] < 0) {
         error = errno;
-    } else if (FOwnProgram && ForkAllowed && SingleThreaded()) {
+    } else if (FOwnProgram && MayFork()) {
         pid = ::fork();
         if (pid == 0) RunForked(pair[1], errors.Get(), MemoryLimit);
         if (pid < 0) error = errno;

@@ -34,16 +34,23 @@ struct TWorkerProcess {
     bool Killed = false;      // stopped by the pool; its end is no news
 };
 
-// Whether workers of the running program may be forked from it: off by
-// default, for a program that may have threads (the window) or whose workers
-// need a fresh start. kestrune-text allows it for runs that recognise no page:
-// Tesseract's OpenMP reads its thread limit (OMP_THREAD_LIMIT, see
-// WorkerEnvironment) only as the process starts, so recognising workers are
-// started afresh. Even when allowed, a worker is forked only from a process
-// that has a single thread at that moment (a fork copies only the calling
-// thread, and a lock another thread held would stay taken in the child), and
-// only where /proc can tell.
+// Whether workers of the running program (and the child that makes a
+// searchable copy, PdfOutput.h) may be forked from it: off by default, for a
+// program that may have threads (the window). kestrune-text allows it; its
+// runs that recognise pages take their workers from kestrune-ocr-worker,
+// started afresh (Tesseract's OpenMP reads its thread limit,
+// OMP_THREAD_LIMIT, see WorkerEnvironment, only as the process starts). Even
+// when allowed, a child is forked only from a process that has a single
+// thread at that moment (a fork copies only the calling thread, and a lock
+// another thread held would stay taken in the child), and only where /proc
+// can tell.
 void AllowForkedWorkers(bool Allowed);
+// Whether this process may fork a child that goes on with the engine: the
+// program allowed it (AllowForkedWorkers) and has a single thread now.
+bool MayFork();
+// In a child just forked: the parent's signal handlers give way to the
+// default actions, and the password leaves the environment /proc shows.
+void ForgetParentState();
 
 class TWorkerProcesses {
 public:

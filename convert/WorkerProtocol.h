@@ -26,6 +26,16 @@
 //
 // A worker keeps its document open between ranges of the same file and
 // password, so that the next range costs no second open.
+//
+// The child that makes a searchable copy (PdfOutput.cpp) speaks the same frames:
+//   child -> parent   Ready, or Error(file error, kind, message, file name)
+//                                                 the document is open and
+//                                                 can take a text layer
+//   parent -> child   Page(number, bytes)         a page's words (LayerPageBytes)
+//   child -> parent   Done(laid, replaced) or Error(...)
+//   parent -> child   Save
+//   child -> parent   Page(bytes)* Done, or Error(...)
+//                                                 the copy's bytes, in chunks
 #pragma once
 
 #include <QByteArray>
@@ -41,7 +51,7 @@ namespace kestrune::worker {
 inline constexpr char WorkerArgument[] = "--conversion-worker";
 inline constexpr int WorkerSocket = 3;
 
-enum class TMessage : quint8 { Ready = 1, Convert, PageCount, Page, Done, Error };
+enum class TMessage : quint8 { Ready = 1, Convert, PageCount, Page, Done, Error, Save };
 
 // A payload under construction.
 class TPayload {

@@ -7,8 +7,7 @@
 
 #include <dlfcn.h>
 
-#include <QImage>
-#include <QPainter>
+#include <atomic>
 #include <cstring>
 #include <limits>
 #include <utility>
@@ -247,23 +246,15 @@ extern "C" FPDF_BOOL Own_FPDFPageObj_GetDIB(FPDF_PAGEOBJECT image_object, int* h
     return 1;
 }
 
-// The device renderer: the device context is a QPainter*. The engine renders
-// the page into one image of size_x by size_y pixels with a transparent
-// background, drawing straight into its pixels, and the painter draws that
-// image at (start_x, start_y).
+// The device renderer, FPDF_RenderPage: its device context is a QPainter*, and
+// it is Qt Gui's work, which only programs that render link: the component's
+// rendering installs it (SetDeviceRenderer). Without it the entry fails.
+std::atomic<TDeviceRenderer> DeviceRenderer{nullptr};
+
 extern "C" FPDF_BOOL Own_FPDF_RenderPage(HDC dc, FPDF_PAGE page, int start_x, int start_y, int size_x,
                                          int size_y, int rotate, int flags) {
-    auto* painter = static_cast<QPainter*>(dc);
-    if (!painter || !page || size_x < 1 || size_y < 1 || !painter->isActive()) return 0;
-    QImage image = NewEngineImage(size_x, size_y);
-    {
-        const ScopedBitmap holder(CreateBitmapOver(image, kEngineBgra));
-        if (!holder) return 0;
-        FPDFBitmap_FillRect(holder.Get(), 0, 0, size_x, size_y, 0x00000000);
-        FPDF_RenderPageBitmap(holder.Get(), page, 0, 0, size_x, size_y, rotate, flags);
-    }
-    painter->drawImage(start_x, start_y, image);
-    return 1;
+    const TDeviceRenderer renderer = DeviceRenderer;
+    return renderer ? renderer(dc, page, start_x, start_y, size_x, size_y, rotate, flags) : 0;
 }
 
 struct Supplement {
@@ -282,6 +273,8 @@ const Supplement kSupplements[] = {
 };
 
 }  // namespace
+
+void SetDeviceRenderer(TDeviceRenderer Renderer) { DeviceRenderer = Renderer; }
 
 void* SupplementedEntry(const char* Name) {
     for (const auto& s : kSupplements)

@@ -12,7 +12,11 @@ namespace kestrune {
 
 namespace {
 
-bool IsAsciiPunctuation(QChar C) { return C.unicode() < 0x80 && C.isPunct(); }
+// CommonMark's ASCII punctuation, which a backslash escapes: symbols ("<",
+// "$", "=", "|") among them, which QChar::isPunct does not count.
+bool IsAsciiPunctuation(QChar C) {
+    return C.unicode() < 0x80 && QLatin1String("!\"#$%&'()*+,-./:;<=>?@[\\]^_`{|}~").contains(C);
+}
 
 // Text within a line: the characters CommonMark reads as inline markup escaped.
 QString EscapedInline(const QString& Text, bool InTable = false) {
@@ -189,8 +193,11 @@ void JoinMarkdownPages(QByteArray& Previous, QByteArray& Next) {
     if (tail.startsWith('#') || tail.startsWith('|') || tail.startsWith("```") || tail.startsWith("<!--") ||
         tail.startsWith(' '))
         return;
-    const char end = tail.back();
-    if (end == '.' || end == '!' || end == '?' || end == ':') return;
+    // A finished sentence, its closing brackets and quotes aside ("(as said.)").
+    const QString ending = QString::fromUtf8(tail);
+    qsizetype e = ending.size() - 1;
+    while (e > 0 && QStringLiteral(")]\"'’”»").contains(ending[e])) --e;
+    if (QStringLiteral(".!?:").contains(ending[e])) return;
     qsizetype first = 0;
     while (first < Next.size() && Next[first] == '\n') ++first;
     const qsizetype lineEnd = Next.indexOf('\n', first);
@@ -198,7 +205,7 @@ void JoinMarkdownPages(QByteArray& Previous, QByteArray& Next) {
     // Next goes on with a paragraph that starts in lower case: the same sentence.
     const QString headText = QString::fromUtf8(head);
     if (headText.isEmpty() || !headText[0].isLower()) return;
-    QString joined = QString::fromUtf8(tail);
+    QString joined = ending;
     if (joined.size() >= 2 && joined.back() == u'-' && joined[joined.size() - 2].isLetter()) {
         joined.back() = QChar(0xFFFE);  // a hyphen at the page's last line end
         joined = ReadableText(joined + headText);

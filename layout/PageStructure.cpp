@@ -11,6 +11,7 @@
 #include <kestrune/PageStructure.h>
 
 #include <QRegularExpression>
+#include <QSet>
 #include <QVarLengthArray>
 #include <algorithm>
 #include <cmath>
@@ -47,6 +48,8 @@ constexpr double PlaceStep = 3;
 // A word's size: its font's, or for recognised words (no font) its box's height.
 double WordSize(const TLayoutWord& Word) { return Word.FontSize > 0 ? Word.FontSize : Word.Box.height() * 0.75; }
 
+TKey WordKey(const TLayoutWord& Word) { return TKey{int(std::lround(WordSize(Word) * 4)), Word.Bold, Word.Italic}; }
+
 bool IsMonospace(const QString& FontName) {
     static const QRegularExpression mono(QStringLiteral("mono|courier|typewriter|consol|menlo|tt\\d"),
                                          QRegularExpression::CaseInsensitiveOption);
@@ -66,7 +69,7 @@ struct TLineFacts {
 class TStyleCount {
 public:
     void Add(const TLayoutWord& Word) {
-        const TKey key{int(std::lround(WordSize(Word) * 4)), Word.Bold, Word.Italic};
+        const TKey key = WordKey(Word);
         const qsizetype n = std::max<qsizetype>(1, Word.Text.size());
         for (auto& [k, count] : FCounts)
             if (k == key) {
@@ -112,6 +115,26 @@ TLineFacts LineFacts(const TLayoutLine& Line) {
     return facts;
 }
 
+// The share of Line's characters in the style Key.
+double ShareIn(const TLayoutLine& Line, const TKey& Key) {
+    qsizetype in = 0, all = 0;
+    for (const TLayoutWord& word : Line.Words) {
+        const qsizetype n = std::max<qsizetype>(1, word.Text.size());
+        all += n;
+        if (WordKey(word) == Key) in += n;
+    }
+    return all ? double(in) / double(all) : 0;
+}
+
+// A list item's marker: a number becomes the list's own (Mark); a bullet
+// goes; a letter ("(a)") stays in the text. Whether the marker leaves the text.
+bool TakeListMarker(const QString& Marker, QString& Mark) {
+    static const QRegularExpression numbered(QStringLiteral("^\\(?(\\d{1,3})[.)]$"));
+    const QRegularExpressionMatch m = numbered.match(Marker);
+    if (m.hasMatch()) Mark = m.captured(1);
+    return m.hasMatch() || Marker.size() == 1;
+}
+
 // A list item's bullet or number, as the first word of its line: "•", "–",
 // "1.", "(a)", "iv)".
 bool IsListMarker(const QString& Word) {
@@ -138,8 +161,17 @@ bool IsCaptionText(const QString& Text) {
     return caption.match(Text).hasMatch();
 }
 
+// Whether Word is a raised mark set close after Before (a footnote's mark,
+// an exponent): smaller, its baseline above Before's, no space between.
+bool IsRaisedMark(const TLayoutWord& Before, const TLayoutWord& Word) {
+    const double size = WordSize(Before);
+    return Word.Box.left() - Before.Box.right() < 0.1 * size && WordSize(Word) < 0.85 * size &&
+           Word.Box.bottom() < Before.Box.bottom() - 0.15 * size;
+}
+
 // The words of Lines joined by spaces, a word hyphenated at a line's end
-// joined as ReadableText joins it.
+// joined as ReadableText joins it, a raised mark joined to the word it
+// follows (as the page shows it, "word,1").
 QString JoinedText(const QList<const TLayoutLine*>& Lines, qsizetype SkipWords = 0) {
     // Built in one string: every piece of a page is joined, some twice.
     QString text;
@@ -147,9 +179,13 @@ QString JoinedText(const QList<const TLayoutLine*>& Lines, qsizetype SkipWords =
     bool carried = false;
     for (qsizetype l = 0; l < Lines.size(); ++l) {
         const QList<TLayoutWord>& lineWords = Lines[l]->Words;
-        for (qsizetype w = (l == 0 ? SkipWords : 0) + (carried ? 1 : 0); w < lineWords.size(); ++w) {
-            if (lastStart >= 0) text += QLatin1Char(' ');
-            lastStart = text.size();
+        const qsizetype from = (l == 0 ? SkipWords : 0) + (carried ? 1 : 0);
+        for (qsizetype w = from; w < lineWords.size(); ++w) {
+            // A raised mark goes on the word before it; any other word starts anew.
+            if (!(w > from && IsRaisedMark(lineWords[w - 1], lineWords[w]))) {
+                if (lastStart >= 0) text += QLatin1Char(' ');
+                lastStart = text.size();
+            }
             text += lineWords[w].Text;
         }
         carried = false;
@@ -184,6 +220,7 @@ struct TPiece {
     QString Prefix;      // a heading's number that stood apart from it
     bool Dropped = false;
     bool Hanging = false;  // a list item set with a hanging indent (its label in the margin of its text)
+    bool SetAbove = false; // cut from the text below it in the same paragraph, its style apart (a heading's)
 
     void Add(qsizetype Index, const TLayoutLine& Line, const TLineFacts& LineFacts) {
         LineIndexes.append(Index);
@@ -215,6 +252,7 @@ struct TTable {
     QList<QStringList> Rows;
     bool HeaderRow = false;
     QList<std::pair<qsizetype, qsizetype>> Lines;
+    QList<QList<QList<std::pair<qsizetype, qsizetype>>>> CellLines;  // each cell's lines, row by row
 };
 
 // A block that is a column of running text: many lines, most of them filling
@@ -262,6 +300,32 @@ qsizetype RepeatedHalf(const QList<QStringList>& Rows, const QList<std::pair<dou
     return mixed && Columns[half].first - Columns[half - 1].second >= 0.75 * widest ? half : 0;
 }
 
+// The gutters between a page's columns of running text: the middle of each
+// gap between text columns side by side, where no line of the page crosses
+// it (a line set over the columns, a wide table's among them, keeps the page
+// whole there). Lines on either side of a gutter share baselines by chance,
+// not as a table's cells do.
+QList<double> ColumnGutters(const TPageLayout& Page) {
+    QList<double> gutters;
+    for (const TLayoutBlock& left : Page.Blocks) {
+        if (!IsTextColumn(left, Page.Size)) continue;
+        for (const TLayoutBlock& right : Page.Blocks) {
+            if (right.Box.left() <= left.Box.right() || right.Box.top() > left.Box.bottom() ||
+                right.Box.bottom() < left.Box.top() || !IsTextColumn(right, Page.Size))
+                continue;
+            const double middle = (left.Box.right() + right.Box.left()) / 2;
+            bool crossed = false;
+            for (const TLayoutBlock& block : Page.Blocks)
+                for (const TLayoutLine& line : block.Lines)
+                    crossed = crossed || (line.Box.left() < middle - 1 && line.Box.right() > middle + 1);
+            bool known = false;
+            for (const double g : gutters) known = known || std::abs(g - middle) < 0.25 * (right.Box.left() - left.Box.right()) + 2;
+            if (!crossed && !known) gutters.append(middle);
+        }
+    }
+    return gutters;
+}
+
 // The tables of a page: runs of rows, each row lines on one baseline standing
 // side by side (two cells or more), their cells placed in the columns their
 // boxes share. Lines taken by a table are marked in Taken.
@@ -271,20 +335,36 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
         qsizetype Block, Line;
         QRectF Box;
     };
+    // Notes in the margin right of the text's columns are no table's cells,
+    // whatever text stands beside them.
+    double textRight = 1e9;
+    for (const TLayoutBlock& block : Page.Blocks)
+        if (IsTextColumn(block, Page.Size)) textRight = textRight < 1e9 ? std::max(textRight, block.Box.right()) : block.Box.right();
     QList<TCell> cells;
     for (qsizetype b = 0; b < Page.Blocks.size(); ++b) {
         const TLayoutBlock& block = Page.Blocks[b];
         if (IsTextColumn(block, Page.Size)) continue;
         for (qsizetype l = 0; l < block.Lines.size(); ++l)
-            if (block.Lines[l].Direction == TLineDirection::dlHorizontal && !Excluded(b, l))
+            if (block.Lines[l].Direction == TLineDirection::dlHorizontal && !Excluded(b, l) &&
+                block.Lines[l].Box.left() < textRight + 2)
                 cells.append({b, l, block.Lines[l].Box});
     }
-    std::sort(cells.begin(), cells.end(), [](const TCell& a, const TCell& b) { return a.Box.bottom() < b.Box.bottom(); });
+    // A table stands within one column of the page: the columns' cells are
+    // read apart, each column's rows after the last column's.
+    const QList<double> gutters = ColumnGutters(Page);
+    const auto side = [&](const TCell& Cell) {
+        return std::count_if(gutters.begin(), gutters.end(), [&](double g) { return Cell.Box.left() >= g; });
+    };
+    std::sort(cells.begin(), cells.end(), [&](const TCell& a, const TCell& b) {
+        return std::pair(side(a), a.Box.bottom()) < std::pair(side(b), b.Box.bottom());
+    });
     // Rows: lines whose baselines (box bottoms) stand together, left to right.
     QList<QList<TCell>> rows;
+    QList<qsizetype> rowSides;
     for (const TCell& cell : cells) {
-        if (!rows.isEmpty() && std::abs(rows.last().last().Box.bottom() - cell.Box.bottom()) <= 2.5) rows.last().append(cell);
-        else rows.append({cell});
+        if (!rows.isEmpty() && rowSides.last() == side(cell) && std::abs(rows.last().last().Box.bottom() - cell.Box.bottom()) <= 2.5)
+            rows.last().append(cell);
+        else rows.append({cell}), rowSides.append(side(cell));
     }
     for (QList<TCell>& row : rows)
         std::sort(row.begin(), row.end(), [](const TCell& a, const TCell& b) { return a.Box.left() < b.Box.left(); });
@@ -314,7 +394,7 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
         // rows of cells is part of the table (a cell's second line).
         qsizetype end = r + 1;
         int multi = 1;
-        while (end < rows.size()) {
+        while (end < rows.size() && rowSides[end] == rowSides[r]) {
             const double height = rowBottom(rows[end - 1]) - rowTop(rows[end - 1]);
             if (rowTop(rows[end]) - rowBottom(rows[end - 1]) > 1.5 * std::max(height, 4.0)) break;
             if (sideBySide(rows[end])) {
@@ -322,7 +402,7 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
                 ++end;
                 continue;
             }
-            if (rows[end].size() == 1 && end + 1 < rows.size() && sideBySide(rows[end + 1]) &&
+            if (rows[end].size() == 1 && end + 1 < rows.size() && rowSides[end + 1] == rowSides[r] && sideBySide(rows[end + 1]) &&
                 rowTop(rows[end + 1]) - rowBottom(rows[end]) <= 1.5 * std::max(height, 4.0)) {
                 ++end;
                 continue;
@@ -365,6 +445,7 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
                 const bool continued = inside.size() == 1 && !table.Rows.isEmpty() && column(inside[0].Box) > From;
                 if (!continued) {
                     table.Rows.append(QStringList(To - From, QString()));
+                    table.CellLines.append(QList<QList<std::pair<qsizetype, qsizetype>>>(To - From));
                     firstRows.append(i);
                 }
                 QStringList& cellsOfRow = table.Rows.last();
@@ -373,6 +454,7 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
                     const QString words = JoinedText({&Page.Blocks[c.Block].Lines[c.Line]});
                     text = text.isEmpty() ? words : text + QLatin1Char(' ') + words;
                     table.Lines.append({c.Block, c.Line});
+                    table.CellLines.last()[column(c.Box) - From].append({c.Block, c.Line});
                 }
             }
             // A header row: the first row bold, the next one not.
@@ -396,6 +478,16 @@ QList<TTable> FindTables(const TPageLayout& Page, const std::function<bool(qsize
         r = end;
     }
     return tables;
+}
+
+// Whether a table's cells are the items of a list set in columns: each cell
+// opens with a list's marker and goes on with words.
+bool IsListInColumns(const TTable& Table) {
+    for (const QStringList& row : Table.Rows)
+        for (const QString& cell : row)
+            if (!cell.isEmpty() && (!IsListMarker(cell.section(QLatin1Char(' '), 0, 0)) || !cell.contains(QLatin1Char(' '))))
+                return false;
+    return !Table.Rows.isEmpty();
 }
 
 // Cuts the page into pieces in reading order; lines of a table become one
@@ -424,10 +516,17 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
             const TLineFacts facts = LineFacts(line);
             bool starts = !open || line.StartsParagraph || IsListMarker(line.Words[0].Text);
             if (!starts) {
-                // A lone line in a style of its own (a heading set closely above its text).
-                const TPiece& last = pieces.last();
-                const TLineFacts& before = last.Facts.last();
-                starts = last.Lines.size() == 1 && before.Share >= 0.85 && facts.Share >= 0.85 && before.Key != facts.Key;
+                // A heading set closely above its text: a line or up to three
+                // in a style of their own, then a line mostly in another (its
+                // text may name a title in the heading's style) that does not
+                // open in the heading's (a heading run into its text goes on
+                // there).
+                TPiece& last = pieces.last();
+                const TKey key = last.Facts.first().Key;
+                bool apart = last.Lines.size() <= 3;
+                for (const TLineFacts& before : last.Facts) apart = apart && before.Share >= 0.85 && before.Key == key;
+                starts = apart && facts.Key != key && WordKey(line.Words[0]) != key && ShareIn(line, key) <= 0.5;
+                last.SetAbove = starts;
             }
             if (starts) {
                 TPiece piece;
@@ -495,6 +594,16 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
     return pieces;
 }
 
+// Whether a piece is code with a listing's line numbers: each line's words
+// monospace, but for a number before them (or alone).
+bool IsNumberedCode(const TPiece& Piece) {
+    static const QRegularExpression number(QStringLiteral("^\\d{1,6}$"));
+    for (const TLayoutLine* line : Piece.Lines)
+        for (qsizetype w = 0; w < line->Words.size(); ++w)
+            if (!(w == 0 && number.match(line->Words[w].Text).hasMatch()) && !IsMonospace(line->Words[w].FontName)) return false;
+    return true;
+}
+
 // Whether a piece has the shape of a heading: a line or three, few words,
 // most of its characters in one style, no sentence's end.
 bool HeadingShape(const TPiece& Piece) {
@@ -536,6 +645,104 @@ bool HasLeader(const TLayoutLine& Line) {
     return false;
 }
 
+// Whether a line ends with a page number set apart from its words (an entry
+// of a table of contents too long for a dot leader): the gap before the
+// number twice the widest between its other words.
+bool EndsWithPageNumber(const TLayoutLine& Line) {
+    const qsizetype n = Line.Words.size();
+    if (n < 2 || !IsPageNumberText(Line.Words.last().Text)) return false;
+    double widest = 0;
+    for (qsizetype w = 1; w + 1 < n; ++w) widest = std::max(widest, Line.Words[w].Box.left() - Line.Words[w - 1].Box.right());
+    const double gap = Line.Words[n - 1].Box.left() - Line.Words[n - 2].Box.right();
+    return gap > 2 * widest && gap > 0.5 * WordSize(Line.Words.last());
+}
+
+// Text without its dot leaders: runs of four dots or more, or the few left
+// before a page number where the title took most of the line.
+QString WithoutLeaders(const QString& Text) {
+    static const QRegularExpression leaders(QStringLiteral("(?:\\s*\\.){4,}\\s*|(?:\\s+\\.){2,3}(?=\\s+\\S+$)"));
+    return QString(Text).replace(leaders, QStringLiteral(" ")).simplified();
+}
+
+// An entry of a table of contents: its words across the blocks it was set
+// in (a section's number, its title, its page number each a block of their
+// own), and its lines.
+struct TContentsEntry {
+    QString Text;
+    QList<std::pair<qsizetype, qsizetype>> Lines;
+};
+
+// The entries of a table of contents, read row by row across the page: a row
+// of lines on one baseline that ends with a page number (a line of its own
+// to the right, or set apart at its end, or after a dot leader) is an entry's
+// last; rows set closely above it without one are its first (a title over
+// two lines). The lines for which Excluded holds take no part, nor those of
+// a column of running text beside the contents (one without a dot leader).
+QList<TContentsEntry> ContentsEntries(const TPageLayout& Page, const std::function<bool(qsizetype, qsizetype)>& Excluded) {
+    struct TRowLine {
+        qsizetype Block, Line;
+        const TLayoutLine* Layout;
+    };
+    QList<TRowLine> lines;
+    for (qsizetype b = 0; b < Page.Blocks.size(); ++b) {
+        const TLayoutBlock& block = Page.Blocks[b];
+        if (IsTextColumn(block, Page.Size) && std::none_of(block.Lines.begin(), block.Lines.end(), HasLeader)) continue;
+        for (qsizetype l = 0; l < block.Lines.size(); ++l) {
+            const TLayoutLine& line = Page.Blocks[b].Lines[l];
+            if (line.Direction == TLineDirection::dlHorizontal && !line.Words.isEmpty() && !Excluded(b, l))
+                lines.append({b, l, &line});
+        }
+    }
+    std::sort(lines.begin(), lines.end(),
+              [](const TRowLine& a, const TRowLine& b) { return a.Layout->Box.bottom() < b.Layout->Box.bottom(); });
+    QList<QList<TRowLine>> rows;
+    for (const TRowLine& line : lines) {
+        if (!rows.isEmpty() && std::abs(rows.last().last().Layout->Box.bottom() - line.Layout->Box.bottom()) <= 2.5)
+            rows.last().append(line);
+        else
+            rows.append({line});
+    }
+    const auto box = [](const QList<TRowLine>& Row) {
+        QRectF united;
+        for (const TRowLine& line : Row) united = united.isNull() ? line.Layout->Box : united.united(line.Layout->Box);
+        return united;
+    };
+    QList<TContentsEntry> entries;
+    qsizetype from = 0;  // the first row not yet in an entry
+    for (qsizetype r = 0; r < rows.size(); ++r) {
+        QList<TRowLine>& row = rows[r];
+        std::sort(row.begin(), row.end(), [](const TRowLine& a, const TRowLine& b) { return a.Layout->Box.left() < b.Layout->Box.left(); });
+        const TLayoutLine& last = *row.last().Layout;
+        const bool numbered = (row.size() >= 2 && IsPageNumberText(JoinedText({&last}))) || EndsWithPageNumber(last) ||
+                              (HasLeader(last) && IsPageNumberText(last.Words.last().Text));
+        if (!numbered) continue;
+        // The rows closely above, without a page number, are the entry's
+        // first: a title's line that ends short of the page numbers, and
+        // starts where a line of the row below does or left of it (the
+        // title's words go on below, as they are or indented).
+        qsizetype first = r;
+        while (first > from && first > r - 2) {
+            const QRectF above = box(rows[first - 1]), below = box(rows[first]);
+            bool aligned = false;
+            for (const TRowLine& a : rows[first - 1])
+                for (const TRowLine& b : rows[first]) aligned = aligned || (b.Layout->Box.left() >= a.Layout->Box.left() - 2 && b.Layout->Box.left() < a.Layout->Box.right());
+            if (below.top() - above.bottom() > 0.6 * above.height() || !aligned || above.right() >= last.Words.last().Box.left()) break;
+            --first;
+        }
+        TContentsEntry entry;
+        QStringList texts;
+        for (qsizetype k = first; k <= r; ++k)
+            for (const TRowLine& line : rows[k]) {
+                texts.append(JoinedText({line.Layout}));
+                entry.Lines.append({line.Block, line.Line});
+            }
+        entry.Text = WithoutLeaders(texts.join(QLatin1Char(' ')));
+        entries.append(entry);
+        from = r + 1;
+    }
+    return entries;
+}
+
 // A page of a table of contents: lines with dot leaders, three at least.
 bool IsContentsPage(const TPageLayout& Page) {
     int leaders = 0;
@@ -545,10 +752,6 @@ bool IsContentsPage(const TPageLayout& Page) {
     return false;
 }
 
-QString WithoutLeaders(const QString& Text) {
-    static const QRegularExpression leaders(QStringLiteral("(?:\\s*\\.){4,}\\s*"));
-    return QString(Text).replace(leaders, QStringLiteral(" ")).trimmed();
-}
 
 bool Plain(const TKey& Key) { return !Key.Bold && !Key.Italic; }
 
@@ -668,8 +871,12 @@ TDocumentStyle LearnDocumentStyle(TFPdf& Pdf) {
             Pdf.SetPageNumber(page);
             style.Learn(ReadPageLayout(Pdf));
         } catch (const EPdfError&) {
+            // A page that cannot be opened says so when it is read itself.
         }
     }
+    // No page stays current: the reader's next page is opened afresh, also
+    // one that failed here (the same number again would open nothing).
+    Pdf.SetPageNumber(0);
     style.Finish();
     return style;
 }
@@ -715,8 +922,13 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             }
         }
 
-    // A table of contents: its entries are no headings, nor its page numbers a table.
+    // A table of contents: its entries are read across the blocks they are
+    // set in, and are no headings, nor its page numbers a table.
     const bool tocPage = IsContentsPage(Page);
+    const QList<TContentsEntry> entries =
+        tocPage ? ContentsEntries(Page, [&](qsizetype b, qsizetype l) { return taken[b][l] != -1; }) : QList<TContentsEntry>();
+    for (const TContentsEntry& entry : entries)
+        for (const auto& [b, l] : entry.Lines) taken[b][l] = -4;
     QList<TTable> tables;
     // On such a page, the entries' blocks and their page numbers make no table.
     QList<bool> entryBlocks(Page.Blocks.size(), false);
@@ -730,29 +942,34 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         for (int& t : lines)
             if (t == -2) t = -3;  // furniture: left out of the pieces below, as a table's lines are
     QList<TPiece> pieces;
+    const int skip = int(tables.size()), contents = skip + 1;
     {
         // Furniture lines are skipped as a table's are: marked with a table
         // index past the real ones, never emitted.
         QList<QList<int>> marks = taken;
-        const int skip = int(tables.size());
+        // The contents' entries likewise, as one piece past those.
         for (QList<int>& lines : marks)
             for (int& t : lines)
                 if (t == -3) t = skip;
+                else if (t == -4) t = contents;
         pieces = PagePieces(Page, marks);
         pieces.removeIf([skip](const TPiece& p) { return p.Table == skip; });
     }
 
     const double body = Style.BodySize() > 0 ? Style.BodySize() : PageBodySize(pieces);
     // The lowest piece of body size or larger: footnotes stand below it.
-    double lowestBody = -1;
+    // Notes in the margin beside it stand right of its right edge.
+    double lowestBody = -1, bodyRight = -1;
     for (const TPiece& p : pieces)
-        if (p.Table < 0 && p.Size() >= 0.95 * body) lowestBody = std::max(lowestBody, p.Box.top());
+        if (p.Table < 0 && p.Size() >= 0.95 * body)
+            lowestBody = std::max(lowestBody, p.Box.top()), bodyRight = std::max(bodyRight, p.Box.right());
 
     // An entry of a table of contents: with a dot leader, or a page number beside its last line.
     const auto entry = [&](const TPiece& Piece) {
         if (!tocPage) return false;
         for (const TLayoutLine* line : Piece.Lines)
             if (HasLeader(*line)) return true;
+        if (EndsWithPageNumber(*Piece.Lines.last())) return true;
         const QRectF& last = Piece.Lines.last()->Box;
         for (const TLayoutBlock& block : Page.Blocks)
             for (const TLayoutLine& line : block.Lines)
@@ -772,11 +989,39 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         return std::min(6, 1 + above);
     };
 
+    QSet<qsizetype> columnItems;  // the items of lists set in columns, in out.Blocks
     for (qsizetype i = 0; i < pieces.size(); ++i) {
         const TPiece& p = pieces[i];
         TStructuredBlock block;
         block.Block = p.Block;
         block.Line = p.LineIndexes.first();
+        if (p.Table == contents) {
+            for (const TContentsEntry& entry : entries) {
+                block.Text = entry.Text;
+                block.Lines = entry.Lines;
+                std::tie(block.Block, block.Line) = entry.Lines.first();
+                out.Blocks.append(block);
+            }
+            continue;
+        }
+        if (p.Table >= 0 && IsListInColumns(tables[p.Table])) {
+            // A list set in columns: its items column by column.
+            const TTable& table = tables[p.Table];
+            for (qsizetype c = 0; c < table.Rows.first().size(); ++c)
+                for (qsizetype r = 0; r < table.Rows.size(); ++r) {
+                    const QString& cell = table.Rows[r][c];
+                    if (cell.isEmpty()) continue;
+                    TStructuredBlock item;
+                    item.Role = TBlockRole::ListItem;
+                    item.Lines = table.CellLines[r][c];
+                    std::tie(item.Block, item.Line) = item.Lines.first();
+                    const QString marker = cell.section(QLatin1Char(' '), 0, 0);
+                    item.Text = TakeListMarker(marker, item.Mark) ? cell.section(QLatin1Char(' '), 1) : cell;
+                    columnItems.insert(out.Blocks.size());
+                    out.Blocks.append(item);
+                }
+            continue;
+        }
         if (p.Table >= 0) {
             block.Role = TBlockRole::Table;
             block.Rows = tables[p.Table].Rows;
@@ -814,7 +1059,8 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             }
         } else if (IsCaptionText(block.Text)) {
             block.Role = TBlockRole::Caption;
-        } else if (p.Size() < 0.92 * body && p.Box.top() > lowestBody && p.Box.top() > 0.5 * height) {
+        } else if (p.Size() < 0.92 * body && p.Box.top() > lowestBody && p.Box.top() > 0.5 * height &&
+                   p.Box.left() < bodyRight && !IsNumberedCode(p)) {
             block.Role = TBlockRole::Footnote;
             // Its mark: a number or sign before the words, raised, set close or apart.
             static const QRegularExpression mark(QStringLiteral("^(\\d{1,3}|[*∗†‡§¶]{1,3})(?=\\p{Lu}|\\s|$)"));
@@ -823,15 +1069,12 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                 block.Mark = m.captured(1);
                 block.Text = block.Text.mid(m.capturedLength()).trimmed();
             }
+        } else if (IsListMarker(first) && p.Words > 1) {
+            // Set with a hanging indent or not: its marker is the list's.
+            block.Role = TBlockRole::ListItem;
+            if (TakeListMarker(first, block.Mark)) block.Text = JoinedText(p.Lines, 1);
         } else if (p.Hanging && !entry(p)) {
             block.Role = TBlockRole::ListItem;
-        } else if (IsListMarker(first) && p.Words > 1) {
-            block.Role = TBlockRole::ListItem;
-            // A number becomes the list's own; a bullet goes; a letter ("(a)") stays in the text.
-            static const QRegularExpression numbered(QStringLiteral("^\\(?(\\d{1,3})[.)]$"));
-            const QRegularExpressionMatch m = numbered.match(first);
-            if (m.hasMatch()) block.Mark = m.captured(1);
-            if (m.hasMatch() || first.size() == 1) block.Text = JoinedText(p.Lines, 1);
         } else if (HeadingShape(p) && p.Size() >= 0.97 * body &&
                    (!tocPage || (!entry(p) && !(next && next->Table < 0 && entry(*next))))) {
             // A style headings take in the document (twice at least, or once
@@ -845,7 +1088,10 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                                 (learned.empty() && (larger || p.Key.Bold));
             // A style of body size stands as a heading only above text of another style.
             const bool apart = larger || !next || next->Table >= 0 || next->Key != p.Key;
-            if (styled && apart && (p.Lines.size() == 1 || !p.Key.Italic || larger)) {
+            // Slanted lines of body size make a heading of one line, or of
+            // more set closely above text in another style: else they are
+            // an emphasised paragraph.
+            if (styled && apart && (p.Lines.size() == 1 || !p.Key.Italic || larger || p.SetAbove)) {
                 block.Role = TBlockRole::Heading;
                 block.Level = headingLevel(p.Key);
             }
@@ -863,10 +1109,21 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
         out.Blocks.append(std::move(block));
     }
 
+    // Small lines at the foot without a mark are notes only beside a marked
+    // one (its second paragraph, or a note of a series); alone, they are a
+    // paragraph (a copyright line, a remark after code), as a note that no
+    // mark refers to would be lost to a reader.
+    const bool marked = std::any_of(out.Blocks.begin(), out.Blocks.end(), [](const TStructuredBlock& Block) {
+        return Block.Role == TBlockRole::Footnote && !Block.Mark.isEmpty();
+    });
+    for (TStructuredBlock& block : out.Blocks)
+        if (block.Role == TBlockRole::Footnote && !marked) block.Role = TBlockRole::Paragraph;
     // Lists' depths: by the indent of their markers, within each run of items.
+    // The items of a list set in columns stand at one depth.
     QList<double> indents;
-    for (TStructuredBlock& block : out.Blocks) {
-        if (block.Role != TBlockRole::ListItem) {
+    for (qsizetype i = 0; i < out.Blocks.size(); ++i) {
+        TStructuredBlock& block = out.Blocks[i];
+        if (block.Role != TBlockRole::ListItem || columnItems.contains(i)) {
             if (block.Role != TBlockRole::Paragraph && block.Role != TBlockRole::Code) indents.clear();
             continue;
         }

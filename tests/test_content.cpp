@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTransform>
 #include <cmath>
+#include <memory>
 
 #include <kestrune/FPdf.h>
 #include "support/EngineSpy.h"
@@ -37,6 +38,22 @@ bool Close(QRgb a, QRgb b) {
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "left " << r.Left << " bottom " << r.Bottom << " right " << r.Right
                                          << " top " << r.Top;
+}
+
+// The document as saved into memory.
+QByteArray SavedBytes(TFPdf& Pdf) {
+    QBuffer saved;
+    saved.open(QIODevice::ReadWrite);
+    EXPECT_TRUE(Pdf.SaveAs(&saved));
+    return saved.data();
+}
+
+// Saved bytes opened again, at their first page.
+std::unique_ptr<TFPdf> Reopened(const QByteArray& Saved) {
+    auto pdf = std::make_unique<TFPdf>();
+    pdf->SetPageNumber(1);
+    pdf->LoadDocument(Saved, true);
+    return pdf;
 }
 
 // A new document with one 300 x 200 page, current.
@@ -70,37 +87,33 @@ TEST_F(Content, PlacedContentSurvivesSaveAndReopenAndRendersWhereItWasPlaced) {
     Pdf.AddPath();
     Pdf.AddText("Rotated", "Helvetica", 12, 250, 50, 0xFF000000, 90);
 
-    QBuffer saved;
-    saved.open(QIODevice::ReadWrite);
-    ASSERT_TRUE(Pdf.SaveAs(&saved));
-    EXPECT_TRUE(saved.data().contains("/BM/Multiply")) << "the path's blend mode was not written";
+    const QByteArray saved = SavedBytes(Pdf);
+    EXPECT_TRUE(saved.contains("/BM/Multiply")) << "the path's blend mode was not written";
 
-    TFPdf reopened;
-    reopened.SetPageNumber(1);
-    reopened.LoadDocument(saved.data(), true);
-    ASSERT_EQ(reopened.GetObjectCount(), 5);
+    const std::unique_ptr<TFPdf> reopened = Reopened(saved);
+    ASSERT_EQ(reopened->GetObjectCount(), 5);
     const QList<TObjectType> kinds{TObjectType::otImage, TObjectType::otImage, TObjectType::otImage,
                                    TObjectType::otPath, TObjectType::otText};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(reopened.GetObjectType(i), kinds[i]) << i;
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(reopened->GetObjectType(i), kinds[i]) << i;
 
     // One page unit per pixel at the given corner; the JPEG stretched over its rectangle.
-    EXPECT_TRUE(BoundsAre(reopened.GetObjectBounds(0), 10, 20, 30, 30));
-    EXPECT_TRUE(BoundsAre(reopened.GetObjectBounds(1), 100, 20, 140, 40));
+    EXPECT_TRUE(BoundsAre(reopened->GetObjectBounds(0), 10, 20, 30, 30));
+    EXPECT_TRUE(BoundsAre(reopened->GetObjectBounds(1), 100, 20, 140, 40));
     // The path's box, widened by the engine for the stroke of width 4.
-    EXPECT_TRUE(BoundsAre(reopened.GetObjectBounds(3), 147, 97, 203, 153, 1.01));
+    EXPECT_TRUE(BoundsAre(reopened->GetObjectBounds(3), 147, 97, 203, 153, 1.01));
     // Turned 90 degrees: the text runs upwards from (250, 50), left of its origin.
-    const TPdfRectangle text = reopened.GetObjectBounds(4);
+    const TPdfRectangle text = reopened->GetObjectBounds(4);
     EXPECT_TRUE(Near(text.Bottom, 50, 2) && text.Right <= 254 && text.Left >= 235 && text.Top > 80)
         << text.Left << " " << text.Bottom << " " << text.Right << " " << text.Top;
-    EXPECT_TRUE(reopened.Text().contains("Rotated")) << reopened.Text().toStdString();
+    EXPECT_TRUE(reopened->Text().contains("Rotated")) << reopened->Text().toStdString();
 
     // The images come back with their pixels.
-    EXPECT_EQ(reopened.GetBitmap(0).size(), QSize(20, 10));
-    EXPECT_EQ(reopened.GetBitmap(0).pixel(5, 5), qRgb(255, 0, 0));
-    EXPECT_EQ(reopened.GetImage(1).Data, jpeg);
+    EXPECT_EQ(reopened->GetBitmap(0).size(), QSize(20, 10));
+    EXPECT_EQ(reopened->GetBitmap(0).pixel(5, 5), qRgb(255, 0, 0));
+    EXPECT_EQ(reopened->GetImage(1).Data, jpeg);
 
     // Rendered at one pixel per unit: device y is 200 - page y.
-    const QImage page = reopened.RenderPage(0, 0, 300, 200);
+    const QImage page = reopened->RenderPage(0, 0, 300, 200);
     ASSERT_EQ(page.size(), QSize(300, 200));
     const auto at = [&](int x, int y) { return page.pixel(x, 200 - y); };
     EXPECT_TRUE(Close(at(20, 25), qRgb(255, 0, 0))) << std::hex << at(20, 25);
@@ -148,10 +161,8 @@ TEST_F(Content, RefusedPicturesAndNoJpegDataChangeNothing) {
     EXPECT_FALSE(Pdf.AddJpegImage(nullptr, 0, 0, 10, 10));
     EXPECT_EQ(Pdf.GetObjectCount(), 0);
 
-    QBuffer saved;
-    saved.open(QIODevice::ReadWrite);
-    ASSERT_TRUE(Pdf.SaveAs(&saved));
-    EXPECT_FALSE(saved.data().contains("/Subtype /Image"));
+    const QByteArray saved = SavedBytes(Pdf);
+    EXPECT_FALSE(saved.contains("/Subtype /Image"));
 }
 
 TEST_F(Content, PathStateMachine) {
@@ -281,13 +292,9 @@ TEST(ContentText, TextOperationsSeeThePageAsItNowIs) {
     EXPECT_EQ(ErrorOf([&] { pdf.SetText(-1, "x"); }), "Incorrect index");
 
     // The change is in the saved document.
-    QBuffer saved;
-    saved.open(QIODevice::ReadWrite);
-    ASSERT_TRUE(pdf.SaveAs(&saved));
-    TFPdf reopened;
-    reopened.SetPageNumber(1);
-    reopened.LoadDocument(saved.data(), true);
-    EXPECT_TRUE(reopened.Text().startsWith("Changed")) << reopened.Text().toStdString();
+    const QByteArray saved = SavedBytes(pdf);
+    const std::unique_ptr<TFPdf> reopened = Reopened(saved);
+    EXPECT_TRUE(reopened->Text().startsWith("Changed")) << reopened->Text().toStdString();
 }
 
 TEST(ContentText, DeletedObjectsLeaveThePageAndItsText) {
@@ -304,13 +311,9 @@ TEST(ContentText, DeletedObjectsLeaveThePageAndItsText) {
     pdf.UpdatePage();
     EXPECT_EQ(ErrorOf([&] { pdf.DeleteObject(count - 1); }), "Incorrect index");
     EXPECT_EQ(ErrorOf([&] { pdf.DeleteObject(-1); }), "Incorrect index");
-    QBuffer saved;
-    saved.open(QIODevice::ReadWrite);
-    ASSERT_TRUE(pdf.SaveAs(&saved));
-    TFPdf reopened;
-    reopened.SetPageNumber(1);
-    reopened.LoadDocument(saved.data(), true);
-    EXPECT_EQ(reopened.Text(), "World");
+    const QByteArray saved = SavedBytes(pdf);
+    const std::unique_ptr<TFPdf> reopened = Reopened(saved);
+    EXPECT_EQ(reopened->Text(), "World");
 }
 
 TEST(ContentGuards, EveryOperationNeedsACurrentPage) {
@@ -423,16 +426,12 @@ TEST_F(Content, TextInAnEmbeddedFontReadsBackAndShowsUnlessInvisible) {
     const TPdfRectangle squeezed = Pdf.GetObjectBounds(0);
     EXPECT_LT(squeezed.Right - squeezed.Left, 80) << "not squeezed: " << squeezed.Left << " " << squeezed.Right;
 
-    QBuffer saved;
-    saved.open(QIODevice::ReadWrite);
-    ASSERT_TRUE(Pdf.SaveAs(&saved));
-    EXPECT_TRUE(saved.data().contains("/FontFile2")) << "the font program is not embedded";
-    TFPdf reopened;
-    reopened.SetPageNumber(1);
-    reopened.LoadDocument(saved.data(), true);
-    EXPECT_EQ(reopened.Text(), "Visible Ωmega\r\nHidden");
+    const QByteArray saved = SavedBytes(Pdf);
+    EXPECT_TRUE(saved.contains("/FontFile2")) << "the font program is not embedded";
+    const std::unique_ptr<TFPdf> reopened = Reopened(saved);
+    EXPECT_EQ(reopened->Text(), "Visible Ωmega\r\nHidden");
     // Drawn where placed (device y is 200 - page y), and the invisible text not at all.
-    const QImage page = reopened.RenderPage(0, 0, 300, 200);
+    const QImage page = reopened->RenderPage(0, 0, 300, 200);
     EXPECT_GT(DarkPixels(page, QRect(20, 145, 80, 15)), 40);
     EXPECT_EQ(DarkPixels(page, QRect(0, 0, 300, 100)), 0);
 }

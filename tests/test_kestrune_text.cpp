@@ -580,13 +580,18 @@ TEST_F(KestruneText, ProgressOnATerminal) {
 // A page that cannot be opened fails the file as a whole: no partial text file,
 // the page's message, exit status 1. A folder gets a message of its own.
 // (A folder argument stands for the PDF files below it: see test_batches.)
+// In every format: those that learn the document's style first, going over
+// its pages, too.
 TEST_F(KestruneText, APageThatCannotBeOpenedFailsTheFile) {
     const QString gap = Write("gap.pdf", testing_support::MissingSecondPagePdf());
-    const RunResult r = Run({gap});
-    EXPECT_EQ(r.ExitCode, 1);
-    EXPECT_EQ(r.Err, "kestrune-text: " + gap.toUtf8() + ": Cannot open page 2\n");
-    EXPECT_EQ(r.Out, "");
-    EXPECT_EQ(Entries(), QStringList{"gap.pdf"});
+    for (const char* format : {"text", "tsv", "json", "hocr", "markdown"}) {
+        SCOPED_TRACE(format);
+        const RunResult r = Run({"--format", format, gap});
+        EXPECT_EQ(r.ExitCode, 1);
+        EXPECT_EQ(r.Err, "kestrune-text: " + gap.toUtf8() + ": Cannot open page 2\n");
+        EXPECT_EQ(r.Out, "");
+        EXPECT_EQ(Entries(), QStringList{"gap.pdf"});
+    }
 }
 
 // ---- Formats -----------------------------------------------------------------
@@ -692,6 +697,26 @@ TEST_F(KestruneText, MarkdownJoinsPagesInAnyRun) {
     // The roles in JSON, from the same structure.
     const RunResult json = Run({"--format", "json", "-o", "-", pdf});
     EXPECT_EQ(json.Out.count("\"role\":\"paragraph\""), 3);
+}
+
+// A link annotation to a web address over a line of the page becomes a
+// Markdown link of that line's words; the line below it stays plain.
+TEST_F(KestruneText, MarkdownLinksTheWordsOfAWebLink) {
+    PdfBuilder b;
+    const int catalog = b.Reserve();
+    const int pages = b.Reserve();
+    const int font = b.Add("<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>");
+    const int content = b.AddStream("<< >>", "BT /F1 12 Tf 14 TL 72 720 Td (Read the manual) Tj T* (online for details.) Tj ET");
+    const int page = b.Add("<< /Type /Page /Parent " + testing_support::Ref(pages) +
+                           " /MediaBox [0 0 612 792] /Resources << /Font << /F1 " + testing_support::Ref(font) +
+                           " >> >> /Contents " + testing_support::Ref(content) +
+                           " /Annots [<< /Type /Annot /Subtype /Link /Rect [70 716 300 732]"
+                           " /A << /S /URI /URI (https://example.org/a b) >> >>] >>");
+    b.SetPageTree(catalog, pages, {page});
+    const QString pdf = Write("link.pdf", b.Build(catalog));
+    const RunResult r = Run({"--format", "markdown", "-o", "-", pdf});
+    EXPECT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+    EXPECT_EQ(r.Out, "[Read the manual](<https://example.org/a%20b>) online for details.\n\n");
 }
 
 // Characters beyond U+FFFF come out in every format as the plain text has
@@ -813,4 +838,23 @@ TEST_F(KestruneText, WordFormatsInBatches) {
     const RunResult second = Run(arguments + QStringList{"--report", "report.jsonl"});
     EXPECT_EQ(second.ExitCode, 0);
     EXPECT_EQ(ReadAll(Path("report.jsonl")).count("\"status\":\"skipped\""), 2);
+}
+
+// A run that reads text loads Qt Core, and none of what drawing needs (Qt
+// Gui, X11, EGL, fontconfig, D-Bus): the loader's list of what the program
+// loads (its workers are forks of it, or the same program started again).
+TEST_F(KestruneText, ATextRunLoadsNoGraphicsLibraries) {
+    const QString pdf = Write("a.pdf", SimpleTextPdf({{"One"}, {"Two"}, {"Three"}}));
+    const QStringList graphics = {"libQt6Gui", "libX11", "libEGL", "libfontconfig", "libdbus", "libxcb"};
+    for (const QStringList& options :
+         {QStringList{"-j", "1"}, QStringList{"-j", "2"}, QStringList{"--format", "json"}, QStringList{"--format", "markdown"},
+          QStringList{"--layout"}}) {
+        SCOPED_TRACE(options.join(' ').toStdString());
+        RunOptions run{.WorkingDirectory = FDir.path()};
+        run.Environment.insert("LD_DEBUG", "files");
+        const RunResult r = RunProgram(QStringLiteral(KESTRUNE_TEXT_PROGRAM), options + QStringList{"-o", "out.txt", pdf}, run);
+        ASSERT_EQ(r.ExitCode, 0) << r.Err.toStdString();
+        EXPECT_TRUE(r.Err.contains("libQt6Core")) << "the loader listed nothing";
+        for (const QString& library : graphics) EXPECT_FALSE(r.Err.contains(library.toUtf8())) << library.toStdString();
+    }
 }

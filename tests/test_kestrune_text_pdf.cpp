@@ -8,7 +8,14 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+#include <csignal>
+#include <unistd.h>
+
 #include <kestrune/FPdf.h>
+#include "convert/PdfOutput.h"
+#include "convert/TextOutput.h"
+#include "convert/WorkerProcesses.h"
+#include "ocr/Recognition.h"
 #include "support/PdfBuilder.h"
 #include "support/ProgramRun.h"
 #include "support/ScannedPdf.h"
@@ -247,4 +254,48 @@ TEST_F(KestruneTextPdf, AStampedScanKeepsItsStampOnce) {
     const QString text = PeerText(Path("fax.ocr.pdf"), 1);
     EXPECT_GE(KnownWordsFound(text, lines), 0.75) << text.toStdString();
     EXPECT_EQ(text.count("0123"), 1) << text.toStdString();
+}
+
+// The engine makes the copy in a child process where the program may fork
+// (kestrune-text), with the same bytes as made in the program itself; a
+// crash of the engine there (a damaged document) fails that copy with a line
+// that says so, and leaves no file.
+TEST_F(KestruneTextPdf, TheCopyIsMadeApartFromTheProgram) {
+    const QString input = Write("scan.pdf", ScannedPdf(kPages.mid(1, 1), {1}, kDpi));
+    TLayerPage page{TLayerAction::Add, {}};
+    page.Words.PageNumber = 1;
+    page.Words.Size = QSizeF(kWordsPageSize);
+    TLayoutLine line;
+    line.Words = {TLayoutWord{"Seven", QRectF(72, 72, 60, 14)}};
+    page.Words.Blocks = {TLayoutBlock{{}, {line}}};
+    UniteBoxes(page.Words);
+    const auto children = [] {
+        QFile list(QStringLiteral("/proc/self/task/%1/children").arg(::getpid()));
+        return list.open(QIODevice::ReadOnly) ? QString::fromLatin1(list.readAll()).split(' ', Qt::SkipEmptyParts) : QStringList{};
+    };
+    QByteArray made[2];
+    for (const bool fork : {false, true}) {
+        AllowForkedWorkers(fork);
+        const QString name = QStringLiteral("copy-%1.pdf").arg(fork);
+        TTextTarget target(Path(name), TTextTarget::TMode::WriteIntoNodes);
+        TPdfOutput copy(input, -1, {}, recognition::GlyphlessFontFile(), target);
+        EXPECT_EQ(children().size(), fork ? 1 : 0);
+        copy.Add(1, LayerPageBytes(page));
+        EXPECT_EQ(copy.PagesLaid(), 1);
+        copy.Finish();
+        made[fork] = ReadAll(Path(name));
+    }
+    EXPECT_EQ(made[0], made[1]);
+    EXPECT_TRUE(PeerText(Path("copy-1.pdf"), 1).contains("Seven"));
+
+    TTextTarget target(Path("crashed.pdf"), TTextTarget::TMode::WriteIntoNodes);
+    TPdfOutput copy(input, -1, {}, recognition::GlyphlessFontFile(), target);
+    const QStringList child = children();
+    ASSERT_EQ(child.size(), 1);
+    ::kill(child[0].toInt(), SIGSEGV);
+    EXPECT_EQ(ErrorOf([&] { copy.Add(1, LayerPageBytes(page)); }),
+              "The engine stopped with SIGSEGV (Segmentation fault) while making the copy");
+    EXPECT_TRUE(children().isEmpty()) << "the child was not reaped";
+    EXPECT_FALSE(QFile::exists(Path("crashed.pdf")));
+    AllowForkedWorkers(false);
 }

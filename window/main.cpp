@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "convert/ConversionWorker.h"
+#include "convert/RenderedRecognition.h"
 #include "window/KestruneUnit.h"
 #include "convert/WorkerProtocol.h"
 
@@ -77,6 +78,8 @@ int main(int argc, char** argv) {
     std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication::setApplicationName(QStringLiteral("Kestrune"));
     QCoreApplication::setApplicationVersion(QStringLiteral(KESTRUNE_VERSION));
+    // The window's workers are this program: they recognise scanned pages themselves.
+    kestrune::InstallPageRecognition();
     if (argc == 2 && std::strcmp(argv[1], kestrune::worker::WorkerArgument) == 0) {
         QCoreApplication worker(argc, argv);
         return kestrune::RunConversionWorker();

@@ -113,8 +113,8 @@ private:
 };
 
 // Learns the style of the document open in Pdf from the text layers of its
-// SamplePages (a page that cannot be read is passed over). Pdf's current page
-// changes.
+// SamplePages (a page that cannot be read is passed over). Pdf is left with
+// no current page (page number 0).
 TDocumentStyle LearnDocumentStyle(TFPdf& Pdf);
 
 // The roles of Page's blocks. Page's blocks are cut where a block holds pieces
