@@ -71,19 +71,27 @@ public:
         return Number(Box.bottom()).Raw("]");
     }
 
-    // A string with JSON's escapes; most texts are plain ASCII and go over
-    // unit by unit, the others through Qt's encoder (which writes an unpaired
-    // surrogate as U+FFFD).
+    // A string with JSON's escapes. Most texts are plain printable ASCII and
+    // are copied unit by unit as they are checked; the others go through Qt's
+    // encoder (which writes an unpaired surrogate as U+FFFD) and are escaped.
     TJsonWriter& String(const QString& Text) {
-        bool plain = true;
-        for (const QChar c : Text) plain = plain && c.unicode() >= 0x20 && c.unicode() < 0x80 && c != u'"' && c != u'\\';
-        if (plain) {
-            Room(Text.size() + 2);
-            *FAt++ = '"';
-            for (const QChar c : Text) *FAt++ = char(c.unicode());
-            *FAt++ = '"';
-            return *this;
+        Room(Text.size() + 2);
+        char* const start = FAt;
+        *FAt++ = '"';
+        for (const QChar c : Text) {
+            const char16_t u = c.unicode();
+            if (u < 0x20 || u >= 0x80 || u == u'"' || u == u'\\') {
+                FAt = start;
+                return Escaped(Text);
+            }
+            *FAt++ = char(u);
         }
+        *FAt++ = '"';
+        return *this;
+    }
+
+private:
+    TJsonWriter& Escaped(const QString& Text) {
         const QByteArray utf8 = Text.toUtf8();
         Room(6 * utf8.size() + 2);  // "\u00XX" is the longest escape of a byte
         *FAt++ = '"';
@@ -92,7 +100,6 @@ public:
         return *this;
     }
 
-private:
     // Makes room for Size more bytes at FAt.
     void Room(qsizetype Size) {
         const qsizetype written = FAt - FOut.data();
