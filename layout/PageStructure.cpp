@@ -12,6 +12,7 @@
 
 #include <QRegularExpression>
 #include <QSet>
+#include <QVarLengthArray>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -63,19 +64,50 @@ struct TLineFacts {
     qsizetype Characters = 0;
 };
 
+// Characters counted by style. A line or a piece has a few styles: a short
+// list searched in turn costs less than a map's nodes.
+class TStyleCount {
+public:
+    void Add(const TLayoutWord& Word) {
+        const TKey key = WordKey(Word);
+        const qsizetype n = std::max<qsizetype>(1, Word.Text.size());
+        for (auto& [k, count] : FCounts)
+            if (k == key) {
+                count += n;
+                return;
+            }
+        FCounts.append({key, n});
+    }
+    // The number of characters in the style of most of them, that style set
+    // in Key (the least such style on a tie); 0, Key left as it is, when none.
+    qsizetype Most(TKey& Key) const {
+        qsizetype most = 0;
+        TKey best;
+        for (const auto& [k, n] : FCounts)
+            if (n > most || (n == most && k < best)) most = n, best = k;
+        if (most > 0) Key = best;
+        return most;
+    }
+
+private:
+    QVarLengthArray<std::pair<TKey, qsizetype>, 8> FCounts;
+};
+
 TLineFacts LineFacts(const TLayoutLine& Line) {
-    std::map<TKey, qsizetype> chars;
+    TStyleCount chars;
     TLineFacts facts;
     qsizetype mono = 0;
+    // A line's words mostly share their font: its name is matched once for a run of them.
+    const QString* font = nullptr;
+    bool monospace = false;
     for (const TLayoutWord& word : Line.Words) {
         const qsizetype n = std::max<qsizetype>(1, word.Text.size());
-        chars[WordKey(word)] += n;
+        chars.Add(word);
         facts.Characters += n;
-        if (IsMonospace(word.FontName)) mono += n;
+        if (!font || word.FontName != *font) monospace = IsMonospace(word.FontName), font = &word.FontName;
+        if (monospace) mono += n;
     }
-    qsizetype most = 0;
-    for (const auto& [key, n] : chars)
-        if (n > most) most = n, facts.Key = key;
+    const qsizetype most = chars.Most(facts.Key);
     if (facts.Characters > 0) {
         facts.Share = double(most) / double(facts.Characters);
         facts.MonoShare = double(mono) / double(facts.Characters);
@@ -108,6 +140,11 @@ bool TakeListMarker(const QString& Marker, QString& Mark) {
 bool IsListMarker(const QString& Word) {
     static const QRegularExpression marker(QStringLiteral(
         "^(?:[•◦▪▫■□●○‣⁃∙·►▸–—*-]|\\(?(?:\\d{1,3}|[a-z]|[ivxl]{1,5})[.)]|\\((?:\\d{1,3}|[a-z]|[ivxl]{1,5})\\))$"));
+    // What can match, tried first (most first words cannot): one character,
+    // or at most seven ending in "." or ")" (a final line break is allowed by "$").
+    QStringView word = Word;
+    if (word.endsWith(u'\n')) word.chop(1);
+    if (word.size() != 1 && (word.size() > 7 || !(word.endsWith(u'.') || word.endsWith(u')')))) return false;
     return marker.match(Word).hasMatch();
 }
 
@@ -136,26 +173,34 @@ bool IsRaisedMark(const TLayoutWord& Before, const TLayoutWord& Word) {
 // joined as ReadableText joins it, a raised mark joined to the word it
 // follows (as the page shows it, "word,1").
 QString JoinedText(const QList<const TLayoutLine*>& Lines, qsizetype SkipWords = 0) {
-    QStringList words;
+    // Built in one string: every piece of a page is joined, some twice.
+    QString text;
+    qsizetype lastStart = -1;  // where the last word written starts
     bool carried = false;
     for (qsizetype l = 0; l < Lines.size(); ++l) {
         const QList<TLayoutWord>& lineWords = Lines[l]->Words;
         const qsizetype from = (l == 0 ? SkipWords : 0) + (carried ? 1 : 0);
         for (qsizetype w = from; w < lineWords.size(); ++w) {
-            if (w > from && IsRaisedMark(lineWords[w - 1], lineWords[w])) words.last() += lineWords[w].Text;
-            else words.append(lineWords[w].Text);
+            // A raised mark goes on the word before it; any other word starts anew.
+            if (!(w > from && IsRaisedMark(lineWords[w - 1], lineWords[w]))) {
+                if (lastStart >= 0) text += QLatin1Char(' ');
+                lastStart = text.size();
+            }
+            text += lineWords[w].Text;
         }
         carried = false;
-        const QString last = words.isEmpty() ? QString() : words.last();
+        const QStringView last = lastStart >= 0 ? QStringView(text).sliced(lastStart) : QStringView();
         if (l + 1 < Lines.size() && !Lines[l + 1]->Words.isEmpty() && last.size() >= 2 && last.back() == u'-' &&
             last[last.size() - 2].isLetter()) {
-            QString joined = last;
+            QString joined = last.toString();
             joined.back() = QChar(0xFFFE);  // the engine's own mark for a hyphen at a line's end
-            words.last() = ReadableText(joined + Lines[l + 1]->Words.constFirst().Text);
+            joined = ReadableText(joined + Lines[l + 1]->Words.constFirst().Text);
+            text.truncate(lastStart);
+            text += joined;
             carried = true;
         }
     }
-    return words.join(QLatin1Char(' '));
+    return text;
 }
 
 // A piece of the page: a run of lines of one block, or a table.
@@ -185,20 +230,16 @@ struct TPiece {
     }
 
     void Sum() {
-        std::map<TKey, qsizetype> chars;
+        TStyleCount chars;
         double mono = 0;
         Characters = Words = 0;
         for (qsizetype l = 0; l < Lines.size(); ++l) {
-            for (const TLayoutWord& word : Lines[l]->Words)
-                chars[WordKey(word)] +=
-                    std::max<qsizetype>(1, word.Text.size());
+            for (const TLayoutWord& word : Lines[l]->Words) chars.Add(word);
             Characters += Facts[l].Characters;
             Words += Lines[l]->Words.size();
             mono += Facts[l].MonoShare * double(Facts[l].Characters);
         }
-        qsizetype most = 0;
-        for (const auto& [key, n] : chars)
-            if (n > most) most = n, Key = key;
+        const qsizetype most = chars.Most(Key);
         Share = Characters ? double(most) / double(Characters) : 0;
         MonoShare = Characters ? mono / double(Characters) : 0;
     }
@@ -469,7 +510,7 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
                 piece.Block = b;
                 piece.Table = t;
                 piece.Add(l, line, {});
-                pieces.append(piece);
+                pieces.append(std::move(piece));
                 continue;
             }
             const TLineFacts facts = LineFacts(line);
@@ -490,7 +531,7 @@ QList<TPiece> PagePieces(const TPageLayout& Page, const QList<QList<int>>& Taken
             if (starts) {
                 TPiece piece;
                 piece.Block = b;
-                pieces.append(piece);
+                pieces.append(std::move(piece));
             }
             pieces.last().Add(l, line, facts);
             open = true;
@@ -876,7 +917,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                 block.Block = b;
                 block.Line = l;
                 block.Lines = {{b, l}};
-                furnitureBlocks.append(block);
+                furnitureBlocks.append(std::move(block));
                 taken[b][l] = -2;
             }
         }
@@ -986,7 +1027,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
             block.Rows = tables[p.Table].Rows;
             block.HeaderRow = tables[p.Table].HeaderRow;
             block.Lines = tables[p.Table].Lines;
-            out.Blocks.append(block);
+            out.Blocks.append(std::move(block));
             continue;
         }
         for (const qsizetype l : p.LineIndexes) block.Lines.append({p.Block, l});
@@ -1065,7 +1106,7 @@ TPageStructure StructurePage(const TPageLayout& Page, const TDocumentStyle& Styl
                     if (link.Box.contains(w.Box.center())) words.append(w.Text);
             if (!words.isEmpty()) block.Links.append({words.join(QLatin1Char(' ')), link.Uri});
         }
-        out.Blocks.append(block);
+        out.Blocks.append(std::move(block));
     }
 
     // Small lines at the foot without a mark are notes only beside a marked

@@ -17,6 +17,12 @@ struct TPlacedWord {
     double Baseline = 0;
 };
 
+}  // namespace kestrune::layout
+
+Q_DECLARE_TYPEINFO(kestrune::layout::TPlacedWord, Q_RELOCATABLE_TYPE);
+
+namespace kestrune::layout {
+
 // The position of Box's edge that a baseline of Direction lies nearest to:
 // the glyphs' feet (the bottom of horizontal text, the left of text turned
 // clockwise, ...). For words without a known baseline.

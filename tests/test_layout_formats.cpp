@@ -9,6 +9,7 @@
 #include <QXmlStreamReader>
 #include <QRegularExpression>
 #include <QSet>
+#include <limits>
 
 #include <kestrune/LayoutFormats.h>
 #include "support/LayoutFixtures.h"
@@ -213,6 +214,42 @@ TEST(LayoutFormatsTest, JsonKeysComeInTheirDocumentedOrder) {
             }
     EXPECT_EQ(bold, (QStringList{"bold", "heavy"}));
     EXPECT_EQ(italic, (QStringList{"italic", "slanted"}));
+}
+
+// Numbers as short as they read back: boxes and sizes to 1/100 without
+// trailing zeros, a confidence exactly; no "-0", null for what is no number.
+TEST(LayoutFormatsTest, JsonNumbersAreAsShortAsTheyReadBack) {
+    const double nan = std::numeric_limits<double>::quiet_NaN(), inf = std::numeric_limits<double>::infinity();
+    const struct {
+        double Value;
+        const char* Size;  // as a font size, rounded to 1/100
+        const char* Conf;  // as a confidence, exact
+    } cases[] = {
+        {0, "0", "0"},
+        {-0.001, "0", "-0.001"},
+        {-0.0, "0", "0"},
+        {0.005, "0.01", "0.005"},
+        {12.5, "12.5", "12.5"},
+        {3.05, "3.05", "3.05"},
+        {-7.1, "-7.1", "-7.1"},
+        {100, "100", "100"},
+        {1.0 / 3, "0.33", "0.3333333333333333"},
+        {99999.994, "99999.99", "99999.994"},
+        {99999.996, "1e+05", "99999.996"},
+        {123456.78, "123456.78", "123456.78"},
+        {nan, "null", "null"},
+        {-inf, "null", "null"},
+    };
+    static const QRegularExpression number(QStringLiteral("\"size\":([^,]+),.*\"conf\":([^}]+)\\}"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Value);
+        QByteArray json;
+        AppendJsonPage(json, GroupWords(1, QSizeF(600, 800), TRotation::ro0, {{"w", QRectF(10, 20, 30, 10), "F", c.Value, c.Value}}));
+        const QRegularExpressionMatch m = number.match(QString::fromUtf8(json));
+        ASSERT_TRUE(m.hasMatch()) << json.constData();
+        EXPECT_EQ(m.captured(1), QLatin1String(c.Size));
+        EXPECT_EQ(m.captured(2), QLatin1String(c.Conf));
+    }
 }
 
 // ---- hOCR ---------------------------------------------------------------------

@@ -40,6 +40,13 @@ struct TLayoutWord {
     bool Italic = false;
 };
 
+}  // namespace kestrune
+
+// Moved as bytes when a list of words grows (a page has thousands).
+Q_DECLARE_TYPEINFO(kestrune::TLayoutWord, Q_RELOCATABLE_TYPE);
+
+namespace kestrune {
+
 // The reading direction of a line, as the page is shown: the direction in which
 // its characters advance, in quarter turns clockwise from left-to-right.
 // Right-to-left script on a horizontal line is still dlHorizontal: its words

@@ -55,6 +55,13 @@ struct TStructuredBlock {
     QList<std::pair<qsizetype, qsizetype>> Lines;
 };
 
+}  // namespace kestrune
+
+// Moved as bytes when a page's list of them grows.
+Q_DECLARE_TYPEINFO(kestrune::TStructuredBlock, Q_RELOCATABLE_TYPE);
+
+namespace kestrune {
+
 struct TPageStructure {
     int PageNumber = 0;
     QList<TStructuredBlock> Blocks;
