@@ -266,7 +266,10 @@ TEST_F(KestruneTextPdf, TheCopyIsMadeApartFromTheProgram) {
     page.Words.PageNumber = 1;
     page.Words.Size = QSizeF(kWordsPageSize);
     TLayoutLine line;
-    line.Words = {TLayoutWord{"Seven", QRectF(72, 72, 60, 14)}};
+    TLayoutWord word;
+    word.Text = "Seven";
+    word.Box = QRectF(72, 72, 60, 14);
+    line.Words = {word};
     page.Words.Blocks = {TLayoutBlock{{}, {line}}};
     UniteBoxes(page.Words);
     const auto children = [] {

@@ -185,7 +185,9 @@ TEST_F(RunLimits, WorkersGetNoPasswordInTheirEnvironment) {
         AllowForkedWorkers(false);
         EXPECT_FALSE(environment.isEmpty()) << forked;
         // Tesseract's threads are limited where it can tell: workers that recognise are executed.
-        if (!forked) EXPECT_TRUE(environment.contains("OMP_THREAD_LIMIT=1"));
+        if (!forked) {
+            EXPECT_TRUE(environment.contains("OMP_THREAD_LIMIT=1"));
+        }
         EXPECT_FALSE(environment.contains("secret")) << forked;
     }
     qunsetenv("KESTRUNE_PASSWORD");
