@@ -272,10 +272,13 @@ bool ReceiveFrame(int Socket, worker::TFrameBuffer& Buffer, worker::TMessage& Ty
     // Nothing of the parent's but the socket, the input and the standard
     // descriptors: another worker's socket kept open here would hide that
     // worker's end from the pool.
-    const int low = std::min(Socket, Fd), high = std::max(Socket, Fd);
-    ::close_range(3, low - 1, 0);
-    if (high > low + 1) ::close_range(low + 1, high - 1, 0);
-    ::close_range(high + 1, ~0U, 0);
+    unsigned next = 3;
+    for (const int kept : {std::min(Socket, Fd), std::max(Socket, Fd)}) {
+        if (kept < int(next)) continue;
+        if (unsigned(kept) > next) ::close_range(next, unsigned(kept) - 1, 0);
+        next = unsigned(kept) + 1;
+    }
+    ::close_range(next, ~0U, 0);
     const auto send = [&](worker::TMessage Type, const worker::TPayload& Payload = {}) {
         if (!worker::SendAll(Socket, Payload.Frame(Type))) ::_exit(1);
     };
