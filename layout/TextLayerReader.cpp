@@ -5,7 +5,9 @@
 #include <QByteArray>
 #include <QHash>
 #include <QRegularExpression>
+#include <QVarLengthArray>
 #include <cmath>
+#include <cstring>
 #include <numbers>
 
 #include <kestrune/Engine.h>
@@ -125,52 +127,94 @@ struct TWordFont {
     bool Italic = false;
 };
 
-// The font of character Index; Previous when the engine gives the same bytes
-// and flags as for the word before (most words share their font with it).
-void ReadFont(FPDF_TEXTPAGE TextPage, int Index, QByteArray& PreviousBytes, int& PreviousFlags, TWordFont& Font,
-              QHash<QByteArray, TWordFont>& Known) {
-    char buffer[128];
-    int flags = 0;
-    const unsigned long size = FPDFText_GetFontInfo(TextPage, Index, buffer, sizeof buffer, &flags);
-    if (size == 0) {
-        Font = {};
-        PreviousBytes.clear();
-        return;
+// A box on the shown page while a word is built: plain edges, united and
+// compared without Qt's out-of-line rectangle calls (a page has thousands of
+// characters).
+struct TEdges {
+    double Left = 0, Top = 0, Right = 0, Bottom = 0;
+
+    void Unite(const TEdges& Other) {
+        Left = qMin(Left, Other.Left);
+        Top = qMin(Top, Other.Top);
+        Right = qMax(Right, Other.Right);
+        Bottom = qMax(Bottom, Other.Bottom);
     }
-    QByteArray bytes;
-    if (size <= sizeof buffer) {
-        bytes = QByteArray(buffer, qsizetype(size) - 1);  // the engine counts its terminating zero
-    } else {
-        bytes.resize(qsizetype(size));
-        FPDFText_GetFontInfo(TextPage, Index, bytes.data(), size, &flags);
-        bytes.chop(1);
-    }
-    if (bytes == PreviousBytes && flags == PreviousFlags) return;
-    PreviousBytes = bytes;
-    PreviousFlags = flags;
-    // A page switches between a few fonts many times: each is read once.
-    QByteArray key = bytes;
-    key.append(reinterpret_cast<const char*>(&flags), sizeof flags);
-    if (const auto known = Known.constFind(key); known != Known.cend()) {
-        Font = *known;
-        return;
-    }
-    Font.Name = QString::fromUtf8(bytes);
-    Font.Bold = (flags & ForceBoldFlag) != 0 || FPDFText_GetFontWeight(TextPage, Index) >= BoldWeight;
-    Font.Italic = (flags & ItalicFlag) != 0;
-    StyleFromName(Font.Name, Font.Bold, Font.Italic);
-    Known.insert(key, Font);
+    QRectF Rect() const { return QRectF(Left, Top, Right - Left, Bottom - Top); }
+};
+
+// The engine's rectangle Left..Right, Bottom..Top mapped onto the shown page.
+TEdges MapEdges(const TPageTransform& Transform, double Left, double Top, double Right, double Bottom) {
+    const QPointF a = Transform.Map(Left, Top), b = Transform.Map(Right, Bottom);
+    return {qMin(a.x(), b.x()), qMin(a.y(), b.y()), qMax(a.x(), b.x()), qMax(a.y(), b.y())};
 }
+
+// The fonts of one page's words, each read from the engine once: a page
+// switches between a few fonts many times, and most words share their font
+// with the word before.
+class TFontReader {
+public:
+    explicit TFontReader(FPDF_TEXTPAGE TextPage) : FTextPage(TextPage) {}
+
+    // The font of character Index.
+    const TWordFont& Read(int Index) {
+        char buffer[sizeof FPrevious];
+        int flags = 0;
+        const unsigned long size = FPDFText_GetFontInfo(FTextPage, Index, buffer, sizeof buffer, &flags);
+        if (size == 0) {
+            FPreviousSize = 0;
+            FFont = {};
+            return FFont;
+        }
+        // The bytes of the word before's font, compared as they come.
+        if (size <= sizeof buffer && size == FPreviousSize && flags == FPreviousFlags &&
+            std::memcmp(buffer, FPrevious, size) == 0)
+            return FFont;
+        QByteArray bytes;
+        if (size <= sizeof buffer) {
+            bytes = QByteArray(buffer, qsizetype(size) - 1);  // the engine counts its terminating zero
+            std::memcpy(FPrevious, buffer, size);
+            FPreviousSize = size;
+        } else {
+            bytes.resize(qsizetype(size));
+            FPDFText_GetFontInfo(FTextPage, Index, bytes.data(), size, &flags);
+            bytes.chop(1);
+            FPreviousSize = 0;  // too long to keep: read again next time
+        }
+        FPreviousFlags = flags;
+        bytes.append(reinterpret_cast<const char*>(&flags), sizeof flags);
+        if (const auto known = FKnown.constFind(bytes); known != FKnown.cend()) {
+            FFont = *known;
+            return FFont;
+        }
+        FFont.Name = QString::fromUtf8(bytes.constData(), bytes.size() - qsizetype(sizeof flags));
+        FFont.Bold = (flags & ForceBoldFlag) != 0 || FPDFText_GetFontWeight(FTextPage, Index) >= BoldWeight;
+        FFont.Italic = (flags & ItalicFlag) != 0;
+        StyleFromName(FFont.Name, FFont.Bold, FFont.Italic);
+        FKnown.insert(bytes, FFont);
+        return FFont;
+    }
+
+private:
+    FPDF_TEXTPAGE FTextPage;
+    char FPrevious[128];
+    unsigned long FPreviousSize = 0;
+    int FPreviousFlags = 0;
+    TWordFont FFont;
+    QHash<QByteArray, TWordFont> FKnown;  // by name bytes and flags
+};
 
 // Builds the words character by character.
 class TWordCutter {
 public:
-    TWordCutter(FPDF_TEXTPAGE TextPage, const TPageTransform& Transform) : FTextPage(TextPage), FTransform(Transform) {}
+    TWordCutter(FPDF_TEXTPAGE TextPage, const TPageTransform& Transform, int Characters)
+        : FTextPage(TextPage), FTransform(Transform), FFonts(TextPage) {
+        Words.reserve(Characters / 5 + 1);  // about a word in six characters, its space included
+    }
 
     // Adds the character Code, whose place the engine gives at Index.
     void Add(int Index, char32_t Code) {
         const TLineDirection direction = FTransform.Direction(FPDFText_GetCharAngle(FTextPage, Index));
-        QRectF box = CharacterBox(Index);
+        const TEdges box = CharacterBox(Index);
         double x = 0, y = 0;
         FPDFText_GetCharOrigin(FTextPage, Index, &x, &y);
         const QPointF origin = FTransform.Map(x, y);
@@ -178,29 +222,38 @@ public:
         const double baseline = vertical ? origin.x() : origin.y();
         const double size = FPDFText_GetFontSize(FTextPage, Index);
 
-        if (!FWord.Word.Text.isEmpty() && !Continues(direction, baseline, box, size)) End();
-        if (FWord.Word.Text.isEmpty()) {
-            ReadFont(FTextPage, Index, FFontBytes, FFontFlags, FFont, FKnownFonts);
-            FWord.Word.FontName = FFont.Name;
-            FWord.Word.Bold = FFont.Bold;
-            FWord.Word.Italic = FFont.Italic;
+        if (!FText.isEmpty() && !Continues(direction, baseline, box, size)) End();
+        if (FText.isEmpty()) {
+            const TWordFont& font = FFonts.Read(Index);
+            FWord.Word.FontName = font.Name;
+            FWord.Word.Bold = font.Bold;
+            FWord.Word.Italic = font.Italic;
             FWord.Word.FontSize = size;
-            FWord.Word.Box = box;
             FWord.Direction = direction;
             FWord.Baseline = baseline;
+            FBox = box;
+        } else {
+            FBox.Unite(box);
         }
         // A surrogate left unpaired (ReadPageLayout joins the pairs) is no character.
         if (QChar::isSurrogate(Code)) Code = QChar::ReplacementCharacter;
-        FWord.Word.Text += QChar::fromUcs4(Code);
-        FWord.Word.Box = FWord.Word.Box.united(box);
+        if (QChar::requiresSurrogates(Code)) {
+            FText.append(QChar::highSurrogate(Code));
+            FText.append(QChar::lowSurrogate(Code));
+        } else {
+            FText.append(char16_t(Code));
+        }
         FLastBox = box;
     }
 
     // Ends the word being built, if any.
     void End() {
-        if (FWord.Word.Text.isEmpty()) return;
+        if (FText.isEmpty()) return;
+        FWord.Word.Text = QString(reinterpret_cast<const QChar*>(FText.constData()), FText.size());
+        FWord.Word.Box = FBox.Rect();
         Words.append(std::move(FWord));
         FWord = {};
+        FText.clear();
     }
 
     QList<layout::TPlacedWord> Words;
@@ -209,25 +262,25 @@ private:
     // The character's box from its font (advance width, ascent to descent),
     // the one readers expect of a word; the glyph's own outline box when the
     // engine has no font box for it.
-    QRectF CharacterBox(int Index) const {
+    TEdges CharacterBox(int Index) const {
         FS_RECTF loose{};
         if (FPDFText_GetLooseCharBox(FTextPage, Index, &loose))
-            return FTransform.Map(loose.left, loose.top, loose.right, loose.bottom);
+            return MapEdges(FTransform, loose.left, loose.top, loose.right, loose.bottom);
         double left = 0, right = 0, bottom = 0, top = 0;
         FPDFText_GetCharBox(FTextPage, Index, &left, &right, &bottom, &top);
-        return FTransform.Map(left, top, right, bottom);
+        return MapEdges(FTransform, left, top, right, bottom);
     }
 
-    bool Continues(TLineDirection Direction, double Baseline, const QRectF& Box, double Size) const {
+    bool Continues(TLineDirection Direction, double Baseline, const TEdges& Box, double Size) const {
         if (Direction != FWord.Direction) return false;
         const double size = qMax(Size, FWord.Word.FontSize);
         const double shift = std::abs(Baseline - FWord.Baseline);
         if (shift > MaxRaisedLetterShift * size) return false;
         const bool vertical = Direction == TLineDirection::dlDown || Direction == TLineDirection::dlUp;
-        const double start = vertical ? Box.top() : Box.left();
-        const double end = vertical ? Box.bottom() : Box.right();
-        const double lastStart = vertical ? FLastBox.top() : FLastBox.left();
-        const double lastEnd = vertical ? FLastBox.bottom() : FLastBox.right();
+        const double start = vertical ? Box.Top : Box.Left;
+        const double end = vertical ? Box.Bottom : Box.Right;
+        const double lastStart = vertical ? FLastBox.Top : FLastBox.Left;
+        const double lastEnd = vertical ? FLastBox.Bottom : FLastBox.Right;
         // Either way along the line: right-to-left script advances backwards.
         const double gap = qMax(start, lastStart) - qMin(end, lastEnd);
         if (gap > MaxLetterGap * size) return false;
@@ -239,12 +292,13 @@ private:
 
     FPDF_TEXTPAGE FTextPage;
     const TPageTransform& FTransform;
+    TFontReader FFonts;
+    // The word being built: its characters as UTF-16 (made a string once, at
+    // its end), its box, and the box of its last character.
+    QVarLengthArray<char16_t, 64> FText;
     layout::TPlacedWord FWord;
-    QRectF FLastBox;
-    QByteArray FFontBytes;
-    int FFontFlags = 0;
-    TWordFont FFont;
-    QHash<QByteArray, TWordFont> FKnownFonts;
+    TEdges FBox;
+    TEdges FLastBox;
 };
 
 }  // namespace
@@ -260,7 +314,7 @@ TPageLayout ReadPageLayout(TFPdf& Pdf) {
     const TPageTransform transform(Pdf.GetPageBounds(), layout.Rotation);
 
     const auto textPage = static_cast<FPDF_TEXTPAGE>(Pdf.GetTextPage());
-    TWordCutter cutter(textPage, transform);
+    TWordCutter cutter(textPage, transform, count);
     for (int i = 0; i < count; ++i) {
         char32_t code = FPDFText_GetUnicode(textPage, i);
         if (code == LineEndHyphen) code = U'-';

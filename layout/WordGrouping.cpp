@@ -16,6 +16,9 @@
 #include <cmath>
 #include <limits>
 #include <queue>
+#include <vector>
+
+#include <QVarLengthArray>
 
 #include "layout/PlacedWords.h"
 
@@ -104,15 +107,18 @@ double Forward(double Position, TLineDirection Direction) {
     return Direction == TLineDirection::dlHorizontal || Direction == TLineDirection::dlUp ? Position : -Position;
 }
 
+// The line being found: its direction, baseline, largest size so far and its
+// last word's box.
 struct TOpenLine {
-    TLayoutLine Line;
+    bool Empty = true;
+    TLineDirection Direction = TLineDirection::dlHorizontal;
     double Baseline = 0;
     double Size = 0;
     QRectF LastWordBox;
 };
 
 bool ContinuesLine(const TOpenLine& Line, const TPlacedWord& Word) {
-    if (Line.Line.Words.isEmpty() || Word.Direction != Line.Line.Direction) return false;
+    if (Line.Empty || Word.Direction != Line.Direction) return false;
     const double size = qMax(Line.Size, SizeOf(Word.Word, Word.Direction));
     if (std::abs(Word.Baseline - Line.Baseline) > MaxBaselineShift * size) return false;
     return Gap(Along(Line.LastWordBox, Word.Direction), Along(Word.Word.Box, Word.Direction)) <= MaxWordGap * size;
@@ -182,7 +188,7 @@ QList<TBuiltLine> CutAtGutters(const QList<TBuiltLine>& Lines, qsizetype Index) 
     const TBuiltLine& line = Lines[Index];
     const QList<TLayoutWord>& words = line.Line.Words;
     const TLineDirection direction = line.Line.Direction;
-    QList<double> gaps;
+    QVarLengthArray<double, 64> gaps;
     for (qsizetype i = 1; i < words.size(); ++i)
         gaps.append(Gap(Along(words[i - 1].Box, direction), Along(words[i].Box, direction)));
     // The narrowest gap and the next: each gap's narrowest other.
@@ -192,7 +198,7 @@ QList<TBuiltLine> CutAtGutters(const QList<TBuiltLine>& Lines, qsizetype Index) 
     double second = std::numeric_limits<double>::max();
     for (qsizetype i = 0; i < gaps.size(); ++i)
         if (i != narrowest) second = qMin(second, gaps[i]);
-    QList<qsizetype> cuts;  // the words that start a run
+    QVarLengthArray<qsizetype, 8> cuts;  // the words that start a run
     for (qsizetype i = 0; i < gaps.size(); ++i) {
         const double spacing = qMin(MaxWordSpacing * line.Size, i == narrowest ? second : gaps[narrowest]);
         if (gaps[i] <= qMax(MinGutter * line.Size, GutterToSpacing * spacing)) continue;
@@ -413,7 +419,8 @@ QList<TLayoutBlock> ReadingOrder(QList<TLayoutBlock>&& Blocks) {
     // Kahn's order over "above and overlapping across", taking the earliest
     // block free to go each time.
     const qsizetype count = ordered.size();
-    QList<QList<qsizetype>> following(count);
+    // The edges "a before b" as pairs, then gathered by their first block.
+    std::vector<std::pair<qsizetype, qsizetype>> edges;
     QList<int> preceding(count, 0);
     for (qsizetype a = 0; a < count; ++a) {
         const TLayoutBlock& x = ordered[a];
@@ -424,10 +431,15 @@ QList<TLayoutBlock> ReadingOrder(QList<TLayoutBlock>&& Blocks) {
             if (x.Box.top() >= y.Box.top() || x.Box.bottom() > y.Box.top() + MaxLineOverlap * y.Lines.constFirst().Box.height())
                 continue;
             if (Overlap({x.Box.left(), x.Box.right()}, {y.Box.left(), y.Box.right()}) <= 0) continue;
-            following[a].append(b);
+            edges.emplace_back(a, b);
             ++preceding[b];
         }
     }
+    // Edges come ordered by their first block: block a's followers are
+    // edges[first[a]] up to edges[first[a + 1]].
+    std::vector<qsizetype> first(count + 1, 0);
+    for (const auto& edge : edges) ++first[edge.first + 1];
+    for (qsizetype i = 0; i < count; ++i) first[i + 1] += first[i];
     std::priority_queue<qsizetype, std::vector<qsizetype>, std::greater<>> free;
     for (qsizetype i = 0; i < count; ++i)
         if (preceding[i] == 0) free.push(i);
@@ -437,8 +449,8 @@ QList<TLayoutBlock> ReadingOrder(QList<TLayoutBlock>&& Blocks) {
         const qsizetype i = free.top();
         free.pop();
         result.append(std::move(ordered[i]));
-        for (const qsizetype f : following[i])
-            if (--preceding[f] == 0) free.push(f);
+        for (qsizetype e = first[i]; e < first[i + 1]; ++e)
+            if (--preceding[edges[e].second] == 0) free.push(edges[e].second);
     }
     return result;
 }
@@ -456,25 +468,36 @@ double BaselineOf(const QRectF& Box, TLineDirection Direction) {
 }
 
 void GroupPlacedWords(TPageLayout& Layout, QList<TPlacedWord>& Words) {
-    QList<TBuiltLine> lines;
+    // Where each line starts and its size, found first so that each line's
+    // words are moved once into a list of the right size.
+    QList<std::pair<qsizetype, double>> starts;
     TOpenLine line;
-    const auto close = [&] {
-        if (!line.Line.Words.isEmpty()) lines.append({std::move(line.Line), line.Size});
-    };
-    for (TPlacedWord& word : Words) {
+    for (qsizetype w = 0; w < Words.size(); ++w) {
+        const TPlacedWord& word = Words[w];
         if (!ContinuesLine(line, word)) {
-            close();
-            line = TOpenLine{};
-            line.Line.Direction = word.Direction;
-            line.Line.Box = word.Word.Box;
-            line.Baseline = word.Baseline;
+            if (!line.Empty) starts.last().second = line.Size;
+            starts.append({w, 0.0});
+            line = TOpenLine{false, word.Direction, word.Baseline, 0, {}};
         }
         line.Size = qMax(line.Size, SizeOf(word.Word, word.Direction));
         line.LastWordBox = word.Word.Box;
-        line.Line.Box = line.Line.Box.united(word.Word.Box);
-        line.Line.Words.append(std::move(word.Word));
     }
-    close();
+    if (!line.Empty) starts.last().second = line.Size;
+    QList<TBuiltLine> lines;
+    lines.reserve(starts.size());
+    for (qsizetype l = 0; l < starts.size(); ++l) {
+        const qsizetype from = starts[l].first, to = l + 1 < starts.size() ? starts[l + 1].first : Words.size();
+        TBuiltLine built;
+        built.Size = starts[l].second;
+        built.Line.Direction = Words[from].Direction;
+        built.Line.Box = Words[from].Word.Box;
+        built.Line.Words.reserve(to - from);
+        for (qsizetype w = from; w < to; ++w) {
+            built.Line.Box = built.Line.Box.united(Words[w].Word.Box);
+            built.Line.Words.append(std::move(Words[w].Word));
+        }
+        lines.append(std::move(built));
+    }
 
     QList<TBuiltLine> runs;
     runs.reserve(lines.size());
