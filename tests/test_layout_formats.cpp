@@ -9,6 +9,8 @@
 #include <QXmlStreamReader>
 #include <QRegularExpression>
 #include <QSet>
+#include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include <kestrune/LayoutFormats.h>
@@ -116,6 +118,41 @@ TEST(LayoutFormatsTest, TsvReadsBackAsTesseractsTable) {
             for (qsizetype l = 1; l < block.Lines.size(); ++l) expected += block.Lines[l].StartsParagraph;
     EXPECT_EQ(paragraphs, expected);
     EXPECT_GT(paragraphs, 0);
+}
+
+// Box values with two decimals, rounded as printf's %.2f rounds the exact
+// value (a tie to even): the table's numbers are made from whole hundredths,
+// which must agree near ties, at signs and far from zero.
+TEST(LayoutFormatsTest, TsvBoxValuesRoundAsPrintfDoes) {
+    const auto left = [](double Value) {
+        QByteArray tsv;
+        AppendTsvPage(tsv, GroupWords(1, QSizeF(600, 800), TRotation::ro0, {{"w", QRectF(Value, 20, 30, 10), "F", 10, 100}}));
+        const QList<QByteArray> rows = tsv.split('\n');
+        return rows.value(rows.size() - 2).split('\t').value(6);
+    };
+    const auto printed = [](double Value) {
+        char text[64];
+        return QByteArray(text, std::snprintf(text, sizeof text, "%.2f", Value));
+    };
+    const struct {
+        double Value;
+        const char* Text;
+    } cases[] = {
+        {0, "0.00"},         {-0.0, "-0.00"},      {-0.001, "-0.00"},  {0.125, "0.12"},  {0.375, "0.38"},
+        {1.005, "1.00"},     {2.675, "2.67"},      {-2.675, "-2.67"},  {12.345, "12.35"}, {99.995, "100.00"},
+        {595.275, "595.27"}, {1e9, "1000000000.00"}, {-1234567.891, "-1234567.89"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Value);
+        EXPECT_EQ(left(c.Value), QByteArray(c.Text));
+        EXPECT_EQ(left(c.Value), printed(c.Value));
+    }
+    // Every thousandth over a page's range, and values a hair off the ties.
+    for (int i = -2000; i <= 900000; i += 7) {
+        const double value = i / 1000.0;
+        ASSERT_EQ(left(value), printed(value)) << value;
+        ASSERT_EQ(left(std::nextafter(value, 1e9)), printed(std::nextafter(value, 1e9))) << value;
+    }
 }
 
 // ---- JSON Lines ---------------------------------------------------------------
