@@ -37,24 +37,15 @@ public:
     // Points to 1/100, as short as the value reads back: finer than any reader
     // needs. What is no number is written as JSON's null.
     TJsonWriter& Number(double Value) {
-        const double hundredths = std::round(Value * 100);
-        // Below 10^5 the shortest form is the plain decimal with at most two
-        // decimals, made here from the whole number of hundredths (Exact's
-        // general formatting costs several times more, and a page's boxes are
-        // most of its bytes); a NaN fails the test and becomes null below.
-        if (std::abs(hundredths) < 1e7) {
-            Hundredths(int(hundredths));
-            return *this;
-        }
-        return Exact(hundredths / 100);
+        Room(MaxNumber);
+        PutNumber(Value);
+        return *this;
     }
 
     // A value as short as it reads back exactly (a recogniser's confidence).
     TJsonWriter& Exact(double Value) {
-        if (!std::isfinite(Value)) return Raw("null");
-        if (Value == std::trunc(Value) && std::abs(Value) < 1e5) return Int(int(Value));  // a text layer's 100; no "-0"
-        Room(32);
-        FAt = std::to_chars(FAt, FAt + 32, Value).ptr;
+        Room(MaxNumber);
+        PutExact(Value);
         return *this;
     }
 
@@ -66,9 +57,17 @@ public:
 
     TJsonWriter& Bool(bool Value) { return Raw(Value ? "true" : "false"); }
 
+    // "[left,top,right,bottom]", room made once for all of it.
     TJsonWriter& Box(const QRectF& Box) {
-        Raw("[").Number(Box.left()).Raw(",").Number(Box.top()).Raw(",").Number(Box.right()).Raw(",");
-        return Number(Box.bottom()).Raw("]");
+        Room(4 * (MaxNumber + 1) + 1);
+        char separator = '[';
+        for (const double value : {Box.left(), Box.top(), Box.right(), Box.bottom()}) {
+            *FAt++ = separator;
+            PutNumber(value);
+            separator = ',';
+        }
+        *FAt++ = ']';
+        return *this;
     }
 
     // A string with JSON's escapes. Most texts are plain printable ASCII and
@@ -91,6 +90,33 @@ public:
     }
 
 private:
+    // The most bytes a number takes: the shortest form of any double.
+    static constexpr qsizetype MaxNumber = 32;
+
+    // Points to 1/100 at FAt (room made by the caller).
+    void PutNumber(double Value) {
+        const double hundredths = std::round(Value * 100);
+        // Below 10^5 the shortest form is the plain decimal with at most two
+        // decimals, made here from the whole number of hundredths (Exact's
+        // general formatting costs several times more, and a page's boxes are
+        // most of its bytes); a NaN fails the test and becomes null below.
+        if (std::abs(hundredths) < 1e7)
+            Hundredths(int(hundredths));
+        else
+            PutExact(hundredths / 100);
+    }
+
+    // Value as short as it reads back, at FAt (room made by the caller).
+    void PutExact(double Value) {
+        static constexpr std::string_view null = "null";
+        if (!std::isfinite(Value))
+            FAt = std::copy(null.begin(), null.end(), FAt);
+        else if (Value == std::trunc(Value) && std::abs(Value) < 1e5)
+            FAt = std::to_chars(FAt, FAt + MaxNumber, int(Value)).ptr;  // a text layer's 100; no "-0"
+        else
+            FAt = std::to_chars(FAt, FAt + MaxNumber, Value).ptr;
+    }
+
     TJsonWriter& Escaped(const QString& Text) {
         const QByteArray utf8 = Text.toUtf8();
         Room(6 * utf8.size() + 2);  // "\u00XX" is the longest escape of a byte
@@ -110,7 +136,6 @@ private:
 
     // Hundredths / 100 as a decimal: "12", "12.5", "12.05", "-0.3".
     void Hundredths(int Value) {
-        Room(16);
         const unsigned magnitude = Value < 0 ? 0u - unsigned(Value) : unsigned(Value);
         if (Value < 0) *FAt++ = '-';
         FAt = std::to_chars(FAt, FAt + 12, magnitude / 100).ptr;

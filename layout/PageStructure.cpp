@@ -10,6 +10,7 @@
 // line in a heading style, else a paragraph.
 #include <kestrune/PageStructure.h>
 
+#include <QHash>
 #include <QRegularExpression>
 #include <QSet>
 #include <QVarLengthArray>
@@ -53,7 +54,15 @@ TKey WordKey(const TLayoutWord& Word) { return TKey{int(std::lround(WordSize(Wor
 bool IsMonospace(const QString& FontName) {
     static const QRegularExpression mono(QStringLiteral("mono|courier|typewriter|consol|menlo|tt\\d"),
                                          QRegularExpression::CaseInsensitiveOption);
-    return !FontName.isEmpty() && mono.match(FontName).hasMatch();
+    if (FontName.isEmpty()) return false;
+    // A document has a few fonts and every page asks again of each: each
+    // name is matched once (per thread; a bounded number of names).
+    thread_local QHash<QString, bool> known;
+    if (const auto found = known.constFind(FontName); found != known.cend()) return *found;
+    if (known.size() >= 1024) known.clear();
+    const bool monospace = mono.match(FontName).hasMatch();
+    known.insert(FontName, monospace);
+    return monospace;
 }
 
 // What one line is made of.
