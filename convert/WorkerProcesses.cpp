@@ -12,9 +12,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -71,6 +73,33 @@ bool SingleThreaded() {
         if (entry->d_name[0] != '.') ++threads;
     ::closedir(tasks);
     return threads == 1;
+}
+
+// Reaps Pid once it has ended, waiting for it up to GiveUp; false when it
+// is still running then. Waits on the process's descriptor, so that a run
+// ends as soon as its last worker has (a worker ends within a millisecond of
+// its socket closing; polling would add its interval to every run); where
+// the kernel has no process descriptors, in short sleeps.
+bool AwaitExit(pid_t Pid, TWorkerProcesses::Clock::time_point GiveUp) {
+    using Clock = TWorkerProcesses::Clock;
+#ifdef SYS_pidfd_open
+    const int descriptor = int(::syscall(SYS_pidfd_open, Pid, 0));
+#else
+    const int descriptor = -1;
+#endif
+    bool ended = false;
+    while (!(ended = ::waitpid(Pid, nullptr, WNOHANG) == Pid)) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(GiveUp - Clock::now());
+        if (left.count() <= 0) break;
+        if (descriptor >= 0) {
+            pollfd ready{descriptor, POLLIN, 0};
+            ::poll(&ready, 1, int(std::min<qint64>(left.count() + 1, 1000)));
+        } else {
+            std::this_thread::sleep_for(std::min<Clock::duration>(left, std::chrono::milliseconds(1)));
+        }
+    }
+    if (descriptor >= 0) ::close(descriptor);
+    return ended;
 }
 
 }  // namespace
@@ -259,14 +288,10 @@ void TWorkerProcesses::EndAll(const std::vector<TLeft>& Workers) {
     for (const TLeft& left : Workers) {
         TWorkerProcess& w = *left.Process;
         if (w.Pid <= 0) continue;
-        while (::waitpid(w.Pid, nullptr, WNOHANG) == 0) {
-            if (Clock::now() >= giveUp) {
-                ::kill(w.Pid, SIGKILL);
-                while (::waitpid(w.Pid, nullptr, 0) < 0 && errno == EINTR) {
-                }
-                break;
+        if (!AwaitExit(w.Pid, giveUp)) {
+            ::kill(w.Pid, SIGKILL);
+            while (::waitpid(w.Pid, nullptr, 0) < 0 && errno == EINTR) {
             }
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
     }
 }
