@@ -178,15 +178,7 @@ void InstallFailureHandlers() {
 // The next frame from the parent, and the descriptors that came with it;
 // false when the parent has gone.
 bool Receive(TFrameBuffer& Buffer, TMessage& Type, QByteArray& Payload, std::deque<int>& Descriptors) {
-    char chunk[4096];
-    while (!Buffer.Next(Type, Payload)) {
-        if (Buffer.Broken()) return false;
-        const ssize_t n = ReceiveSome(WorkerSocket, chunk, sizeof chunk, Descriptors);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        Buffer.Append(chunk, n);
-    }
-    return true;
+    return ReceiveFrame(WorkerSocket, Buffer, Type, Payload, Descriptors);
 }
 
 class TWorker {

@@ -4,8 +4,11 @@
 #include <QFileInfo>
 #include <QIODevice>
 #include <cerrno>
+#include <chrono>
 #include <exception>
 #include <fcntl.h>
+#include <functional>
+#include <poll.h>
 #include <deque>
 #include <optional>
 #include <signal.h>
@@ -250,19 +253,14 @@ private:
     QByteArray FGathered;
 };
 
-// Reads the next frame from Socket into Type and Payload; false when the peer is gone.
-bool ReceiveFrame(int Socket, worker::TFrameBuffer& Buffer, worker::TMessage& Type, QByteArray& Payload) {
+// Reads the next frame from Socket into Type and Payload; false when the peer
+// is gone. Wait: as worker::ReceiveFrame's. No descriptors travel here.
+bool ReceiveFrame(int Socket, worker::TFrameBuffer& Buffer, worker::TMessage& Type, QByteArray& Payload,
+                  const std::function<void()>& Wait = {}) {
     std::deque<int> descriptors;
-    char chunk[1 << 16];
-    while (!Buffer.Next(Type, Payload)) {
-        if (Buffer.Broken()) return false;
-        const ssize_t got = worker::ReceiveSome(Socket, chunk, sizeof chunk, descriptors);
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        Buffer.Append(chunk, got);
-    }
+    const bool received = worker::ReceiveFrame(Socket, Buffer, Type, Payload, descriptors, Wait);
     for (const int fd : descriptors) ::close(fd);
-    return true;
+    return received;
 }
 
 // The child: makes the copy as the parent asks, and never returns.
@@ -327,7 +325,13 @@ bool ReceiveFrame(int Socket, worker::TFrameBuffer& Buffer, worker::TMessage& Ty
 // The child making the copy, seen from the parent.
 class TLayerProcess {
 public:
-    TLayerProcess(int Fd, const QString& Input, const QString& Password, const QString& FontFile) {
+    // Answers are awaited until Deadline at most (then the copy fails with
+    // Reason), and never longer than the workers' silence limit: an engine
+    // that hangs on a damaged document holds up neither the run nor its
+    // time limit.
+    TLayerProcess(int Fd, const QString& Input, const QString& Password, const QString& FontFile,
+                  std::optional<TTextTarget::TClock::time_point> Deadline, const QString& Reason)
+        : FDeadline(Deadline), FReason(Reason) {
         int pair[2];
         if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0)
             throw EPdfError(QStringLiteral("Cannot start the process that makes the copy: %1").arg(SystemMessage(errno)));
@@ -386,9 +390,28 @@ private:
         if (!worker::SendAll(FSocket.Get(), Payload.Frame(Type))) Ended();
     }
 
+    // Waits for the child's next bytes, up to the deadline and the silence
+    // limit; past either, the child is ended and the copy fails.
+    void AwaitAnswer() {
+        using Clock = TTextTarget::TClock;
+        const Clock::time_point silent = Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                                                            std::chrono::duration<double>(TWorkerPool::DefaultSilenceLimit));
+        const Clock::time_point until = FDeadline ? std::min(*FDeadline, silent) : silent;
+        for (;;) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - Clock::now()).count();
+            if (left <= 0) break;
+            pollfd ready{FSocket.Get(), POLLIN, 0};
+            if (::poll(&ready, 1, int(std::min<qint64>(left, 60000))) > 0) return;
+        }
+        Stop();
+        if (FDeadline && Clock::now() >= *FDeadline) throw EPdfError(FReason);
+        throw EPdfError(QStringLiteral("The process that makes the copy stopped answering (%1 s without a word)")
+                            .arg(QString::number(TWorkerPool::DefaultSilenceLimit, 'g', 6)));
+    }
+
     QByteArray Receive(worker::TMessage& Type) {
         QByteArray payload;
-        if (!ReceiveFrame(FSocket.Get(), FBuffer, Type, payload)) Ended();
+        if (!ReceiveFrame(FSocket.Get(), FBuffer, Type, payload, [this] { AwaitAnswer(); })) Ended();
         if (Type == worker::TMessage::Error) {
             worker::TPayloadReader reader(payload);
             RaiseError(reader);
@@ -421,6 +444,8 @@ private:
     TDescriptor FSocket;
     pid_t FPid = -1;
     worker::TFrameBuffer FBuffer;
+    std::optional<TTextTarget::TClock::time_point> FDeadline;
+    QString FReason;
 };
 
 }  // namespace
@@ -447,7 +472,8 @@ TPdfOutput::TPdfOutput(const QString& Input, int Descriptor, const QString& Pass
     }
     if (::fstat(F->Fd, &F->Opened) != 0)
         throw EFileError(QStringLiteral("Cannot read file \"%1\". %2").arg(ShownName(Input), SystemMessage(errno)));
-    if (MayFork()) F->Child = std::make_unique<TLayerProcess>(F->Fd, Input, Password, FontFile);
+    if (MayFork())
+        F->Child = std::make_unique<TLayerProcess>(F->Fd, Input, Password, FontFile, Target.Deadline(), Target.DeadlineReason());
     else F->Local = std::make_unique<TLayerCopy>(F->Fd, Input, Password, FontFile);
 }
 

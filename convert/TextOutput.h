@@ -61,6 +61,9 @@ public:
     // Writes that wait for a reader (a FIFO, a pipe, a device) wait until
     // Deadline at most, then fail with Reason; unset: as long as it takes.
     void SetDeadline(std::optional<TClock::time_point> Deadline, const QString& Reason);
+    // The deadline and its reason, as set (for what else the file waits on).
+    std::optional<TClock::time_point> Deadline() const { return FDeadline; }
+    const QString& DeadlineReason() const { return FDeadlineReason; }
 
     // The path as given.
     const QString& Path() const { return FPath; }

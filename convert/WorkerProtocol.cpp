@@ -163,4 +163,18 @@ ssize_t ReceiveSome(int Fd, char* Buffer, size_t Size, std::deque<int>& Descript
     return n;
 }
 
+bool ReceiveFrame(int Fd, TFrameBuffer& Buffer, TMessage& Type, QByteArray& Payload, std::deque<int>& Descriptors,
+                  const std::function<void()>& Wait) {
+    char chunk[1 << 16];
+    while (!Buffer.Next(Type, Payload)) {
+        if (Buffer.Broken()) return false;
+        if (Wait) Wait();
+        const ssize_t n = ReceiveSome(Fd, chunk, sizeof chunk, Descriptors);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        Buffer.Append(chunk, n);
+    }
+    return true;
+}
+
 }  // namespace kestrune::worker

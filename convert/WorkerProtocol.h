@@ -42,6 +42,7 @@
 #include <QByteArrayView>
 #include <QString>
 #include <deque>
+#include <functional>
 #include <sys/types.h>
 
 namespace kestrune::worker {
@@ -105,5 +106,12 @@ bool SendWithDescriptor(int Fd, QByteArrayView Data, int Descriptor);
 // Reads what is there (as read(2) does) from the socket Fd, appending the
 // descriptors that came along to Descriptors (close-on-exec).
 ssize_t ReceiveSome(int Fd, char* Buffer, size_t Size, std::deque<int>& Descriptors);
+// Reads from the socket Fd until Buffer holds a whole frame, and takes it
+// into Type and Payload, the descriptors that came along appended to
+// Descriptors; false when the peer has gone or the stream is broken. Wait,
+// when given, is called before each read: it waits for the socket and may
+// raise to give up on the peer.
+bool ReceiveFrame(int Fd, TFrameBuffer& Buffer, TMessage& Type, QByteArray& Payload, std::deque<int>& Descriptors,
+                  const std::function<void()>& Wait = {});
 
 }  // namespace kestrune::worker

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTemporaryDir>
@@ -14,6 +15,7 @@
 #include <kestrune/FPdf.h>
 #include "convert/PdfOutput.h"
 #include "convert/TextOutput.h"
+#include "convert/WorkerPool.h"
 #include "convert/WorkerProcesses.h"
 #include "ocr/Recognition.h"
 #include "support/PdfBuilder.h"
@@ -300,5 +302,20 @@ TEST_F(KestruneTextPdf, TheCopyIsMadeApartFromTheProgram) {
               "The engine stopped with SIGSEGV (Segmentation fault) while making the copy");
     EXPECT_TRUE(children().isEmpty()) << "the child was not reaped";
     EXPECT_FALSE(QFile::exists(Path("crashed.pdf")));
+
+    // A child that hangs (stopped here, as an engine caught in a loop on a
+    // damaged document would be) fails the copy at the document's time limit
+    // rather than holding up the run; it is ended and reaped.
+    TTextTarget hung(Path("hung.pdf"), TTextTarget::TMode::WriteIntoNodes);
+    hung.SetDeadline(TTextTarget::TClock::now() + std::chrono::seconds(1), TimeLimitMessage(1));
+    TPdfOutput stopped(input, -1, {}, recognition::GlyphlessFontFile(), hung);
+    ASSERT_EQ(children().size(), 1);
+    ::kill(children()[0].toInt(), SIGSTOP);
+    QElapsedTimer waited;
+    waited.start();
+    EXPECT_EQ(ErrorOf([&] { stopped.Add(1, LayerPageBytes(page)); }), "time limit reached (1 s)");
+    EXPECT_LT(waited.elapsed(), 10000);
+    EXPECT_TRUE(children().isEmpty()) << "the child was not reaped";
+    EXPECT_FALSE(QFile::exists(Path("hung.pdf")));
     AllowForkedWorkers(false);
 }
