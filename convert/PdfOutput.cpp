@@ -109,16 +109,19 @@ TLayerPage ReadLayerPage(const QByteArray& Bytes) {
 
 namespace {
 
-// The target as a device for the engine's save, its many small writes
-// gathered into large ones. A write that fails keeps its error (which names
-// the cause) for the caller, and the device refuses what follows.
-class TTargetDevice : public QIODevice {
+// A device for the engine's save that gathers its many small writes into
+// chunks of a megabyte, each handed to Pass as it fills (and the rest on
+// Flush). The first error Pass raises is kept for the caller (it names the
+// cause), and the device refuses what follows.
+class TChunkDevice : public QIODevice {
 public:
-    explicit TTargetDevice(TTextTarget& Target) : FTarget(Target) { open(QIODevice::WriteOnly); }
+    explicit TChunkDevice(std::function<void(const QByteArray&)> Pass) : FPass(std::move(Pass)) {
+        open(QIODevice::WriteOnly);
+    }
 
     bool isSequential() const override { return true; }
 
-    // Writes what is gathered; raises the first write's error, if any.
+    // Passes what is gathered; raises the first error, if any.
     void Flush() {
         if (!Error && !FGathered.isEmpty()) Pass();
         if (Error) std::rethrow_exception(Error);
@@ -140,14 +143,14 @@ private:
 
     void Pass() {
         try {
-            FTarget.Write(FGathered);
+            FPass(FGathered);
         } catch (...) {
             Error = std::current_exception();
         }
         FGathered.clear();
     }
 
-    TTextTarget& FTarget;
+    std::function<void(const QByteArray&)> FPass;
     QByteArray FGathered;
 };
 
@@ -227,32 +230,6 @@ void WriteError(worker::TPayload& Payload, const std::exception_ptr& Error) {
     throw EPdfError(message, kind, name);
 }
 
-// The device the child's save writes into: the bytes go to the parent in chunks.
-class TFrameDevice : public QIODevice {
-public:
-    explicit TFrameDevice(int Socket) : FSocket(Socket) { open(QIODevice::WriteOnly); }
-    bool isSequential() const override { return true; }
-    bool Flush() { return FGathered.isEmpty() || Pass(); }
-
-protected:
-    qint64 readData(char*, qint64) override { return -1; }
-    qint64 writeData(const char* Data, qint64 Size) override {
-        FGathered.append(Data, Size);
-        if (FGathered.size() >= kChunk && !Pass()) return -1;
-        return Size;
-    }
-
-private:
-    static constexpr qsizetype kChunk = 1 << 20;
-    bool Pass() {
-        const bool sent = worker::SendAll(FSocket, worker::TPayload().Bytes(FGathered).Frame(worker::TMessage::Page));
-        FGathered.clear();
-        return sent;
-    }
-    int FSocket;
-    QByteArray FGathered;
-};
-
 // Reads the next frame from Socket into Type and Payload; false when the peer
 // is gone. Wait: as worker::ReceiveFrame's. No descriptors travel here.
 bool ReceiveFrame(int Socket, worker::TFrameBuffer& Buffer, worker::TMessage& Type, QByteArray& Payload,
@@ -307,9 +284,14 @@ bool ReceiveFrame(int Socket, worker::TFrameBuffer& Buffer, worker::TMessage& Ty
                     copy->Add(page, bytes);
                     send(worker::TMessage::Done, worker::TPayload().Int(copy->Laid).Int(copy->Replaced));
                 } else if (type == worker::TMessage::Save) {
-                    TFrameDevice device(Socket);
+                    // The bytes go to the parent in chunks, as frames.
+                    TChunkDevice device([Socket](const QByteArray& Chunk) {
+                        if (!worker::SendAll(Socket, worker::TPayload().Bytes(Chunk).Frame(worker::TMessage::Page)))
+                            throw EPdfError(QStringLiteral("The program that asked for the copy has gone"));
+                    });
                     copy->Save(&device);
-                    if (!device.Flush()) return 1;
+                    if (device.Error) return 1;
+                    device.Flush();
                     send(worker::TMessage::Done);
                     return 0;
                 }
@@ -492,7 +474,7 @@ void TPdfOutput::Add(int Page, const QByteArray& Bytes) {
 void TPdfOutput::Finish() {
     struct stat now {};
     if (::fstat(F->Fd, &now) != 0 || !SameFile(now, F->Opened)) throw EFileError(TPageSchedule::ChangedMessage());
-    TTargetDevice device(FTarget);
+    TChunkDevice device([this](const QByteArray& Chunk) { FTarget.Write(Chunk); });
     try {
         if (F->Child) F->Child->Save(&device);
         else F->Local->Save(&device);
