@@ -4,6 +4,7 @@
 // and stops at an unpaired surrogate, leaving a broken document, so every
 // text passes through XmlText first.
 #include <QXmlStreamWriter>
+#include <charconv>
 #include <cmath>
 
 #include <kestrune/LayoutFormats.h>
@@ -31,25 +32,29 @@ QString XmlText(const QString& Text) {
 }
 
 // A box in whole points, widened outwards, as hOCR's integer bbox property wants.
+// (Numbers are written with to_chars into one buffer: a page has thousands
+// of words, and arg() or joined QString::number calls allocate for each.)
 QString BoxProperty(const QRectF& Box) {
-    return QStringLiteral("bbox %1 %2 %3 %4")
-        .arg(qint64(std::floor(Box.left())))
-        .arg(qint64(std::floor(Box.top())))
-        .arg(qint64(std::ceil(Box.right())))
-        .arg(qint64(std::ceil(Box.bottom())));
+    char text[128] = "bbox";
+    char* at = text + 4;
+    for (const double v : {std::floor(Box.left()), std::floor(Box.top()), std::ceil(Box.right()), std::ceil(Box.bottom())}) {
+        *at++ = ' ';
+        at = std::to_chars(at, text + sizeof text, qint64(v)).ptr;
+    }
+    return QString::fromLatin1(text, at - text);
 }
 
 QString WordProperties(const TLayoutWord& Word) {
-    QString title = BoxProperty(Word.Box) + QStringLiteral("; x_wconf %1").arg(qRound(Word.Confidence));
+    QString title = BoxProperty(Word.Box) + QStringLiteral("; x_wconf ") + QString::number(qRound(Word.Confidence));
     // A quoted property value: its own quotes and backslashes would end it
     // early, and readers that split the properties at semicolons without
     // heeding quotes would take what follows a semicolon for a property of
     // its own (a font named "F;x_fsize 999" would set the size).
     QString font = Word.FontName;
     font.remove(QLatin1Char('"')).remove(QLatin1Char('\\')).remove(QLatin1Char(';'));
-    if (!font.isEmpty()) title += QStringLiteral("; x_font \"%1\"").arg(font);
+    if (!font.isEmpty()) title += QStringLiteral("; x_font \"") + font + u'"';
     // hOCR's font size is a whole number of points.
-    if (Word.FontSize > 0) title += QStringLiteral("; x_fsize %1").arg(qMax<qint64>(1, std::llround(qMin(Word.FontSize, 1e9))));
+    if (Word.FontSize > 0) title += QStringLiteral("; x_fsize ") + QString::number(qMax<qint64>(1, std::llround(qMin(Word.FontSize, 1e9))));
     return title;
 }
 
@@ -126,11 +131,11 @@ void AppendHocrPage(QByteArray& Out, const TPageLayout& Page) {
     xml.setAutoFormatting(true);
     xml.setAutoFormattingIndent(1);
     const QString page = QString::number(Page.PageNumber);
-    StartElement(xml, "div", "ocr_page", QStringLiteral("page_%1").arg(page),
-                 BoxProperty(QRectF(QPointF(0, 0), Page.Size)) + QStringLiteral("; ppageno %1").arg(Page.PageNumber - 1));
+    StartElement(xml, "div", "ocr_page", QStringLiteral("page_") + page,
+                 BoxProperty(QRectF(QPointF(0, 0), Page.Size)) + QStringLiteral("; ppageno ") + QString::number(Page.PageNumber - 1));
     int b = 0;
     for (const TLayoutBlock& block : Page.Blocks) {
-        const QString blockId = QStringLiteral("%1_%2").arg(page).arg(++b);
+        const QString blockId = page + u'_' + QString::number(++b);
         StartElement(xml, "div", "ocr_carea", QStringLiteral("block_") + blockId, BoxProperty(block.Box));
         int p = 0;
         for (qsizetype first = 0; first < block.Lines.size();) {
@@ -138,15 +143,15 @@ void AppendHocrPage(QByteArray& Out, const TPageLayout& Page) {
             while (end < block.Lines.size() && !block.Lines[end].StartsParagraph) ++end;
             QRectF box = block.Lines[first].Box;
             for (qsizetype l = first + 1; l < end; ++l) box = box.united(block.Lines[l].Box);
-            const QString parId = QStringLiteral("%1_%2").arg(blockId).arg(++p);
+            const QString parId = blockId + u'_' + QString::number(++p);
             StartElement(xml, "p", "ocr_par", QStringLiteral("par_") + parId, BoxProperty(box));
             for (qsizetype l = first; l < end; ++l) {
                 const TLayoutLine& line = block.Lines[l];
-                const QString lineId = QStringLiteral("%1_%2").arg(blockId).arg(l + 1);
+                const QString lineId = blockId + u'_' + QString::number(l + 1);
                 StartElement(xml, "span", "ocr_line", QStringLiteral("line_") + lineId, BoxProperty(line.Box));
                 int w = 0;
                 for (const TLayoutWord& word : line.Words) {
-                    StartElement(xml, "span", "ocrx_word", QStringLiteral("word_%1_%2").arg(lineId).arg(++w),
+                    StartElement(xml, "span", "ocrx_word", QStringLiteral("word_") + lineId + u'_' + QString::number(++w),
                                  WordProperties(word));
                     const QString style = WordStyle(word);
                     if (!style.isEmpty()) xml.writeAttribute(QStringLiteral("style"), style);
