@@ -493,6 +493,72 @@ TEST_F(ConverterWindow, ALongNameIsShortenedInTheMiddle) {
     EXPECT_EQ(line.text(), name + ".txt written: 4 pages");
 }
 
+// The counts of a run of many files can be wider than the line by
+// themselves: they are cut at their end, and the "details" link stays whole.
+TEST_F(ConverterWindow, TheDetailsLinkStaysInSightBehindLongCounts) {
+    const QString counts = "113 files: 97 converted, 16 failed, 21 without text: tick OCR";
+    FForm.show();
+    TResultLine& line = *FForm.Label1;
+    line.SetLine({counts, {}, {}, true});
+    const QString shown = LineText(line);
+    EXPECT_TRUE(shown.startsWith("113 files: 97 converted")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QString(u'\u2026') + " (details)")) << shown.toStdString();
+    EXPECT_LE(line.fontMetrics().horizontalAdvance(shown), line.contentsRect().width());
+    FForm.resize(FForm.width() + line.fontMetrics().horizontalAdvance(counts), FForm.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(LineText(line), counts + " (details)");
+}
+
+// The keyboard reaches every control: Tab goes from the button to the check
+// box and the edit box, and to the result line only while it holds a link;
+// Enter presses the button that has the focus, converts the file typed into
+// the edit box (a missing one is said as for the dialog's choice), and opens
+// the details from their link.
+TEST_F(ConverterWindow, KeyboardUse) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    FForm.show();
+    FForm.activateWindow();
+    ASSERT_TRUE(ProcessEventsUntil([this] { return FForm.isActiveWindow(); }));
+    const auto press = [](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::focusWidget(), &event);
+    };
+    const auto tabOrder = [&] {
+        FForm.Button1->setFocus();
+        QList<QWidget*> order;
+        for (int i = 0; i < 4; ++i) {
+            press(Qt::Key_Tab);
+            order << QApplication::focusWidget();
+        }
+        return order;
+    };
+    EXPECT_EQ(tabOrder(), (QList<QWidget*>{FForm.CheckBox1, FForm.Edit1, FForm.Button1, FForm.CheckBox1}));
+
+    FForm.Button1->setFocus();
+    press(Qt::Key_Return);
+    EXPECT_EQ(FDialogShown, 1);
+
+    FForm.Edit1->setFocus();
+    FForm.Edit1->setText(Path("missing.pdf"));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return !FForm.IsBusy(); }));
+    EXPECT_EQ(FErrors, QStringList{Path("missing.pdf") + ": No such file"});
+    FForm.Edit1->setText(pdf);
+    press(Qt::Key_Enter);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return !FForm.IsBusy(); }));
+    EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
+    EXPECT_EQ(FForm.Label1->text(), "doc.txt written: 3 pages");
+    EXPECT_EQ(FDialogShown, 1);
+
+    EXPECT_TRUE(Drop(FForm, FileUrls({pdf, pdf})));
+    ASSERT_TRUE(ProcessEventsUntil([this] { return !FForm.IsBusy(); }));
+    EXPECT_EQ(tabOrder(), (QList<QWidget*>{FForm.CheckBox1, FForm.Edit1, FForm.Label1, FForm.Button1}));
+    FForm.Edit1->setFocus();
+    press(Qt::Key_Tab);
+    press(Qt::Key_Return);
+    EXPECT_EQ(FDetails.value(0), "2 files: 2 converted");
+}
+
 TEST_F(ConverterWindow, UnpairedSurrogatesBecomeReplacementCharacters) {
     // x, lone high, y, pair, z, lone low, and a lone high as the last character.
     Run({Write("s.pdf", SurrogatePdf("xAyBzCA"))});
@@ -889,6 +955,7 @@ protected:
         EXPECT_EQ(FDialogShown, dialogs);
         EXPECT_EQ(dialog->textEchoMode(), QLineEdit::Password);
         FPrompts.append(dialog->labelText());
+        FPromptWidth = dialog->frameGeometry().width();
         if (FCloseAtPrompt) FForm.close();
         ASSERT_FALSE(FAnswers.empty());
         const std::optional<QString> answer = FAnswers.front();
@@ -906,6 +973,7 @@ protected:
     std::function<std::optional<QString>(const QString&, bool)> FRealAskPassword;
     std::deque<std::optional<QString>> FAnswers;
     QStringList FPrompts;
+    int FPromptWidth = 0;  // the last prompt's, its frame included
     bool FCloseAtPrompt = false;  // the window is closed while the prompt shows
 };
 
@@ -947,6 +1015,20 @@ TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
     const int dialogs = FDialogShown;
     ClickOn(*FForm.Button1);
     EXPECT_EQ(FDialogShown, dialogs + 1);
+}
+
+// A name longer than the screen is wide is shortened in the middle: the
+// question and the prompt's buttons stay on the screen.
+TEST_F(PasswordPrompt, ALongNameKeepsThePromptOnTheScreen) {
+    const QString name = QString("Minutes of the joint meeting ").repeated(6) + "on the budget.pdf";
+    Write(name, testing_support::PasswordTextPdf("secret", {"Hidden words"}));
+    FAnswers = {std::nullopt};
+    Run({Path(name)});
+    ASSERT_EQ(FPrompts.size(), 1);
+    EXPECT_TRUE(FPrompts[0].startsWith("Minutes of the joint")) << FPrompts[0].toStdString();
+    EXPECT_TRUE(FPrompts[0].endsWith("budget.pdf is protected by a password. Password:")) << FPrompts[0].toStdString();
+    EXPECT_TRUE(FPrompts[0].contains(u'\u2026'));
+    EXPECT_LE(FPromptWidth, FForm.screen()->availableSize().width());
 }
 
 // The window closed while the prompt shows: the run ends there, whatever the

@@ -103,6 +103,9 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     Button1 = new QPushButton(QStringLiteral("PDF ファイル選択"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     connect(Button1, &QPushButton::clicked, this, [this] { Handle([this] { Button1Click(Button1); }); });
+    // Enter presses the button when it has the focus, as Space does (outside a
+    // dialog Qt leaves Enter to the window).
+    Button1->setAutoDefault(true);
 
     // To the right of the button, in its row.
     CheckBox1 = new QCheckBox(QStringLiteral("Read scanned pages (OCR)"), this);
@@ -114,6 +117,11 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     // A file dropped anywhere on the window goes to the window (a conversion),
     // not into the edit box as the text of its URL.
     Edit1->setAcceptDrops(false);
+    // Enter converts the file whose name was typed or pasted into the box.
+    connect(Edit1, &QLineEdit::returnPressed, this, [this] {
+        if (const QString typed = Edit1->text(); !typed.isEmpty())
+            Handle([&] { ChooseFile(TypedFileName(QFileInfo(typed).absoluteFilePath())); });
+    });
 
     Label1 = new TResultLine(this);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -213,8 +221,14 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
         QInputDialog dialog(this);
         dialog.setObjectName(QStringLiteral("PasswordDialog"));
         dialog.setWindowTitle(QApplication::applicationDisplayName());
-        dialog.setLabelText(Retry ? QStringLiteral("Incorrect password for %1. Password:").arg(FileName)
-                                  : QStringLiteral("%1 is protected by a password. Password:").arg(FileName));
+        const QString question = Retry ? QStringLiteral("Incorrect password for %1. Password:")
+                                       : QStringLiteral("%1 is protected by a password. Password:");
+        // The label does not wrap: a long name is shortened in the middle, so
+        // that the prompt and its buttons stay on the screen.
+        const QFontMetrics metrics(dialog.font());
+        const int room = (screen() ? screen()->availableSize().width() : 1024) * 2 / 3 -
+                         metrics.horizontalAdvance(question.arg(QString()));
+        dialog.setLabelText(question.arg(metrics.elidedText(FileName, Qt::ElideMiddle, std::max(room, 0))));
         dialog.setTextEchoMode(QLineEdit::Password);
         if (RunDialog(dialog) != QDialog::Accepted) return std::nullopt;
         return dialog.textValue();
@@ -383,14 +397,17 @@ QString TKestruneForm::TypedFileName(const QString& Chosen) {
 void TKestruneForm::Button1Click(QObject*) {
     const std::optional<QString> chosen = ExecuteOpenDialog ? ExecuteOpenDialog() : std::nullopt;
     if (!chosen) return;
-    const QString file = TypedFileName(*chosen);
+    ChooseFile(TypedFileName(*chosen));
+}
+
+void TKestruneForm::ChooseFile(const QString& FileName) {
     // Behind the files already waiting, if any.
     if (IsBusy()) {
-        FPending.append({file, false});
+        FPending.append({FileName, false});
         ShowRunningLine();
         PostPendingFiles();
     } else {
-        ConvertFile(file);
+        ConvertFile(FileName);
     }
 }
 

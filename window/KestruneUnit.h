@@ -52,6 +52,10 @@ public:
     // not handled here: they leave this method.
     void Button1Click(QObject* Sender);
 
+    // A file the user named, in the dialog or typed into Edit1 (Enter there):
+    // converted at once, or after the run and the files waiting, if any.
+    void ChooseFile(const QString& FileName);
+
     // Starts the conversion run for FileName, from showing it in Edit1 and the
     // title on: what Button1Click does once a file is chosen (during a run,
     // FileName waits for it instead, as in ConvertFilesLater). A name that is
