@@ -135,6 +135,13 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     ProgressBar1->setValue(0);
     ProgressBar1->setFormat(QStringLiteral("%p%"));
     ProgressBar1->setTextVisible(false);  // the percentage during a run only
+    // A file converted leaves its full bar in sight a moment: the last pages'
+    // progress comes with the end of the conversion, and the bar would
+    // otherwise empty from short of 100% without ever showing it full.
+    FFullBar = new QTimer(this);
+    FFullBar->setSingleShot(true);
+    FFullBar->setInterval(FullBarMilliseconds);
+    connect(FFullBar, &QTimer::timeout, this, &TKestruneForm::EmptyProgressBar);
 
     StopButton = new QPushButton(QStringLiteral("Stop"), this);
     StopButton->setObjectName(QStringLiteral("StopButton"));
@@ -425,7 +432,7 @@ void TKestruneForm::ConvertFile(const QString& FileName) {
     // The title follows the file being converted, and names it after a failure.
     const QString name = QFileInfo(FFileName).fileName();
     setWindowTitle(name.isEmpty() ? Title : name);
-    ProgressBar1->setValue(0);
+    EmptyProgressBar();
     setCursor(Qt::WaitCursor);
     FRunning = true;
     FPasswordsAsked = 0;
@@ -510,8 +517,12 @@ void TKestruneForm::ConversionFinished(const TConversionResult& Result) {
     // The progress bar and the cursor come back before the message shows; files
     // dropped meanwhile wait until it has been read.
     unsetCursor();
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
+    if (outcome.Kind == TFileOutcome::TKind::Written) {
+        ShowProgress(FPageCount, 0);
+        FFullBar->start();
+    } else {
+        EmptyProgressBar();
+    }
     StopButton->hide();
     // Not after the window was closed (during the password prompt): the
     // program is ending.
@@ -549,10 +560,15 @@ void TKestruneForm::Stop() {
     CleanUp();
 }
 
-void TKestruneForm::CleanUp() {
-    unsetCursor();
+void TKestruneForm::EmptyProgressBar() {
+    FFullBar->stop();
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+}
+
+void TKestruneForm::CleanUp() {
+    unsetCursor();
+    if (!FFullBar->isActive()) EmptyProgressBar();
     StopButton->hide();
     FRunning = false;
     PostPendingFiles();
