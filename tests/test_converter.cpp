@@ -463,25 +463,37 @@ TEST_F(ConverterWindow, TheCheckBoxReadsScannedPages) {
     ExpectCleanedUp();
 }
 
+namespace {
+
+constexpr char ScaledChild[] = "KESTRUNE_TEST_SCALED_CHILD";
+
+bool IsScaledChild() { return qEnvironmentVariableIsSet(ScaledChild); }
+
+// From the suite's own process: runs the window test Name again at a scale
+// factor of 2 (a factor is the process's), in a child process of this suite,
+// and expects it to pass.
+void RunScaledChild(const char* Name) {
+    if (IsScaledChild()) return;
+    RunOptions options{.MergeChannels = true};
+    options.Environment.insert("QT_SCALE_FACTOR", "2");
+    options.Environment.insert("QT_QPA_PLATFORM", "offscreen");
+    options.Environment.insert(ScaledChild, "1");
+    const RunResult child =
+        RunProgram(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=ConverterWindow.") + Name}, options);
+    EXPECT_EQ(child.ExitCode, 0) << child.Out.toStdString();
+    EXPECT_TRUE(child.Out.contains("[  PASSED  ] 1 test")) << child.Out.toStdString();
+}
+
+}  // namespace
+
 // A long name is shortened in the middle, so that what was written stays in
 // sight, with the whole path as the line's tool tip; a widened window shows
-// the whole name. At a scale factor of 2 as at 1 (a factor is the process's:
-// that case runs in a child process of this suite).
+// the whole name. At a scale factor of 2 as at 1.
 TEST_F(ConverterWindow, ALongNameIsShortenedInTheMiddle) {
-    static constexpr char ScaledChild[] = "KESTRUNE_TEST_SCALED_CHILD";
-    if (!qEnvironmentVariableIsSet(ScaledChild)) {
-        RunOptions options{.MergeChannels = true};
-        options.Environment.insert("QT_SCALE_FACTOR", "2");
-        options.Environment.insert("QT_QPA_PLATFORM", "offscreen");
-        options.Environment.insert(ScaledChild, "1");
-        const RunResult child = RunProgram(QCoreApplication::applicationFilePath(),
-                                           {"--gtest_filter=ConverterWindow.ALongNameIsShortenedInTheMiddle"}, options);
-        EXPECT_EQ(child.ExitCode, 0) << child.Out.toStdString();
-        EXPECT_TRUE(child.Out.contains("[  PASSED  ] 1 test")) << child.Out.toStdString();
-    }
+    RunScaledChild("ALongNameIsShortenedInTheMiddle");
     const QString name = "LaTeX-news-issue-30-October-2019-with-the-long-descriptive-name";
     FForm.show();
-    EXPECT_EQ(FForm.devicePixelRatio(), qEnvironmentVariableIsSet(ScaledChild) ? 2 : 1);
+    EXPECT_EQ(FForm.devicePixelRatio(), IsScaledChild() ? 2 : 1);
     Run({Write(name + ".pdf", SimpleTextPdf({{"A"}, {"B"}, {"C"}, {"D"}}))});
     const QLabel& line = *FForm.Label1;
     EXPECT_TRUE(line.text().startsWith("LaTeX-news-")) << line.text().toStdString();
@@ -492,6 +504,23 @@ TEST_F(ConverterWindow, ALongNameIsShortenedInTheMiddle) {
     FForm.resize(FForm.width() + line.fontMetrics().horizontalAdvance(name), FForm.height());
     QCoreApplication::processEvents();
     EXPECT_EQ(line.text(), name + ".txt written: 4 pages");
+}
+
+// The file dialog lies within the screen with its buttons, also where Qt's
+// size for it is larger than the screen: at a scale factor of 2, the
+// 800 x 600 screen of the tests is 400 x 300 wide.
+TEST_F(ConverterWindow, TheFileDialogFitsTheScreen) {
+    RunScaledChild("TheFileDialogFitsTheScreen");
+    FForm.ExecuteOpenDialog = FRealOpenDialog;
+    FForm.show();
+    QRect shown;
+    QTimer::singleShot(0, &FForm, [&] {
+        shown = FForm.OpenDialog1->frameGeometry();
+        FForm.OpenDialog1->reject();
+    });
+    FForm.Button1->click();
+    const QRect screen = FForm.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(shown)) << shown.width() << "x" << shown.height() << " at " << shown.x() << "," << shown.y();
 }
 
 // The counts of a run of many files can be wider than the line by

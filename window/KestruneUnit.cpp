@@ -188,6 +188,10 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     FPdf1->SetName(QStringLiteral("FPdf1"));
 
     ExecuteOpenDialog = [this]() -> std::optional<QString> {
+        // Qt's dialog keeps the size it was given for a large screen: on a
+        // small one, or with a large font, its buttons would lie past the
+        // screen's edges. It is made to fit (it may still be enlarged).
+        if (QScreen* s = screen()) OpenDialog1->resize(OpenDialog1->size().boundedTo(s->availableSize() * 9 / 10));
         const bool accepted = RunDialog(*OpenDialog1) == QDialog::Accepted;
         DismissOpenDialog();
         if (!accepted || OpenDialog1->selectedFiles().isEmpty()) return std::nullopt;
