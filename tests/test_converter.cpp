@@ -297,7 +297,8 @@ protected:
 
     void ExpectCleanedUp() const {
         EXPECT_EQ(FForm.cursor().shape(), Qt::ArrowCursor);
-        EXPECT_EQ(FForm.ProgressBar1->value(), 0);
+        // A converted file's full bar empties a moment after the run.
+        EXPECT_TRUE(ProcessEventsUntil([this] { return FForm.ProgressBar1->value() == 0; }));
         EXPECT_FALSE(FForm.ProgressBar1->isTextVisible());
         EXPECT_TRUE(FForm.StopButton->isHidden());
         EXPECT_FALSE(FForm.FPdf1->GetActive());
@@ -462,25 +463,37 @@ TEST_F(ConverterWindow, TheCheckBoxReadsScannedPages) {
     ExpectCleanedUp();
 }
 
+namespace {
+
+constexpr char ScaledChild[] = "KESTRUNE_TEST_SCALED_CHILD";
+
+bool IsScaledChild() { return qEnvironmentVariableIsSet(ScaledChild); }
+
+// From the suite's own process: runs the window test Name again at a scale
+// factor of 2 (a factor is the process's), in a child process of this suite,
+// and expects it to pass.
+void RunScaledChild(const char* Name) {
+    if (IsScaledChild()) return;
+    RunOptions options{.MergeChannels = true};
+    options.Environment.insert("QT_SCALE_FACTOR", "2");
+    options.Environment.insert("QT_QPA_PLATFORM", "offscreen");
+    options.Environment.insert(ScaledChild, "1");
+    const RunResult child =
+        RunProgram(QCoreApplication::applicationFilePath(), {QStringLiteral("--gtest_filter=ConverterWindow.") + Name}, options);
+    EXPECT_EQ(child.ExitCode, 0) << child.Out.toStdString();
+    EXPECT_TRUE(child.Out.contains("[  PASSED  ] 1 test")) << child.Out.toStdString();
+}
+
+}  // namespace
+
 // A long name is shortened in the middle, so that what was written stays in
 // sight, with the whole path as the line's tool tip; a widened window shows
-// the whole name. At a scale factor of 2 as at 1 (a factor is the process's:
-// that case runs in a child process of this suite).
+// the whole name. At a scale factor of 2 as at 1.
 TEST_F(ConverterWindow, ALongNameIsShortenedInTheMiddle) {
-    static constexpr char ScaledChild[] = "KESTRUNE_TEST_SCALED_CHILD";
-    if (!qEnvironmentVariableIsSet(ScaledChild)) {
-        RunOptions options{.MergeChannels = true};
-        options.Environment.insert("QT_SCALE_FACTOR", "2");
-        options.Environment.insert("QT_QPA_PLATFORM", "offscreen");
-        options.Environment.insert(ScaledChild, "1");
-        const RunResult child = RunProgram(QCoreApplication::applicationFilePath(),
-                                           {"--gtest_filter=ConverterWindow.ALongNameIsShortenedInTheMiddle"}, options);
-        EXPECT_EQ(child.ExitCode, 0) << child.Out.toStdString();
-        EXPECT_TRUE(child.Out.contains("[  PASSED  ] 1 test")) << child.Out.toStdString();
-    }
+    RunScaledChild("ALongNameIsShortenedInTheMiddle");
     const QString name = "LaTeX-news-issue-30-October-2019-with-the-long-descriptive-name";
     FForm.show();
-    EXPECT_EQ(FForm.devicePixelRatio(), qEnvironmentVariableIsSet(ScaledChild) ? 2 : 1);
+    EXPECT_EQ(FForm.devicePixelRatio(), IsScaledChild() ? 2 : 1);
     Run({Write(name + ".pdf", SimpleTextPdf({{"A"}, {"B"}, {"C"}, {"D"}}))});
     const QLabel& line = *FForm.Label1;
     EXPECT_TRUE(line.text().startsWith("LaTeX-news-")) << line.text().toStdString();
@@ -491,6 +504,89 @@ TEST_F(ConverterWindow, ALongNameIsShortenedInTheMiddle) {
     FForm.resize(FForm.width() + line.fontMetrics().horizontalAdvance(name), FForm.height());
     QCoreApplication::processEvents();
     EXPECT_EQ(line.text(), name + ".txt written: 4 pages");
+}
+
+// The file dialog lies within the screen with its buttons, also where Qt's
+// size for it is larger than the screen: at a scale factor of 2, the
+// 800 x 600 screen of the tests is 400 x 300 wide.
+TEST_F(ConverterWindow, TheFileDialogFitsTheScreen) {
+    RunScaledChild("TheFileDialogFitsTheScreen");
+    FForm.ExecuteOpenDialog = FRealOpenDialog;
+    FForm.show();
+    QRect shown;
+    QTimer::singleShot(0, &FForm, [&] {
+        shown = FForm.OpenDialog1->frameGeometry();
+        FForm.OpenDialog1->reject();
+    });
+    FForm.Button1->click();
+    const QRect screen = FForm.screen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(shown)) << shown.width() << "x" << shown.height() << " at " << shown.x() << "," << shown.y();
+}
+
+// The counts of a run of many files can be wider than the line by
+// themselves: they are cut at their end, and the "details" link stays whole.
+TEST_F(ConverterWindow, TheDetailsLinkStaysInSightBehindLongCounts) {
+    const QString counts = "113 files: 97 converted, 16 failed, 21 without text: tick OCR";
+    FForm.show();
+    TResultLine& line = *FForm.Label1;
+    line.SetLine({counts, {}, {}, true});
+    const QString shown = LineText(line);
+    EXPECT_TRUE(shown.startsWith("113 files: 97 converted")) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QString(u'\u2026') + " (details)")) << shown.toStdString();
+    EXPECT_LE(line.fontMetrics().horizontalAdvance(shown), line.contentsRect().width());
+    FForm.resize(FForm.width() + line.fontMetrics().horizontalAdvance(counts), FForm.height());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(LineText(line), counts + " (details)");
+}
+
+// The keyboard reaches every control: Tab goes from the button to the check
+// box and the edit box, and to the result line only while it holds a link;
+// Enter presses the button that has the focus, converts the file typed into
+// the edit box (a missing one is said as for the dialog's choice), and opens
+// the details from their link.
+TEST_F(ConverterWindow, KeyboardUse) {
+    const QString pdf = Write("doc.pdf", SimpleTextPdf(ThreePages));
+    FForm.show();
+    FForm.activateWindow();
+    ASSERT_TRUE(ProcessEventsUntil([this] { return FForm.isActiveWindow(); }));
+    const auto press = [](Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(QApplication::focusWidget(), &event);
+    };
+    const auto tabOrder = [&] {
+        FForm.Button1->setFocus();
+        QList<QWidget*> order;
+        for (int i = 0; i < 4; ++i) {
+            press(Qt::Key_Tab);
+            order << QApplication::focusWidget();
+        }
+        return order;
+    };
+    EXPECT_EQ(tabOrder(), (QList<QWidget*>{FForm.CheckBox1, FForm.Edit1, FForm.Button1, FForm.CheckBox1}));
+
+    FForm.Button1->setFocus();
+    press(Qt::Key_Return);
+    EXPECT_EQ(FDialogShown, 1);
+
+    FForm.Edit1->setFocus();
+    FForm.Edit1->setText(Path("missing.pdf"));
+    press(Qt::Key_Return);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return !FForm.IsBusy(); }));
+    EXPECT_EQ(FErrors, QStringList{Path("missing.pdf") + ": No such file"});
+    FForm.Edit1->setText(pdf);
+    press(Qt::Key_Enter);
+    ASSERT_TRUE(ProcessEventsUntil([this] { return !FForm.IsBusy(); }));
+    EXPECT_EQ(ReadAll(Path("doc.txt")), ThreePagesText);
+    EXPECT_EQ(FForm.Label1->text(), "doc.txt written: 3 pages");
+    EXPECT_EQ(FDialogShown, 1);
+
+    EXPECT_TRUE(Drop(FForm, FileUrls({pdf, pdf})));
+    ASSERT_TRUE(ProcessEventsUntil([this] { return !FForm.IsBusy(); }));
+    EXPECT_EQ(tabOrder(), (QList<QWidget*>{FForm.CheckBox1, FForm.Edit1, FForm.Label1, FForm.Button1}));
+    FForm.Edit1->setFocus();
+    press(Qt::Key_Tab);
+    press(Qt::Key_Return);
+    EXPECT_EQ(FDetails.value(0), "2 files: 2 converted");
 }
 
 TEST_F(ConverterWindow, UnpairedSurrogatesBecomeReplacementCharacters) {
@@ -616,7 +712,8 @@ TEST_F(ConverterWindow, OutputFileErrorIsShownAndTheEarlierFileStays) {
 
 // While the run lasts: the busy cursor, and the progress bar with its
 // percentage following the pages, up to the last one. A page a worker has
-// begun counts as part of its work: the bar leaves 0% before a whole page is done.
+// begun counts as part of its work: the bar leaves 0% before a whole page is
+// done. Once the file is written the bar shows 100% a moment before it empties.
 TEST_F(ConverterWindow, ShowsProgressAndBusyCursorDuringTheRun) {
     const QString pdf = Write("doc.pdf", testing_support::VariedTextPdf(120));
     QList<double> shares;  // of the whole, as the bar shows it
@@ -639,6 +736,11 @@ TEST_F(ConverterWindow, ShowsProgressAndBusyCursorDuringTheRun) {
     EXPECT_EQ(figures, expectedFigures);
     EXPECT_EQ(figures.last(), "100%");
     EXPECT_EQ(cursors, QList<Qt::CursorShape>(cursors.size(), Qt::WaitCursor));
+    // The run has ended: the full bar stays in sight a moment, then empties.
+    const QProgressBar& bar = *FForm.ProgressBar1;
+    EXPECT_EQ(bar.value(), bar.maximum());
+    EXPECT_EQ(bar.isTextVisible() ? bar.text() : QString(), "100%");
+    EXPECT_EQ(FForm.cursor().shape(), Qt::ArrowCursor);
     ExpectCleanedUp();
 }
 
@@ -889,6 +991,7 @@ protected:
         EXPECT_EQ(FDialogShown, dialogs);
         EXPECT_EQ(dialog->textEchoMode(), QLineEdit::Password);
         FPrompts.append(dialog->labelText());
+        FPromptWidth = dialog->frameGeometry().width();
         if (FCloseAtPrompt) FForm.close();
         ASSERT_FALSE(FAnswers.empty());
         const std::optional<QString> answer = FAnswers.front();
@@ -906,6 +1009,7 @@ protected:
     std::function<std::optional<QString>(const QString&, bool)> FRealAskPassword;
     std::deque<std::optional<QString>> FAnswers;
     QStringList FPrompts;
+    int FPromptWidth = 0;  // the last prompt's, its frame included
     bool FCloseAtPrompt = false;  // the window is closed while the prompt shows
 };
 
@@ -947,6 +1051,20 @@ TEST_F(PasswordPrompt, AsksUntilTheRightPasswordAtMostThreeTimes) {
     const int dialogs = FDialogShown;
     ClickOn(*FForm.Button1);
     EXPECT_EQ(FDialogShown, dialogs + 1);
+}
+
+// A name longer than the screen is wide is shortened in the middle: the
+// question and the prompt's buttons stay on the screen.
+TEST_F(PasswordPrompt, ALongNameKeepsThePromptOnTheScreen) {
+    const QString name = QString("Minutes of the joint meeting ").repeated(6) + "on the budget.pdf";
+    Write(name, testing_support::PasswordTextPdf("secret", {"Hidden words"}));
+    FAnswers = {std::nullopt};
+    Run({Path(name)});
+    ASSERT_EQ(FPrompts.size(), 1);
+    EXPECT_TRUE(FPrompts[0].startsWith("Minutes of the joint")) << FPrompts[0].toStdString();
+    EXPECT_TRUE(FPrompts[0].endsWith("budget.pdf is protected by a password. Password:")) << FPrompts[0].toStdString();
+    EXPECT_TRUE(FPrompts[0].contains(u'\u2026'));
+    EXPECT_LE(FPromptWidth, FForm.screen()->availableSize().width());
 }
 
 // The window closed while the prompt shows: the run ends there, whatever the

@@ -103,6 +103,9 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     Button1 = new QPushButton(QStringLiteral("PDF ファイル選択"), this);
     Button1->setObjectName(QStringLiteral("Button1"));
     connect(Button1, &QPushButton::clicked, this, [this] { Handle([this] { Button1Click(Button1); }); });
+    // Enter presses the button when it has the focus, as Space does (outside a
+    // dialog Qt leaves Enter to the window).
+    Button1->setAutoDefault(true);
 
     // To the right of the button, in its row.
     CheckBox1 = new QCheckBox(QStringLiteral("Read scanned pages (OCR)"), this);
@@ -114,6 +117,11 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     // A file dropped anywhere on the window goes to the window (a conversion),
     // not into the edit box as the text of its URL.
     Edit1->setAcceptDrops(false);
+    // Enter converts the file whose name was typed or pasted into the box.
+    connect(Edit1, &QLineEdit::returnPressed, this, [this] {
+        if (const QString typed = Edit1->text(); !typed.isEmpty())
+            Handle([&] { ChooseFile(TypedFileName(QFileInfo(typed).absoluteFilePath())); });
+    });
 
     Label1 = new TResultLine(this);
     Label1->setObjectName(QStringLiteral("Label1"));
@@ -127,6 +135,13 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     ProgressBar1->setValue(0);
     ProgressBar1->setFormat(QStringLiteral("%p%"));
     ProgressBar1->setTextVisible(false);  // the percentage during a run only
+    // A file converted leaves its full bar in sight a moment: the last pages'
+    // progress comes with the end of the conversion, and the bar would
+    // otherwise empty from short of 100% without ever showing it full.
+    FFullBar = new QTimer(this);
+    FFullBar->setSingleShot(true);
+    FFullBar->setInterval(FullBarMilliseconds);
+    connect(FFullBar, &QTimer::timeout, this, &TKestruneForm::EmptyProgressBar);
 
     StopButton = new QPushButton(QStringLiteral("Stop"), this);
     StopButton->setObjectName(QStringLiteral("StopButton"));
@@ -173,6 +188,10 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     FPdf1->SetName(QStringLiteral("FPdf1"));
 
     ExecuteOpenDialog = [this]() -> std::optional<QString> {
+        // Qt's dialog keeps the size it was given for a large screen: on a
+        // small one, or with a large font, its buttons would lie past the
+        // screen's edges. It is made to fit (it may still be enlarged).
+        if (QScreen* s = screen()) OpenDialog1->resize(OpenDialog1->size().boundedTo(s->availableSize() * 9 / 10));
         const bool accepted = RunDialog(*OpenDialog1) == QDialog::Accepted;
         DismissOpenDialog();
         if (!accepted || OpenDialog1->selectedFiles().isEmpty()) return std::nullopt;
@@ -213,8 +232,14 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
         QInputDialog dialog(this);
         dialog.setObjectName(QStringLiteral("PasswordDialog"));
         dialog.setWindowTitle(QApplication::applicationDisplayName());
-        dialog.setLabelText(Retry ? QStringLiteral("Incorrect password for %1. Password:").arg(FileName)
-                                  : QStringLiteral("%1 is protected by a password. Password:").arg(FileName));
+        const QString question = Retry ? QStringLiteral("Incorrect password for %1. Password:")
+                                       : QStringLiteral("%1 is protected by a password. Password:");
+        // The label does not wrap: a long name is shortened in the middle, so
+        // that the prompt and its buttons stay on the screen.
+        const QFontMetrics metrics(dialog.font());
+        const int room = (screen() ? screen()->availableSize().width() : 1024) * 2 / 3 -
+                         metrics.horizontalAdvance(question.arg(QString()));
+        dialog.setLabelText(question.arg(metrics.elidedText(FileName, Qt::ElideMiddle, std::max(room, 0))));
         dialog.setTextEchoMode(QLineEdit::Password);
         if (RunDialog(dialog) != QDialog::Accepted) return std::nullopt;
         return dialog.textValue();
@@ -383,14 +408,17 @@ QString TKestruneForm::TypedFileName(const QString& Chosen) {
 void TKestruneForm::Button1Click(QObject*) {
     const std::optional<QString> chosen = ExecuteOpenDialog ? ExecuteOpenDialog() : std::nullopt;
     if (!chosen) return;
-    const QString file = TypedFileName(*chosen);
+    ChooseFile(TypedFileName(*chosen));
+}
+
+void TKestruneForm::ChooseFile(const QString& FileName) {
     // Behind the files already waiting, if any.
     if (IsBusy()) {
-        FPending.append({file, false});
+        FPending.append({FileName, false});
         ShowRunningLine();
         PostPendingFiles();
     } else {
-        ConvertFile(file);
+        ConvertFile(FileName);
     }
 }
 
@@ -408,7 +436,7 @@ void TKestruneForm::ConvertFile(const QString& FileName) {
     // The title follows the file being converted, and names it after a failure.
     const QString name = QFileInfo(FFileName).fileName();
     setWindowTitle(name.isEmpty() ? Title : name);
-    ProgressBar1->setValue(0);
+    EmptyProgressBar();
     setCursor(Qt::WaitCursor);
     FRunning = true;
     FPasswordsAsked = 0;
@@ -493,8 +521,12 @@ void TKestruneForm::ConversionFinished(const TConversionResult& Result) {
     // The progress bar and the cursor come back before the message shows; files
     // dropped meanwhile wait until it has been read.
     unsetCursor();
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
+    if (outcome.Kind == TFileOutcome::TKind::Written) {
+        ShowProgress(FPageCount, 0);
+        FFullBar->start();
+    } else {
+        EmptyProgressBar();
+    }
     StopButton->hide();
     // Not after the window was closed (during the password prompt): the
     // program is ending.
@@ -532,10 +564,15 @@ void TKestruneForm::Stop() {
     CleanUp();
 }
 
-void TKestruneForm::CleanUp() {
-    unsetCursor();
+void TKestruneForm::EmptyProgressBar() {
+    FFullBar->stop();
     ProgressBar1->setValue(0);
     ProgressBar1->setTextVisible(false);
+}
+
+void TKestruneForm::CleanUp() {
+    unsetCursor();
+    if (!FFullBar->isActive()) EmptyProgressBar();
     StopButton->hide();
     FRunning = false;
     PostPendingFiles();

@@ -30,6 +30,7 @@ class QLineEdit;
 class QMimeData;
 class QProgressBar;
 class QPushButton;
+class QTimer;
 
 namespace kestrune {
 
@@ -51,6 +52,10 @@ public:
     // file chosen while a run lasts waits for it (as a drop does). Errors are
     // not handled here: they leave this method.
     void Button1Click(QObject* Sender);
+
+    // A file the user named, in the dialog or typed into Edit1 (Enter there):
+    // converted at once, or after the run and the files waiting, if any.
+    void ChooseFile(const QString& FileName);
 
     // Starts the conversion run for FileName, from showing it in Edit1 and the
     // title on: what Button1Click does once a file is chosen (during a run,
@@ -139,6 +144,8 @@ public:
 
     // How many passwords a run asks for before it gives up.
     static constexpr int PasswordTries = 3;
+    // How long a converted file's bar stays full (100%) before it empties.
+    static constexpr int FullBarMilliseconds = 400;
 
 protected:
     void showEvent(QShowEvent* Event) override;
@@ -196,7 +203,10 @@ private:
     void EndRunIfIdle();
     // The progress bar for PagesDone and PagesUnderWay of FPageCount.
     void ShowProgress(int PagesDone, int PagesUnderWay);
+    // The bar back to 0, without its percentage.
+    void EmptyProgressBar();
 
+    QTimer* FFullBar = nullptr;  // runs while a converted file's full bar shows
     bool FCentred = false;
     bool FClosed = false;     // closed, and not shown again since
     QList<QPointer<QDialog>> FDialogs;  // showing through RunDialog, the last on top

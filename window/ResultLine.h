@@ -1,7 +1,9 @@
 // The line under the window's edit box that tells what a run did. The file
 // name in it is shortened in the middle when the line is too narrow for it,
 // so that what follows the name (the pages written, the counts) always shows;
-// widening the window shows more of the name again.
+// widening the window shows more of the name again. Counts too long for the
+// line are cut at their end, before its "details" link. The line is a stop
+// for Tab only while it holds that link.
 #pragma once
 
 #include <QLabel>
@@ -31,6 +33,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent* Event) override;
     void changeEvent(QEvent* Event) override;
+    void focusInEvent(QFocusEvent* Event) override;
 
 private:
     // Lays the line out for the label's present width and font.
