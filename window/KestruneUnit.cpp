@@ -135,13 +135,6 @@ TKestruneForm::TKestruneForm(QWidget* Parent)
     ProgressBar1->setValue(0);
     ProgressBar1->setFormat(QStringLiteral("%p%"));
     ProgressBar1->setTextVisible(false);  // the percentage during a run only
-    // A file converted leaves its full bar in sight a moment: the last pages'
-    // progress comes with the end of the conversion, and the bar would
-    // otherwise empty from short of 100% without ever showing it full.
-    FFullBar = new QTimer(this);
-    FFullBar->setSingleShot(true);
-    FFullBar->setInterval(FullBarMilliseconds);
-    connect(FFullBar, &QTimer::timeout, this, &TKestruneForm::EmptyProgressBar);
 
     StopButton = new QPushButton(QStringLiteral("Stop"), this);
     StopButton->setObjectName(QStringLiteral("StopButton"));
@@ -436,7 +429,7 @@ void TKestruneForm::ConvertFile(const QString& FileName) {
     // The title follows the file being converted, and names it after a failure.
     const QString name = QFileInfo(FFileName).fileName();
     setWindowTitle(name.isEmpty() ? Title : name);
-    EmptyProgressBar();
+    ProgressBar1->setValue(0);
     setCursor(Qt::WaitCursor);
     FRunning = true;
     FPasswordsAsked = 0;
@@ -521,12 +514,8 @@ void TKestruneForm::ConversionFinished(const TConversionResult& Result) {
     // The progress bar and the cursor come back before the message shows; files
     // dropped meanwhile wait until it has been read.
     unsetCursor();
-    if (outcome.Kind == TFileOutcome::TKind::Written) {
-        ShowProgress(FPageCount, 0);
-        FFullBar->start();
-    } else {
-        EmptyProgressBar();
-    }
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
     StopButton->hide();
     // Not after the window was closed (during the password prompt): the
     // program is ending.
@@ -564,15 +553,10 @@ void TKestruneForm::Stop() {
     CleanUp();
 }
 
-void TKestruneForm::EmptyProgressBar() {
-    FFullBar->stop();
-    ProgressBar1->setValue(0);
-    ProgressBar1->setTextVisible(false);
-}
-
 void TKestruneForm::CleanUp() {
     unsetCursor();
-    if (!FFullBar->isActive()) EmptyProgressBar();
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
     StopButton->hide();
     FRunning = false;
     PostPendingFiles();

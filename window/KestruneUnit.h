@@ -30,7 +30,6 @@ class QLineEdit;
 class QMimeData;
 class QProgressBar;
 class QPushButton;
-class QTimer;
 
 namespace kestrune {
 
@@ -144,8 +143,6 @@ public:
 
     // How many passwords a run asks for before it gives up.
     static constexpr int PasswordTries = 3;
-    // How long a converted file's bar stays full (100%) before it empties.
-    static constexpr int FullBarMilliseconds = 400;
 
 protected:
     void showEvent(QShowEvent* Event) override;
@@ -203,10 +200,7 @@ private:
     void EndRunIfIdle();
     // The progress bar for PagesDone and PagesUnderWay of FPageCount.
     void ShowProgress(int PagesDone, int PagesUnderWay);
-    // The bar back to 0, without its percentage.
-    void EmptyProgressBar();
 
-    QTimer* FFullBar = nullptr;  // runs while a converted file's full bar shows
     bool FCentred = false;
     bool FClosed = false;     // closed, and not shown again since
     QList<QPointer<QDialog>> FDialogs;  // showing through RunDialog, the last on top
