@@ -208,7 +208,7 @@ class TWordCutter {
 public:
     TWordCutter(FPDF_TEXTPAGE TextPage, const TPageTransform& Transform, int Characters)
         : FTextPage(TextPage), FTransform(Transform), FFonts(TextPage) {
-        Words.reserve(Characters / 5 + 1);  // about a word in six characters, its space included
+        Words.reserve(Characters / 5 + 1);  // at most about a word in five characters, its space included
     }
 
     // Adds the character Code, whose place the engine gives at Index.
