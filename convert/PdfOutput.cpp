@@ -290,7 +290,6 @@ bool ReceiveFrame(int Socket, worker::TFrameBuffer& Buffer, worker::TMessage& Ty
                             throw EPdfError(QStringLiteral("The program that asked for the copy has gone"));
                     });
                     copy->Save(&device);
-                    if (device.Error) return 1;
                     device.Flush();
                     send(worker::TMessage::Done);
                     return 0;

@@ -88,7 +88,11 @@ bool AwaitExit(pid_t Pid, TWorkerProcesses::Clock::time_point GiveUp) {
     const int descriptor = -1;
 #endif
     bool ended = false;
-    while (!(ended = ::waitpid(Pid, nullptr, WNOHANG) == Pid)) {
+    for (;;) {
+        const pid_t waited = ::waitpid(Pid, nullptr, WNOHANG);
+        if (waited < 0 && errno == EINTR) continue;
+        ended = waited != 0;  // ended, or no such child to wait for
+        if (ended) break;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(GiveUp - Clock::now());
         if (left.count() <= 0) break;
         if (descriptor >= 0) {
